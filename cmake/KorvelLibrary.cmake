@@ -1,0 +1,15 @@
+# korvel_library(NAME DIR LINKS...): a static library of every .cpp in DIR (minus
+# main.cpp), or an interface library while the folder has none yet.
+function(korvel_library name dir)
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+    list(REMOVE_ITEM sources ${dir}/main.cpp)
+    if(sources)
+        add_library(${name} STATIC ${sources})
+        set(scope PUBLIC)
+    else()
+        add_library(${name} INTERFACE)
+        set(scope INTERFACE)
+    endif()
+    target_include_directories(${name} ${scope} ${CMAKE_SOURCE_DIR} ${KORVEL_DEPS_INCLUDE})
+    target_link_libraries(${name} ${scope} ${ARGN})
+endfunction()

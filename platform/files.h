@@ -1,0 +1,42 @@
+#pragma once
+// File-system helpers shared by the launcher, the patching engine and the window.
+// Each either succeeds or throws std::runtime_error naming the operation and the path
+// (in UTF-8). None retries, waits or logs. Any thread.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+// Full path of the running executable. Throws "GetModuleFileNameW failed".
+std::filesystem::path exe_path();
+
+// Size of an existing regular file. Throws "Cannot read file size: " + path.
+std::uint64_t file_size(std::filesystem::path const& path);
+
+// Last-write time as a FILETIME number (100 ns units since 1601-01-01 UTC); files and
+// folders. Throws "Cannot read modified time: " + path.
+std::uint64_t file_mtime(std::filesystem::path const& path);
+
+// Creates the parent folder of `path` and every missing folder above it; a bare file
+// name needs nothing. Throws "Cannot create directory: " + parent.
+void ensure_parent_dir(std::filesystem::path const& path);
+
+// Moves `source` over `target` in one step (same volume only), after flushing the
+// source's data to disk so that a power loss cannot leave a full-size file of zeros.
+// Throws "Cannot replace file (close the game and try again): " + target + " | Win32=" + code.
+void replace_file(std::filesystem::path const& source, std::filesystem::path const& target);
+
+// True when a relative path from the patch server may be joined below the game folder:
+// 1..4096 bytes, not absolute, no drive or root, no "." or ".." element, no ':' or NUL,
+// no Windows device name (CON, nul.txt, COM1 ...) and no element ending in a dot or a
+// space, which Windows would silently rewrite to another name.
+// Throws "UTF-8 -> UTF-16 conversion failed" for invalid UTF-8.
+bool is_safe_relative_path(std::string_view utf8_path);
+
+// "512 B", "1.5 KB", "1.0 MB" ... up to TB; "." as decimal point whatever the locale.
+std::string format_bytes(double bytes);
+
+}  // namespace korvel

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, with apt-get, when it is missing.
+set -euo pipefail
+
+packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb
+          googletest nlohmann-json3-dev python3 openssl curl imagemagick
+          fonts-dejavu-core fonts-liberation procps)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    $sudo_cmd apt-get update -q
+    $sudo_cmd apt-get install -y -q "${missing[@]}"
+fi

@@ -1,0 +1,80 @@
+#include "tests/support/test_env.h"
+
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace korvel::test {
+
+fs::path from_unix_path(std::string_view unix_path) {
+    std::wstring wide = L"Z:";
+    for (char c : unix_path) wide.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    return fs::path(wide);
+}
+
+fs::path test_env_dir() {
+    char const* env = std::getenv("KORVEL_TEST_ENV");
+    if (!env || !*env) throw std::runtime_error("KORVEL_TEST_ENV is not set: run the tests through ctest");
+    return from_unix_path(env);
+}
+
+fs::path bin_dir() {
+    return exe_path().parent_path();
+}
+
+TempDir::TempDir(std::string_view name) {
+    static std::atomic<unsigned> counter{0};
+    fs::path base;
+    try {
+        base = test_env_dir() / "tmp";
+    } catch (std::exception const&) {
+        base = fs::temp_directory_path() / "korvel-tests";
+    }
+    std::ostringstream folder;
+    folder << name << '-' << ::GetCurrentProcessId() << '-' << counter++ << '-' << ::GetTickCount64();
+    path_ = base / folder.str();
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+void write_file(fs::path const& path, std::string_view bytes) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("test: cannot write " + path.string());
+}
+
+std::string read_file(fs::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("test: cannot read " + path.string());
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string random_bytes(std::size_t size, std::uint64_t seed) {
+    std::mt19937_64 generator(seed);
+    std::string bytes(size, '\0');
+    std::size_t i = 0;
+    while (i < size) {
+        std::uint64_t value = generator();
+        for (int k = 0; k < 8 && i < size; ++k, ++i) bytes[i] = static_cast<char>(value >> (8 * k));
+    }
+    return bytes;
+}
+
+}  // namespace korvel::test
