@@ -1,0 +1,39 @@
+#pragma once
+// A small synchronous HTTP(S) client over WinHTTP: plain GETs, each call with its own
+// session, connection and request, all closed before it returns or throws. No retries,
+// no cache, no cookies; callers decide what to retry. Any thread.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+struct ParsedUrl {
+    std::wstring host;
+    std::wstring path;  // path + query/fragment as written; "/" when empty
+    std::uint16_t port = 0;
+    bool secure = false;
+};
+
+// (bytes received so far, bytes expected or 0 when unknown); may be empty.
+using DownloadProgressFn = std::function<void(std::uint64_t, std::uint64_t)>;
+
+// Throws "Invalid URL: " + url, or the UTF-8 conversion error.
+ParsedUrl parse_url(std::string const& url);
+
+// The whole body in memory (raw bytes). Sends no-cache headers. Throws on any failure
+// and on a status outside 200..299 ("HTTP " + status + ": " + url).
+std::string http_get(std::wstring const& user_agent, std::string const& url);
+
+// Streams the body into `destination` (created or truncated; never deleted on failure).
+// A non-zero `expected_size` is enforced: "Downloaded size mismatch: ...".
+void http_download(std::wstring const& user_agent, std::string const& url, std::filesystem::path const& destination,
+                   std::uint64_t expected_size, DownloadProgressFn const& on_progress);
+
+// Percent-encodes every byte but ASCII letters, digits and - . / _ ~.
+std::string url_encode_path(std::string_view path);
+
+}  // namespace korvel
