@@ -26,6 +26,26 @@ inline std::uint32_t load_be32(std::uint8_t const* p) {
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
 }
 
+// Message word t: read from the block for the first 16 rounds, then expanded in a
+// ring of 16 words.
+inline std::uint32_t schedule(std::uint32_t w[16], std::uint8_t const* block, int t) {
+    if (t < 16) return w[t] = load_be32(block + 4 * t);
+    std::uint32_t const w15 = w[(t - 15) & 15], w2 = w[(t - 2) & 15];
+    std::uint32_t const s0 = rotr(w15, 7) ^ rotr(w15, 18) ^ (w15 >> 3);
+    std::uint32_t const s1 = rotr(w2, 17) ^ rotr(w2, 19) ^ (w2 >> 10);
+    return w[t & 15] += s0 + w[(t - 7) & 15] + s1;
+}
+
+// One round: the new e is written into d and the new a into h.
+inline void round(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t& d, std::uint32_t e,
+                  std::uint32_t f, std::uint32_t g, std::uint32_t& h, int t, std::uint32_t w[16],
+                  std::uint8_t const* block) {
+    std::uint32_t const t1 =
+        h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + round_constants[t] + schedule(w, block, t);
+    d += t1;
+    h = t1 + (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b)));
+}
+
 bool cpu_has_sha_extensions() {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
@@ -89,28 +109,18 @@ void compress_portable(std::uint32_t state[8], std::uint8_t const* data, std::si
         std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
 
-#pragma GCC unroll 64
-        for (int t = 0; t < 64; ++t) {
-            std::uint32_t wt;
-            if (t < 16) {
-                wt = w[t] = load_be32(data + 4 * t);
-            } else {
-                std::uint32_t const w15 = w[(t - 15) & 15], w2 = w[(t - 2) & 15];
-                std::uint32_t const s0 = rotr(w15, 7) ^ rotr(w15, 18) ^ (w15 >> 3);
-                std::uint32_t const s1 = rotr(w2, 17) ^ rotr(w2, 19) ^ (w2 >> 10);
-                wt = w[t & 15] = w[t & 15] + s0 + w[(t - 7) & 15] + s1;
-            }
-            std::uint32_t const t1 =
-                h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + round_constants[t] + wt;
-            std::uint32_t const t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-            h = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
+        // Eight rounds per pass with the roles of the working variables rotated in the
+        // calls, so that no value is copied from one variable to the next.
+#pragma GCC unroll 8
+        for (int t = 0; t < 64; t += 8) {
+            round(a, b, c, d, e, f, g, h, t + 0, w, data);
+            round(h, a, b, c, d, e, f, g, t + 1, w, data);
+            round(g, h, a, b, c, d, e, f, t + 2, w, data);
+            round(f, g, h, a, b, c, d, e, t + 3, w, data);
+            round(e, f, g, h, a, b, c, d, t + 4, w, data);
+            round(d, e, f, g, h, a, b, c, t + 5, w, data);
+            round(c, d, e, f, g, h, a, b, t + 6, w, data);
+            round(b, c, d, e, f, g, h, a, t + 7, w, data);
         }
 
         state[0] += a; state[1] += b; state[2] += c; state[3] += d;
