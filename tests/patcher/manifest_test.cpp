@@ -122,15 +122,12 @@ TEST(Manifest, ErrorTexts) {
          "Érvénytelen törlési útvonal: C:\\Windows\\x.dll"},
         {R"({"base_url": "b", "files": [], "delete": "UserData /x"})", "Érvénytelen törlési útvonal: UserData /x"},
         {R"({"base_url": "b", "files": [)" + entry("/x") + R"(], "delete": [1]})", "Érvénytelen manifest bejegyzés: /x"},
-        {R"({"base_url": "b", "files": [)" + ok + "]", R"(...)"},
+        // A cut-off document.
+        {R"({"base_url": "b", "files": [)" + ok + "]",
+         "[json.exception.parse_error.101] parse error at line 1, column 137: syntax error while parsing object - "
+         "unexpected end of input; expected '}'"},
     };
-    for (auto const& c : cases) {
-        std::string const text = error_text([&] { read_manifest(c.body); });
-        if (c.error == "...")  // cut-off document
-            EXPECT_TRUE(text.starts_with("[json.exception.parse_error.101] parse error at line 1, column ")) << text;
-        else
-            EXPECT_EQ(text, c.error) << c.body;
-    }
+    for (auto const& c : cases) EXPECT_EQ(error_text([&] { read_manifest(c.body); }), c.error) << c.body;
 
     // A 64-character hash of any content passes here; it simply never matches a file.
     EXPECT_EQ(read_manifest(R"({"base_url": "b", "files": [)" + entry("x", "1", std::string(64, 'Z')) + "]}")
