@@ -1,0 +1,39 @@
+#pragma once
+// The manifest: the server's list of the game client's files (path, size, SHA-256), the
+// common download prefix, and the files to remove.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvel {
+
+struct FileEntry {
+    std::string path;    // UTF-8, relative to the game folder, exactly as listed
+    std::uint64_t size = 0;
+    std::string sha256;  // 64 characters, lower-case
+};
+
+struct Manifest {
+    std::string base_url;              // never empty
+    std::vector<FileEntry> files;      // manifest order, duplicates kept, protected paths left out
+    std::vector<std::string> deletes;  // manifest order, protected paths left out
+};
+
+// Reads the response body; the first bad entry fails the whole manifest. "files" and "delete" are walked
+// as the JSON library iterates (array elements, object values in key order, nothing for
+// null, a single value as one element). Throws the JSON library's exceptions as they
+// come (parse_error; type_error 304 for a top level or "files" element that is not an
+// object; out_of_range 403 for a missing "base_url", "files", "path", "size" or
+// "sha256"; type_error 302 for a wrong type) and std::runtime_error for
+// "A manifest base_url értéke üres.", "Érvénytelen manifest bejegyzés: " + path (unsafe
+// path or a hash not 64 characters long) and "Érvénytelen törlési útvonal: " + path.
+// Paths that are not valid UTF-8 fail with the conversion error.
+Manifest read_manifest(std::string_view body);
+
+// base_url without its trailing "/" characters + "/" + the path without its leading
+// ones, percent-encoded. The base URL itself is never encoded.
+std::string build_file_url(std::string_view base_url, std::string_view path);
+
+}  // namespace korvel

@@ -1,0 +1,17 @@
+#pragma once
+// The files a patch never touches: the launcher itself, the game's two settings files
+// and the player's UserData folder. Manifest entries and deletions naming them are
+// skipped, and the hash cache never holds them.
+
+#include <string_view>
+
+namespace korvel {
+
+// True when the UTF-8 relative path names, below the game folder, "davari.exe",
+// "zivur2.cfg", "mouse.cfg", the "userdata" folder or anything inside it. Compared the
+// way Windows resolves names: letters in any case, "/" and "\" alike, doubled, leading
+// and trailing separators and "." elements ignored, trailing dots and spaces of an
+// element dropped. Only the top level counts: "sub/zivur2.cfg" is an ordinary file.
+bool is_protected_path(std::string_view utf8_path);
+
+}  // namespace korvel

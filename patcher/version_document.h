@@ -1,0 +1,27 @@
+#pragma once
+// version.json, the first document of every patch run: the client version the server
+// publishes, where its manifest is, and optionally a launcher to replace this one.
+
+#include "patcher/patch_records.h"
+
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+struct VersionDocument {
+    std::string client_version;  // never empty
+    std::string manifest_url;    // never empty; used as written, not resolved
+    LauncherUpdate launcher;     // version, url, sha256 (lower-case), size; not ready, no path
+    bool launcher_offered = false;  // version, url and sha256 of the launcher all non-empty
+};
+
+// Reads the response body. Throws, in this order of checks: the JSON library's
+// parse_error for anything but one JSON value; its type_error 304 when that is not an
+// object; out_of_range 403 for a missing "version" (when "client_version" is absent too)
+// or "manifest_url"; type_error 302 for a read key of the wrong type (launcher keys
+// included); then std::runtime_error "A version.json hiányos." for an empty version or
+// manifest URL.
+VersionDocument read_version_document(std::string_view body);
+
+}  // namespace korvel
