@@ -333,18 +333,33 @@ TEST(Http, ResetConnectionIsAnError) {
     test::ServedFolder site("http-reset");
     test::TempDir dir("http");
     std::string const body = test::random_bytes(300000, 3);
-    // WinHTTP (as Wine runs it) reports a reset as an ordinary end of the body; the
-    // Content-Length is what gives it away.
+    // Depending on when the reset overtakes the data, Wine's WinHTTP either fails a
+    // call with the socket's error or ends the body early as if it were complete; the
+    // Content-Length, or the caller's size, catches the second case.
+    // (Data still in flight when the reset lands may be lost, hence "got=" up to 100000.)
+    auto const reset_seen = [](std::string const& text, std::string const& early_end) {
+        bool const winhttp = text.starts_with("WinHttp") && text.ends_with(" failed | Win32=10054");
+        if (winhttp || !text.starts_with(early_end)) return winhttp;
+        std::uint64_t const got = std::stoull(text.substr(early_end.size()));
+        return got <= 100000;
+    };
     site.set_fault("f", {.body = body, .reset_after = 100000});
-    EXPECT_EQ(error_text([&] { korvel::http_get(agent, site.url("f")); }),
-              "Incomplete HTTP response: " + site.url("f") + " content-length=300000 got=100000");
-    EXPECT_EQ(error_text([&] { korvel::http_download(agent, site.url("f"), dir / "f", 0, {}); }),
-              "Incomplete download: " + utf8(dir / "f") + " content-length=300000 got=100000");
-    EXPECT_EQ(test::read_file(dir / "f"), body.substr(0, 100000));
+    for (int round = 0; round < 3; ++round) {
+        std::string text = error_text([&] { korvel::http_get(agent, site.url("f")); });
+        EXPECT_TRUE(reset_seen(text, "Incomplete HTTP response: " + site.url("f") + " content-length=300000 got="))
+            << text;
+        text = error_text([&] { korvel::http_download(agent, site.url("f"), dir / "f", 0, {}); });
+        EXPECT_TRUE(reset_seen(text, "Incomplete download: " + utf8(dir / "f") + " content-length=300000 got="))
+            << text;
+    }
     // Without a Content-Length only the caller's size can tell.
     site.set_fault("g", {.body = body, .no_content_length = true, .reset_after = 100000});
-    EXPECT_EQ(error_text([&] { korvel::http_download(agent, site.url("g"), dir / "g", body.size(), {}); }),
-              "Downloaded size mismatch: " + utf8(dir / "g") + " expected=300000 got=100000");
+    for (int round = 0; round < 3; ++round) {
+        std::string const text =
+            error_text([&] { korvel::http_download(agent, site.url("g"), dir / "g", body.size(), {}); });
+        EXPECT_TRUE(reset_seen(text, "Downloaded size mismatch: " + utf8(dir / "g") + " expected=300000 got="))
+            << text;
+    }
 }
 
 TEST(Http, ConnectionRefusedNamesTheSendStep) {
