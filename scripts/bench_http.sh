@@ -39,8 +39,6 @@ export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
 trap 'kill $server 2>/dev/null || true; rm -f "$work/curl.bin" "$work/wine.bin"' EXIT
 url=http://127.0.0.1:$port/big.bin
 for _ in $(seq 50); do curl -sfo /dev/null -r 0-0 "$url" && break; sleep 0.1; done
-# A persistent wineserver, so that no round pays for starting one.
-wineserver -p 2>/dev/null || true
 
 winpath=$(winepath -w "$work/wine.bin" 2>/dev/null)
 curl_all=() wine_all=() bare_all=() peak_ws=0 peak_rss=0
