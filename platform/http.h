@@ -3,6 +3,9 @@
 // session, connection and request, all closed before it returns or throws. No retries,
 // no cache, no cookies; callers decide what to retry. Any thread.
 
+#include <windows.h>
+#include <winhttp.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -24,14 +27,25 @@ using DownloadProgressFn = std::function<void(std::uint64_t, std::uint64_t)>;
 // Throws "Invalid URL: " + url, or the UTF-8 conversion error.
 ParsedUrl parse_url(std::string const& url);
 
-// The whole body in memory (raw bytes). Sends no-cache headers. Throws on any failure
-// and on a status outside 200..299 ("HTTP " + status + ": " + url).
+// Bodies of http_get beyond this many bytes are refused: the documents it fetches are
+// small, and a broken or hostile server must not be able to exhaust the player's memory.
+inline constexpr std::uint64_t http_get_max_body = 128ull << 20;
+
+// The whole body in memory (raw bytes). Sends no-cache headers. Throws on any failure,
+// on a status outside 200..299 ("HTTP " + status + ": " + url), on a body shorter than
+// its Content-Length and on a body larger than http_get_max_body.
 std::string http_get(std::wstring const& user_agent, std::string const& url);
 
 // Streams the body into `destination` (created or truncated; never deleted on failure).
-// A non-zero `expected_size` is enforced: "Downloaded size mismatch: ...".
+// A non-zero `expected_size` is enforced ("Downloaded size mismatch: ..."), and the
+// transfer stops as soon as the body grows past it. A body shorter than its
+// Content-Length fails too. A non-2xx answer creates no file.
 void http_download(std::wstring const& user_agent, std::string const& url, std::filesystem::path const& destination,
                    std::uint64_t expected_size, DownloadProgressFn const& on_progress);
+
+// Throws "Cannot read HTTP status" (with the Win32 code) or, for any status outside
+// 200..299, "HTTP " + status + ": " + url. `request` has received its response.
+void check_http_status(HINTERNET request, std::string const& url);
 
 // Percent-encodes every byte but ASCII letters, digits and - . / _ ~.
 std::string url_encode_path(std::string_view path);

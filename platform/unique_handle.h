@@ -4,6 +4,7 @@
 // handle is closed exactly once on every path, exceptions included.
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <utility>
 
@@ -63,10 +64,14 @@ struct FileHandleTraits {
 
 inline void close_kernel_handle(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void free_local(HLOCAL p) noexcept { ::LocalFree(p); }
+inline void close_winhttp(HINTERNET h) noexcept { ::WinHttpCloseHandle(h); }
 
 using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;
 // Process, thread and event handles: null is the only failure value.
 using UniqueKernelHandle = UniqueHandle<HANDLE, NullIsInvalid<HANDLE, close_kernel_handle>>;
 using UniqueLocalMemory = UniqueHandle<HLOCAL, NullIsInvalid<HLOCAL, free_local>>;
+// WinHTTP sessions, connections and requests all close with WinHttpCloseHandle; a
+// connection must go before its session, so declare them in the order they are opened.
+using UniqueWinHttp = UniqueHandle<HINTERNET, NullIsInvalid<HINTERNET, close_winhttp>>;
 
 }  // namespace korvel

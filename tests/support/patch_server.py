@@ -1,11 +1,315 @@
 #!/usr/bin/env python3
-"""Test patch server: serves a folder over HTTP on 127.0.0.1 and HTTPS on localhost."""
+"""Test patch server: serves a folder over HTTP and HTTPS on loopback, with faults.
+
+Command line:
+    patch_server.py --root DIR --cert CERT --key KEY --ready FILE [--log FILE]
+
+Once listening, it writes FILE (atomically) as JSON:
+    {"http_port": N, "https_port": M, "pid": P, "request_log": PATH, "ipv6": BOOL}
+Both ports listen on 127.0.0.1 and, where the machine has it, on ::1 too, so that
+"localhost" works whichever address a client resolves it to. The certificate is for
+DNS:localhost, so HTTPS clients use https://localhost:M/.
+
+Every request is appended to the request log (default: requests.jsonl beside FILE) as
+one JSON line, written in one piece:
+    {"time": T, "scheme": "http"|"https", "method": "GET", "path": "/a/b?q",
+     "attempt": K, "headers": [[name, value], ...]}
+`attempt` counts the requests for that path (query ignored) since its fault file last
+changed, from 1.
+
+Faults: a file "<served file>.fault.json" beside the served path (it need not exist)
+changes how that path is answered. It holds one fault object, applied to every request,
+or {"attempts": [fault, fault, ...]}, where request K gets entry K and requests past the
+list are served normally ({} is a normal answer too). A fault object may hold:
+    status          int, default 200
+    headers         {name: value}, sent as given (e.g. "Location")
+    body            text (UTF-8) sent instead of the file
+    body_base64     bytes sent instead of the file
+                    (without either: the file, or b"" when it does not exist; for a
+                    status outside 2xx a short text)
+    content_length  absent: the true length; null: no Content-Length (the body ends
+                    when the connection closes); a string or number: sent as written
+    reset_after     send this many body bytes, then reset the connection (RST)
+    endless         true or {"limit_bytes": N, "limit_seconds": S}: repeat the body
+                    (or "x" when empty) until a limit is reached (default 1 GiB / 60 s)
+                    or the client goes away, then close normally
+    delay_ms        wait before the status line
+    pace_ms         wait between body chunks of chunk_bytes (default 65536)
+Stops on SIGTERM or SIGINT.
+"""
 import argparse
+import base64
+import errno
 import http.server
 import json
 import os
+import posixpath
+import signal
+import socket
+import socketserver
 import ssl
+import struct
+import sys
 import threading
+import time
+import urllib.parse
+
+CHUNK = 1 << 20
+DEFAULT_ENDLESS_BYTES = 1 << 30
+DEFAULT_ENDLESS_SECONDS = 60.0
+
+
+class State:
+    """What the handler threads share: the served folder, attempt counts and the log."""
+
+    def __init__(self, root, log_path):
+        self.root = os.path.realpath(root)
+        self.lock = threading.Lock()
+        self.attempts = {}  # decoded path -> (fault file text, count)
+        self.log = open(log_path, "w", encoding="utf-8")
+
+    def local_path(self, url_path):
+        """The file below root that a URL path names, or None when it would leave root."""
+        parts = []
+        for part in urllib.parse.unquote(url_path).split("/"):
+            if part in ("", "."):
+                continue
+            if part == ".." or "\\" in part or "\0" in part:
+                return None
+            parts.append(part)
+        return os.path.join(self.root, *parts)
+
+    def next_attempt(self, key, fault_text):
+        with self.lock:
+            text, count = self.attempts.get(key, (None, 0))
+            if text != fault_text:
+                count = 0
+            count += 1
+            self.attempts[key] = (fault_text, count)
+            return count
+
+    def record(self, entry):
+        line = json.dumps(entry, ensure_ascii=False) + "\n"
+        with self.lock:
+            self.log.write(line)
+            self.log.flush()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    # HTTP/1.1 answers, but every connection closes after one exchange: the client
+    # never reuses one, and a body without Content-Length then ends at the close.
+    protocol_version = "HTTP/1.1"
+
+    def version_string(self):
+        return "KorvelTestPatchServer/1"
+
+    def log_message(self, format, *args):  # noqa: A002 - quiet; the request log says it all
+        pass
+
+    def handle(self):
+        try:
+            super().handle()
+        except (OSError, ssl.SSLError):
+            pass  # a failed handshake or a client that hung up before asking
+
+    def do_HEAD(self):
+        self.answer(send_body=False)
+
+    def do_GET(self):
+        self.answer(send_body=True)
+
+    def answer(self, send_body):
+        state = self.server.state
+        self.close_connection = True
+        url_path = urllib.parse.urlsplit(self.path).path
+        local = state.local_path(url_path)
+        fault_text = None
+        if local is not None:
+            try:
+                with open(local + ".fault.json", encoding="utf-8") as f:
+                    fault_text = f.read()
+            except OSError:
+                pass
+        key = urllib.parse.unquote(url_path)
+        attempt = state.next_attempt(key, fault_text)
+        state.record({
+            "time": time.time(),
+            "scheme": self.server.scheme,
+            "method": self.command,
+            "path": self.path,
+            "attempt": attempt,
+            "headers": [[k, v] for k, v in self.headers.items()],
+        })
+        try:
+            fault = pick_fault(fault_text, attempt)
+            if fault is None:
+                self.serve_file(local, send_body)
+            else:
+                self.serve_fault(local, fault, send_body)
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
+            pass  # the client went away; that is what some tests do on purpose
+
+    def serve_file(self, local, send_body):
+        if local is None or not os.path.isfile(local):
+            body = b"not found\n"
+            self.send_response(404)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            if send_body:
+                self.wfile.write(body)
+            return
+        with open(local, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(size))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            if send_body:
+                while True:
+                    chunk = f.read(CHUNK)
+                    if not chunk:
+                        break
+                    self.wfile.write(chunk)
+
+    def serve_fault(self, local, fault, send_body):
+        if fault.get("delay_ms"):
+            time.sleep(fault["delay_ms"] / 1000.0)
+        status = int(fault.get("status", 200))
+        if "body_base64" in fault:
+            body = base64.b64decode(fault["body_base64"])
+        elif "body" in fault:
+            body = fault["body"].encode("utf-8")
+        elif not 200 <= status <= 299:
+            body = f"status {status}\n".encode()
+        elif local is not None and os.path.isfile(local):
+            with open(local, "rb") as f:
+                body = f.read()
+        else:
+            body = b""
+        if status in (204, 304) and "body" not in fault and "body_base64" not in fault:
+            body = b""
+        endless = fault.get("endless")
+
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        for name, value in fault.get("headers", {}).items():
+            self.send_header(name, str(value))
+        if "content_length" in fault:
+            if fault["content_length"] is not None:
+                self.send_header("Content-Length", str(fault["content_length"]))
+        elif not endless:
+            self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if not send_body:
+            return
+
+        pace = fault.get("pace_ms", 0) / 1000.0
+        chunk = int(fault.get("chunk_bytes", 65536 if pace else CHUNK))
+        if endless:
+            limits = endless if isinstance(endless, dict) else {}
+            self.send_endless(body or b"x", int(limits.get("limit_bytes", DEFAULT_ENDLESS_BYTES)),
+                              float(limits.get("limit_seconds", DEFAULT_ENDLESS_SECONDS)), chunk, pace)
+            return
+        if "reset_after" in fault:
+            self.send_bytes(body[:int(fault["reset_after"])], chunk, pace)
+            self.wfile.flush()
+            self.reset_connection()
+            return
+        self.send_bytes(body, chunk, pace)
+
+    def send_bytes(self, body, chunk, pace):
+        for start in range(0, len(body), chunk):
+            if pace and start:
+                time.sleep(pace)
+            self.wfile.write(body[start:start + chunk])
+
+    def send_endless(self, pattern, limit_bytes, limit_seconds, chunk, pace):
+        block = pattern * max(1, chunk // len(pattern))
+        deadline = time.monotonic() + limit_seconds
+        sent = 0
+        while sent < limit_bytes and time.monotonic() < deadline:
+            piece = block[:min(len(block), limit_bytes - sent)]
+            self.wfile.write(piece)
+            sent += len(piece)
+            if pace:
+                time.sleep(pace)
+
+    def reset_connection(self):
+        # Linger on with a zero time-out: close() then sends RST instead of FIN.
+        # For TLS no close_notify goes out either: the peer must see a cut, not an end.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+        self.close_connection = True
+        self.wfile = open(os.devnull, "wb")  # the base class flushes after us
+
+
+def pick_fault(fault_text, attempt):
+    if fault_text is None:
+        return None
+    spec = json.loads(fault_text)
+    if isinstance(spec, dict) and "attempts" in spec:
+        attempts = spec["attempts"]
+        if attempt > len(attempts) or not attempts[attempt - 1]:
+            return None
+        return attempts[attempt - 1]
+    return spec
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = False
+
+    def __init__(self, address, family, state, scheme, tls):
+        self.address_family = family
+        self.state = state
+        self.scheme = scheme
+        self.tls = tls
+        super().__init__(address, Handler)
+
+    def server_bind(self):
+        # HTTPServer.server_bind looks up the host's full name, which can stall
+        # without DNS; the name is never used here.
+        socketserver.TCPServer.server_bind(self)
+        self.server_name = self.server_address[0]
+        self.server_port = self.server_address[1]
+
+    def get_request(self):
+        sock, address = self.socket.accept()
+        sock.settimeout(120)
+        if self.tls:
+            # The handshake runs in the handler's thread, so a stuck client cannot
+            # hold up accepting the next one.
+            sock = self.tls.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, address
+
+
+def ipv6_loopback_available():
+    try:
+        with socket.socket(socket.AF_INET6, socket.SOCK_STREAM) as s:
+            s.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+def listen_pair(state, scheme, tls, ipv6):
+    """One port on 127.0.0.1 and, when possible, the same port on ::1."""
+    for _ in range(50):
+        v4 = Server(("127.0.0.1", 0), socket.AF_INET, state, scheme, tls)
+        if not ipv6:
+            return [v4]
+        try:
+            v6 = Server(("::1", v4.server_address[1]), socket.AF_INET6, state, scheme, tls)
+            return [v4, v6]
+        except OSError as e:
+            v4.server_close()
+            if e.errno != errno.EADDRINUSE:
+                raise
+    raise RuntimeError("no port free on both 127.0.0.1 and ::1")
 
 
 def main():
@@ -14,22 +318,41 @@ def main():
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
     parser.add_argument("--ready", required=True)
+    parser.add_argument("--log")
     args = parser.parse_args()
 
-    handler = lambda *a, **kw: http.server.SimpleHTTPRequestHandler(*a, directory=args.root, **kw)
-    plain = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    secure = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    log_path = os.path.abspath(args.log or os.path.join(os.path.dirname(os.path.abspath(args.ready)), "requests.jsonl"))
+    state = State(args.root, log_path)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(args.cert, args.key)
-    secure.socket = context.wrap_socket(secure.socket, server_side=True)
-    for server in (plain, secure):
+
+    ipv6 = ipv6_loopback_available()
+    plain = listen_pair(state, "http", None, ipv6)
+    secure = listen_pair(state, "https", context, ipv6)
+    for server in plain + secure:
         threading.Thread(target=server.serve_forever, daemon=True).start()
-    ready = {"http_port": plain.server_address[1], "https_port": secure.server_address[1], "pid": os.getpid()}
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+
+    ready = {
+        "http_port": plain[0].server_address[1],
+        "https_port": secure[0].server_address[1],
+        "pid": os.getpid(),
+        "request_log": log_path,
+        "ipv6": ipv6,
+    }
     tmp = args.ready + ".tmp"
     with open(tmp, "w") as f:
         json.dump(ready, f)
     os.replace(tmp, args.ready)
-    threading.Event().wait()
+
+    while not stop.wait(3600):
+        pass
+    for server in plain + secure:
+        server.server_close()
+    sys.exit(0)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,100 @@
+#pragma once
+// The test patch server (tests/support/patch_server.py) as a test sees it: its base
+// URLs, a folder of the test's own below its root, faults for single paths and the
+// requests it received. Test programs run in parallel, so every test works below its
+// own ServedFolder and never looks at another's files, faults or requests.
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace korvel::test {
+
+// "http://127.0.0.1:PORT" and "https://localhost:PORT" (the certificate names
+// localhost), without a trailing slash.
+std::string http_base();
+std::string https_base();
+
+// How the server answers one request for a path. Every field left as it is behaves
+// normally, so a default Fault{} is a plain answer:
+//   {.status = 404}                          a status (with a short text body)
+//   {.body = "wrong"}                        these bytes instead of the file
+//   {.content_length = "abc"}                this Content-Length, whatever the body
+//   {.no_content_length = true}              none; the body ends at the close
+//   {.reset_after = 100}                     100 body bytes, then a connection reset
+//   {.endless = true, .limit_bytes = 1 << 20} the body (or "x") over and over
+struct Fault {
+    int status = 200;
+    std::optional<std::string> body{};  // sent instead of the file (any bytes)
+    std::vector<std::pair<std::string, std::string>> headers{};  // extra, e.g. {"Location", url}
+    std::optional<std::string> content_length{};              // header value as written
+    bool no_content_length = false;
+    std::optional<std::uint64_t> reset_after{};  // body bytes before the connection is reset
+    bool endless = false;                      // repeats until a limit or the client leaves
+    std::uint64_t limit_bytes = 0;             // endless: 0 = the server's 1 GiB
+    int limit_ms = 0;                          // endless: 0 = the server's 60 s
+    int delay_ms = 0;                          // before the status line
+    int pace_ms = 0;                           // between body chunks of 64 KiB
+};
+
+// One request as the server received it.
+struct Request {
+    std::string scheme;  // "http" or "https"
+    std::string method;
+    std::string path;  // as sent, query included
+    int attempt = 0;   // 1 for the first request of the path since its fault was set
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    // The first header of that name, compared without case.
+    std::optional<std::string> header(std::string_view name) const;
+};
+
+// Every request the server logged so far, in arrival order (all tests' requests).
+std::vector<Request> all_requests();
+
+// A fresh folder on the server, "/t/<name>-<pid>-<n>/", removed with its contents
+// when the object goes away. Relative paths are plain (unencoded) file names with "/"
+// between folders; url() leaves them as they are, so a name that needs percent
+// encoding must be encoded by the caller.
+class ServedFolder {
+public:
+    explicit ServedFolder(std::string_view name = "t");
+    ~ServedFolder();
+    ServedFolder(ServedFolder const&) = delete;
+    ServedFolder& operator=(ServedFolder const&) = delete;
+
+    std::string const& prefix() const { return prefix_; }  // "/t/<name>-<pid>-<n>/"
+    std::string path(std::string_view relative) const { return prefix_ + std::string(relative); }
+    std::string url(std::string_view relative) const { return http_base() + path(relative); }
+    std::string https_url(std::string_view relative) const { return https_base() + path(relative); }
+
+    // Where the file of a relative path lies on disk, below the server's root.
+    std::filesystem::path local(std::string_view relative) const;
+
+    void put(std::string_view relative, std::string_view bytes) const;
+
+    // Every request for the path gets this answer until clear_fault.
+    void set_fault(std::string_view relative, Fault const& fault) const;
+    // Request k (from 1) gets attempts[k-1]; later requests are answered normally.
+    // Each call starts the count afresh.
+    void set_attempts(std::string_view relative, std::vector<Fault> const& attempts) const;
+    void clear_fault(std::string_view relative) const;
+
+    // The requests below this folder, or for one path of it (query ignored), in order.
+    std::vector<Request> requests() const;
+    std::vector<Request> requests(std::string_view relative) const;
+
+private:
+    void write_fault(std::string_view relative, nlohmann::json document) const;
+
+    std::string prefix_;
+    std::filesystem::path folder_;
+};
+
+}  // namespace korvel::test

@@ -1,0 +1,85 @@
+// Download speed of http_download, for scripts/bench_http.sh; not part of the product.
+//   bench_http URL DESTINATION [EXPECTED_SIZE]   http_download into DESTINATION
+//   bench_http --winhttp-only URL                 bare WinHTTP read loop, bytes dropped:
+//                                                 the ceiling WinHTTP itself allows here
+// Prints one line: bytes, seconds, MB/s, callbacks and the process's peak working set.
+#include "platform/http.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::uint64_t bare_winhttp(std::string const& url) {
+    korvel::ParsedUrl const target = korvel::parse_url(url);
+    korvel::UniqueWinHttp session(::WinHttpOpen(L"KorvelLauncher/2.1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    korvel::UniqueWinHttp connection(session ? ::WinHttpConnect(session.get(), target.host.c_str(), target.port, 0)
+                                             : nullptr);
+    korvel::UniqueWinHttp request(connection ? ::WinHttpOpenRequest(connection.get(), L"GET", target.path.c_str(),
+                                                                    nullptr, WINHTTP_NO_REFERER,
+                                                                    WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                                    target.secure ? WINHTTP_FLAG_SECURE : 0)
+                                             : nullptr);
+    if (!request || !::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) ||
+        !::WinHttpReceiveResponse(request.get(), nullptr))
+        throw std::runtime_error("WinHTTP request failed: " + std::to_string(::GetLastError()));
+    std::vector<char> buffer(1 << 20);
+    std::uint64_t total = 0;
+    for (;;) {
+        DWORD n = 0;
+        DWORD got = 0;
+        if (!::WinHttpQueryDataAvailable(request.get(), &n) || n == 0) break;
+        if (!::WinHttpReadData(request.get(), buffer.data(), std::min<DWORD>(n, buffer.size()), &got) || got == 0)
+            break;
+        total += got;
+    }
+    return total;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    bool const bare = argc == 3 && std::wstring(argv[1]) == L"--winhttp-only";
+    if (!bare && (argc < 3 || argc > 4)) {
+        std::fprintf(stderr, "usage: bench_http URL DESTINATION [EXPECTED_SIZE] | --winhttp-only URL\n");
+        return 2;
+    }
+    try {
+        std::uint64_t calls = 0;
+        std::uint64_t received = 0;
+        auto const start = std::chrono::steady_clock::now();
+        if (bare) {
+            received = bare_winhttp(korvel::wide_to_utf8(argv[2]));
+        } else {
+            std::uint64_t const expected = argc == 4 ? std::stoull(argv[3]) : 0;
+            korvel::http_download(L"KorvelLauncher/2.1", korvel::wide_to_utf8(argv[1]), argv[2], expected,
+                                  [&](std::uint64_t done, std::uint64_t) {
+                                      ++calls;
+                                      received = done;
+                                  });
+        }
+        double const seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof memory;
+        ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof memory);
+        std::printf("bytes=%llu seconds=%.3f mb_per_s=%.1f callbacks=%llu peak_working_set_kib=%llu\n",
+                    static_cast<unsigned long long>(received), seconds, received / seconds / 1e6,
+                    static_cast<unsigned long long>(calls),
+                    static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
+        return 0;
+    } catch (std::exception const& e) {
+        std::fprintf(stderr, "bench_http: %s\n", e.what());
+        return 1;
+    }
+}
