@@ -8,6 +8,7 @@
 #include "tests/support/test_server.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <map>
 #include <string>
@@ -18,6 +19,10 @@ namespace korvel::test {
 std::string sha256_hex(std::string_view bytes);
 
 struct PublishedFile {
+    PublishedFile(std::string content) : bytes(std::move(content)) {}
+    PublishedFile(std::string content, std::uint64_t listed_size, std::optional<std::string> listed_sha256)
+        : bytes(std::move(content)), size(listed_size), sha256(std::move(listed_sha256)) {}
+
     std::string bytes;
     // The manifest's size and hash; by default those of `bytes`.
     std::optional<std::uint64_t> size;
@@ -31,7 +36,7 @@ protected:
     // Publishes version.json ("1.2.3" unless given) and a manifest listing `files`
     // (served below files/) and `deletes`.
     void publish(std::map<std::string, PublishedFile> const& files, std::vector<std::string> const& deletes = {},
-                 std::string const& client_version = "1.2.3", nlohmann::json const& launcher = nullptr);
+                 std::string const& client_version = "1.2.3", nlohmann::json const& launcher = nlohmann::json());
 
     PatchConfig config() const;
 

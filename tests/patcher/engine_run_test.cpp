@@ -4,6 +4,7 @@
 
 #include "patcher/hash_cache.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -111,7 +112,9 @@ TEST_F(EngineTest, FirstInstallIntoAnEmptyFolder) {
             EXPECT_GE(r.percent, static_cast<int>(r.files_done * 100 / 3));
             EXPECT_LE(r.percent, static_cast<int>((r.files_done + 1) * 100 / 3));
             EXPECT_LE(r.bytes_done, r.bytes_total);
-            if (r.bytes_done == r.bytes_total) EXPECT_EQ(r.eta, -1.0);
+            if (r.bytes_done == r.bytes_total) {
+                EXPECT_EQ(r.eta, -1.0);
+            }
             EXPECT_GT(r.speed, 0.0);
         }
     }
