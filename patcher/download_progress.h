@@ -1,0 +1,35 @@
+#pragma once
+// Transfer rate and time left of the file being downloaded, shared by the game-file
+// downloads and the launcher download.
+
+#include "patcher/patch_records.h"
+
+#include <chrono>
+
+namespace korvel {
+
+// Started once per file, before its first attempt: the rate of a retry includes the
+// time lost to failed attempts and pauses.
+class DownloadClock {
+public:
+    DownloadClock() : start_(std::chrono::steady_clock::now()) {}
+    double elapsed_seconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+// speed = bytes_done / elapsed (at least 1 ms, so the first piece cannot divide by
+// zero); eta = bytes left / speed while bytes are left and the rate is above 1 B/s,
+// otherwise -1 (unknown).
+inline void apply_rate(PatchProgress& progress, DownloadClock const& clock) {
+    double const elapsed = std::max(clock.elapsed_seconds(), 0.001);
+    progress.speed = static_cast<double>(progress.bytes_done) / elapsed;
+    progress.eta = (progress.bytes_done < progress.bytes_total && progress.speed > 1.0)
+                       ? static_cast<double>(progress.bytes_total - progress.bytes_done) / progress.speed
+                       : -1.0;
+}
+
+}  // namespace korvel

@@ -1,0 +1,106 @@
+#include "patcher/launcher_update.h"
+
+#include "patcher/ascii.h"
+#include "patcher/download_progress.h"
+#include "platform/files.h"
+#include "platform/http.h"
+#include "platform/sha256.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+std::vector<std::uint32_t> version_numbers(std::string_view text) {
+    std::vector<std::uint32_t> numbers;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] < '0' || text[i] > '9') {
+            ++i;
+            continue;
+        }
+        std::uint32_t value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') value = value * 10 + (text[i++] - '0');
+        numbers.push_back(value);
+    }
+    return numbers;
+}
+
+}  // namespace
+
+bool launcher_update_needed(LauncherUpdate const& offer, std::string_view launcher_version) {
+    fs::path own;
+    try {
+        own = exe_path();
+    } catch (std::exception const&) {
+        return version_greater(offer.version, launcher_version);
+    }
+    return launcher_update_needed(offer, launcher_version, own);
+}
+
+bool launcher_update_needed(LauncherUpdate const& offer, std::string_view launcher_version, fs::path const& own_exe) {
+    try {
+        return ascii_lower(sha256_file(own_exe)) != offer.sha256;
+    } catch (std::exception const&) {
+        // The running launcher cannot be read: fall back on the version texts.
+        return version_greater(offer.version, launcher_version);
+    }
+}
+
+bool version_greater(std::string_view offered, std::string_view current) {
+    std::vector<std::uint32_t> a = version_numbers(offered);
+    std::vector<std::uint32_t> b = version_numbers(current);
+    size_t const length = std::max(a.size(), b.size());
+    a.resize(length, 0);
+    b.resize(length, 0);
+    for (size_t i = 0; i < length; ++i)
+        if (a[i] != b[i]) return a[i] > b[i];
+    return false;
+}
+
+PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const& game_dir,
+                                     ProgressReporter const& reporter) {
+    PatchProgress& progress = reporter.progress;
+    progress.stage = PatchStage::UpdatingLauncher;
+    progress.title = L"Launcher frissítés letöltése";
+    progress.detail = L"Jelenlegi fájl: davari.exe";
+    progress.current_file = L"davari.exe";
+    progress.percent = 0;
+    reporter.report();
+
+    fs::path const staging = game_dir / ".korvel_update";
+    fs::create_directories(staging);  // throws the library's filesystem_error
+    fs::path const part = staging / "davari.new.exe.part";
+    fs::path const target = staging / "davari.new.exe";
+
+    DownloadClock const clock;
+    http_download(L"KorvelLauncher/2.1", offer.url, part, offer.size,
+                  [&](std::uint64_t done, std::uint64_t total) {
+                      progress.bytes_done = done;
+                      progress.bytes_total = total;
+                      progress.percent = total != 0 ? static_cast<std::int32_t>(done * 100 / total) : 0;
+                      apply_rate(progress, clock);
+                      reporter.report();
+                  });
+
+    if (ascii_lower(sha256_file(part)) != offer.sha256) {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+        throw std::runtime_error("A launcher frissítés SHA-256 ellenőrzése sikertelen.");
+    }
+    std::error_code ignored;
+    fs::remove(target, ignored);  // a copy left by an earlier run
+    replace_file(part, target);
+
+    PatchResult result;
+    result.launcher_update = offer;
+    result.launcher_update.ready = true;
+    result.launcher_update.new_exe_path = target;
+    return result;
+}
+
+}  // namespace korvel

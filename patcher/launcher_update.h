@@ -1,0 +1,29 @@
+#pragma once
+// The launcher's own update: whether the launcher the server offers differs from the
+// running one, and downloading it into the staging folder below the game folder.
+
+#include "patcher/patch_records.h"
+#include "patcher/progress_reporter.h"
+
+#include <filesystem>
+#include <string_view>
+
+namespace korvel {
+
+// True when the running launcher (`own_exe`, by default exe_path()) hashes differently
+// from the offer. Only when that file cannot be hashed are the version texts compared.
+bool launcher_update_needed(LauncherUpdate const& offer, std::string_view launcher_version);
+bool launcher_update_needed(LauncherUpdate const& offer, std::string_view launcher_version,
+                            std::filesystem::path const& own_exe);
+
+// Compares the runs of digits of both texts as numbers ("2.1.0" is 2, 1, 0), the
+// shorter list padded with zeros; true only when `offered` is larger.
+bool version_greater(std::string_view offered, std::string_view current);
+
+// Downloads the offer to game_dir/.korvel_update/davari.new.exe.part (one attempt),
+// verifies its SHA-256 and moves it to davari.new.exe. Reports stage 7 and its
+// download progress. Throws on any failure; a wrong file is removed first.
+PatchResult download_launcher_update(LauncherUpdate const& offer, std::filesystem::path const& game_dir,
+                                     ProgressReporter const& reporter);
+
+}  // namespace korvel

@@ -1,0 +1,176 @@
+#include "patcher/patcher_engine.h"
+
+#include "patcher/ascii.h"
+#include "patcher/file_downloads.h"
+#include "patcher/hash_cache.h"
+#include "patcher/launcher_update.h"
+#include "patcher/manifest.h"
+#include "patcher/protected_path.h"
+#include "patcher/version_document.h"
+#include "patcher/write_whole_file.h"
+#include "platform/files.h"
+#include "platform/http.h"
+#include "platform/sha256.h"
+#include "platform/text.h"
+
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+std::wstring const user_agent = L"KorvelLauncher/2.1";
+
+void set_stage(PatchProgress& progress, PatchStage stage, std::wstring title, std::wstring detail) {
+    progress.stage = stage;
+    progress.title = std::move(title);
+    progress.detail = std::move(detail);
+}
+
+// Compares every listed file with the manifest, trusting the cache where allowed, and
+// returns what has to be downloaded, in manifest order.
+std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repair, Manifest const& manifest,
+                                       HashCache& cache, ProgressReporter const& reporter) {
+    PatchProgress& progress = reporter.progress;
+    std::uint64_t const n = manifest.files.size();
+    progress.stage = PatchStage::Verifying;
+    progress.title = full_repair ? L"Teljes javítás: fájlok ellenőrzése" : L"Fájlok gyors ellenőrzése";
+    progress.files_total = n;
+    progress.files_done = 0;
+    reporter.report();
+
+    std::vector<DownloadItem> downloads;
+    for (std::uint64_t i = 0; i < n; ++i) {
+        FileEntry const& entry = manifest.files[i];
+        fs::path const local = config.game_dir / utf8_to_wide(entry.path);
+        progress.current_file = widen_for_display(entry.path);
+        progress.detail = L"Ellenőrzés: " + progress.current_file;
+        progress.files_done = i;
+        progress.percent = static_cast<std::int32_t>(i * 100 / n);
+        reporter.report();
+
+        std::error_code ec;
+        fs::file_status const status = fs::status(local, ec);
+        if (!ec && fs::is_regular_file(status)) {
+            std::uint64_t const size = korvel::file_size(local);
+            if (size == entry.size) {
+                std::uint64_t const modified = file_mtime(local);
+                auto const cached = cache.find(entry.path);
+                bool const trusted = !full_repair && cached != cache.end() && cached->second.size == size &&
+                                     cached->second.modified == modified &&
+                                     ascii_lower(cached->second.sha256) == entry.sha256;
+                if (trusted) continue;
+                std::string const hash = ascii_lower(sha256_file(local));
+                if (hash == entry.sha256) {
+                    cache[entry.path] = CacheEntry{size, modified, hash};
+                    continue;
+                }
+            }
+        }
+        downloads.push_back(DownloadItem{entry.path, entry.size, entry.sha256, local,
+                                         build_file_url(manifest.base_url, entry.path)});
+    }
+    progress.percent = 100;
+    progress.files_done = n;
+    reporter.report();
+    return downloads;
+}
+
+// Removes the listed regular files (folders and missing paths are left alone, errors
+// ignored) and forgets them in the cache either way.
+void delete_listed_files(PatchConfig const& config, Manifest const& manifest, HashCache& cache) {
+    for (std::string const& path : manifest.deletes) {
+        if (is_protected_path(path)) continue;
+        fs::path const local = config.game_dir / utf8_to_wide(path);
+        std::error_code ec;
+        fs::file_status const status = fs::status(local, ec);
+        if (!ec && fs::is_regular_file(status)) fs::remove(local, ec);
+        cache.erase(path);
+    }
+}
+
+// client.version holds exactly the version text. It goes through a temporary file so
+// that a failure or a crash never leaves it cut short.
+void save_client_version(fs::path const& version_file, std::string const& version) {
+    ensure_parent_dir(version_file);
+    fs::path temporary = version_file;
+    temporary += ".tmp";
+    if (write_whole_file(temporary, version) != WriteStatus::written) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        throw std::runtime_error("Nem írható a verziófájl.");
+    }
+    replace_file(temporary, version_file);
+}
+
+PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {
+    PatchProgress& progress = reporter.progress;
+    reporter.report();
+
+    VersionDocument const version = read_version_document(http_get(user_agent, config.version_url));
+    if (version.launcher_offered && launcher_update_needed(version.launcher, config.launcher_version))
+        return download_launcher_update(version.launcher, config.game_dir, reporter);
+
+    set_stage(progress, PatchStage::FetchingManifest, L"Frissítési lista letöltése",
+              L"A Korvel2 kliensfájljainak listája töltődik...");
+    progress.percent = 0;
+    reporter.report();
+    Manifest const manifest = read_manifest(http_get(user_agent, version.manifest_url));
+
+    HashCache cache = load_hash_cache(config.hash_cache_file);
+    std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
+
+    if (downloads.empty())
+        set_stage(progress, PatchStage::Downloading, L"Nincs letöltendő fájl", L"Minden fájl naprakész.");
+    else
+        set_stage(progress, PatchStage::Downloading, L"Korvel2 frissítés letöltése",
+                  L"A szükséges fájlok letöltése indul...");
+    progress.percent = downloads.empty() ? 100 : 0;
+    progress.files_total = downloads.size();
+    progress.files_done = 0;
+    reporter.report();
+    download_files(downloads, cache, reporter);
+
+    set_stage(progress, PatchStage::Finalizing, L"Frissítés véglegesítése", L"Gyorsítótár és verzió mentése");
+    reporter.report();
+    delete_listed_files(config, manifest, cache);
+    save_hash_cache(config.hash_cache_file, cache);
+    save_client_version(config.version_file, version.client_version);
+
+    set_stage(progress, PatchStage::Done, L"A kliens naprakész",
+              downloads.empty() ? L"Nem volt szükség letöltésre." : L"A frissítés sikeresen elkészült.");
+    progress.percent = 100;
+    progress.current_file.clear();
+    progress.bytes_done = 0;
+    progress.bytes_total = 0;
+    progress.speed = 0;
+    progress.eta = -1.0;
+    reporter.report();
+
+    PatchResult result;
+    result.ok = true;
+    result.client_version = version.client_version;
+    return result;
+}
+
+}  // namespace
+
+PatchResult PatcherEngine::run(PatchConfig const& config, bool full_repair, PatchProgressFn const& progress_fn) {
+    PatchProgress progress;  // starts as the first report of a run: stage 1, numbers 0
+    ProgressReporter const reporter{progress, progress_fn};
+    try {
+        return run_steps(config, full_repair, reporter);
+    } catch (std::exception const& e) {
+        progress.stage = PatchStage::Failed;
+        progress.title = L"A frissítés sikertelen";
+        progress.detail = widen_for_display(e.what());
+        reporter.report();
+        throw;
+    }
+}
+
+}  // namespace korvel

@@ -1,0 +1,18 @@
+#pragma once
+// One patch pass: from the server's version document to a verified game folder, or to
+// a staged new launcher. Blocking; runs on the caller's thread and starts none.
+
+#include "patcher/patch_records.h"
+#include "patcher/progress_reporter.h"
+
+namespace korvel {
+
+class PatcherEngine {
+public:
+    // Reports every step through `progress` (which may be empty) and returns either a
+    // client that is up to date (`ok`) or a staged launcher (`launcher_update.ready`).
+    // Any failure is reported once as stage 8 and then rethrown unchanged.
+    static PatchResult run(PatchConfig const& config, bool full_repair, PatchProgressFn const& progress);
+};
+
+}  // namespace korvel

@@ -1,0 +1,151 @@
+// Game-file downloads inside a patch run: retries, verification, replacement failures,
+// and the progress figures.
+
+#include "tests/patcher/engine_fixture.h"
+
+#include "patcher/hash_cache.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+namespace fs = std::filesystem;
+using namespace korvel;
+using korvel::test::EngineTest;
+using korvel::test::Fault;
+using korvel::test::read_file;
+using korvel::test::write_file;
+
+namespace {
+
+// The attempt numbers shown in the detail line, in the order they appeared.
+std::vector<int> attempts_shown(std::vector<PatchProgress> const& reports) {
+    std::vector<int> attempts;
+    for (auto const& r : reports) {
+        auto const at = r.detail.find(L"(próba ");
+        if (at == std::wstring::npos) continue;
+        int const n = r.detail[at + 7] - L'0';
+        EXPECT_EQ(r.detail.substr(at + 8), L"/3)");
+        if (attempts.empty() || attempts.back() != n) attempts.push_back(n);
+    }
+    return attempts;
+}
+
+}  // namespace
+
+TEST_F(EngineTest, WrongFileTwiceThenRight) {
+    publish({{"data/x.bin", {"the right bytes"}}});
+    Fault wrong;
+    wrong.body = "the WRONG bytes";
+    server.set_attempts("files/data/x.bin", {wrong, wrong});
+
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(game_file("data/x.bin"), "the right bytes");
+    EXPECT_EQ(server.requests("files/data/x.bin").size(), 3u);
+    EXPECT_EQ(attempts_shown(reports), (std::vector<int>{1, 2, 3}));
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+}
+
+TEST_F(EngineTest, RightOnTheSecondAttempt) {
+    publish({{"x.bin", {"right"}}});
+    Fault reset;
+    reset.reset_after = 2;
+    server.set_attempts("files/x.bin", {reset});
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(game_file("x.bin"), "right");
+    EXPECT_EQ(attempts_shown(reports), (std::vector<int>{1, 2}));
+}
+
+TEST_F(EngineTest, AlwaysWrongFailsAfterThreeAttemptsAndKeepsTheOldFile) {
+    publish({{"a.bin", {"aaaa"}}, {"b.bin", {"bbbb"}}, {"c.bin", {"cccc"}}});
+    put_game_file("b.bin", "old b");
+    write_file(config().version_file, "1.0");
+    Fault wrong;
+    wrong.body = "xxxx";
+    server.set_fault("files/b.bin", wrong);
+
+    EXPECT_EQ(run_failing(), "SHA-256 eltérés: b.bin");
+    EXPECT_EQ(server.requests("files/b.bin").size(), 3u);
+    EXPECT_EQ(attempts_shown(reports_of(PatchStage::Downloading)), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(reports.back().stage, PatchStage::Failed);
+    EXPECT_EQ(reports.back().detail, L"SHA-256 eltérés: b.bin");
+
+    EXPECT_EQ(game_file("a.bin"), "aaaa");   // placed before the failure, stays
+    EXPECT_EQ(game_file("b.bin"), "old b");  // never half-replaced
+    EXPECT_FALSE(fs::exists(game("c.bin")));  // never tried
+    EXPECT_EQ(server.requests("files/c.bin").size(), 0u);
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    EXPECT_EQ(read_file(config().version_file), "1.0");
+    EXPECT_FALSE(fs::exists(config().hash_cache_file));
+}
+
+TEST_F(EngineTest, TargetHeldOpenByAnotherProgram) {
+    publish({{"locked.bin", {"new content"}}});
+    put_game_file("locked.bin", "old content");
+    UniqueFile holder(::CreateFileW(game("locked.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+
+    std::string const text = run_failing();
+    std::string const prefix =
+        "Cannot replace file (close the game and try again): " + game("locked.bin").string() + " | Win32=";
+    EXPECT_EQ(text.substr(0, prefix.size()), prefix);
+    EXPECT_TRUE(text.ends_with("=32") || text.ends_with("=5")) << text;
+    holder.reset();
+    EXPECT_EQ(game_file("locked.bin"), "old content");
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+}
+
+TEST_F(EngineTest, FolderWhereAFileShouldBe) {
+    publish({{"data/thing", {"a file"}}});
+    put_game_file("data/thing/inside.txt", "the player's");
+    std::string const text = run_failing();
+    EXPECT_TRUE(text.starts_with("Cannot replace file (close the game and try again): " + game("data/thing").string()))
+        << text;
+    EXPECT_EQ(game_file("data/thing/inside.txt"), "the player's");
+    EXPECT_EQ(server.requests("files/data/thing").size(), 3u);
+}
+
+TEST_F(EngineTest, UnknownSizeIsCheckedByHashOnly) {
+    // Size 0 in the manifest means "unknown" to the download; with no length from the
+    // server the total stays 0 and the time left unknown.
+    std::string const bytes(200000, 'z');
+    publish({{"nolength.bin", {bytes, 0, std::nullopt}}});
+    put_game_file("nolength.bin", "");  // present with the listed size 0, but wrong
+    Fault no_length;
+    no_length.no_content_length = true;
+    server.set_fault("files/nolength.bin", no_length);
+
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(game_file("nolength.bin"), bytes);
+    bool saw_bytes = false;
+    for (auto const& r : reports_of(PatchStage::Downloading)) {
+        if (!r.detail.starts_with(L"Jelenlegi fájl: ")) continue;
+        saw_bytes = true;
+        EXPECT_EQ(r.bytes_total, 0u);
+        EXPECT_EQ(r.eta, -1.0);
+        EXPECT_EQ(r.percent, 0);
+    }
+    EXPECT_TRUE(saw_bytes);
+    EXPECT_EQ(load_hash_cache(config().hash_cache_file).at("nolength.bin").size, 0u);
+}
+
+TEST_F(EngineTest, SizeMismatchIsRetriedThenReported) {
+    publish({{"short.bin", {"0123456789"}}});
+    Fault shorter;
+    shorter.body = "01234";
+    server.set_fault("files/short.bin", shorter);
+    std::string const text = run_failing();
+    EXPECT_EQ(text, "Downloaded size mismatch: " + game("short.bin.korvel.part").string() + " expected=10 got=5");
+    EXPECT_FALSE(fs::exists(game("short.bin")));
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+}
+
+TEST_F(EngineTest, NonAsciiPathsAreEncodedOnTheWireAndShownAsText) {
+    publish({{"ok/\xC3\xA1rv\xC3\xADz t\xC5\xB1r\xC5\x91.bin", {"unicode"}}});
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(game_file("ok/\xC3\xA1rv\xC3\xADz t\xC5\xB1r\xC5\x91.bin"), "unicode");
+    EXPECT_EQ(reports_of(PatchStage::Verifying)[1].current_file, L"ok/\u00e1rv\u00edz t\u0171r\u0151.bin");
+    // Bytes that are not UTF-8 are still shown, one unit each.
+    EXPECT_EQ(widen_for_display("a\xE1" "b"), std::wstring(L"a") + wchar_t(0xFFE1) + L"b");
+}

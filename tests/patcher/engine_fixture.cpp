@@ -1,0 +1,100 @@
+#include "tests/patcher/engine_fixture.h"
+
+#include "platform/sha256.h"
+#include "platform/text.h"
+
+#include <nlohmann/json.hpp>
+
+namespace fs = std::filesystem;
+
+namespace korvel::test {
+
+std::string sha256_hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return to_hex(hash.finalize());
+}
+
+EngineTest::EngineTest() {
+    fs::create_directories(dir / "game");
+    fs::create_directories(dir / "launcher");
+}
+
+void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std::vector<std::string> const& deletes,
+                         std::string const& client_version, nlohmann::json const& launcher) {
+    nlohmann::json manifest = {{"base_url", server.url("files/")}, {"files", nlohmann::json::array()}};
+    for (auto const& [path, file] : files) {
+        server.put("files/" + path, file.bytes);
+        manifest["files"].push_back({{"path", path},
+                                     {"size", file.size.value_or(file.bytes.size())},
+                                     {"sha256", file.sha256.value_or(sha256_hex(file.bytes))}});
+    }
+    if (!deletes.empty()) manifest["delete"] = deletes;
+    server.put("manifest.json", manifest.dump());
+
+    nlohmann::json version = {{"client_version", client_version}, {"manifest_url", server.url("manifest.json")}};
+    if (!launcher.is_null()) version["launcher"] = launcher;
+    server.put("version.json", version.dump());
+}
+
+PatchConfig EngineTest::config() const {
+    PatchConfig c;
+    c.game_dir = dir / "game";
+    c.version_file = dir / "launcher" / ".korvel" / "client.version";
+    c.hash_cache_file = dir / "launcher" / ".korvel" / "hash_cache.json";
+    c.version_url = server.url("version.json");
+    c.launcher_version = "2.1.0";
+    return c;
+}
+
+PatchResult EngineTest::run(bool full_repair) {
+    reports.clear();
+    return PatcherEngine::run(config(), full_repair, [this](PatchProgress const& p) { reports.push_back(p); });
+}
+
+std::string EngineTest::run_failing(bool full_repair) {
+    try {
+        run(full_repair);
+    } catch (std::exception const& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "the run did not fail";
+    return {};
+}
+
+fs::path EngineTest::game(std::string_view relative) const {
+    return dir / "game" / utf8_to_wide(relative);
+}
+
+void EngineTest::put_game_file(std::string_view relative, std::string_view bytes) const {
+    write_file(game(relative), bytes);
+}
+
+std::string EngineTest::game_file(std::string_view relative) const {
+    return read_file(game(relative));
+}
+
+std::vector<fs::path> EngineTest::leftovers(std::wstring_view suffix) const {
+    std::vector<fs::path> found;
+    for (auto const& entry : fs::recursive_directory_iterator(dir.path())) {
+        std::wstring const name = entry.path().filename().native();
+        if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(entry.path());
+    }
+    return found;
+}
+
+std::vector<PatchStage> EngineTest::stages() const {
+    std::vector<PatchStage> list;
+    for (auto const& r : reports) list.push_back(r.stage);
+    return list;
+}
+
+std::vector<PatchProgress> EngineTest::reports_of(PatchStage stage) const {
+    std::vector<PatchProgress> list;
+    for (auto const& r : reports)
+        if (r.stage == stage) list.push_back(r);
+    return list;
+}
+
+}  // namespace korvel::test

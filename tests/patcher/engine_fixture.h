@@ -1,0 +1,62 @@
+#pragma once
+// A game folder in a temporary directory, a launcher folder beside it and a patch
+// server folder of the test's own, with helpers that publish a client and run the
+// engine while recording every progress report.
+
+#include "patcher/patcher_engine.h"
+#include "tests/support/test_env.h"
+#include "tests/support/test_server.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvel::test {
+
+std::string sha256_hex(std::string_view bytes);
+
+struct PublishedFile {
+    PublishedFile(std::string content) : bytes(std::move(content)) {}
+    PublishedFile(std::string content, std::uint64_t listed_size, std::optional<std::string> listed_sha256)
+        : bytes(std::move(content)), size(listed_size), sha256(std::move(listed_sha256)) {}
+
+    std::string bytes;
+    // The manifest's size and hash; by default those of `bytes`.
+    std::optional<std::uint64_t> size;
+    std::optional<std::string> sha256;
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    EngineTest();
+
+    // Publishes version.json ("1.2.3" unless given) and a manifest listing `files`
+    // (served below files/) and `deletes`.
+    void publish(std::map<std::string, PublishedFile> const& files, std::vector<std::string> const& deletes = {},
+                 std::string const& client_version = "1.2.3", nlohmann::json const& launcher = nlohmann::json());
+
+    PatchConfig config() const;
+
+    // Runs the engine; the reports land in `reports`.
+    PatchResult run(bool full_repair = false);
+    // Runs it expecting a failure; returns the exception's text.
+    std::string run_failing(bool full_repair = false);
+
+    std::filesystem::path game(std::string_view relative) const;
+    void put_game_file(std::string_view relative, std::string_view bytes) const;
+    std::string game_file(std::string_view relative) const;
+    // Files below the game folder whose names end in `suffix`.
+    std::vector<std::filesystem::path> leftovers(std::wstring_view suffix) const;
+
+    std::vector<PatchStage> stages() const;
+    std::vector<PatchProgress> reports_of(PatchStage stage) const;
+
+    ServedFolder server{"engine"};
+    TempDir dir{"engine"};
+    std::vector<PatchProgress> reports;
+};
+
+}  // namespace korvel::test

@@ -1,0 +1,70 @@
+// A patch run killed in the middle of a download must leave every game file whole, and
+// the next run must finish the job.
+
+#include "tests/patcher/engine_fixture.h"
+
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace korvel;
+using korvel::test::EngineTest;
+using korvel::test::Fault;
+
+namespace {
+
+UniqueKernelHandle start_runner(PatchConfig const& config) {
+    fs::path const runner = korvel::test::bin_dir() / "patch_runner.exe";
+    std::wstring command = L"\"" + runner.native() + L"\" \"" + config.game_dir.native() + L"\" \"" +
+                           config.version_file.native() + L"\" \"" + config.hash_cache_file.native() + L"\" \"" +
+                           utf8_to_wide(config.version_url) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(runner.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &info))
+        return {};
+    ::CloseHandle(info.hThread);
+    return UniqueKernelHandle(info.hProcess);
+}
+
+}  // namespace
+
+TEST_F(EngineTest, KilledMidDownloadLeavesNoPartialFileAndTheNextRunFinishes) {
+    std::string const big = korvel::test::random_bytes(8 << 20, 5);
+    publish({{"data/big.pak", {big}}, {"small.txt", {"small"}}});
+    put_game_file("data/big.pak", "the old pack");
+    Fault slow;
+    slow.pace_ms = 40;  // 8 MiB in 64 KiB pieces: about five seconds
+    server.set_fault("files/data/big.pak", slow);
+
+    UniqueKernelHandle runner = start_runner(config());
+    ASSERT_TRUE(runner) << "cannot start patch_runner.exe: " << ::GetLastError();
+
+    // Wait until the download is under way, then pull the plug.
+    fs::path const part = game("data/big.pak.korvel.part");
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (!(fs::exists(part, ec) && fs::file_size(part, ec) > 0 && !ec)) {
+        ASSERT_EQ(::WaitForSingleObject(runner.get(), 0), WAIT_TIMEOUT) << "the run ended before it was killed";
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download never started";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(::TerminateProcess(runner.get(), 99));
+    ASSERT_EQ(::WaitForSingleObject(runner.get(), 10000), WAIT_OBJECT_0);
+
+    EXPECT_EQ(game_file("data/big.pak"), "the old pack");
+    EXPECT_LT(fs::file_size(part), big.size());
+
+    server.clear_fault("files/data/big.pak");
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(game_file("data/big.pak"), big);
+    EXPECT_EQ(game_file("small.txt"), "small");
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    EXPECT_TRUE(leftovers(L".tmp").empty());
+}
