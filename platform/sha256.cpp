@@ -102,8 +102,8 @@ std::string sha256_file(std::filesystem::path const& path) {
         DWORD got = 0;
         if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
             throw std::runtime_error("Failed reading file for SHA-256: " + wide_to_utf8(path.native()));
-        if (got == 0) break;  // end of file
         hash.update(buffer.data(), got);
+        if (got < buffer.size()) break;  // a short read of a disk file marks its end
     }
     return to_hex(hash.finalize());
 }
