@@ -68,6 +68,10 @@ ChildProcess::ChildProcess(fs::path const& program, std::wstring const& argument
     std::wstring command_line = quoted(program);
     if (!arguments.empty()) command_line += L" " + arguments;
     if (in_job) {
+        // Wine starts its desktop process (explorer.exe) from the first program that needs
+        // the desktop; started from inside the job it would be counted and never end.
+        // Asking for the desktop here starts it outside the job and keeps it for the test.
+        ::GetDesktopWindow();
         job_ = ::CreateJobObjectW(nullptr, nullptr);
         if (!job_) throw win32_error("test: CreateJobObjectW failed");
     }
