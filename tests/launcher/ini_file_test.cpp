@@ -151,3 +151,24 @@ TEST(IniFile, AFailedSaveLeavesTheOldFileWhole) {
     EXPECT_TRUE(ini.save(target));                              // and a later save works
     EXPECT_EQ(test::read_file(target), "[launcher]\r\nclient_count=1\r\n\r\n");
 }
+
+TEST(IniFile, SaveMovesANewFileOverTheOldOneInsteadOfRewritingIt) {
+    test::TempDir dir("ini");
+    fs::path const target = dir / "launcher_settings.ini";
+    test::write_file(target, "[launcher]\r\nclient_count=3\r\n\r\n");
+    auto const file_id = [&] {
+        korvel::UniqueFile file(::CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        EXPECT_TRUE(::GetFileInformationByHandle(file.get(), &info));
+        return (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    };
+    std::uint64_t const before = file_id();
+    IniFile ini;
+    ini.set(L"launcher", L"client_count", L"1");
+    ASSERT_TRUE(ini.save(target));
+    // Another file now carries the name: the old one was never truncated and rewritten,
+    // so an interruption at any point leaves either the old or the new content whole.
+    EXPECT_NE(file_id(), before);
+    EXPECT_EQ(test::read_file(target), "[launcher]\r\nclient_count=1\r\n\r\n");
+}
