@@ -6,7 +6,7 @@
 #include "launcher/button_id.h"
 #include "launcher/client_launch.h"
 #include "launcher/ini_file.h"
-#include "platform/gdiplus_handles.h"
+#include "platform/gdi_handles.h"
 #include "window/news_item.h"
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 
 #include "launcher/launcher_app.h"
 #include "launcher/window_controller.h"
-#include "platform/unique_handle.h"
+#include "platform/gdi_handles.h"
 
 #include <dwmapi.h>
 

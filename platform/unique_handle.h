@@ -63,13 +63,10 @@ struct FileHandleTraits {
 
 inline void close_kernel_handle(HANDLE h) noexcept { ::CloseHandle(h); }
 inline void free_local(HLOCAL p) noexcept { ::LocalFree(p); }
-inline void delete_region(HRGN r) noexcept { ::DeleteObject(r); }
 
 using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;
 // Process, thread and event handles: null is the only failure value.
 using UniqueKernelHandle = UniqueHandle<HANDLE, NullIsInvalid<HANDLE, close_kernel_handle>>;
 using UniqueLocalMemory = UniqueHandle<HLOCAL, NullIsInvalid<HLOCAL, free_local>>;
-// A window region belongs to the window once SetWindowRgn accepted it: release() then.
-using UniqueRegion = UniqueHandle<HRGN, NullIsInvalid<HRGN, delete_region>>;
 
 }  // namespace korvel

@@ -3,7 +3,7 @@
 #include "launcher/client_launch.h"
 
 #include "tests/launcher/launcher_fixtures.h"
-#include "platform/unique_handle.h"
+#include "platform/gdi_handles.h"
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>

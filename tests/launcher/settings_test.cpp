@@ -42,15 +42,13 @@ TEST(Settings, ResolvePathKeepsAbsolutePathsAndJoinsTheRestToTheLauncherFolder) 
         EXPECT_EQ(app.resolve_path(c.in).native(), c.out) << fs::path(c.in).string();
 }
 
-TEST(Settings, WithoutFilesEverythingKeepsItsDefault) {
+TEST(Settings, WithoutFilesTheBuiltInValuesStay) {
     test::TempDir dir("settings");
+    LauncherApp const built_in;
     auto const app = app_in(dir, nullptr);
-    EXPECT_EQ(app->window_title, L"Korvel2 Launcher");
-    EXPECT_EQ(app->hero_subtitle, L"A legendád itt kezdődik – lépj be, és írd tovább Korvel2 történetét.");
-    EXPECT_EQ(app->client_root, L".");
-    EXPECT_EQ(app->client_exe, L"bat.exe");
-    EXPECT_EQ(app->launch_delay_ms, 500);
-    EXPECT_EQ(app->client_count, 1);
+    EXPECT_EQ(app->window_title, built_in.window_title);
+    EXPECT_EQ(app->hero_subtitle, built_in.hero_subtitle);
+    EXPECT_EQ(app->client_count, built_in.client_count);
     EXPECT_EQ(app->banner_cache_path, dir / "." / "UserData" / "launcher_banner.jpg");
 
     // The four default addresses point at one patch server over HTTPS.
