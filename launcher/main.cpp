@@ -1,5 +1,7 @@
+#include "launcher/startup.h"
+
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return 0;
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+    return korvel::launcher_main(instance, show_command);
 }

@@ -1,5 +1,91 @@
+// Swapnik: replaces the launcher's executable with a downloaded new one once the
+// launcher has ended, then starts it again. Its whole interface is the command line
+//   Swapnik.exe <launcher pid> "<launcher path>" "<new file path>"
+// and the exit code: 0 replaced and restarted, 1 bad command line, 2 replacement failed,
+// 3 replaced but the restart failed. It talks to the user only in message boxes.
+
 #include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+constexpr wchar_t const* k_title = L"Swapnik";
+constexpr DWORD k_wait_for_launcher_ms = 30000;
+constexpr int k_replace_attempts = 20;
+constexpr DWORD k_retry_pause_ms = 500;
+
+struct Arguments {
+    DWORD launcher_pid = 0;
+    std::wstring target;  // the launcher executable to replace and restart
+    std::wstring source;  // the downloaded new executable
+};
+
+void show_error(std::wstring const& text) {
+    ::MessageBoxW(nullptr, text.c_str(), k_title, MB_OK | MB_ICONERROR);
+}
+
+bool read_arguments(Arguments& out) {
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!argv) return false;
+    bool const complete = count >= 4;
+    if (complete) {
+        // Like wcstoul everywhere: leading blanks and a sign allowed, no digits gives 0.
+        out.launcher_pid = static_cast<DWORD>(std::wcstoul(argv[1], nullptr, 10));
+        out.target = argv[2];
+        out.source = argv[3];
+    }
+    ::LocalFree(argv);
+    return complete;
+}
+
+// Waits until the launcher has ended and let go of its executable, at most 30 s. A
+// process that cannot be opened has already ended (or never was): nothing to wait for.
+void wait_for_launcher(DWORD pid) {
+    if (pid == 0) return;
+    HANDLE const process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process) return;
+    ::WaitForSingleObject(process, k_wait_for_launcher_ms);
+    ::CloseHandle(process);
+}
+
+// The file may stay locked for a moment after the launcher's process has ended (a virus
+// scanner, a slow shutdown), so the move is retried for about ten seconds.
+bool replace_launcher(Arguments const& args, DWORD& error) {
+    for (int attempt = 0; attempt < k_replace_attempts; ++attempt) {
+        if (::MoveFileExW(args.source.c_str(), args.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        error = ::GetLastError();
+        ::Sleep(k_retry_pause_ms);
+    }
+    return false;
+}
+
+bool restart_launcher(std::wstring const& target) {
+    std::wstring const folder = std::filesystem::path(target).parent_path().native();
+    auto const result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL));
+    return result > 32;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return 0;
+    Arguments args;
+    if (!read_arguments(args)) {
+        show_error(L"Hibás launcher frissítési paraméterek.");
+        return 1;
+    }
+    wait_for_launcher(args.launcher_pid);
+
+    DWORD error = ERROR_SUCCESS;
+    if (!replace_launcher(args, error)) {
+        show_error(L"Nem sikerült lecserélni a launchert.\nWin32: " + std::to_wstring(error));
+        return 2;
+    }
+    return restart_launcher(args.target) ? 0 : 3;
 }

@@ -1,0 +1,175 @@
+#include "launcher/client_launch.h"
+
+#include "launcher/launcher_app.h"
+#include "launcher/message_box.h"
+#include "platform/files.h"
+#include "platform/unique_handle.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <string>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+bool is_separator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+bool is_ascii_letter(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+std::wstring missing_text(fs::path const& executable) {
+    return L"Nem található a játék: " + executable.native();
+}
+
+std::wstring cannot_start_text(DWORD code) {
+    return L"A játék nem indítható. Win32: " + std::to_wstring(code);
+}
+
+// A failed call must never read as success, even if it left no error code behind.
+DWORD last_error_of_failure() {
+    DWORD const code = ::GetLastError();
+    return code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE;
+}
+
+}  // namespace
+
+fs::path resolve_against(fs::path const& base, fs::path const& path) {
+    std::wstring const& text = path.native();
+    bool const drive_absolute = text.size() >= 3 && is_ascii_letter(text[0]) && text[1] == L':' && is_separator(text[2]);
+    bool const network = text.size() >= 2 && is_separator(text[0]) && is_separator(text[1]);
+    if (drive_absolute || network) return path;
+    return base / path;
+}
+
+ClientLaunch client_launch_from_ini(IniFile const& ini, fs::path const& base_dir) {
+    ClientLaunch launch;
+    launch.folder = resolve_against(base_dir, ini.get(L"client", L"root", L"."));
+    launch.executable = launch.folder / ini.get(L"client", L"game", L"bat.exe");
+    launch.arguments = ini.get(L"client", L"game_args", L"");
+    launch.delay_ms = std::clamp(ini.get_int(L"client", L"launch_delay_ms", 500), 100, 3000);
+    return launch;
+}
+
+bool client_exists(fs::path const& executable) {
+    std::error_code ec;
+    auto const status = fs::status(executable, ec);
+    return !ec && fs::exists(status);
+}
+
+DWORD start_client(fs::path const& executable, std::wstring const& arguments, fs::path const& folder) {
+    std::wstring command_line = L"\"" + executable.native() + L"\"";
+    if (!arguments.empty()) command_line += L" " + arguments;
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.c_str(), &startup, &process))
+        return last_error_of_failure();
+    // The launcher never waits for a client.
+    UniqueKernelHandle(process.hThread).reset();
+    UniqueKernelHandle(process.hProcess).reset();
+    return ERROR_SUCCESS;
+}
+
+DWORD restart_elevated(HWND owner, fs::path const& launcher, fs::path const& folder, int count) {
+    std::wstring const parameters = L"--launch-clients " + std::to_wstring(count);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
+    info.lpVerb = L"runas";
+    info.lpFile = launcher.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_HIDE;  // the elevated copy shows no window of its own anyway
+    if (!::ShellExecuteExW(&info)) return last_error_of_failure();
+    UniqueKernelHandle(info.hProcess).reset();
+    return ERROR_SUCCESS;
+}
+
+int run_launch_mode(int count) {
+    return run_launch_mode(exe_path().parent_path(), count, start_client);
+}
+
+int run_launch_mode(fs::path const& base_dir, int count, StartClientFn const& start) {
+    IniFile ini;
+    ini.load(base_dir / L"launcher.ini");
+    ClientLaunch const launch = client_launch_from_ini(ini, base_dir);
+    if (!client_exists(launch.executable)) {
+        show_message_box(nullptr, missing_text(launch.executable), k_message_box_title, MB_OK | MB_ICONERROR);
+        return 2;
+    }
+    count = std::clamp(count, 1, 3);
+    for (int i = 1; i <= count; ++i) {
+        // Launch mode never elevates again: 740 here is reported like any other error.
+        DWORD const error = start(launch.executable, launch.arguments, launch.folder);
+        if (error != ERROR_SUCCESS) {
+            show_message_box(nullptr, cannot_start_text(error), k_message_box_title, MB_OK | MB_ICONERROR);
+            return 3;
+        }
+        if (i < count) ::Sleep(static_cast<DWORD>(launch.delay_ms));
+    }
+    return 0;
+}
+
+void LauncherApp::launch_clients() {
+    launch_clients(start_client, [this](HWND owner, int count) {
+        return restart_elevated(owner, exe_path(), base_dir, count);
+    });
+}
+
+void LauncherApp::launch_clients(StartClientFn const& start, RestartElevatedFn const& restart) {
+    fs::path const folder = resolve_path(client_root);
+    fs::path const executable = folder / client_exe;
+    if (!client_exists(executable)) {
+        show_message_box(hwnd, missing_text(executable), k_message_box_title, MB_OK | MB_ICONERROR);
+        return;
+    }
+
+    int const count = std::clamp(client_count, 1, 3);
+    int started = 0;
+    DWORD error = ERROR_SUCCESS;
+    for (int i = 1; i <= count; ++i) {
+        error = start(executable, game_args, folder);
+        if (error != ERROR_SUCCESS) break;
+        ++started;
+        // Blocks the window thread on purpose: the launcher is about to go away.
+        if (i < count) ::Sleep(static_cast<DWORD>(launch_delay_ms));
+    }
+
+    auto const close_launcher = [this] {
+        ::ShowWindow(hwnd, SW_HIDE);
+        ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    };
+
+    if (started == count) {
+        close_launcher();
+    } else if (started == 0 && error == k_error_elevation_required) {
+        DWORD const elevation = restart(hwnd, count);
+        if (elevation == ERROR_SUCCESS)
+            close_launcher();
+        else if (elevation == ERROR_CANCELLED)
+            show_message_box(hwnd, L"A játék indításához szükséges rendszergazdai engedélyt elutasítottad.",
+                             k_message_box_title, MB_OK | MB_ICONINFORMATION);
+        else
+            show_message_box(hwnd, cannot_start_text(elevation), k_message_box_title, MB_OK | MB_ICONERROR);
+    } else if (started == 0) {
+        show_message_box(hwnd, cannot_start_text(error), k_message_box_title, MB_OK | MB_ICONERROR);
+    } else {
+        show_message_box(hwnd,
+                         std::to_wstring(started) + L" kliens elindult, de a következő példány nem indítható. Win32: " +
+                             std::to_wstring(error),
+                         k_message_box_title, MB_OK | MB_ICONERROR);
+    }
+}
+
+}  // namespace korvel

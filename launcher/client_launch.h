@@ -1,0 +1,59 @@
+#pragma once
+// Starting the outside game client: one start routine shared by the Play button and by
+// launch mode ("--launch-clients N"), which the launcher uses after an elevated restart.
+
+#include "launcher/ini_file.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace korvel {
+
+// CreateProcessW's error when the program demands administrator rights (not in the
+// MinGW headers).
+inline constexpr DWORD k_error_elevation_required = 740;
+
+// Where and how the clients are started.
+struct ClientLaunch {
+    std::filesystem::path folder;      // working folder of every client
+    std::filesystem::path executable;  // folder joined with the configured file name
+    std::wstring arguments;            // appended after one space when not empty
+    int delay_ms = 500;                // pause between two starts
+};
+
+// A relative path joined to `base`; absolute ones ("C:\..", "C:/..", "\\server\..")
+// as they stand. Not normalised.
+std::filesystem::path resolve_against(std::filesystem::path const& base, std::filesystem::path const& path);
+
+// The [client] keys of launcher.ini (root, game, game_args, launch_delay_ms) with their
+// defaults; the delay is clamped to 100..3000 ms.
+ClientLaunch client_launch_from_ini(IniFile const& ini, std::filesystem::path const& base_dir);
+
+// Starts one client: "<executable>" [space arguments], working folder `folder`, handles
+// closed at once. ERROR_SUCCESS, or the Win32 error code of the failed start.
+DWORD start_client(std::filesystem::path const& executable, std::wstring const& arguments,
+                   std::filesystem::path const& folder);
+
+// Restarts `launcher` elevated ("runas") as `launcher --launch-clients <count>` in
+// `folder`. ERROR_SUCCESS, ERROR_CANCELLED (1223) when the player declined, or another code.
+DWORD restart_elevated(HWND owner, std::filesystem::path const& launcher, std::filesystem::path const& folder,
+                       int count);
+
+using StartClientFn =
+    std::function<DWORD(std::filesystem::path const&, std::wstring const&, std::filesystem::path const&)>;
+using RestartElevatedFn = std::function<DWORD(HWND owner, int count)>;
+
+// True when the client executable exists as any file-system object.
+bool client_exists(std::filesystem::path const& executable);
+
+// Launch mode: reads launcher.ini beside the running executable and starts `count`
+// clients without a window. Returns 0 (all started), 2 (executable missing) or 3 (a start
+// failed); failures are shown in message boxes without owner.
+int run_launch_mode(int count);
+// The same for the launcher installed in `base_dir`, with the start routine supplied.
+int run_launch_mode(std::filesystem::path const& base_dir, int count, StartClientFn const& start);
+
+}  // namespace korvel

@@ -1,0 +1,44 @@
+#include "launcher/command_line.h"
+
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cwchar>
+
+namespace korvel {
+
+namespace {
+
+int parse_count(std::wstring const& text) {
+    wchar_t const* begin = text.c_str();
+    wchar_t* end = nullptr;
+    errno = 0;
+    long const value = std::wcstol(begin, &end, 10);
+    if (end == begin || errno == ERANGE || value < INT_MIN || value > INT_MAX) return 1;
+    return std::clamp(static_cast<int>(value), 1, 3);
+}
+
+}  // namespace
+
+std::optional<int> launch_clients_count(std::vector<std::wstring> const& arguments) {
+    for (size_t i = 1; i + 1 < arguments.size(); ++i)
+        if (arguments[i] == L"--launch-clients") return parse_count(arguments[i + 1]);
+    return std::nullopt;
+}
+
+std::optional<int> launch_clients_count_of_process() {
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!argv) return std::nullopt;
+    UniqueLocalMemory owner(reinterpret_cast<HLOCAL>(argv));
+    std::vector<std::wstring> const arguments(argv, argv + count);
+    owner.reset();
+    return launch_clients_count(arguments);
+}
+
+}  // namespace korvel

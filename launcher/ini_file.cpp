@@ -1,0 +1,140 @@
+#include "launcher/ini_file.h"
+
+#include "platform/files.h"
+#include "platform/text.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+std::wstring trim(std::wstring_view text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && std::iswspace(text[begin])) ++begin;
+    while (end > begin && std::iswspace(text[end - 1])) --end;
+    return std::wstring(text.substr(begin, end - begin));
+}
+
+std::wstring lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+std::wstring name_of(std::wstring_view text) {
+    return lower(trim(text));
+}
+
+}  // namespace
+
+std::wstring decode_settings_text(std::string bytes) {
+    if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    try {
+        return utf8_to_wide(bytes);
+    } catch (std::exception const&) {
+        std::wstring wide;
+        wide.reserve(bytes.size());
+        // Sign extension on purpose: 0x80..0xFF land on 0xFF80..0xFFFF, where no ASCII
+        // key or value can ever match them by accident.
+        for (char b : bytes) wide.push_back(static_cast<wchar_t>(static_cast<signed char>(b)));
+        return wide;
+    }
+}
+
+bool IniFile::load(fs::path const& path) {
+    sections_.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::wstring const text = decode_settings_text(std::move(bytes));
+
+    std::wstring section;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring_view raw(text.data() + start, end - start);
+        if (!raw.empty() && raw.back() == L'\r') raw.remove_suffix(1);
+        start = end + 1;
+
+        std::wstring const line = trim(raw);
+        if (line.empty() || line[0] == L'#' || line[0] == L';') continue;
+        if (line.front() == L'[' && line.back() == L']' && line.size() >= 2) {
+            section = name_of(std::wstring_view(line).substr(1, line.size() - 2));
+            continue;
+        }
+        size_t const eq = line.find(L'=');
+        if (eq == std::wstring::npos) continue;
+        sections_[section][name_of(std::wstring_view(line).substr(0, eq))] = trim(std::wstring_view(line).substr(eq + 1));
+    }
+    return true;
+}
+
+std::wstring IniFile::get(std::wstring const& section, std::wstring const& key, std::wstring const& fallback) const {
+    auto const s = sections_.find(name_of(section));
+    if (s == sections_.end()) return fallback;
+    auto const k = s->second.find(name_of(key));
+    if (k == s->second.end()) return fallback;
+    return k->second;
+}
+
+int IniFile::get_int(std::wstring const& section, std::wstring const& key, int fallback) const {
+    std::wstring const text = get(section, key, L"");
+    wchar_t const* begin = text.c_str();
+    wchar_t* end = nullptr;
+    errno = 0;
+    long const value = std::wcstol(begin, &end, 10);
+    if (end == begin || errno == ERANGE || value < INT_MIN || value > INT_MAX) return fallback;
+    return static_cast<int>(value);
+}
+
+void IniFile::set(std::wstring const& section, std::wstring const& key, std::wstring const& value) {
+    sections_[name_of(section)][name_of(key)] = value;
+}
+
+bool IniFile::save(fs::path const& path) const {
+    fs::path temp = path;
+    temp += L".tmp";
+    try {
+        std::string bytes;
+        for (auto const& [section, keys] : sections_) {
+            bytes += '[';
+            bytes += wide_to_utf8(section);
+            bytes += "]\r\n";
+            for (auto const& [key, value] : keys) {
+                bytes += wide_to_utf8(key);
+                bytes += '=';
+                bytes += wide_to_utf8(value);
+                bytes += "\r\n";
+            }
+            bytes += "\r\n";
+        }
+        {
+            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+            if (!out) return false;
+            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            out.close();
+            if (!out) throw std::runtime_error("Cannot write file: " + wide_to_utf8(temp.native()));
+        }
+        replace_file(temp, path);
+        return true;
+    } catch (std::exception const&) {
+        // The old file is untouched; only our own temporary file may be left to clean up.
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return false;
+    }
+}
+
+}  // namespace korvel

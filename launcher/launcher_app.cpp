@@ -1,0 +1,17 @@
+#include "launcher/launcher_app.h"
+
+namespace korvel {
+
+LauncherApp::LauncherApp(HINSTANCE instance) : instance(instance) {}
+
+LauncherApp::~LauncherApp() {
+    // The bitmap is a GDI+ object: it must go before GDI+ itself.
+    banner_bitmap.reset();
+    if (gdiplus_token != 0) Gdiplus::GdiplusShutdown(gdiplus_token);
+}
+
+std::filesystem::path LauncherApp::resolve_path(std::filesystem::path const& path) const {
+    return resolve_against(base_dir, path);
+}
+
+}  // namespace korvel

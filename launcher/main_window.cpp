@@ -1,0 +1,71 @@
+#include "launcher/main_window.h"
+
+#include "launcher/launcher_app.h"
+#include "launcher/window_controller.h"
+#include "platform/gdi_handles.h"
+
+#include <dwmapi.h>
+
+namespace korvel {
+
+namespace {
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* const create = reinterpret_cast<CREATESTRUCTW const*>(lparam);
+        auto* const app = static_cast<LauncherApp*>(create->lpCreateParams);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+        if (app) app->hwnd = hwnd;
+        return ::DefWindowProcW(hwnd, message, wparam, lparam);
+    }
+    auto* const app = reinterpret_cast<LauncherApp*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!app) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+    // An exception must not unwind through the system's dispatch code.
+    try {
+        return handle_message(*app, hwnd, message, wparam, lparam);
+    } catch (...) {
+        return ::DefWindowProcW(hwnd, message, wparam, lparam);
+    }
+}
+
+void round_window(HWND hwnd) {
+    // Windows 11 rounds the frame itself when asked; older systems and Wine ignore it.
+    DWORD const corner_preference = 2;  // DWMWCP_ROUND
+    ::DwmSetWindowAttribute(hwnd, 33 /* DWMWA_WINDOW_CORNER_PREFERENCE */, &corner_preference,
+                            sizeof(corner_preference));
+
+    // The region's right and bottom edges are exclusive, hence one more than the size.
+    UniqueRegion region(::CreateRoundRectRgn(0, 0, k_main_window_width + 1, k_main_window_height + 1, 18, 18));
+    if (region && ::SetWindowRgn(hwnd, region.get(), TRUE)) region.release();  // now the window's
+}
+
+}  // namespace
+
+DWORD register_main_window_class(HINSTANCE instance) {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = window_proc;
+    window_class.hInstance = instance;
+    window_class.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(101));
+    window_class.hIconSm = window_class.hIcon;
+    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
+    window_class.lpszClassName = k_main_window_class;
+    if (::RegisterClassExW(&window_class)) return ERROR_SUCCESS;
+    DWORD const error = ::GetLastError();
+    if (error == ERROR_CLASS_ALREADY_EXISTS) return ERROR_SUCCESS;
+    return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
+HWND create_main_window(LauncherApp& app) {
+    int const x = (::GetSystemMetrics(SM_CXSCREEN) - k_main_window_width) / 2;
+    int const y = (::GetSystemMetrics(SM_CYSCREEN) - k_main_window_height) / 2;
+    HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.window_title.c_str(), WS_POPUP | WS_MINIMIZEBOX,
+                                        x, y, k_main_window_width, k_main_window_height, nullptr, nullptr,
+                                        app.instance, &app);
+    if (hwnd) round_window(hwnd);
+    return hwnd;
+}
+
+}  // namespace korvel

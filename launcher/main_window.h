@@ -1,0 +1,22 @@
+#pragma once
+// The launcher's borderless, rounded 1200 x 760 main window. UI thread only.
+
+#include <windows.h>
+
+namespace korvel {
+
+class LauncherApp;
+
+inline constexpr wchar_t const* k_main_window_class = L"KorvelLauncherWindow";
+inline constexpr int k_main_window_width = 1200;
+inline constexpr int k_main_window_height = 760;
+
+// Registers the window class. ERROR_SUCCESS, also when the class already exists;
+// otherwise the Win32 error code.
+DWORD register_main_window_class(HINSTANCE instance);
+
+// Creates the window, centred on the primary screen (not clamped to it), with `app` as
+// its creation data, and gives it rounded corners. Null on failure.
+HWND create_main_window(LauncherApp& app);
+
+}  // namespace korvel

@@ -1,0 +1,94 @@
+#include "launcher/startup.h"
+
+#include "launcher/client_launch.h"
+#include "launcher/command_line.h"
+#include "launcher/launcher_app.h"
+#include "launcher/main_window.h"
+#include "launcher/workers.h"
+#include "platform/files.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <memory>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+// CoUninitialize only when CoInitializeEx succeeded, and before LauncherApp goes.
+class ComApartment {
+public:
+    ComApartment() : initialized_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComApartment() {
+        if (initialized_) ::CoUninitialize();
+    }
+    ComApartment(ComApartment const&) = delete;
+    ComApartment& operator=(ComApartment const&) = delete;
+
+private:
+    bool initialized_;
+};
+
+int run_normal_mode(HINSTANCE instance, int show_command) {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = 0x40FF;  // the old common-controls classes and the standard classes
+    ::InitCommonControlsEx(&controls);
+
+    // Declared before the apartment so that it is destroyed after CoUninitialize.
+    std::unique_ptr<LauncherApp> app;
+    ComApartment com;
+    app = std::make_unique<LauncherApp>(instance);
+
+    Gdiplus::GdiplusStartupInput gdiplus_input;  // version 1, no debug callback
+    Gdiplus::GdiplusStartup(&app->gdiplus_token, &gdiplus_input, nullptr);
+
+    app->instance = instance;
+    app->base_dir = exe_path().parent_path();
+    app->load_settings();
+
+    // Later writes into UserData fail on their own terms if this does not work.
+    std::error_code ignored;
+    fs::create_directories(app->resolve_path(app->client_root) / L"UserData", ignored);
+
+    if (register_main_window_class(instance) != ERROR_SUCCESS) return 1;
+    HWND const hwnd = create_main_window(*app);
+    if (!hwnd) return 1;
+
+    // The cached banner (or the shipped asset) is loaded here once the banner image
+    // support exists; until then the banner area has no picture.
+    // The window's rectangles were set by LauncherApp's constructor.
+
+    ::ShowWindow(hwnd, show_command);
+    ::UpdateWindow(hwnd);
+    // 400 ms after start-up the window controller starts the automatic update check.
+    ::SetTimer(hwnd, 1, 400, nullptr);
+    start_fetchers(*app);
+
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int launcher_main(HINSTANCE instance, int show_command) {
+    ::SetProcessDPIAware();
+    try {
+        if (auto const count = launch_clients_count_of_process()) return run_launch_mode(*count);
+        return run_normal_mode(instance, show_command);
+    } catch (std::exception const&) {
+        // Nothing below is expected to throw (the executable's own path, a text
+        // conversion); if it does, end with the start-up failure code instead of a crash.
+        return 1;
+    }
+}
+
+}  // namespace korvel

@@ -1,0 +1,20 @@
+#pragma once
+// Detached worker threads of the launcher. A worker gets copies of what it needs and
+// reports only by posting to the main window; the launcher never waits for one.
+
+#include <functional>
+
+namespace korvel {
+
+class LauncherApp;
+
+// Runs `body` on a new detached thread. False when the thread could not be created
+// (out of resources): the launcher then carries on without that worker instead of
+// ending, and the window keeps showing what it has.
+bool start_worker(std::function<void()> body) noexcept;
+
+// The background downloads of start-up: news and status, and the banner when banner_url
+// is set. UI thread, once, after the window is shown.
+void start_fetchers(LauncherApp const& app);
+
+}  // namespace korvel

@@ -1,0 +1,61 @@
+#pragma once
+// Running the project's programs as separate processes under Wine, and finding the
+// windows and message boxes they show.
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace korvel::test {
+
+// A started child process, terminated when the object goes away while it still runs.
+class ChildProcess {
+public:
+    // Starts `program` with the command line "<program>" + (arguments empty ? "" : " " +
+    // arguments) in `folder` (the test's current folder when empty). With `in_job` the
+    // process and every process it starts belong to a job, which counts them. Throws
+    // std::runtime_error when the process cannot be started.
+    ChildProcess(std::filesystem::path const& program, std::wstring const& arguments,
+                 std::filesystem::path const& folder = {}, bool in_job = false);
+    ~ChildProcess();
+    ChildProcess(ChildProcess const&) = delete;
+    ChildProcess& operator=(ChildProcess const&) = delete;
+
+    DWORD pid() const { return pid_; }
+    bool running() const;
+    // The exit code once the process has ended within `timeout_ms`, else nothing.
+    std::optional<DWORD> wait(DWORD timeout_ms) const;
+    void terminate();
+
+    // With in_job: waits until no process of the job runs any more, then returns how many
+    // processes the job ever held (this one included). Nothing on time-out.
+    std::optional<DWORD> wait_for_job(DWORD timeout_ms) const;
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE job_ = nullptr;
+    DWORD pid_ = 0;
+};
+
+struct DialogSeen {
+    HWND hwnd = nullptr;
+    std::wstring title;
+    std::wstring text;  // the texts of the dialog's static controls, joined by "\n"
+};
+
+// Polls until process `pid` shows a visible top-level dialog (a message box), up to
+// `timeout_ms`. Nothing on time-out.
+std::optional<DialogSeen> wait_for_dialog(DWORD pid, DWORD timeout_ms);
+
+// Presses OK (or closes) the dialog.
+void dismiss_dialog(HWND dialog);
+
+// Polls until process `pid` has a top-level window of `class_name`; null on time-out.
+HWND wait_for_window(DWORD pid, std::wstring const& class_name, DWORD timeout_ms);
+
+// A command-line argument in double quotes.
+std::wstring quoted(std::filesystem::path const& path);
+
+}  // namespace korvel::test

@@ -1,0 +1,150 @@
+// Swapnik runs here as the real program, under Wine, exactly as the launcher starts it.
+
+#include "platform/unique_handle.h"
+#include "tests/support/client_records.h"
+#include "tests/support/process.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+namespace test = korvel::test;
+
+namespace {
+
+constexpr DWORD k_timeout_ms = 30000;
+
+fs::path swapnik_exe() {
+    return test::bin_dir() / "Swapnik.exe";
+}
+
+// An installed launcher about to be updated: "game dir/davari.exe" holds the old bytes,
+// ".korvel_update/davari.new.exe" the new launcher (the fake client, which records that
+// it was started).
+struct UpdateScene {
+    test::TempDir dir{"swap"};
+    fs::path game_dir = dir / "game dir";
+    fs::path target = game_dir / "davari.exe";
+    fs::path source = game_dir / ".korvel_update" / "davari.new.exe";
+    std::string const old_bytes = "the old launcher";
+    std::string new_bytes;
+
+    UpdateScene() {
+        test::write_file(target, old_bytes);
+        fs::create_directories(source.parent_path());
+        fs::copy_file(test::fake_client_exe(), source);
+        new_bytes = test::read_file(source);
+    }
+
+    std::wstring arguments(std::wstring const& pid) const {
+        return pid + L" " + test::quoted(target) + L" " + test::quoted(source);
+    }
+};
+
+// Runs Swapnik, expects its error box with `text`, dismisses it and returns the exit code.
+DWORD expect_error_box(test::ChildProcess const& swapnik, std::wstring const& text, DWORD timeout_ms = k_timeout_ms) {
+    auto const box = test::wait_for_dialog(swapnik.pid(), timeout_ms);
+    if (!box) {
+        ADD_FAILURE() << "no message box";
+        return 0xFFFFFFFF;
+    }
+    EXPECT_EQ(box->title, L"Swapnik");
+    EXPECT_EQ(box->text, text);
+    test::dismiss_dialog(box->hwnd);
+    return swapnik.wait(k_timeout_ms).value_or(0xFFFFFFFF);
+}
+
+}  // namespace
+
+TEST(Swapnik, TooFewArgumentsAreRejected) {
+    UpdateScene scene;
+    for (std::wstring const& args : {std::wstring(L""), L"0 " + test::quoted(scene.target)}) {
+        test::ChildProcess swapnik(swapnik_exe(), args);
+        EXPECT_EQ(expect_error_box(swapnik, L"Hibás launcher frissítési paraméterek."), 1u);
+    }
+    EXPECT_EQ(test::read_file(scene.target), scene.old_bytes);
+    EXPECT_TRUE(fs::exists(scene.source));
+}
+
+TEST(Swapnik, WithoutAProcessToWaitForItReplacesAndStartsTheNewLauncher) {
+    // A finished process and pid 0 both mean: nothing to wait for.
+    test::ChildProcess finished(test::fake_client_exe(), L"", test::bin_dir());
+    ASSERT_TRUE(finished.wait(k_timeout_ms));
+    for (std::wstring const& pid : {std::wstring(L"0"), std::to_wstring(finished.pid())}) {
+        UpdateScene scene;
+        test::ChildProcess swapnik(swapnik_exe(), scene.arguments(pid) + L" extra arguments are ignored");
+        EXPECT_EQ(swapnik.wait(k_timeout_ms), 0u);
+        EXPECT_EQ(test::read_file(scene.target), scene.new_bytes);
+        EXPECT_FALSE(fs::exists(scene.source));
+
+        auto const records = test::wait_for_client_records(scene.game_dir, 1, k_timeout_ms);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(fs::path(records[0].folder), scene.game_dir);
+        // Started with no arguments at all: the command line is only the program.
+        std::wstring const& line = records[0].command_line;
+        EXPECT_TRUE(line == scene.target.native() || line == test::quoted(scene.target)) << line.size();
+    }
+}
+
+TEST(Swapnik, LeavesTheLauncherAloneWhileItsProcessRuns) {
+    UpdateScene scene;
+    test::TempDir other("holder");
+    fs::copy_file(test::fake_client_exe(), other / "launcher.exe");
+    test::ChildProcess launcher(other / "launcher.exe", L"--linger", other.path());
+    ASSERT_EQ(test::wait_for_client_records(other.path(), 1, k_timeout_ms).size(), 1u);
+
+    test::ChildProcess swapnik(swapnik_exe(), scene.arguments(std::to_wstring(launcher.pid())));
+    // Watch for two seconds: nothing may change while the launcher lives.
+    ULONGLONG const until = ::GetTickCount64() + 2000;
+    while (::GetTickCount64() < until) {
+        ASSERT_TRUE(swapnik.running());
+        ASSERT_EQ(test::read_file(scene.target), scene.old_bytes);
+        ASSERT_TRUE(fs::exists(scene.source));
+        ::Sleep(100);
+    }
+
+    launcher.terminate();
+    EXPECT_EQ(swapnik.wait(k_timeout_ms), 0u);
+    EXPECT_EQ(test::read_file(scene.target), scene.new_bytes);
+    EXPECT_EQ(test::wait_for_client_records(scene.game_dir, 1, k_timeout_ms).size(), 1u);
+}
+
+TEST(Swapnik, GivesUpAfterTwentyAttemptsAndLeavesTheOldLauncher) {
+    // Both cases retry for ten seconds, so they run side by side.
+    UpdateScene locked;
+    korvel::UniqueFile lock(::CreateFileW(locked.target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    UpdateScene missing;
+    fs::remove(missing.source);
+
+    ULONGLONG const started = ::GetTickCount64();
+    test::ChildProcess locked_swapnik(swapnik_exe(), locked.arguments(L"0"));
+    test::ChildProcess missing_swapnik(swapnik_exe(), missing.arguments(L"0"));
+
+    auto const box = test::wait_for_dialog(locked_swapnik.pid(), k_timeout_ms);
+    ULONGLONG const elapsed = ::GetTickCount64() - started;
+    ASSERT_TRUE(box);
+    // Twenty attempts, each followed by a 500 ms pause, before the box.
+    EXPECT_GE(elapsed, 20 * 500u);
+    EXPECT_EQ(box->title, L"Swapnik");
+    EXPECT_EQ(box->text, L"Nem sikerült lecserélni a launchert.\nWin32: 5");  // access denied
+    test::dismiss_dialog(box->hwnd);
+    EXPECT_EQ(locked_swapnik.wait(k_timeout_ms), 2u);
+    lock.reset();
+    EXPECT_EQ(test::read_file(locked.target), locked.old_bytes);
+    EXPECT_EQ(test::read_file(locked.source), locked.new_bytes);
+    EXPECT_TRUE(test::client_records(locked.game_dir).empty());  // nothing was started
+
+    EXPECT_EQ(expect_error_box(missing_swapnik, L"Nem sikerült lecserélni a launchert.\nWin32: 2"), 2u);
+    EXPECT_EQ(test::read_file(missing.target), missing.old_bytes);
+}
+
+TEST(Swapnik, ANewFileThatCannotBeStartedEndsWithThree) {
+    UpdateScene scene;
+    test::write_file(scene.source, "downloaded, but not a program");
+    test::ChildProcess swapnik(swapnik_exe(), scene.arguments(L"0"));
+    EXPECT_EQ(swapnik.wait(k_timeout_ms), 3u);
+    EXPECT_EQ(test::read_file(scene.target), "downloaded, but not a program");
+    EXPECT_FALSE(test::wait_for_dialog(swapnik.pid(), 0));
+}
