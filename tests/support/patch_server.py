@@ -250,13 +250,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def pick_fault(fault_text, attempt):
     if fault_text is None:
         return None
-    spec = json.loads(fault_text)
-    if isinstance(spec, dict) and "attempts" in spec:
-        attempts = spec["attempts"]
+    described = json.loads(fault_text)
+    if isinstance(described, dict) and "attempts" in described:
+        attempts = described["attempts"]
         if attempt > len(attempts) or not attempts[attempt - 1]:
             return None
         return attempts[attempt - 1]
-    return spec
+    return described
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
