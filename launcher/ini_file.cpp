@@ -40,16 +40,7 @@ std::wstring name_of(std::wstring_view text) {
 
 std::wstring decode_settings_text(std::string bytes) {
     if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-    try {
-        return utf8_to_wide(bytes);
-    } catch (std::exception const&) {
-        std::wstring wide;
-        wide.reserve(bytes.size());
-        // Sign extension on purpose: 0x80..0xFF land on 0xFF80..0xFFFF, where no ASCII
-        // key or value can ever match them by accident.
-        for (char b : bytes) wide.push_back(static_cast<wchar_t>(static_cast<signed char>(b)));
-        return wide;
-    }
+    return utf8_or_bytes_to_wide(bytes);
 }
 
 bool IniFile::load(fs::path const& path) {

@@ -30,4 +30,15 @@ std::string wide_to_utf8(std::wstring_view wide) {
     return utf8;
 }
 
+std::wstring utf8_or_bytes_to_wide(std::string_view text) {
+    try {
+        return utf8_to_wide(text);
+    } catch (std::runtime_error const&) {
+        std::wstring wide;
+        wide.reserve(text.size());
+        for (char byte : text) wide.push_back(static_cast<wchar_t>(static_cast<signed char>(byte)));
+        return wide;
+    }
+}
+
 }  // namespace korvel

@@ -14,4 +14,10 @@ std::wstring utf8_to_wide(std::string_view utf8);
 // Throws "UTF-16 -> UTF-8 conversion failed".
 std::string wide_to_utf8(std::wstring_view wide);
 
+// For text that must be shown or read whatever its bytes: UTF-8 when it is valid,
+// otherwise one UTF-16 unit per byte by sign extension (0x80..0xFF become
+// 0xFF80..0xFFFF, where no ASCII text can match them by accident). Never throws a
+// conversion error; not for paths on disk.
+std::wstring utf8_or_bytes_to_wide(std::string_view text);
+
 }  // namespace korvel

@@ -2,7 +2,7 @@
 
 #include "patcher/write_whole_file.h"
 #include "platform/unique_handle.h"
-#include "tests/patcher/error_text.h"
+#include "tests/support/error_text.h"
 #include "tests/support/test_env.h"
 
 #include <windows.h>

@@ -3,7 +3,7 @@
 #include "patcher/manifest.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "tests/patcher/error_text.h"
+#include "tests/support/error_text.h"
 #include "tests/support/test_env.h"
 
 #include <windows.h>

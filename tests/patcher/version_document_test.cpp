@@ -1,6 +1,6 @@
 #include "patcher/version_document.h"
 
-#include "tests/patcher/error_text.h"
+#include "tests/support/error_text.h"
 
 #include <gtest/gtest.h>
 

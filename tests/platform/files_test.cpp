@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "tests/support/error_text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,19 +15,7 @@ namespace fs = std::filesystem;
 namespace test = korvel::test;
 using korvel::is_safe_relative_path;
 
-namespace {
-
-template <typename F>
-std::string error_text(F&& f) {
-    try {
-        f();
-    } catch (std::runtime_error const& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
-}  // namespace
+using korvel::test::error_text;
 
 TEST(Files, ExePathIsTheRunningTestProgram) {
     fs::path const path = korvel::exe_path();

@@ -6,6 +6,8 @@
 
 #include <winsock2.h>
 
+#include "tests/support/error_text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,19 +18,11 @@ namespace fs = std::filesystem;
 namespace test = korvel::test;
 using test::Fault;
 
+using korvel::test::error_text;
+
 namespace {
 
 std::wstring const agent = L"KorvelLauncher/2.1";
-
-template <typename F>
-std::string error_text(F&& f) {
-    try {
-        f();
-    } catch (std::runtime_error const& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 std::string utf8(fs::path const& p) {
     return korvel::wide_to_utf8(p.native());

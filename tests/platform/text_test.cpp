@@ -70,3 +70,9 @@ TEST(Text, UnpairedSurrogatesAreRejected) {
         }
     }
 }
+
+TEST(Text, Utf8OrBytesFallsBackToOneUnitPerByte) {
+    EXPECT_EQ(korvel::utf8_or_bytes_to_wide("\xC3\xA1rv\xC3\xADz"), L"\u00e1rv\u00edz");
+    EXPECT_EQ(korvel::utf8_or_bytes_to_wide("k\xE1v\x7F"), std::wstring(L"k") + wchar_t(0xFFE1) + L"v\x7F");
+    EXPECT_EQ(korvel::utf8_or_bytes_to_wide(std::string("\x80\0\xFF", 3)), std::wstring(L"\xFF80") + L'\0' + L"\xFFFF");
+}
