@@ -24,7 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" </dev/null >/dev/null 2>&1 &
+# A white root, so that the window stands out in the screenshot.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -wr -nolisten tcp 3>"$work/display" </dev/null >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(tr -d '\n' <"$work/display")"
