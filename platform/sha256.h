@@ -1,8 +1,9 @@
 #pragma once
 // SHA-256 exactly as FIPS 180-4 defines it. Sha256 is a streaming context for one
 // message; sha256_file hashes a whole file through one 1 MiB buffer. On CPUs with the
-// SHA extensions the compression runs on them (chosen once per process); both paths
-// give identical digests.
+// SHA extensions the compression runs on them, else on the portable code built for
+// BMI2 when the CPU has it (chosen once per process); every path gives identical
+// digests.
 
 #include <array>
 #include <cstddef>
@@ -49,9 +50,11 @@ std::string sha256_file(std::filesystem::path const& path);
 namespace sha256_detail {
 // The portable compression function; always available.
 void compress_portable(std::uint32_t state[8], std::uint8_t const* data, std::size_t blocks);
+// The portable code built for BMI2, or null when this CPU lacks BMI2.
+Sha256Compress compress_bmi2();
 // The SHA-extensions compression function, or null when this CPU lacks them.
 Sha256Compress compress_accelerated();
-// What Sha256() uses: the accelerated function when there is one.
+// What Sha256() uses: the SHA extensions, else the BMI2 build, else the portable one.
 Sha256Compress compress_default();
 }  // namespace sha256_detail
 
