@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/write_whole_file.h"
 
 #include <cerrno>
 #include <climits>
@@ -95,8 +96,6 @@ void IniFile::set(std::wstring const& section, std::wstring const& key, std::wst
 }
 
 bool IniFile::save(fs::path const& path) const {
-    fs::path temp = path;
-    temp += L".tmp";
     try {
         std::string bytes;
         for (auto const& [section, keys] : sections_) {
@@ -111,20 +110,9 @@ bool IniFile::save(fs::path const& path) const {
             }
             bytes += "\r\n";
         }
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            if (!out) return false;
-            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-            out.close();
-            if (!out) throw std::runtime_error("Cannot write file: " + wide_to_utf8(temp.native()));
-        }
-        replace_file(temp, path);
-        return true;
+        return write_file_replacing(path, bytes);
     } catch (std::exception const&) {
-        // The old file is untouched; only our own temporary file may be left to clean up.
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return false;
+        return false;  // the old file is untouched
     }
 }
 

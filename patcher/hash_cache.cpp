@@ -3,15 +3,14 @@
 #include "patcher/ascii.h"
 #include "patcher/json_number.h"
 #include "patcher/protected_path.h"
-#include "patcher/write_whole_file.h"
 #include "platform/files.h"
+#include "platform/write_whole_file.h"
 
 #include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <system_error>
 
 namespace korvel {
 
@@ -53,6 +52,7 @@ HashCache load_hash_cache(std::filesystem::path const& path) {
 }
 
 void save_hash_cache(std::filesystem::path const& path, HashCache const& cache) {
+    // Before anything is written: a cache folder that cannot be made fails the save.
     ensure_parent_dir(path);
 
     json doc = json::object();
@@ -64,27 +64,7 @@ void save_hash_cache(std::filesystem::path const& path, HashCache const& cache) 
     }
     std::string const text = doc.dump(2);
 
-    std::filesystem::path temporary = path;
-    temporary += L".tmp";
-    auto const discard_temporary = [&] {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-    };
-    switch (write_whole_file(temporary, text)) {
-        case WriteStatus::written:
-            break;
-        case WriteStatus::not_opened:  // whatever is there (even a folder) is not ours to remove
-            throw std::runtime_error("Nem írható a hash gyorsítótár.");
-        case WriteStatus::write_failed:
-            discard_temporary();
-            throw std::runtime_error("Nem írható a hash gyorsítótár.");
-    }
-    try {
-        replace_file(temporary, path);
-    } catch (...) {
-        discard_temporary();
-        throw;
-    }
+    if (!write_file_replacing(path, text)) throw std::runtime_error("Nem írható a hash gyorsítótár.");
 }
 
 }  // namespace korvel

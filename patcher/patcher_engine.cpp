@@ -7,11 +7,11 @@
 #include "patcher/manifest.h"
 #include "patcher/protected_path.h"
 #include "patcher/version_document.h"
-#include "patcher/write_whole_file.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
+#include "platform/write_whole_file.h"
 
 #include <stdexcept>
 #include <system_error>
@@ -97,14 +97,7 @@ void delete_listed_files(PatchConfig const& config, Manifest const& manifest, Ha
 // that a failure or a crash never leaves it cut short.
 void save_client_version(fs::path const& version_file, std::string const& version) {
     ensure_parent_dir(version_file);
-    fs::path temporary = version_file;
-    temporary += ".tmp";
-    if (write_whole_file(temporary, version) != WriteStatus::written) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw std::runtime_error("Nem írható a verziófájl.");
-    }
-    replace_file(temporary, version_file);
+    if (!write_file_replacing(version_file, version)) throw std::runtime_error("Nem írható a verziófájl.");
 }
 
 PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {

@@ -1,6 +1,6 @@
 #include "patcher/hash_cache.h"
 
-#include "patcher/write_whole_file.h"
+#include "platform/write_whole_file.h"
 #include "platform/unique_handle.h"
 #include "tests/support/error_text.h"
 #include "tests/support/test_env.h"

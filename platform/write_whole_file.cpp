@@ -1,10 +1,12 @@
-#include "patcher/write_whole_file.h"
+#include "platform/write_whole_file.h"
 
+#include "platform/files.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <system_error>
 
 namespace korvel {
 
@@ -23,6 +25,31 @@ WriteStatus write_whole_file(std::filesystem::path const& path, std::string_view
     // Closing is where some file systems report a deferred write error.
     if (!::CloseHandle(file.release())) return WriteStatus::write_failed;
     return WriteStatus::written;
+}
+
+bool write_file_replacing(std::filesystem::path const& path, std::string_view bytes) {
+    std::filesystem::path temporary = path;
+    temporary += L".tmp";
+    auto const discard_temporary = [&] {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    };
+    switch (write_whole_file(temporary, bytes)) {
+        case WriteStatus::written:
+            break;
+        case WriteStatus::not_opened:  // whatever stands there (even a folder) is not ours to remove
+            return false;
+        case WriteStatus::write_failed:
+            discard_temporary();
+            return false;
+    }
+    try {
+        replace_file(temporary, path);
+    } catch (...) {
+        discard_temporary();
+        throw;
+    }
+    return true;
 }
 
 }  // namespace korvel
