@@ -45,6 +45,14 @@ public:
     // The same with the two outside actions supplied by the caller.
     void launch_clients(StartClientFn const& start, RestartElevatedFn const& restart_elevated);
 
+    // Draws the whole window for WM_PAINT (window/).
+    void paint_window();
+    // Loads an image file into a new banner_bitmap; false (old banner kept) when the file
+    // cannot be read or decoded (window/).
+    bool load_banner_image(std::filesystem::path const& path);
+    // The modal game settings dialog on config_file; returns when it is closed.
+    void open_settings_dialog();
+
     HINSTANCE instance;
     HWND hwnd = nullptr;
     ULONG_PTR gdiplus_token = 0;

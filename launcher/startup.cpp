@@ -59,8 +59,10 @@ int run_normal_mode(HINSTANCE instance, int show_command) {
     HWND const hwnd = create_main_window(*app);
     if (!hwnd) return 1;
 
-    // The cached banner (or the shipped asset) is loaded here once the banner image
-    // support exists; until then the banner area has no picture.
+    // The cached banner first, so that the first frame shows the last picture; then the
+    // asset shipped with the launcher. Without either the banner area draws its gradient.
+    if (!app->load_banner_image(app->banner_cache_path))
+        app->load_banner_image(app->resolve_path(app->ini.get(L"assets", L"banner", L"assets/banner.jpg")));
     // The window's rectangles were set by LauncherApp's constructor.
 
     ::ShowWindow(hwnd, show_command);

@@ -1,6 +1,8 @@
 #include "launcher/workers.h"
 
 #include "launcher/launcher_app.h"
+#include "window/banner.h"
+#include "window/feeds.h"
 
 #include <exception>
 #include <thread>
@@ -18,10 +20,14 @@ bool start_worker(std::function<void()> body) noexcept {
     }
 }
 
-void start_fetchers(LauncherApp const&) {
-    // The news and status feed fetcher and the banner fetcher are not built yet. Each will
-    // start here through start_worker with its own copies of hwnd and its URLs (and, for
-    // the banner, banner_cache_path); the banner only when banner_url is not empty.
+void start_fetchers(LauncherApp const& app) {
+    // Each worker gets its own copies; a worker that cannot start leaves the window's
+    // start-up contents in place (default news, "checking" status, cached banner).
+    start_worker([hwnd = app.hwnd, news = app.news_url, status = app.status_url] { fetch_feeds(hwnd, news, status); });
+    if (!app.banner_url.empty())
+        start_worker([hwnd = app.hwnd, url = app.banner_url, cache = app.banner_cache_path] {
+            fetch_banner(hwnd, url, cache);
+        });
 }
 
 }  // namespace korvel

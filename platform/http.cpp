@@ -149,7 +149,8 @@ std::string http_get(std::wstring const& user_agent, std::string const& url) {
 }
 
 void http_download(std::wstring const& user_agent, std::string const& url, std::filesystem::path const& destination,
-                   std::uint64_t expected_size, DownloadProgressFn const& on_progress) {
+                   std::uint64_t expected_size, DownloadProgressFn const& on_progress,
+                   std::optional<std::uint64_t> size_limit) {
     Exchange const x = open_request(user_agent, url, download_receive_timeout_ms);
     HINTERNET const request = x.request.get();
     send_and_receive(request, nullptr);
@@ -183,6 +184,9 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
                 overrun = true;
                 break;
             }
+            if (size_limit && bytes_done > *size_limit)
+                throw std::runtime_error("Download larger than " + std::to_string(*size_limit) +
+                                         " bytes: " + destination_text);
             if (on_progress) on_progress(bytes_done, bytes_total);
         }
     }

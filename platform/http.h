@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,8 +41,12 @@ std::string http_get(std::wstring const& user_agent, std::string const& url);
 // A non-zero `expected_size` is enforced ("Downloaded size mismatch: ..."), and the
 // transfer stops as soon as the body grows past it. A body shorter than its
 // Content-Length fails too. A non-2xx answer creates no file.
+// `size_limit`, when given, is a hard cap independent of `expected_size` (where 0 means
+// "unknown"): the transfer stops as soon as the body passes it ("Download larger than N
+// bytes: " + destination), so even a limit of 0 accepts no body byte.
 void http_download(std::wstring const& user_agent, std::string const& url, std::filesystem::path const& destination,
-                   std::uint64_t expected_size, DownloadProgressFn const& on_progress);
+                   std::uint64_t expected_size, DownloadProgressFn const& on_progress,
+                   std::optional<std::uint64_t> size_limit = std::nullopt);
 
 // Throws "Cannot read HTTP status" (with the Win32 code) or, for any status outside
 // 200..299, "HTTP " + status + ": " + url. `request` has received its response.

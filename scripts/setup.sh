@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb
-          googletest nlohmann-json3-dev python3 openssl curl imagemagick
+          googletest python3 openssl curl imagemagick
           fonts-dejavu-core fonts-liberation procps bc x11-utils)
 
 missing=()

@@ -64,10 +64,10 @@ TEST(VersionDocument, ErrorTexts) {
     };
     for (auto const& c : cases) EXPECT_EQ(error_text([&] { read_version_document(c.body); }), c.error) << c.body;
 
-    // The sentence for an empty body differs between library releases; the kind does not.
-    for (char const* body : {"", "  \n"})
-        EXPECT_TRUE(error_text([&] { read_version_document(body); }).starts_with("[json.exception.parse_error.101] "))
-            << testing::PrintToString(body);
+    // The library's own sentence for an empty body (3.11.2 worded it differently).
+    EXPECT_EQ(error_text([] { read_version_document(""); }),
+              "[json.exception.parse_error.101] parse error at line 1, column 1: attempting to parse an empty input; "
+              "check that your input string or stream contains the expected JSON");
 }
 
 TEST(VersionDocument, LauncherOffer) {

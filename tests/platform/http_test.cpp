@@ -293,6 +293,32 @@ TEST(Http, EndlessBodyStopsPastTheExpectedSize) {
     for (auto const& [done, total] : progress.calls) EXPECT_LE(done, total);
 }
 
+TEST(Http, HardLimitStopsEvenWhenTheSizeIsUnknown) {
+    test::ServedFolder site("http-cap");
+    test::TempDir dir("http");
+    site.put("ten.bin", "0123456789");
+    site.set_fault("endless.bin", {.endless = true, .limit_bytes = 1ull << 30});
+    struct Case {
+        char const* path;
+        std::uint64_t limit;
+        bool accepted;
+    } const cases[] = {{"ten.bin", 10, true}, {"ten.bin", 9, false}, {"ten.bin", 0, false}, {"endless.bin", 4096, false}};
+    for (auto const& c : cases) {
+        fs::path const target = dir / "cap.bin";
+        std::string const text =
+            error_text([&] { korvel::http_download(agent, site.url(c.path), target, 0, {}, c.limit); });
+        if (c.accepted) {
+            EXPECT_EQ(text, "(no exception)") << c.path << " " << c.limit;
+            EXPECT_EQ(fs::file_size(target), c.limit);
+        } else {
+            EXPECT_EQ(text, "Download larger than " + std::to_string(c.limit) + " bytes: " + utf8(target))
+                << c.path << " " << c.limit;
+            // Stopped within one read buffer of the cap, not at the end of the body.
+            EXPECT_LE(fs::file_size(target), c.limit + 1048576u);
+        }
+    }
+}
+
 TEST(Http, GetRefusesBodiesOverItsLimit) {
     test::ServedFolder site("http-limit");
     std::string const limit_text = "HTTP response larger than 128 MiB: ";

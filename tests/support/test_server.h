@@ -4,7 +4,7 @@
 // requests it received. Test programs run in parallel, so every test works below its
 // own ServedFolder and never looks at another's files, faults or requests.
 
-#include <nlohmann/json_fwd.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <filesystem>

@@ -1,0 +1,25 @@
+#pragma once
+// The news and status feeds: fetched once per run by a detached worker that posts one
+// FeedResult to the main window.
+
+#include "window/news_item.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+// Heap-allocated by the worker; owned by the window from WM_FEED_READY on.
+struct FeedResult {
+    std::vector<NewsItem> items;  // never empty when posted
+    bool online = false;
+    std::wstring label;
+};
+
+// Worker thread body: fetches both documents and posts WM_FEED_READY to `hwnd` (nothing
+// when the window is gone). Swallows every error.
+void fetch_feeds(HWND hwnd, std::string news_url, std::string status_url) noexcept;
+
+}  // namespace korvel
