@@ -5,6 +5,7 @@
 #include "patcher/patch_records.h"
 
 #include <chrono>
+#include <cstdint>
 
 namespace korvel {
 
@@ -20,6 +21,15 @@ public:
 private:
     std::chrono::steady_clock::time_point start_;
 };
+
+// A share in percent as the window shows it, 0..100. A body longer than announced makes
+// the quotient exceed 100 (or grow without bound), and a double outside int32's range
+// must never reach the cast, so the value is clamped first; NaN counts as 0.
+inline std::int32_t percent_from(double value) {
+    if (!(value > 0.0)) return 0;
+    if (value >= 100.0) return 100;
+    return static_cast<std::int32_t>(value);
+}
 
 // speed = bytes_done / elapsed (at least 1 ms, so the first piece cannot divide by
 // zero); eta = bytes left / speed while bytes are left and the rate is above 1 B/s,

@@ -21,7 +21,9 @@ constexpr auto pause_between_attempts = std::chrono::milliseconds(2000);
 // Download, verify, move into place, remember. Throws on any failure.
 void attempt_download(DownloadItem const& item, fs::path const& part, HashCache& cache,
                       DownloadProgressFn const& on_progress) {
-    http_download(L"KorvelLauncher/2.1", item.url, part, item.size, on_progress);
+    // The manifest's size is the truth for a game file, 0 included: the server may send
+    // no byte more, however long its body claims or turns out to be.
+    http_download(L"KorvelLauncher/2.1", item.url, part, item.size, on_progress, item.size);
     std::string const hash = ascii_lower(sha256_file(part));
     if (hash != item.sha256) throw std::runtime_error("SHA-256 eltérés: " + item.path);
     replace_file(part, item.local_path);
@@ -57,8 +59,7 @@ void download_files(std::vector<DownloadItem> const& items, HashCache& cache, Pr
                 progress.bytes_done = done;
                 progress.bytes_total = total;
                 double const fraction = total != 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
-                progress.percent = static_cast<std::int32_t>((static_cast<double>(i) + fraction) /
-                                                             static_cast<double>(k) * 100.0);
+                progress.percent = percent_from((static_cast<double>(i) + fraction) / static_cast<double>(k) * 100.0);
                 apply_rate(progress, clock);
                 progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " +
                                   std::to_wstring(attempt) + L"/3)";

@@ -15,7 +15,7 @@ namespace korvel {
 
 struct DownloadItem {
     std::string path;                    // manifest path (UTF-8)
-    std::uint64_t size = 0;              // manifest size; 0 means unknown
+    std::uint64_t size = 0;              // manifest size, also the download's hard limit
     std::string sha256;                  // manifest hash, lower-case
     std::filesystem::path local_path;    // game_dir joined with the path
     std::string url;                     // build_file_url(base_url, path)

@@ -6,6 +6,7 @@
 #include "platform/http.h"
 #include "platform/sha256.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -82,7 +83,9 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
                   [&](std::uint64_t done, std::uint64_t total) {
                       progress.bytes_done = done;
                       progress.bytes_total = total;
-                      progress.percent = total != 0 ? static_cast<std::int32_t>(done * 100 / total) : 0;
+                      // A body longer than the server announced must not show more than 100.
+                      progress.percent =
+                          total != 0 ? static_cast<std::int32_t>(std::min<std::uint64_t>(done * 100 / total, 100)) : 0;
                       apply_rate(progress, clock);
                       reporter.report();
                   });

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <stdexcept>
+#include <unordered_set>
 
 namespace korvel {
 
@@ -34,10 +35,17 @@ Manifest read_manifest(std::string_view body) {
     }
 
     if (auto const deletes = doc.find("delete"); deletes != doc.end()) {
+        // A delete entry that Windows resolves to a listed file (another letter case, a
+        // backslash, a trailing dot ...) would remove the file just patched, on every
+        // run, while the run reports success. A release that only renames a file's
+        // letter case lists exactly that.
+        std::unordered_set<std::string> listed;
+        for (FileEntry const& entry : manifest.files) listed.insert(windows_name_key(entry.path));
         for (json const& element : *deletes) {
             std::string path = element.get<std::string>();
             if (!is_safe_relative_path(path)) throw std::runtime_error("Érvénytelen törlési útvonal: " + path);
-            if (!is_protected_path(path)) manifest.deletes.push_back(std::move(path));
+            if (is_protected_path(path) || listed.contains(windows_name_key(path))) continue;
+            manifest.deletes.push_back(std::move(path));
         }
     }
     return manifest;

@@ -18,7 +18,7 @@ struct FileEntry {
 struct Manifest {
     std::string base_url;              // never empty
     std::vector<FileEntry> files;      // manifest order, duplicates kept, protected paths left out
-    std::vector<std::string> deletes;  // manifest order, protected paths left out
+    std::vector<std::string> deletes;  // manifest order, protected paths and listed files left out
 };
 
 // Reads the response body; the first bad entry fails the whole manifest. "files" and "delete" are walked
@@ -29,7 +29,8 @@ struct Manifest {
 // "sha256"; type_error 302 for a wrong type) and std::runtime_error for
 // "A manifest base_url értéke üres.", "Érvénytelen manifest bejegyzés: " + path (unsafe
 // path or a hash not 64 characters long) and "Érvénytelen törlési útvonal: " + path.
-// Paths that are not valid UTF-8 fail with the conversion error.
+// Paths that are not valid UTF-8 fail with the conversion error. A delete entry that
+// reaches a listed file under any spelling Windows accepts is left out.
 Manifest read_manifest(std::string_view body);
 
 // base_url without its trailing "/" characters + "/" + the path without its leading

@@ -13,6 +13,8 @@
 #include "platform/text.h"
 #include "platform/write_whole_file.h"
 
+#include <windows.h>
+
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -22,8 +24,6 @@ namespace fs = std::filesystem;
 namespace korvel {
 
 namespace {
-
-std::wstring const user_agent = L"KorvelLauncher/2.1";
 
 void set_stage(PatchProgress& progress, PatchStage stage, std::wstring title, std::wstring detail) {
     progress.stage = stage;
@@ -88,23 +88,37 @@ void delete_listed_files(PatchConfig const& config, Manifest const& manifest, Ha
         fs::path const local = config.game_dir / utf8_to_wide(path);
         std::error_code ec;
         fs::file_status const status = fs::status(local, ec);
-        if (!ec && fs::is_regular_file(status)) fs::remove(local, ec);
+        if (!ec && fs::is_regular_file(status)) {
+            // Installs copied from a disc or unpacked from some archives mark their files
+            // read-only, which Windows refuses to delete: an obsolete file would stay for
+            // ever. Only a file about to go loses that attribute.
+            DWORD const attributes = ::GetFileAttributesW(local.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+                ::SetFileAttributesW(local.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+            fs::remove(local, ec);  // a failure is left for the next run
+        }
         cache.erase(path);
     }
 }
 
 // client.version holds exactly the version text. It goes through a temporary file so
-// that a failure or a crash never leaves it cut short.
+// that a failure or a crash never leaves it cut short. A read-only or locked file makes
+// the final move fail; that is this file's own failure too, not a game to be closed.
 void save_client_version(fs::path const& version_file, std::string const& version) {
     ensure_parent_dir(version_file);
-    if (!write_file_replacing(version_file, version)) throw std::runtime_error("Nem írható a verziófájl.");
+    bool written = false;
+    try {
+        written = write_file_replacing(version_file, version);
+    } catch (std::runtime_error const&) {
+    }
+    if (!written) throw std::runtime_error("Nem írható a verziófájl.");
 }
 
 PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     reporter.report();
 
-    VersionDocument const version = read_version_document(http_get(user_agent, config.version_url));
+    VersionDocument const version = read_version_document(http_get(L"KorvelLauncher/2.1", config.version_url));
     if (version.launcher_offered && launcher_update_needed(version.launcher, config.launcher_version))
         return download_launcher_update(version.launcher, config.game_dir, reporter);
 
@@ -112,7 +126,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    Manifest const manifest = read_manifest(http_get(user_agent, version.manifest_url));
+    Manifest const manifest = read_manifest(http_get(L"KorvelLauncher/2.1", version.manifest_url));
 
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);

@@ -1,5 +1,10 @@
 #include "patcher/protected_path.h"
 
+#include "platform/text.h"
+
+#include <windows.h>
+
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -7,27 +12,34 @@ namespace korvel {
 
 namespace {
 
-// Windows compares names by upper-casing both. Besides ASCII, two lower-case letters
-// upper-case to ASCII letters of the protected names: dotless i (U+0131) to "I" and long
-// s (U+017F) to "S"; "davar\u0131.exe" would open the launcher itself.
-std::string fold_case(std::string_view path) {
-    std::string out;
-    out.reserve(path.size());
-    for (size_t i = 0; i < path.size(); ++i) {
-        char const c = path[i];
-        if (c >= 'A' && c <= 'Z') {
-            out.push_back(static_cast<char>(c - 'A' + 'a'));
-        } else if (path.substr(i, 2) == "\xC4\xB1") {
-            out.push_back('i');
-            ++i;
-        } else if (path.substr(i, 2) == "\xC5\xBF") {
-            out.push_back('s');
-            ++i;
-        } else {
-            out.push_back(c);
-        }
-    }
+std::string ascii_upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return out;
+}
+
+// Windows compares names by upper-casing both with one fixed table, whatever the player's
+// language (so no Turkish dotted I). That table also takes some non-ASCII letters to the
+// protected names' letters: dotless i (U+0131) to "I", long s (U+017F) to "S", so
+// "davar\u0131.exe" would open the launcher itself. Bytes that are not UTF-8 reach no
+// file under another name; only their ASCII letters are folded.
+std::string fold_case(std::string_view path) {
+    bool ascii = true;
+    for (char c : path) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return ascii_upper(path);
+    std::wstring wide;
+    try {
+        wide = utf8_to_wide(path);
+    } catch (std::runtime_error const&) {
+        return ascii_upper(path);
+    }
+    std::wstring upper(wide.size(), L'\0');
+    int const n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
+                                  upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (n <= 0) return ascii_upper(path);
+    upper.resize(static_cast<size_t>(n));
+    return wide_to_utf8(upper);
 }
 
 // The names Windows would look up, in order: trailing dots and spaces are stripped from
@@ -48,13 +60,22 @@ std::vector<std::string> elements_of(std::string const& path) {
 
 }  // namespace
 
+std::string windows_name_key(std::string_view utf8_path) {
+    std::string key;
+    for (std::string const& element : elements_of(fold_case(utf8_path))) {
+        if (!key.empty()) key.push_back('/');
+        key += element;
+    }
+    return key;
+}
+
 bool is_protected_path(std::string_view utf8_path) {
     std::vector<std::string> const elements = elements_of(fold_case(utf8_path));
     if (elements.empty()) return false;
-    if (elements.front() == "userdata") return true;
+    if (elements.front() == "USERDATA") return true;
     if (elements.size() != 1) return false;
     std::string const& name = elements.front();
-    return name == "davari.exe" || name == "zivur2.cfg" || name == "mouse.cfg";
+    return name == "DAVARI.EXE" || name == "ZIVUR2.CFG" || name == "MOUSE.CFG";
 }
 
 }  // namespace korvel

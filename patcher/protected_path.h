@@ -3,6 +3,7 @@
 // and the player's UserData folder. Manifest entries and deletions naming them are
 // skipped, and the hash cache never holds them.
 
+#include <string>
 #include <string_view>
 
 namespace korvel {
@@ -13,5 +14,11 @@ namespace korvel {
 // and trailing separators and "." elements ignored, trailing dots and spaces of an
 // element dropped. Only the top level counts: "sub/zivur2.cfg" is an ordinary file.
 bool is_protected_path(std::string_view utf8_path);
+
+// The name under which Windows finds the UTF-8 relative path, as a text to compare: the
+// same rules as above (letters upper-cased by the system's fixed table, so also accented
+// ones; either separator; empty and "." elements, trailing dots and spaces dropped),
+// elements joined by "/". Two paths with equal keys reach the same file.
+std::string windows_name_key(std::string_view utf8_path);
 
 }  // namespace korvel

@@ -46,6 +46,19 @@ bool is_device_name(std::wstring_view element) {
     return false;
 }
 
+// Every file is downloaded beside its target as name + ".korvel.part"; a listed file of
+// such a name would be overwritten and removed by the download of its namesake.
+bool has_download_suffix(std::wstring_view name) {
+    constexpr std::wstring_view suffix = L".korvel.part";
+    if (name.size() < suffix.size()) return false;
+    std::wstring_view const tail = name.substr(name.size() - suffix.size());
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        wchar_t const c = tail[i] >= L'A' && tail[i] <= L'Z' ? static_cast<wchar_t>(tail[i] - L'A' + L'a') : tail[i];
+        if (c != suffix[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 fs::path exe_path() {
@@ -115,6 +128,7 @@ bool is_safe_relative_path(std::string_view utf8_path) {
     if (utf8_path.find('\0') != std::string_view::npos) return false;
 
     // Elements Windows would not store under the name given.
+    std::wstring_view last;
     size_t start = 0;
     while (start <= wide.size()) {
         size_t end = start;
@@ -123,10 +137,11 @@ bool is_safe_relative_path(std::string_view utf8_path) {
         if (!element.empty()) {
             if (element.back() == L'.' || element.back() == L' ') return false;
             if (is_device_name(element)) return false;
+            last = element;
         }
         start = end + 1;
     }
-    return true;
+    return !has_download_suffix(last);
 }
 
 std::string format_bytes(double bytes) {
