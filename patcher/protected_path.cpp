@@ -20,24 +20,35 @@ std::string ascii_upper(std::string_view text) {
 }
 
 // Windows compares names by upper-casing both with one fixed table, whatever the player's
-// language (so no Turkish dotted I). That table also takes some non-ASCII letters to the
-// protected names' letters: dotless i (U+0131) to "I", long s (U+017F) to "S", so
-// "davar\u0131.exe" would open the launcher itself. Bytes that are not UTF-8 reach no
-// file under another name; only their ASCII letters are folded.
+// language (so no Turkish dotted I). The file system's table also takes two non-ASCII
+// letters to ASCII ones, dotless i (U+0131) to "I" and long s (U+017F) to "S", so
+// "davar\u0131.exe" would open the launcher itself; the locale-free upper-casing of the
+// system does not know that, so those two are mapped first. Bytes that are not UTF-8
+// reach no file under another name; only their ASCII letters are folded.
 std::string fold_case(std::string_view path) {
+    std::string mapped;
     bool ascii = true;
-    for (char c : path) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return ascii_upper(path);
+    for (size_t i = 0; i < path.size(); ++i) {
+        std::string_view const pair = path.substr(i, 2);
+        if (pair == "\xC4\xB1" || pair == "\xC5\xBF") {
+            mapped.push_back(pair == "\xC4\xB1" ? 'I' : 'S');
+            ++i;
+            continue;
+        }
+        ascii = ascii && static_cast<unsigned char>(path[i]) < 0x80;
+        mapped.push_back(path[i]);
+    }
+    if (ascii) return ascii_upper(mapped);
     std::wstring wide;
     try {
-        wide = utf8_to_wide(path);
+        wide = utf8_to_wide(mapped);
     } catch (std::runtime_error const&) {
-        return ascii_upper(path);
+        return ascii_upper(mapped);
     }
     std::wstring upper(wide.size(), L'\0');
     int const n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
                                   upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
-    if (n <= 0) return ascii_upper(path);
+    if (n <= 0) return ascii_upper(mapped);
     upper.resize(static_cast<size_t>(n));
     return wide_to_utf8(upper);
 }

@@ -111,28 +111,26 @@ TEST_F(EngineTest, FolderWhereAFileShouldBe) {
     EXPECT_EQ(server.requests("files/data/thing").size(), 3u);
 }
 
-TEST_F(EngineTest, UnknownSizeIsCheckedByHashOnly) {
-    // Size 0 in the manifest means "unknown" to the download; with no length from the
-    // server the total stays 0 and the time left unknown.
-    std::string const bytes(200000, 'z');
-    publish({{"nolength.bin", {bytes, 0, std::nullopt}}});
-    put_game_file("nolength.bin", "");  // present with the listed size 0, but wrong
-    Fault no_length;
-    no_length.no_content_length = true;
-    server.set_fault("files/nolength.bin", no_length);
+TEST_F(EngineTest, ListedSizeIsTheDownloadLimitEvenWhenZero) {
+    // The manifest's size is the truth for a game file: an entry of size 0 accepts no
+    // body byte, whether the server gives no length or sends without end.
+    publish({{"empty.bin", {""}}, {"endless.bin", {""}}, {"nolength.bin", {std::string(200000, 'z'), 0, std::nullopt}}});
+    put_game_file("empty.bin", "was not empty");
+    put_game_file("endless.bin", "old");
+    server.set_fault("files/endless.bin", {.endless = true, .limit_bytes = 64ull << 20});
+    server.set_fault("files/nolength.bin", {.no_content_length = true});
 
-    ASSERT_TRUE(run().ok);
-    EXPECT_EQ(game_file("nolength.bin"), bytes);
-    bool saw_bytes = false;
-    for (auto const& r : reports_of(PatchStage::Downloading)) {
-        if (!r.detail.starts_with(L"Jelenlegi fájl: ")) continue;
-        saw_bytes = true;
-        EXPECT_EQ(r.bytes_total, 0u);
-        EXPECT_EQ(r.eta, -1.0);
-        EXPECT_EQ(r.percent, 0);
-    }
-    EXPECT_TRUE(saw_bytes);
-    EXPECT_EQ(load_hash_cache(config().hash_cache_file).at("nolength.bin").size, 0u);
+    EXPECT_EQ(run_failing(), "Download larger than 0 bytes: " + game("endless.bin.korvel.part").string());
+    EXPECT_EQ(game_file("empty.bin"), "");
+    EXPECT_EQ(game_file("endless.bin"), "old");
+    EXPECT_EQ(server.requests("files/endless.bin").size(), 3u);
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+
+    server.put("files/endless.bin", "");
+    server.clear_fault("files/endless.bin");
+    EXPECT_EQ(run_failing(), "Download larger than 0 bytes: " + game("nolength.bin.korvel.part").string());
+    EXPECT_EQ(game_file("endless.bin"), "");
+    EXPECT_FALSE(fs::exists(game("nolength.bin")));
 }
 
 TEST_F(EngineTest, SizeMismatchIsRetriedThenReported) {

@@ -97,3 +97,20 @@ TEST(ProtectedPath, NoSpellingTheFileSystemResolvesSlipsThrough) {
     // The file system must actually have been fooled by many of them for this to mean anything.
     EXPECT_GT(resolved, spellings.size() / 3) << resolved << " of " << spellings.size();
 }
+
+TEST(ProtectedPath, NameKeysAreEqualExactlyForTheSameFile) {
+    struct Case {
+        char const* a;
+        char const* b;
+        bool same;
+    } const cases[] = {
+        {"a.txt", "A.TXT", true},          {"data/b.bin", "DATA\\b.bin", true},
+        {"data//b.bin", "data/b.bin", true}, {"./a/", "a", true},
+        {"a. /b.", "a/b", true},           {"\xC3\x81rv.txt", "\xC3\xA1RV.txt", true},  // Árv, árv
+        {"davar\xC4\xB1.exe", "DAVARI.EXE", true},
+        {"a.txt", "a.txt2", false},        {"a/b", "ab", false},
+        {"data/b.bin", "b.bin", false},    {"\xC3\xA1.txt", "a.txt", false},
+    };
+    for (auto const& c : cases)
+        EXPECT_EQ(korvel::windows_name_key(c.a) == korvel::windows_name_key(c.b), c.same) << c.a << " | " << c.b;
+}

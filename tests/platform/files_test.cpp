@@ -105,6 +105,8 @@ TEST(Files, SafeRelativePaths) {
         "data/file.bin", "data\\file.bin", "data/", "a", "...x", ".x", "x.y.z", "data//file.bin",
         "sub/zivur2.cfg", "d\xC3\xA1ta/\xC3\xA1rv\xC3\xADz.bin", "console.txt", "com10", "lpt", "nul_x/a",
         "a .b", std::string(4096, 'a'),
+        // the download suffix only counts on the last element, whole
+        "a.korvel.part/x", "a.korvel.parts", "a.korvel.par", "korvel.part",
     };
     for (auto const& p : accepted) EXPECT_TRUE(is_safe_relative_path(p)) << p;
 
@@ -122,6 +124,8 @@ TEST(Files, SafeRelativePaths) {
         "conin$", "CONOUT$", "com\xC2\xB9", "nul .txt", "data/con /x",
         // elements Windows would rewrite: trailing dots and spaces
         "data.", "data/x.", "data /x", "x ", "...", "a/.../b",
+        // the name a download is written to before it is checked
+        "a.korvel.part", "data/x.bin.KORVEL.Part", "data\\.korvel.part", "a.korvel.part/",
     };
     for (auto const& p : rejected) EXPECT_FALSE(is_safe_relative_path(p)) << testing::PrintToString(p);
 
