@@ -22,8 +22,8 @@ std::string ascii_upper(std::string_view text) {
 // Windows compares names by upper-casing both with one fixed table, whatever the player's
 // language (so no Turkish dotted I). The file system's table also takes two non-ASCII
 // letters to ASCII ones, dotless i (U+0131) to "I" and long s (U+017F) to "S", so
-// "davar\u0131.exe" would open the launcher itself; the locale-free upper-casing of the
-// system does not know that, so those two are mapped first. Bytes that are not UTF-8
+// "davar\u0131.exe" would open the launcher itself; not every locale-free upper-casing
+// maps those two (Wine's does not), so they are mapped first. Bytes that are not UTF-8
 // reach no file under another name; only their ASCII letters are folded.
 std::string fold_case(std::string_view path) {
     std::string mapped;

@@ -60,8 +60,8 @@ Exchange open_request(std::wstring const& user_agent, std::string const& url, in
     x.request.reset(request);
     // The wait for the status line and headers has a time-out of its own, which the
     // receive time-out above does not cover: a server that accepts the connection and
-    // then says nothing would otherwise hold the caller far longer (Windows' default is
-    // 90 s). A failure leaves that default.
+    // then says nothing would otherwise hold the caller longer (90 s by default on
+    // Windows; Wine waited out a 75 s stall). A failure leaves that default.
     DWORD response_timeout_ms = static_cast<DWORD>(receive_timeout_ms);
     ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout_ms,
                        sizeof response_timeout_ms);
