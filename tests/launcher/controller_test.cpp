@@ -4,11 +4,13 @@
 #include "launcher/launcher_app.h"
 #include "launcher/patch_job.h"
 #include "launcher/window_controller.h"
+#include "platform/sha256.h"
 #include "platform/unique_handle.h"
 #include "tests/launcher/launcher_fixtures.h"
 #include "tests/support/test_server.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <thread>
 
@@ -76,14 +78,50 @@ JobSeen run_worker(korvel::PatchConfig const& config) {
 
 }  // namespace
 
-TEST(PatchWorker, FailuresArriveAsTheOutcomeText) {
-    test::ServedFolder server("worker");
-    test::TempDir dir("worker");
+korvel::PatchConfig config_for(test::ServedFolder const& server, test::TempDir const& dir) {
     korvel::PatchConfig config;
     config.game_dir = dir / "game";
     config.version_file = dir / ".korvel" / "client.version";
     config.hash_cache_file = dir / ".korvel" / "hash_cache.json";
     config.version_url = server.url("version.json");
+    return config;
+}
+
+TEST(PatchWorker, KeepsOneProgressMessageInFlightCarryingTheNewestReport) {
+    test::ServedFolder server("worker");
+    test::TempDir dir("worker");
+    nlohmann::json manifest = {{"base_url", server.url("files/")}, {"files", nlohmann::json::array()}};
+    for (int i = 0; i < 50; ++i) {
+        std::string const name = std::to_string(i) + ".bin";
+        server.put("files/" + name, name);
+        korvel::Sha256 hash;
+        hash.update(name.data(), name.size());
+        manifest["files"].push_back({{"path", name}, {"size", name.size()}, {"sha256", korvel::to_hex(hash.finalize())}});
+    }
+    server.put("manifest.json", manifest.dump());
+    server.put("version.json", nlohmann::json{{"version", "1"}, {"manifest_url", server.url("manifest.json")}}.dump());
+
+    // The window takes nothing while the job runs: what is queued at its end is all it sees.
+    test::OwnerWindow window;
+    std::thread(korvel::patch_worker, config_for(server, dir), false, window.get(), 0).join();
+    std::vector<korvel::PatchProgress> reports;
+    std::unique_ptr<korvel::PatchOutcome> outcome;
+    MSG message;
+    while (::PeekMessageW(&message, window.get(), korvel::WM_PATCH_PROGRESS, korvel::WM_PATCH_DONE, PM_REMOVE)) {
+        if (message.message == korvel::WM_PATCH_PROGRESS) reports.push_back(*korvel::take_patch_progress(message.lParam));
+        if (message.message == korvel::WM_PATCH_DONE) outcome = korvel::take_patch_outcome(message.lParam);
+    }
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].stage, korvel::PatchStage::Done);
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->ok);
+    EXPECT_EQ(outcome->client_version, "1");
+}
+
+TEST(PatchWorker, FailuresArriveAsTheOutcomeText) {
+    test::ServedFolder server("worker");
+    test::TempDir dir("worker");
+    korvel::PatchConfig const config = config_for(server, dir);
 
     // A document with a raw byte that the JSON library quotes in its message.
     server.put("version.json", "{\"client_version\": \"\xff\xfe\"}");
