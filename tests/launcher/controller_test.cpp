@@ -53,30 +53,19 @@ struct JobSeen {
     std::vector<korvel::PatchProgress> reports;
 };
 
-// Runs one job as the launcher does and receives its messages like the main window.
+// Runs one job as the launcher does, but the window takes nothing while it runs: what is
+// queued at its end is all the window would see.
 JobSeen run_worker(korvel::PatchConfig const& config) {
     test::OwnerWindow window;
-    std::thread worker(korvel::patch_worker, config, false, window.get(), 0);
-    ::SetTimer(window.get(), 1, 60000, nullptr);  // the deadline
+    std::thread(korvel::patch_worker, config, false, window.get(), 0).join();
     JobSeen seen;
     MSG message;
-    while (!seen.outcome && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.message == korvel::WM_PATCH_PROGRESS) {
-            auto const report = korvel::take_patch_progress(message.lParam);
-            if (report) seen.reports.push_back(*report);
-        } else if (message.message == korvel::WM_PATCH_DONE) {
-            seen.outcome = korvel::take_patch_outcome(message.lParam);
-        } else if (message.message == WM_TIMER) {
-            break;
-        } else {
-            ::DispatchMessageW(&message);
-        }
+    while (::PeekMessageW(&message, window.get(), korvel::WM_PATCH_PROGRESS, korvel::WM_PATCH_DONE, PM_REMOVE)) {
+        if (message.message == korvel::WM_PATCH_PROGRESS) seen.reports.push_back(*korvel::take_patch_progress(message.lParam));
+        if (message.message == korvel::WM_PATCH_DONE) seen.outcome = korvel::take_patch_outcome(message.lParam);
     }
-    worker.join();
     return seen;
 }
-
-}  // namespace
 
 korvel::PatchConfig config_for(test::ServedFolder const& server, test::TempDir const& dir) {
     korvel::PatchConfig config;
@@ -86,6 +75,8 @@ korvel::PatchConfig config_for(test::ServedFolder const& server, test::TempDir c
     config.version_url = server.url("version.json");
     return config;
 }
+
+}  // namespace
 
 TEST(PatchWorker, KeepsOneProgressMessageInFlightCarryingTheNewestReport) {
     test::ServedFolder server("worker");
@@ -101,16 +92,7 @@ TEST(PatchWorker, KeepsOneProgressMessageInFlightCarryingTheNewestReport) {
     server.put("manifest.json", manifest.dump());
     server.put("version.json", nlohmann::json{{"version", "1"}, {"manifest_url", server.url("manifest.json")}}.dump());
 
-    // The window takes nothing while the job runs: what is queued at its end is all it sees.
-    test::OwnerWindow window;
-    std::thread(korvel::patch_worker, config_for(server, dir), false, window.get(), 0).join();
-    std::vector<korvel::PatchProgress> reports;
-    std::unique_ptr<korvel::PatchOutcome> outcome;
-    MSG message;
-    while (::PeekMessageW(&message, window.get(), korvel::WM_PATCH_PROGRESS, korvel::WM_PATCH_DONE, PM_REMOVE)) {
-        if (message.message == korvel::WM_PATCH_PROGRESS) reports.push_back(*korvel::take_patch_progress(message.lParam));
-        if (message.message == korvel::WM_PATCH_DONE) outcome = korvel::take_patch_outcome(message.lParam);
-    }
+    auto const [outcome, reports] = run_worker(config_for(server, dir));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].stage, korvel::PatchStage::Done);
     ASSERT_TRUE(outcome);
