@@ -6,6 +6,7 @@
 #include "launcher/button_id.h"
 #include "launcher/client_launch.h"
 #include "launcher/ini_file.h"
+#include "patcher/patch_records.h"
 #include "platform/gdi_handles.h"
 #include "window/news_item.h"
 
@@ -44,6 +45,13 @@ public:
     void launch_clients();
     // The same with the two outside actions supplied by the caller.
     void launch_clients(StartClientFn const& start, RestartElevatedFn const& restart_elevated);
+
+    // Starts a patch job (a quick check, or a full repair) on a worker thread unless one
+    // is running; its progress and outcome arrive as WM_PATCH_PROGRESS / WM_PATCH_DONE.
+    void start_patch(bool full_repair);
+    // Hands the staged launcher to the replacement helper and destroys the window; a
+    // missing or unstartable helper is reported in a box and the launcher stays.
+    void begin_self_update(LauncherUpdate const& update);
 
     // Draws the whole window for WM_PAINT (window/).
     void paint_window();

@@ -4,6 +4,7 @@
 #include "launcher/command_line.h"
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
+#include "launcher/single_instance.h"
 #include "launcher/workers.h"
 #include "platform/files.h"
 
@@ -34,6 +35,15 @@ private:
 };
 
 int run_normal_mode(HINSTANCE instance, int show_command) {
+    // A second launcher of the same folder only shows the first one and ends.
+    fs::path const folder = exe_path().parent_path();
+    SingleInstance const single_instance(folder);
+    if (!single_instance.first()) {
+        constexpr DWORD wait_for_first_window_ms = 10000;
+        bring_running_launcher_to_front(folder, wait_for_first_window_ms);
+        return 0;
+    }
+
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
     controls.dwICC = 0x40FF;  // the old common-controls classes and the standard classes

@@ -1,16 +1,199 @@
 #include "launcher/window_controller.h"
 
+#include "launcher/app_messages.h"
 #include "launcher/launcher_app.h"
+#include "launcher/message_box.h"
+#include "launcher/patch_job.h"
+#include "window/feeds.h"
+
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <memory>
+#include <string>
+#include <utility>
 
 namespace korvel {
 
-// So far the window only needs to close cleanly: WM_CLOSE reaches DefWindowProcW, which
-// destroys the window, and the destruction ends the message loop. Painting, the buttons,
-// the update timer and the worker messages are handled here as they are built.
-LRESULT handle_message(LauncherApp&, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+namespace {
+
+constexpr UINT_PTR k_update_timer = 1;
+constexpr LONG k_drag_strip_bottom = 63;  // rows 0..63 drag the window
+
+void invalidate_all(HWND hwnd) {
+    ::InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+void open_link(std::wstring const& link) {
+    if (link.empty()) return;
+    // A link that cannot be opened is not worth a message: the player can try again.
+    ::ShellExecuteW(nullptr, L"open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool inside(RECT const& rect, POINT point) {
+    return ::PtInRect(&rect, point) != FALSE;
+}
+
+LRESULT on_close(LauncherApp const& app, HWND hwnd) {
+    if (app.patch_running) {
+        int const answer = show_message_box(hwnd, L"Frissítés van folyamatban. Biztosan bezárod?",
+                                            k_message_box_title, MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES) return 0;
+    }
+    ::DestroyWindow(hwnd);
+    return 0;
+}
+
+LRESULT on_nc_hit_test(LauncherApp const& app, HWND hwnd, LPARAM lparam) {
+    POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    ::ScreenToClient(hwnd, &point);
+    bool const on_top_button =
+        inside(app.close_rect, point) || inside(app.minimize_rect, point) || inside(app.settings_rect, point);
+    return point.y <= k_drag_strip_bottom && !on_top_button ? HTCAPTION : HTCLIENT;
+}
+
+void on_mouse_move(LauncherApp& app, HWND hwnd, LPARAM lparam) {
+    ButtonId const id = hit_test(app, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
+    if (id != app.hover_id) {
+        app.hover_id = id;
+        invalidate_all(hwnd);
+    }
+    // Asked again on every move: the request ends with each WM_MOUSELEAVE.
+    TRACKMOUSEEVENT track{};
+    track.cbSize = sizeof(track);
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = hwnd;
+    track.dwHoverTime = 0;
+    ::TrackMouseEvent(&track);
+}
+
+void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
+    ButtonId const id = hit_test(app, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
+    switch (id) {
+        case ButtonId::Close:
+            ::PostMessageW(hwnd, WM_CLOSE, 0, 0);  // through the close question
+            break;
+        case ButtonId::Minimize:
+            ::ShowWindow(hwnd, SW_MINIMIZE);
+            break;
+        case ButtonId::Play:
+            if (app.play_ready && !app.patch_running) app.launch_clients();
+            break;
+        case ButtonId::Repair:
+            if (!app.patch_running) app.start_patch(true);
+            break;
+        case ButtonId::Settings:
+            if (!app.patch_running) app.open_settings_dialog();
+            break;
+        case ButtonId::Website:
+            open_link(app.website_url);
+            break;
+        case ButtonId::Discord:
+            open_link(app.discord_url);
+            break;
+        case ButtonId::Register:
+            open_link(app.register_url);
+            break;
+        case ButtonId::Count1:
+        case ButtonId::Count2:
+        case ButtonId::Count3:
+            if (!app.patch_running)
+                app.save_client_count(static_cast<int>(id) - static_cast<int>(ButtonId::Count1) + 1);
+            break;
+        case ButtonId::NewsItem0:
+        case ButtonId::NewsItem1:
+        case ButtonId::NewsItem2:
+        case ButtonId::NewsItem3: {
+            auto const index = static_cast<size_t>(id) - static_cast<size_t>(ButtonId::NewsItem0);
+            if (index < app.news_items.size()) open_link(app.news_items[index].url);
+            break;
+        }
+        case ButtonId::None:
+            break;
+    }
+}
+
+void on_feed_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
+    std::unique_ptr<FeedResult> const feed(reinterpret_cast<FeedResult*>(lparam));
+    if (!feed) return;
+    app.news_items = std::move(feed->items);
+    app.server_online = feed->online;
+    app.server_status_text = std::move(feed->label);
+    invalidate_all(hwnd);
+}
+
+void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
+    std::unique_ptr<std::wstring> const path(reinterpret_cast<std::wstring*>(lparam));
+    if (!path) return;
+    if (app.load_banner_image(*path)) ::InvalidateRect(hwnd, &app.banner_rect, FALSE);
+}
+
+}  // namespace
+
+ButtonId hit_test(LauncherApp const& app, POINT point) {
+    std::pair<RECT const&, ButtonId> const buttons[] = {
+        {app.close_rect, ButtonId::Close},       {app.minimize_rect, ButtonId::Minimize},
+        {app.settings_rect, ButtonId::Settings}, {app.play_rect, ButtonId::Play},
+        {app.repair_rect, ButtonId::Repair},     {app.count1_rect, ButtonId::Count1},
+        {app.count2_rect, ButtonId::Count2},     {app.count3_rect, ButtonId::Count3},
+        {app.website_rect, ButtonId::Website},   {app.discord_rect, ButtonId::Discord},
+        {app.register_rect, ButtonId::Register},
+    };
+    for (auto const& [rect, id] : buttons)
+        if (inside(rect, point)) return id;
+    // A news row without an item is neither clickable nor highlighted.
+    for (size_t i = 0; i < app.news_item_rects.size() && i < app.news_items.size() && i < 4; ++i)
+        if (inside(app.news_item_rects[i], point))
+            return static_cast<ButtonId>(static_cast<int>(ButtonId::NewsItem0) + static_cast<int>(i));
+    return ButtonId::None;
+}
+
+LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_DESTROY:
             ::PostQuitMessage(0);
+            return 0;
+        case WM_PAINT:
+            app.paint_window();
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;  // the paint covers every pixel
+        case WM_CLOSE:
+            return on_close(app, hwnd);
+        case WM_NCHITTEST:
+            return on_nc_hit_test(app, hwnd, lparam);
+        case WM_KEYDOWN:
+            if (wparam == VK_ESCAPE) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+            return 0;
+        case WM_TIMER:
+            if (wparam == k_update_timer) {
+                ::KillTimer(hwnd, k_update_timer);
+                app.start_patch(false);
+            }
+            return 0;
+        case WM_MOUSEMOVE:
+            on_mouse_move(app, hwnd, lparam);
+            return 0;
+        case WM_MOUSELEAVE:
+            if (app.hover_id != ButtonId::None) {
+                app.hover_id = ButtonId::None;
+                invalidate_all(hwnd);
+            }
+            return 0;
+        case WM_LBUTTONUP:
+            on_button_up(app, hwnd, lparam);
+            return 0;
+        case WM_PATCH_PROGRESS:
+            on_patch_progress(app, lparam);
+            return 0;
+        case WM_PATCH_DONE:
+            on_patch_done(app, lparam);
+            return 0;
+        case WM_FEED_READY:
+            on_feed_ready(app, hwnd, lparam);
+            return 0;
+        case WM_BANNER_READY:
+            on_banner_ready(app, hwnd, lparam);
             return 0;
         default:
             return ::DefWindowProcW(hwnd, message, wparam, lparam);

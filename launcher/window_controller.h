@@ -1,6 +1,8 @@
 #pragma once
 // The main window's message handler. UI thread only.
 
+#include "launcher/button_id.h"
+
 #include <windows.h>
 
 namespace korvel {
@@ -9,5 +11,10 @@ class LauncherApp;
 
 // Every message of the main window after WM_NCCREATE. Unhandled ones go to DefWindowProcW.
 LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The active area under a point in client pixels: the buttons in a fixed order, then the
+// news rows that have an item; None elsewhere. Left and top edges belong to a rectangle,
+// right and bottom edges do not.
+ButtonId hit_test(LauncherApp const& app, POINT point);
 
 }  // namespace korvel

@@ -53,13 +53,40 @@ void wait_for_launcher(DWORD pid) {
     ::CloseHandle(process);
 }
 
+// Another volume: a move cannot cross it, so the new file is first copied next to the
+// target under a temporary name and flushed to disk, and that copy is moved over the
+// target within its own volume. The launcher file is thus always either the old or the
+// new program, never a half-written one. The copy is removed again on failure.
+bool replace_across_volumes(Arguments const& args, DWORD& error) {
+    std::wstring const temporary = args.target + L".swapnik.tmp";
+    if (!::CopyFileW(args.source.c_str(), temporary.c_str(), FALSE)) {
+        error = ::GetLastError();
+        ::DeleteFileW(temporary.c_str());
+        return false;
+    }
+    HANDLE const copy = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool const flushed = copy != INVALID_HANDLE_VALUE && ::FlushFileBuffers(copy);
+    if (!flushed) error = ::GetLastError();
+    if (copy != INVALID_HANDLE_VALUE) ::CloseHandle(copy);
+    if (flushed &&
+        ::MoveFileExW(temporary.c_str(), args.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        // As after a move, the downloaded file is gone; a failure here is harmless.
+        ::DeleteFileW(args.source.c_str());
+        return true;
+    }
+    if (flushed) error = ::GetLastError();
+    ::DeleteFileW(temporary.c_str());
+    return false;
+}
+
 // The file may stay locked for a moment after the launcher's process has ended (a virus
-// scanner, a slow shutdown), so the move is retried for about ten seconds.
+// scanner, a slow shutdown), so the replacement is retried for about ten seconds.
 bool replace_launcher(Arguments const& args, DWORD& error) {
     for (int attempt = 0; attempt < k_replace_attempts; ++attempt) {
         if (::MoveFileExW(args.source.c_str(), args.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         error = ::GetLastError();
+        if (error == ERROR_NOT_SAME_DEVICE && replace_across_volumes(args, error)) return true;
         ::Sleep(k_retry_pause_ms);
     }
     return false;

@@ -42,8 +42,8 @@ public:
 class Installation {
 public:
     explicit Installation(std::string const& launcher_ini = "[client]\nroot=client\nlaunch_delay_ms=100\n",
-                          bool with_client = true)
-        : dir_("install") {
+                          bool with_client = true, std::string_view folder_name = "install")
+        : dir_(folder_name) {
         std::filesystem::copy_file(bin_dir() / "davari.exe", davari());
         write_file(dir_ / "launcher.ini", launcher_ini);
         std::filesystem::create_directories(client_dir());

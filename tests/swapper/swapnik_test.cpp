@@ -148,3 +148,24 @@ TEST(Swapnik, ANewFileThatCannotBeStartedEndsWithThree) {
     EXPECT_EQ(test::read_file(scene.target), "downloaded, but not a program");
     EXPECT_FALSE(test::wait_for_dialog(swapnik.pid(), 0));
 }
+
+TEST(Swapnik, CopiesAcrossFileSystemsAndLeavesNoTemporaryFile) {
+    // /dev/shm is a tmpfs, another file system than the test folders: a plain move from
+    // there fails with error 17 under Wine as between two Windows volumes.
+    UpdateScene scene;
+    fs::path const other_volume = test::from_unix_path("/dev/shm") / scene.dir.path().filename();
+    fs::create_directories(other_volume);
+    fs::path const source = other_volume / "davari.new.exe";
+    fs::copy_file(scene.source, source);
+    ASSERT_FALSE(::MoveFileExW(source.c_str(), (scene.game_dir / "probe.exe").c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_SAME_DEVICE));
+
+    test::ChildProcess swapnik(swapnik_exe(), L"0 " + test::quoted(scene.target) + L" " + test::quoted(source));
+    EXPECT_EQ(swapnik.wait(k_timeout_ms), 0u);
+    EXPECT_EQ(test::read_file(scene.target), scene.new_bytes);
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_EQ(test::wait_for_client_records(scene.game_dir, 1, k_timeout_ms).size(), 1u);
+    for (auto const& entry : fs::directory_iterator(scene.game_dir))  // no temporary copy left
+        EXPECT_TRUE(entry.path().filename() == "davari.exe" || entry.is_directory()) << entry.path();
+    fs::remove_all(other_volume);
+}

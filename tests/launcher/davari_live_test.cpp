@@ -1,0 +1,243 @@
+// davari.exe against the test patch server, under Xvfb, driven by mouse and keyboard input
+// as a player drives it.
+
+#include "platform/files.h"
+#include "platform/sha256.h"
+#include "platform/unique_handle.h"
+#include "tests/launcher/launcher_fixtures.h"
+#include "tests/support/process.h"
+#include "tests/support/test_server.h"
+#include "patcher/hash_cache.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+
+namespace fs = std::filesystem;
+namespace test = korvel::test;
+
+namespace {
+
+constexpr DWORD k_timeout_ms = 60000;
+constexpr POINT k_play{1000, 680}, k_repair{800, 680}, k_close{1169, 31};
+
+std::string sha256_hex(std::string_view bytes) {
+    korvel::Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return korvel::to_hex(hash.finalize());
+}
+
+bool poll(std::function<bool()> const& done, DWORD timeout_ms = k_timeout_ms) {
+    for (ULONGLONG const end = ::GetTickCount64() + timeout_ms; !done(); ::Sleep(100))
+        if (::GetTickCount64() > end) return false;
+    return true;
+}
+
+// Input through the system's input queue, as the mouse and keyboard give it: it reaches
+// whatever window lies under the pointer or has the focus. (Wine cannot start xdotool, a
+// Linux program, from a Windows test.)
+void send_input(std::vector<INPUT> const& inputs) {
+    std::vector<INPUT> copy = inputs;
+    ::SendInput(static_cast<UINT>(copy.size()), copy.data(), sizeof(INPUT));
+}
+
+void click(HWND window, POINT at) {
+    RECT frame{};
+    ::GetWindowRect(window, &frame);
+    ::SetCursorPos(frame.left + at.x, frame.top + at.y);
+    INPUT down{}, up{};
+    down.type = up.type = INPUT_MOUSE;
+    down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    up.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    send_input({down, up});
+}
+
+void press_key(WORD key) {
+    INPUT down{}, up{};
+    down.type = up.type = INPUT_KEYBOARD;
+    down.ki.wVk = up.ki.wVk = key;
+    up.ki.dwFlags = KEYEVENTF_KEYUP;
+    send_input({down, up});
+}
+
+// A launcher installation whose version_url points at a server folder of its own.
+struct LiveScene {
+    explicit LiveScene(std::string const& ini = "", std::string_view folder = "live")
+        : install("[client]\nroot=client\nlaunch_delay_ms=100\n[patch]\nversion_url=" + server.url("version.json") +
+                      "\n" + ini,
+                  true, folder) {}
+
+    // Publishes the game files (served below files/) and, when given, a launcher.
+    void publish(std::map<std::string, std::string> const& files, nlohmann::json const& launcher = {}) const {
+        nlohmann::json manifest = {{"base_url", server.url("files/")}, {"files", nlohmann::json::array()}};
+        for (auto const& [path, bytes] : files) {
+            server.put("files/" + path, bytes);
+            manifest["files"].push_back({{"path", path}, {"size", bytes.size()}, {"sha256", sha256_hex(bytes)}});
+        }
+        server.put("manifest.json", manifest.dump());
+        nlohmann::json version = {{"client_version", "7.1.2"}, {"manifest_url", server.url("manifest.json")}};
+        if (!launcher.is_null()) version["launcher"] = launcher;
+        server.put("version.json", version.dump());
+    }
+
+    fs::path client_version() const { return install.dir() / ".korvel" / "client.version"; }
+
+    // Presses Play until the clients start (a press before the check is over does nothing).
+    std::vector<test::ClientRecord> play(HWND window, size_t clients) const {
+        poll([&] {
+            click(window, k_play);
+            return test::wait_for_client_records(install.client_dir(), clients, 500).size() >= clients;
+        });
+        return test::client_records(install.client_dir());
+    }
+
+    test::ServedFolder server{"live"};
+    test::Installation install;
+};
+
+}  // namespace
+
+TEST(DavariLive, AFailedCheckKeepsPlayDeadUntilARepairSucceeds) {
+    LiveScene scene;
+    scene.publish({{"a.bin", "alpha"}});
+    // The first check hangs for a while, then fails; the repair after it succeeds.
+    scene.server.set_attempts("version.json", {test::Fault{.status = 500, .delay_ms = 3000}});
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(poll([&] { return !scene.server.requests("version.json").empty(); }));
+    ULONGLONG const first_check = ::GetTickCount64();
+    // Play and Repair pressed during the first job and after its failure: only a repair
+    // after the failure starts a second check, and no client starts before it succeeds.
+    ASSERT_TRUE(poll([&] {
+        click(window, k_play);
+        click(window, k_repair);
+        return poll([&] { return scene.server.requests("version.json").size() >= 2; }, 1000);
+    }));
+    EXPECT_GE(::GetTickCount64() - first_check, 2500u);  // not before the first answer
+    EXPECT_TRUE(test::client_records(scene.install.client_dir()).empty());
+    EXPECT_EQ(scene.play(window, 1).size(), 1u);
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+}
+
+TEST(DavariLive, ClosingDuringACheckAsksFirst) {
+    LiveScene scene;
+    scene.publish({{"a.bin", "alpha"}});
+    scene.server.set_fault("version.json", test::Fault{.delay_ms = 30000});
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(poll([&] { return !scene.server.requests("version.json").empty(); }));
+
+    // Escape, answered No: the launcher stays. The close button, answered Yes: it ends.
+    click(window, POINT{400, 300});  // focus, on no button
+    press_key(VK_ESCAPE);
+    for (int answer : {IDNO, IDYES}) {
+        auto const box = test::wait_for_dialog(davari.pid(), k_timeout_ms);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->title, L"Korvel Launcher");
+        EXPECT_EQ(box->text, L"Frissítés van folyamatban. Biztosan bezárod?");
+        ::PostMessageW(box->hwnd, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+        if (answer == IDNO) {
+            ASSERT_TRUE(poll([&] { return !::IsWindow(box->hwnd); }));
+            EXPECT_TRUE(davari.running());
+            click(window, k_close);
+        }
+    }
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+}
+
+TEST(DavariLive, SelfUpdateSwapsTheLauncherAndStartsTheNewOne) {
+    LiveScene scene("", "self update");  // a folder with a space in its path
+    fs::copy_file(test::bin_dir() / "Swapnik.exe", scene.install.dir() / "Swapnik.exe");
+    std::string const new_launcher = test::read_file(scene.install.davari()) + "new build";
+    scene.server.put("launcher/davari.exe", new_launcher);
+    scene.publish({{"a.bin", "alpha"}}, {{"version", "2.2.0"},
+                                         {"url", scene.server.url("launcher/davari.exe")},
+                                         {"sha256", sha256_hex(new_launcher)}});
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+    ASSERT_TRUE(poll([&] { return test::read_file(scene.install.davari()) == new_launcher; }));
+    EXPECT_FALSE(fs::exists(scene.install.client_dir() / ".korvel_update" / "davari.new.exe"));
+
+    // The new launcher runs; offered itself, it goes on to check the game.
+    ASSERT_TRUE(poll([&] { return fs::exists(scene.client_version()); }));
+    HWND window = nullptr;
+    ASSERT_TRUE(poll([&] { return (window = ::FindWindowW(L"KorvelLauncherWindow", nullptr)) != nullptr; }));
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    korvel::UniqueKernelHandle const process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(process);
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), k_timeout_ms);
+}
+
+TEST(DavariLive, SelfUpdateWithoutTheHelperKeepsTheLauncher) {
+    LiveScene scene;
+    std::string const new_launcher = "not really a launcher";
+    scene.server.put("launcher/davari.exe", new_launcher);
+    scene.publish({{"a.bin", "alpha"}}, {{"version", "2.2.0"},
+                                         {"url", scene.server.url("launcher/davari.exe")},
+                                         {"sha256", sha256_hex(new_launcher)}});
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    auto const box = test::wait_for_dialog(davari.pid(), k_timeout_ms);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, L"Korvel Launcher");
+    EXPECT_EQ(box->text, L"A launcher frissítése letöltődött, de a Swapnik.exe hiányzik.");
+    test::dismiss_dialog(box->hwnd);
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(davari.running());
+    ::PostMessageW(window, WM_CLOSE, 0, 0);  // no job runs: no question
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+}
+
+TEST(DavariLive, QuickCheckOfTwentyThousandFilesEndsReady) {
+    // Every file is already in place and in the hash cache: a pure quick check, which
+    // reports far faster than the window takes the reports.
+    LiveScene scene;
+    nlohmann::json manifest = {{"base_url", scene.server.url("files/")}, {"files", nlohmann::json::array()}};
+    korvel::HashCache cache;
+    for (int i = 0; i < 20000; ++i) {
+        std::string const bytes = std::to_string(i);
+        std::string const path = std::to_string(i / 1000) + "/f" + bytes + ".bin";
+        fs::path const file = scene.install.client_dir() / path;
+        test::write_file(file, bytes);
+        manifest["files"].push_back({{"path", path}, {"size", bytes.size()}, {"sha256", sha256_hex(bytes)}});
+        cache[path] = {bytes.size(), korvel::file_mtime(file), sha256_hex(bytes)};
+    }
+    korvel::save_hash_cache(scene.install.dir() / ".korvel" / "hash_cache.json", cache);
+    scene.server.put("manifest.json", manifest.dump());
+    scene.server.put("version.json",
+                     nlohmann::json{{"client_version", "7.1.2"}, {"manifest_url", scene.server.url("manifest.json")}}
+                         .dump());
+
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(poll([&] { return fs::exists(scene.client_version()); }, 300000));
+    EXPECT_EQ(scene.play(window, 1).size(), 1u);
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+    EXPECT_TRUE(scene.server.requests("files/0/f0.bin").empty());
+}
+
+TEST(DavariLive, TwoStartsShowOneWindowWhoseCheckEndsInPlay) {
+    LiveScene scene;
+    scene.publish({{"data/a.bin", "alpha"}, {"b.txt", "beta"}});
+    test::write_file(scene.install.client_dir() / "UserData" / "launcher_settings.ini", "[launcher]\nclient_count=2\n");
+    test::ChildProcess first(scene.install.davari(), L"", scene.install.dir());
+    test::ChildProcess second(scene.install.davari(), L"", scene.install.dir());
+    // One of them hands over to the other and ends.
+    ASSERT_TRUE(poll([&] { return !first.running() || !second.running(); }));
+    test::ChildProcess const& ended = first.running() ? second : first;
+    test::ChildProcess const& kept = first.running() ? first : second;
+    EXPECT_EQ(ended.wait(0), 0u);
+    HWND const window = test::wait_for_window(kept.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(scene.play(window, 2).size(), 2u);
+    EXPECT_EQ(kept.wait(k_timeout_ms), 0u);
+    EXPECT_EQ(scene.server.requests("version.json").size(), 1u);
+    EXPECT_EQ(test::read_file(scene.client_version()), "7.1.2");
+    EXPECT_EQ(test::read_file(scene.install.client_dir() / "data" / "a.bin"), "alpha");
+}
