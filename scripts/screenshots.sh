@@ -14,9 +14,11 @@ export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msh
 [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
 
 work=$(mktemp -d)
+# The test environment shares the build's prefix: its wineserver stays when it is up.
+env_up=$([ -f "$build/test-env/display" ] && echo 1 || echo 0)
 cleanup() {
     [ -n "${shots:-}" ] && kill "$shots" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
+    [ "$env_up" = 1 ] || wineserver -k 2>/dev/null || true
     [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -45,8 +47,8 @@ for _ in $(seq 1 300); do
 done
 [ -f "$work/screen-paint.png" ] || { echo "The window did not appear within 30 s" >&2; exit 1; }
 
-# The pictures are mostly flat dark areas: a 256-colour palette keeps them small and sharp.
+# Full colour (a palette bands the gradients); the flat dark areas keep them small.
 for png in "$work"/*.png; do
-    convert "$png" -strip -colors 256 "PNG8:$out/$(basename "$png")"
+    convert "$png" -strip -define png:compression-level=9 "PNG24:$out/$(basename "$png")"
 done
 ls -l "$out"

@@ -105,20 +105,51 @@ void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour) noexc
 }
 
 void draw_text(GpGraphics* g, FontSet const& fonts, std::wstring_view text, Gdiplus::RectF const& layout,
-               TextStyle const& style) noexcept {
+               TextStyle const& style) {
     Gdiplus::GpFontFamily* const family = fonts.family(style.role);
     if (!family || text.empty()) return;
-    UniqueGdipFont font;
-    gp::GdipCreateFont(family, style.size_px, style.style, Gdiplus::UnitPixel, font.put());
     UniqueGdipBrush const brush = solid_brush(style.colour);
     UniqueGdipStringFormat format;
-    gp::GdipCreateStringFormat(0, LANG_NEUTRAL, format.put());
-    if (!font || !brush || !format) return;
+    gp::GdipCreateStringFormat(style.lines == Lines::Wrap ? 0 : Gdiplus::StringFormatFlagsNoWrap, LANG_NEUTRAL,
+                               format.put());
+    if (!brush || !format) return;
     gp::GdipSetStringFormatAlign(format.get(), static_cast<Gdiplus::StringAlignment>(style.horizontal));
     gp::GdipSetStringFormatLineAlign(format.get(), static_cast<Gdiplus::StringAlignment>(style.vertical));
     gp::GdipSetStringFormatTrimming(format.get(), Gdiplus::StringTrimmingEllipsisCharacter);
-    // GdipDrawString takes a length; an explicit one also covers views without a NUL.
-    gp::GdipDrawString(g, text.data(), static_cast<INT>(text.size()), font.get(), &layout, format.get(),
+
+    auto width_of = [&](std::wstring_view s, Gdiplus::GpFont* font) {
+        Gdiplus::RectF const unbounded(0, 0, 100000, layout.Height);
+        Gdiplus::RectF needed;
+        if (gp::GdipMeasureString(g, s.data(), static_cast<INT>(s.size()), font, &unbounded, format.get(), &needed,
+                                  nullptr, nullptr) != Gdiplus::Ok)
+            return 0.0f;
+        return needed.Width;
+    };
+    UniqueGdipFont font;
+    float size = style.size_px;
+    for (;;) {
+        gp::GdipCreateFont(family, size, style.style, Gdiplus::UnitPixel, font.put());
+        if (!font || style.lines != Lines::Fitted || size <= style.size_px * 0.75f ||
+            width_of(text, font.get()) <= layout.Width)
+            break;
+        size -= 0.5f;
+    }
+    if (!font) return;
+
+    // The ellipsis is placed here rather than left to the trimming mode, which not every
+    // GDI+ implementation honours for unwrapped text: the longest prefix that fits with
+    // "..." after it, found by bisection.
+    std::wstring shown(text);
+    if (style.lines != Lines::Wrap && width_of(text, font.get()) > layout.Width) {
+        std::size_t fits = 0, too_long = text.size();
+        while (too_long - fits > 1) {
+            std::size_t const mid = (fits + too_long) / 2;
+            if (width_of(std::wstring(text.substr(0, mid)) + L"\u2026", font.get()) <= layout.Width) fits = mid;
+            else too_long = mid;
+        }
+        shown = std::wstring(text.substr(0, fits)) + L"\u2026";
+    }
+    gp::GdipDrawString(g, shown.c_str(), static_cast<INT>(shown.size()), font.get(), &layout, format.get(),
                        brush.get());
 }
 

@@ -41,6 +41,15 @@ inline constexpr int style_regular = 0;
 inline constexpr int style_bold = 1;
 inline constexpr int style_bold_italic = 3;
 
+// How a text uses its layout rectangle. Most texts hold one line: left to wrap, a long
+// news title would spill a second line over the row below instead of ending in "...".
+enum class Lines {
+    One,     // no wrapping; trimmed with an ellipsis
+    Fitted,  // one line; a fixed label that a wider fallback font makes too long is
+             // drawn smaller (down to three quarters) rather than cut or wrapped
+    Wrap,    // wraps within the rectangle (the headline texts)
+};
+
 struct TextStyle {
     FontRole role = FontRole::Sans;
     float size_px = 12;
@@ -48,6 +57,7 @@ struct TextStyle {
     ARGB colour = 0xffffffff;
     Align horizontal = Align::Near;
     Align vertical = Align::Near;
+    Lines lines = Lines::One;
 };
 
 Gdiplus::RectF to_rectf(RECT const& r) noexcept;
@@ -61,8 +71,9 @@ void fill_gradient(GpGraphics* g, RECT const& area, POINT from, POINT to, ARGB f
 void fill_rect(GpGraphics* g, RECT const& r, ARGB colour) noexcept;
 void fill_ellipse(GpGraphics* g, float x, float y, float width, float height, ARGB colour) noexcept;
 void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour) noexcept;
-// Draws the whole text into `layout`, trimmed with an ellipsis at a character boundary.
+// Draws the text into `layout` (see Lines); a text too long for its one line ends in an
+// ellipsis at a character boundary. Throws only std::bad_alloc.
 void draw_text(GpGraphics* g, FontSet const& fonts, std::wstring_view text, Gdiplus::RectF const& layout,
-               TextStyle const& style) noexcept;
+               TextStyle const& style);
 
 }  // namespace korvel

@@ -56,7 +56,9 @@ void draw_button(Frame const& f, RECT const& r, std::wstring_view label, ButtonI
                                                       : (hovered ? neutral_hover_look : neutral_look);
     fill_rounded_rect(f.g, r, 9, look.fill);
     draw_rounded_border(f.g, r, 9, look.border);
-    f.text(label, to_rectf(r), sans(14, style_bold, look.label, Align::Centre, Align::Centre));
+    TextStyle style = sans(14, style_bold, look.label, Align::Centre, Align::Centre);
+    style.lines = Lines::Fitted;
+    f.text(label, to_rectf(r), style);
 }
 
 void draw_background(Frame const& f) {
@@ -120,8 +122,11 @@ void draw_hero(Frame const& f) {
     draw_rounded_border(f.g, badge, 15, 0xffb4823e);
     f.text(L"KORVEL2 ONLINE", {46, 112, 132, 30}, sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
 
-    f.text(f.app.hero_title, {46, 164, 560, 110}, sans(35, style_bold, 0xfffaf9f5));
-    f.text(f.app.hero_subtitle, {48, 276, 510, 62}, sans(16, style_regular, 0xffd7dbe7));
+    TextStyle title = sans(35, style_bold, 0xfffaf9f5);
+    TextStyle subtitle = sans(16, style_regular, 0xffd7dbe7);
+    title.lines = subtitle.lines = Lines::Wrap;
+    f.text(f.app.hero_title, {46, 164, 560, 110}, title);
+    f.text(f.app.hero_subtitle, {48, 276, 510, 62}, subtitle);
 
     struct Pill {
         RECT r;
@@ -137,8 +142,11 @@ void draw_hero(Frame const& f) {
         fill_rounded_rect(f.g, p.r, 17, 0xdc0d111b);
         draw_rounded_border(f.g, p.r, 17, 0xff40465f);
     }
-    for (Pill const& p : pills)
-        f.text(p.label, to_rectf(p.r), sans(12, style_bold, p.colour, Align::Centre, Align::Centre));
+    for (Pill const& p : pills) {
+        TextStyle style = sans(12, style_bold, p.colour, Align::Centre, Align::Centre);
+        style.lines = Lines::Fitted;
+        f.text(p.label, to_rectf(p.r), style);
+    }
 }
 
 void draw_card(Frame const& f, RECT const& r) {
@@ -164,7 +172,9 @@ void draw_news(Frame const& f) {
         float const x = static_cast<float>(r.left);
         float const y = static_cast<float>(r.top);
         f.text(n.tag, {x, y + 8, 76, 23}, sans(9, style_bold, 0xffffffff, Align::Centre, Align::Centre));
-        f.text(n.title, {x + 86, y + 5, 210, 24}, sans(12, style_regular, 0xffe0e2eb));
+        // 180 wide rather than 210: the date's rectangle starts 185 pixels in, and a long
+        // title must end before a date rather than run into it.
+        f.text(n.title, {x + 86, y + 5, 180, 24}, sans(12, style_regular, 0xffe0e2eb));
         f.text(n.date, {static_cast<float>(r.right) - 62, y + 6, 55, 20}, sans(10, style_regular, 0xff787c8d, Align::Far));
         draw_line(f.g, r.left, r.bottom - 1, r.right, r.bottom - 1, 0xff272a3a);
     }

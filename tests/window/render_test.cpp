@@ -124,7 +124,7 @@ TEST(Render, StatesDrawTheirLooksAtKnownPoints) {
           {700, 433, 0, 0, Check::BlueOverRed}, {790, 264, 0, 0, Check::BlueOverRed}}},
         {"400 x 400 banner", [&](LauncherApp& a) { ASSERT_TRUE(a.load_banner_image(square)); },
          {{700, 100, 0, 0, Check::RedOverBlue}, {700, 115, 0, 0, Check::BlueOverRed}, {700, 430, 0, 0, Check::RedOverBlue},
-          {700, 410, 0, 0, Check::BlueOverRed}, {30, 264, 0, 0, Check::BlueOverRed}}},
+          {700, 410, 0, 0, Check::BlueOverRed}, {790, 264, 0, 0, Check::BlueOverRed}}},
     };
     for (Case const& c : cases) check(c);
 }
