@@ -33,6 +33,7 @@ export DISPLAY=":$(tr -d '\n' <"$work/display")"
 mkdir -p "$out"
 wine "$build/bin/render_shots.exe" "$(winepath -w "$work")" </dev/null >"$work/render.log" 2>&1 \
     || { cat "$work/render.log" >&2; exit 1; }
+cat "$work/render.log"  # frame times
 
 wine "$build/bin/render_shots.exe" --window 20 </dev/null >"$work/window.log" 2>&1 &
 shots=$!

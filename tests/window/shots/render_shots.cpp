@@ -132,6 +132,15 @@ int wmain(int argc, wchar_t** argv) {
     for (Shot const& shot : shots) {
         LauncherApp app;
         shot.state(app);
+        // The frame time, as a hover change costs it: one warm-up, then the mean of 20.
+        korvel::render_window(app);
+        LARGE_INTEGER frequency{}, start{}, end{};
+        ::QueryPerformanceFrequency(&frequency);
+        ::QueryPerformanceCounter(&start);
+        for (int i = 0; i < 20; ++i) korvel::render_window(app);
+        ::QueryPerformanceCounter(&end);
+        std::printf("%-12s %.1f ms per frame\n", shot.name,
+                    1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart) / 20);
         korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
         std::filesystem::path const file = out / (std::string("window-") + shot.name + ".png");
         if (!frame || !korvel::test::save_png(frame.get(), file)) {
