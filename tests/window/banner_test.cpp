@@ -24,21 +24,6 @@ UINT width_of(korvel::LauncherApp const& app) {
     return w;
 }
 
-TEST(Banner, LoadKeepsTheOldPictureWhenTheNewOneCannotBeRead) {
-    korvel::test::ensure_gdiplus();
-    korvel::test::TempDir const dir("banner-load");
-    korvel::test::write_file(dir / "a.jpg", picture(3, 2));
-    korvel::test::write_file(dir / "page.jpg", "<html>502 Bad Gateway</html>");
-    korvel::LauncherApp app;
-    ASSERT_TRUE(app.load_banner_image(dir / "a.jpg"));
-    EXPECT_EQ(width_of(app), 3u);
-    EXPECT_FALSE(app.load_banner_image(dir / "page.jpg"));
-    EXPECT_FALSE(app.load_banner_image(dir / "missing.jpg"));
-    EXPECT_EQ(width_of(app), 3u);
-    fs::remove(dir / "a.jpg");  // the file is not held open while the picture is shown
-    EXPECT_FALSE(fs::exists(dir / "a.jpg"));
-}
-
 TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
     korvel::test::ensure_gdiplus();
     // A 24-bit BMP of 1024 x 4095 pixels is 12,579,894 bytes; the gap makes it exactly 12 MiB.
@@ -74,7 +59,8 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
     }
 }
 
-// UserData deleted before the start: the worker brings it back and the window is told.
+// UserData deleted before the start: the worker brings it back and the window is told;
+// the window loads the picture, and keeps it when a later file cannot be read.
 TEST(Banner, TheWorkerRecreatesUserDataAndPostsThePath) {
     korvel::test::ensure_gdiplus();
     korvel::test::ServedFolder const folder("banner-post");
@@ -91,6 +77,12 @@ TEST(Banner, TheWorkerRecreatesUserDataAndPostsThePath) {
     korvel::LauncherApp app;
     EXPECT_TRUE(app.load_banner_image(*path));
     EXPECT_EQ(width_of(app), 5u);
+    korvel::test::write_file(dir / "page.jpg", "<html>502 Bad Gateway</html>");
+    EXPECT_FALSE(app.load_banner_image(dir / "page.jpg"));
+    EXPECT_FALSE(app.load_banner_image(dir / "missing.jpg"));
+    EXPECT_EQ(width_of(app), 5u);
+    fs::remove(cache);  // the window does not hold the file open
+    EXPECT_FALSE(fs::exists(cache));
     EXPECT_EQ(folder.requests("banner.jpg").at(0).header("User-Agent"), "KorvelLauncher/2.1");
     ::DestroyWindow(hwnd);
 }
