@@ -4,13 +4,23 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
 namespace korvel {
 
-// Worker thread body: downloads banner_url into banner_cache_path and posts
-// WM_BANNER_READY with the path (nothing when the window is gone). Swallows every error.
+// Largest banner download accepted (12 MiB); the download stops as soon as it passes it.
+inline constexpr std::uint64_t banner_size_limit = 12'582'912;
+
+// Downloads banner_url to banner_cache_path + ".download", checks that it is a picture
+// GDI+ can open (non-empty, at most banner_size_limit bytes, width and height non-zero)
+// and moves it over banner_cache_path. False on any failure, with the ".download" file
+// removed and the cache untouched. GDI+ must be started; any thread.
+bool download_banner(std::string const& banner_url, std::filesystem::path const& banner_cache_path) noexcept;
+
+// Worker thread body: download_banner, then WM_BANNER_READY with the path (nothing when
+// the download failed or the window is gone). Swallows every error.
 void fetch_banner(HWND hwnd, std::string banner_url, std::filesystem::path banner_cache_path) noexcept;
 
 }  // namespace korvel

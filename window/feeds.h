@@ -18,6 +18,11 @@ struct FeedResult {
     std::wstring label;
 };
 
+// Fetches and reads both documents. Every failure of one document falls back to its
+// defaults (two built-in news items; an offline "A szerverállapot nem érhető el"
+// status); only std::bad_alloc outside the two guards can escape.
+FeedResult collect_feeds(std::string const& news_url, std::string const& status_url);
+
 // Worker thread body: fetches both documents and posts WM_FEED_READY to `hwnd` (nothing
 // when the window is gone). Swallows every error.
 void fetch_feeds(HWND hwnd, std::string news_url, std::string status_url) noexcept;

@@ -1,0 +1,27 @@
+#pragma once
+// GDI+ for the window tests and the screenshot tool: started once per process, pixels
+// read back, pictures written as BMP bytes and frames saved as PNG.
+
+#include "platform/gdi_handles.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace korvel::test {
+
+// Starts GDI+ the first time; it stays up until the process ends.
+void ensure_gdiplus();
+
+Gdiplus::ARGB pixel(Gdiplus::GpBitmap* bitmap, int x, int y);
+
+// A 24-bit bottom-up BMP file of width x height pixels coloured by `colour` (0xRRGGBB),
+// with `gap` unused bytes between the headers and the pixels, to reach exact file sizes.
+std::string bmp_bytes(int width, int height, std::function<std::uint32_t(int x, int y)> const& colour,
+                      std::uint32_t gap = 0);
+
+// Saves with the GDI+ PNG encoder; false when that fails.
+bool save_png(Gdiplus::GpImage* image, std::filesystem::path const& path);
+
+}  // namespace korvel::test

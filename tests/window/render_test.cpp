@@ -1,0 +1,187 @@
+#include "launcher/launcher_app.h"
+#include "tests/support/test_env.h"
+#include "tests/window/gdiplus_support.h"
+#include "window/render.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+namespace {
+
+using korvel::ButtonId;
+using korvel::LauncherApp;
+using Gdiplus::ARGB;
+
+// Fills of the looks, sampled inside each shape away from its label and corners.
+constexpr ARGB neutral = 0xff161925, neutral_hover = 0xff1f2332, gold = 0xff744d20, gold_hover = 0xff916027,
+               disabled = 0xff1b1c22, card = 0xff10121c, track = 0xff1d202d, bar_end = 0xffd49748;
+constexpr int play_x = 920, play_y = 700, repair_x = 762, count_y = 624, website_x = 838, link_y = 514;
+
+struct Probe {
+    int x, y;
+    ARGB colour;
+    int tolerance = 3;
+};
+
+int channel(ARGB c, int shift) { return static_cast<int>((c >> shift) & 0xff); }
+
+bool close_to(ARGB a, ARGB b, int tolerance) {
+    for (int shift : {0, 8, 16, 24})
+        if (std::abs(channel(a, shift) - channel(b, shift)) > tolerance) return false;
+    return true;
+}
+
+// Pure red and blue under the banner's overlay at x = 700 (about a quarter dark there).
+constexpr ARGB red = 0xffc50203, blue = 0xff0102c7;
+
+// Pictures as BMP files: red bands of `band` rows at top and bottom, blue between.
+std::filesystem::path banded_picture(std::filesystem::path const& folder, int w, int h, int band) {
+    auto const file = folder / ("banded" + std::to_string(w) + ".bmp");
+    korvel::test::write_file(file, korvel::test::bmp_bytes(w, h, [&](int, int y) {
+        return y < band || y >= h - band ? 0xff0000u : 0x0000ffu;
+    }));
+    return file;
+}
+
+struct Case {
+    char const* name;
+    std::function<void(LauncherApp&)> state;
+    std::vector<Probe> probes;
+};
+
+void check(Case const& c) {
+    LauncherApp app;
+    c.state(app);
+    korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
+    ASSERT_TRUE(frame) << c.name;
+    for (Probe const& p : c.probes) {
+        ARGB const got = korvel::test::pixel(frame.get(), p.x, p.y);
+        EXPECT_TRUE(close_to(got, p.colour, p.tolerance))
+            << c.name << " at " << p.x << "," << p.y << ": got " << std::hex << got << " expected " << p.colour;
+    }
+}
+
+TEST(Render, StatesDrawTheirLooksAtKnownPoints) {
+    korvel::test::ensure_gdiplus();
+    korvel::test::TempDir const dir("render");
+    auto const wide = banded_picture(dir.path(), 1920, 1080, 100);  // 80 rows cropped each side
+    auto const square = banded_picture(dir.path(), 400, 400, 120);  // 104 rows cropped each side
+    auto news = [](int count) {
+        return [count](LauncherApp& app) {
+            for (int i = 0; i < count; ++i) app.news_items.push_back({L"HÍR", L"Cím", L"01.02.", L""});
+        };
+    };
+    Case const cases[] = {
+        {"start-up", [](LauncherApp&) {},
+         {{play_x, play_y, disabled}, {759, count_y, gold}, {808, count_y, neutral}, {repair_x, play_y, neutral},
+          {website_x, link_y, disabled}, {841, 427, 0xffd2464c}, {836, 151, card}, {45, 672, track},
+          {1157, 31, 0xff0d0f17}, {1051, 35, 0xff11141e}, {700, 264, 0xff271e37, 10}}},
+        {"ready, play hovered, three clients",
+         [](LauncherApp& a) { a.play_ready = true, a.hover_id = ButtonId::Play, a.client_count = 3; },
+         {{play_x, play_y, gold_hover}, {857, count_y, gold}, {759, count_y, neutral}}},
+        {"ready, nothing hovered", [](LauncherApp& a) { a.play_ready = true; }, {{play_x, play_y, gold}}},
+        {"job running, play hovered",
+         [](LauncherApp& a) { a.play_ready = a.patch_running = true, a.hover_id = ButtonId::Play; },
+         {{play_x, play_y, disabled}, {759, count_y, disabled}, {repair_x, play_y, disabled}}},
+        {"hover the selected count", [](LauncherApp& a) { a.hover_id = ButtonId::Count1; },
+         {{759, count_y, gold_hover}, {808, count_y, neutral}}},
+        {"hover another count", [](LauncherApp& a) { a.hover_id = ButtonId::Count2; },
+         {{808, count_y, neutral_hover}, {759, count_y, gold}}},
+        {"hover repair", [](LauncherApp& a) { a.hover_id = ButtonId::Repair; }, {{repair_x, play_y, neutral_hover}}},
+        {"links with URLs, website hovered",
+         [](LauncherApp& a) { a.website_url = a.discord_url = L"https://x.invalid/", a.hover_id = ButtonId::Website; },
+         {{website_x, link_y, neutral_hover}, {948, link_y, neutral}, {1058, link_y, disabled}}},
+        {"hover a disabled link", [](LauncherApp& a) { a.hover_id = ButtonId::Website; },
+         {{website_x, link_y, disabled}}},
+        {"hover close", [](LauncherApp& a) { a.hover_id = ButtonId::Close; }, {{1157, 31, 0xff912d3a}}},
+        {"hover settings", [](LauncherApp& a) { a.hover_id = ButtonId::Settings; }, {{1051, 35, 0xff1f2332}}},
+        {"online", [](LauncherApp& a) { a.server_online = true; }, {{841, 427, 0xff44d369}}},
+        {"two news items, third row hovered",
+         [&](LauncherApp& a) { news(2)(a), a.hover_id = ButtonId::NewsItem2; },
+         {{836, 151, 0xff467cbe}, {836, 200, 0xff41965f}, {836, 249, card}, {1100, 266, card}}},
+        {"four news items, first row hovered",
+         [&](LauncherApp& a) { news(4)(a), a.hover_id = ButtonId::NewsItem0; },
+         {{836, 249, 0xff6752ad}, {836, 298, 0xff6752ad}, {1100, 168, 0xff191c29}, {1100, 217, card}}},
+        {"percent -5", [](LauncherApp& a) { a.percent = -5; }, {{42, 672, track}}},
+        {"percent 1", [](LauncherApp& a) { a.percent = 1; }, {{43, 672, 0xffaf7999, 0x50}, {49, 672, track}}},
+        {"percent 50", [](LauncherApp& a) { a.percent = 50; }, {{376, 672, bar_end, 24}, {386, 672, track}}},
+        {"percent 150", [](LauncherApp& a) { a.percent = 150; }, {{716, 672, bar_end, 24}}},
+        {"1920 x 1080 banner", [&](LauncherApp& a) { ASSERT_TRUE(a.load_banner_image(wide)); },
+         {{700, 81, red, 40}, {700, 95, blue, 40}, {700, 447, red, 40}, {700, 433, blue, 40}, {790, 264, blue, 60}}},
+        {"400 x 400 banner", [&](LauncherApp& a) { ASSERT_TRUE(a.load_banner_image(square)); },
+         {{700, 100, red, 40}, {700, 115, blue, 40}, {700, 430, red, 40}, {700, 410, blue, 40}, {790, 264, blue, 60}}},
+    };
+    for (Case const& c : cases) check(c);
+}
+
+// Texts leave ink of their own colour; this also shows that every font role found an
+// installed family.
+TEST(Render, TextsAreDrawnInTheirColours) {
+    korvel::test::ensure_gdiplus();
+    struct Ink {
+        char const* name;
+        RECT area;
+        ARGB colour;
+        bool failed_stage;
+        bool present;
+    };
+    Ink const inks[] = {
+        {"logo (serif)", {20, 17, 240, 55}, 0xffd2a55b, false, true},
+        {"settings glyph (symbol)", {1048, 18, 1082, 52}, 0xffd2d6e2, false, true},
+        {"headline", {46, 164, 606, 274}, 0xfffaf9f5, false, true},
+        {"first pill", {48, 365, 170, 400}, 0xffcbaf7e, false, true},
+        {"status text", {856, 414, 1146, 442}, 0xffe67075, false, true},
+        {"progress title", {40, 585, 520, 613}, 0xfff0f1f6, false, true},
+        {"progress title at stage 8", {40, 585, 520, 613}, 0xffeb686f, true, true},
+        {"no red title before a failure", {40, 585, 520, 613}, 0xffeb686f, false, false},
+    };
+    for (Ink const& ink : inks) {
+        LauncherApp app;
+        if (ink.failed_stage) app.patch_stage = 8;
+        korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
+        int hits = 0;
+        for (LONG y = ink.area.top; y < ink.area.bottom; ++y)
+            for (LONG x = ink.area.left; x < ink.area.right; ++x)
+                hits += close_to(korvel::test::pixel(frame.get(), x, y), ink.colour, 12);
+        EXPECT_EQ(hits >= 3, ink.present) << ink.name << ": " << hits << " pixels";
+    }
+}
+
+LRESULT CALLBACK paint_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+    auto* const app = reinterpret_cast<LauncherApp*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (message == WM_PAINT && app) {
+        app->paint_window();
+        return 0;
+    }
+    if (message == WM_ERASEBKGND) return 1;
+    return ::DefWindowProcW(hwnd, message, w, l);
+}
+
+// paint_window on a real window: the frame reaches the screen through BeginPaint.
+TEST(Render, PaintWindowCopiesTheFrameToTheWindow) {
+    korvel::test::ensure_gdiplus();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = paint_proc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KorvelPaintTest";
+    ::RegisterClassW(&wc);
+    LauncherApp app;
+    app.play_ready = true;
+    app.hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"paint", WS_POPUP, 0, 0, korvel::window_width,
+                                 korvel::window_height, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_TRUE(app.hwnd);
+    ::SetWindowLongPtrW(app.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
+    ::ShowWindow(app.hwnd, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(app.hwnd);
+    EXPECT_FALSE(::GetUpdateRect(app.hwnd, nullptr, FALSE));  // validated by EndPaint
+    HDC const dc = ::GetDC(app.hwnd);
+    COLORREF const play = ::GetPixel(dc, play_x, play_y);
+    ::ReleaseDC(app.hwnd, dc);
+    EXPECT_EQ(play, RGB(0x74, 0x4d, 0x20));
+    ::DestroyWindow(app.hwnd);
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// Renders the launcher window in the states the README shows, with the real drawing
+// code, and saves each frame as a PNG:   render_shots.exe OUTPUT_FOLDER
+// With --window SECONDS it instead shows the "ready" state in a real borderless window
+// painted by LauncherApp::paint_window for that long, for a screenshot of the screen.
+
+#include "launcher/launcher_app.h"
+#include "tests/window/gdiplus_support.h"
+#include "window/render.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <cwchar>
+#include <functional>
+#include <string>
+
+namespace {
+
+using korvel::LauncherApp;
+
+void with_feeds(LauncherApp& app) {
+    app.news_items = {{L"HÍR", L"Megnyílt a téli esemény: Fagyott Szoros", L"12.01.", L"https://example.invalid/1"},
+                      {L"UPDATE", L"2.1-es frissítés: új céh ablak és aura rendszer", L"11.28.", L""},
+                      {L"EVENT", L"Hétvégi dupla tapasztalat minden csatornán", L"11.22.", L""}};
+    app.server_online = true;
+    app.server_status_text = L"Kalandra kész";
+    app.remote_version_text = L"2.1.0";
+    app.website_url = L"https://example.invalid/";
+    app.discord_url = L"https://example.invalid/discord";
+    app.register_url = L"https://example.invalid/register";
+}
+
+LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+    auto* const app = reinterpret_cast<LauncherApp*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    switch (message) {
+    case WM_PAINT:
+        if (app) app->paint_window();
+        else ::ValidateRect(hwnd, nullptr);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;  // the frame covers every pixel
+    case WM_TIMER:
+        ::DestroyWindow(hwnd);
+        return 0;
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, message, w, l);
+}
+
+int show_window(LauncherApp& app, UINT seconds) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = window_proc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KorvelRenderShots";
+    ::RegisterClassW(&wc);
+    app.hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"Korvel2 Launcher (paint_window)", WS_POPUP, 40, 40,
+                                 korvel::window_width, korvel::window_height, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!app.hwnd) return 1;
+    ::SetWindowLongPtrW(app.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
+    ::ShowWindow(app.hwnd, SW_SHOW);
+    ::UpdateWindow(app.hwnd);
+    ::SetTimer(app.hwnd, 1, seconds * 1000, nullptr);
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+    return 0;
+}
+
+struct Shot {
+    char const* name;
+    std::function<void(LauncherApp&)> state;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    bool const window = argc == 3 && std::wstring(argv[1]) == L"--window";
+    if (argc != 2 && !window) {
+        std::fputs("usage: render_shots OUTPUT_FOLDER | --window SECONDS\n", stderr);
+        return 2;
+    }
+    korvel::test::ensure_gdiplus();
+    Shot const shots[] = {
+        {"startup", [](LauncherApp&) {}},
+        {"downloading",
+         [](LauncherApp& app) {
+             with_feeds(app);
+             app.patch_running = true;
+             app.patch_stage = 4;
+             app.progress_title = L"Fájlok letöltése";
+             app.progress_detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
+             app.current_file = L"data/pack/terrain_north.bin";
+             app.bytes_done = 1572864;
+             app.bytes_total = 12582912;
+             app.files_total = 9;
+             app.files_done = 3;
+             app.speed = 870707.2;
+             app.eta = 13;
+             app.percent = 41;
+         }},
+        {"ready",
+         [](LauncherApp& app) {
+             with_feeds(app);
+             app.play_ready = true;
+             app.client_count = 2;
+             app.patch_stage = 6;
+             app.progress_title = L"A kliens naprakész";
+             app.progress_detail = L"Minden fájl ellenőrizve.";
+             app.files_total = 340;
+             app.files_done = 340;
+             app.percent = 100;
+             app.hover_id = korvel::ButtonId::Play;
+         }},
+        {"failed",
+         [](LauncherApp& app) {
+             with_feeds(app);
+             app.server_online = false;
+             app.server_status_text = L"A szerverállapot nem érhető el";
+             app.patch_stage = 8;
+             app.progress_title = L"Frissítési hiba";
+             app.progress_detail = L"HTTP 404: https://patch.example.invalid/patch/version.json";
+             app.percent = 12;
+         }},
+    };
+    if (window) {
+        LauncherApp app;
+        shots[2].state(app);
+        return show_window(app, static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)));
+    }
+    std::filesystem::path const out = argv[1];
+    int failures = 0;
+    for (Shot const& shot : shots) {
+        LauncherApp app;
+        shot.state(app);
+        // The frame time, as a hover change costs it: one warm-up, then the mean of 20.
+        korvel::render_window(app);
+        LARGE_INTEGER frequency{}, start{}, end{};
+        ::QueryPerformanceFrequency(&frequency);
+        ::QueryPerformanceCounter(&start);
+        for (int i = 0; i < 20; ++i) korvel::render_window(app);
+        ::QueryPerformanceCounter(&end);
+        std::printf("%-12s %.1f ms per frame\n", shot.name,
+                    1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart) / 20);
+        korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
+        std::filesystem::path const file = out / (std::string("window-") + shot.name + ".png");
+        if (!frame || !korvel::test::save_png(frame.get(), file)) {
+            std::fprintf(stderr, "cannot save %s\n", file.string().c_str());
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}

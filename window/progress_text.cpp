@@ -1,0 +1,44 @@
+#include "window/progress_text.h"
+
+#include "launcher/launcher_app.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace korvel {
+
+namespace {
+
+constexpr wchar_t bullet[] = L"  \u2022  ";
+constexpr std::int32_t stage_downloading = 4;
+
+}  // namespace
+
+std::wstring format_eta(double eta) {
+    // Written so that NaN lands here too: it would otherwise reach the integer cast.
+    if (!(eta >= 0 && eta <= 864000)) return L"--";
+    auto const s = static_cast<std::int64_t>(eta + 0.5);
+    std::int64_t const m = (s / 60) % 60;
+    if (s >= 3600) return std::to_wstring(s / 3600) + L" ó " + std::to_wstring(m) + L" p";
+    if (m >= 1) return std::to_wstring(m) + L" p " + std::to_wstring(s % 60) + L" mp";
+    return std::to_wstring(s % 60) + L" mp";
+}
+
+std::wstring download_line(LauncherApp const& app) {
+    std::wstring line;
+    if (!app.current_file.empty()) line = app.current_file + bullet;
+    line += utf8_to_wide(format_bytes(static_cast<double>(app.bytes_done))) + L" / " +
+            utf8_to_wide(format_bytes(static_cast<double>(app.bytes_total)));
+    line += bullet;
+    line += app.speed > 0 ? utf8_to_wide(format_bytes(app.speed)) + L"/s" : std::wstring(L"-");
+    line += bullet;
+    line += format_eta(app.eta);
+    return line;
+}
+
+std::wstring counter_line(LauncherApp const& app) {
+    if (app.patch_stage == stage_downloading) return download_line(app);
+    if (app.files_total != 0) return std::to_wstring(app.files_done) + L" / " + std::to_wstring(app.files_total) + L" fájl";
+    return {};
+}
+
+}  // namespace korvel
