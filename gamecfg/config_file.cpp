@@ -2,6 +2,8 @@
 
 #include "platform/write_whole_file.h"
 
+#include <windows.h>
+
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -81,6 +83,10 @@ bool save_config_file(ConfigDialogState const& state) noexcept {
             std::filesystem::create_directories(folder, error);
             if (error) return false;
         }
+        // A replace would go straight over a read-only file under some systems; the
+        // player made it read-only to keep it as it is, so it is a failure everywhere.
+        DWORD const attributes = ::GetFileAttributesW(state.config_path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
         return write_file_replacing(state.config_path, format_config_text(state));
     } catch (...) {
         // The replace failed (a read-only or locked file): its temporary copy is gone and

@@ -49,12 +49,13 @@ TEST(ConfigFile, WholeFilesInAndOut) {
          "WIDTH\t800\r\nHEIGHT\t600\r\nBPP\t32\r\nFREQUENCY\t60\r\n" + k_defaults_tail},
         {"no usable mode: no display keys", "", {}, k_defaults_tail},
         {"lower case, repeats, comments, blanks, CRs and foreign keys",
-         "# comment\r\n\r\nwidth\t1024\r\nHEIGHT 768\nfrequency=60\r\nName\tKorvel  j\xc3\xa1t\xc3\xa9kos \r\n"
+         "#comment\r\n\r\nwidth\t1024\r\nHEIGHT 768\nfrequency=60\r\nName\tKorvel  j\xc3\xa1t\xc3\xa9kos \r\n"
          "GAMMA\t2\r\nNAME\tSecond\r\n  INDENTED 5\r\nnoseparator\r\nEXTRA\tx\r\r\nEMPTY=\r\nlast 1",
          k_modes,
          "WIDTH\t1024\r\nHEIGHT\t768\r\nFREQUENCY\t60\r\nNAME\tSecond\r\nGAMMA\t2\r\nEXTRA\tx\r\nEMPTY\t\r\n"
          "LAST\t1\r\nBPP\t32\r\nWINDOWED\t1\r\nSHADOW_LEVEL\t3\r\nMUSIC_VOLUME\t0.5\r\nVOICE_VOLUME\t5\r\n"
          "NIGHT_MODE_ON\t0\r\nFOG_MODE_ON\t1\r\nSNOW_MODE_ON\t0\r\nSNOW_TEXTURE_MODE_ON\t0\r\n"},
+        {"a comment with a space is a pair like any other", "# note\r\n", {}, "#\tnote\r\n" + k_defaults_tail},
         {"'WIDTH = 1024' splits at the space: no match, the first mode",
          "WIDTH = 1024\r\nHEIGHT\t768\r\nFREQUENCY\t60\r\n", k_modes,
          "WIDTH\t800\r\nHEIGHT\t600\r\nFREQUENCY\t60\r\nBPP\t32\r\n" + k_defaults_tail},
