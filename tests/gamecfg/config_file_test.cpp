@@ -86,32 +86,17 @@ TEST(ConfigFile, ValuesReadClampedAndWrittenBack) {
         char const* written;
     };
     Case const cases[] = {
-        {"GAMMA\t9", "GAMMA\t5"},
-        {"GAMMA\t0", "GAMMA\t1"},
-        {"GAMMA\t-2", "GAMMA\t1"},
-        {"GAMMA\t 4x", "GAMMA\t4"},
-        {"gamma\t-2147483648", "GAMMA\t1"},
-        {"SHADOW_LEVEL\t7", "SHADOW_LEVEL\t3"},
-        {"SHADOW_LEVEL\t-1", "SHADOW_LEVEL\t0"},
-        {"SHADOW_LEVEL\tmagas", "SHADOW_LEVEL\t3"},
-        {"MUSIC_VOLUME\t0.6", "MUSIC_VOLUME\t0.5"},
-        {"MUSIC_VOLUME\t0.65", "MUSIC_VOLUME\t0.75"},
-        {"MUSIC_VOLUME\t2", "MUSIC_VOLUME\t1.0"},
-        {"MUSIC_VOLUME\t-0.3", "MUSIC_VOLUME\t0.0"},
-        {"MUSIC_VOLUME\tabc", "MUSIC_VOLUME\t0.5"},
-        {"MUSIC_VOLUME\tnan", "MUSIC_VOLUME\t0.5"},
-        {"MUSIC_VOLUME\tinf", "MUSIC_VOLUME\t1.0"},
-        {"MUSIC_VOLUME\t1e999", "MUSIC_VOLUME\t0.5"},
-        {"WINDOWED\t1.0", "WINDOWED\t1"},
-        {"WINDOWED\t0.9", "WINDOWED\t0"},
-        {"WINDOWED\tx", "WINDOWED\t1"},
-        {"VOICE_VOLUME\t99999999999", "VOICE_VOLUME\t5"},
-        {"VOICE_VOLUME\t+2", "VOICE_VOLUME\t2"},
-        {"NIGHT_MODE_ON\t+2", "NIGHT_MODE_ON\t1"},
-        {"FOG_MODE_ON\t0", "FOG_MODE_ON\t0"},
-        {"SNOW_MODE_ON=1", "SNOW_MODE_ON\t1"},
-        {"SNOW_TEXTURE_MODE_ON 1", "SNOW_TEXTURE_MODE_ON\t1"},
-    };
+        {"GAMMA\t9", "GAMMA\t5"}, {"GAMMA\t0", "GAMMA\t1"}, {"GAMMA\t-2", "GAMMA\t1"}, {"GAMMA\t 4x", "GAMMA\t4"},
+        {"gamma\t-2147483648", "GAMMA\t1"}, {"SHADOW_LEVEL\t7", "SHADOW_LEVEL\t3"},
+        {"SHADOW_LEVEL\t-1", "SHADOW_LEVEL\t0"}, {"SHADOW_LEVEL\tmagas", "SHADOW_LEVEL\t3"},
+        {"MUSIC_VOLUME\t0.6", "MUSIC_VOLUME\t0.5"}, {"MUSIC_VOLUME\t0.65", "MUSIC_VOLUME\t0.75"},
+        {"MUSIC_VOLUME\t2", "MUSIC_VOLUME\t1.0"}, {"MUSIC_VOLUME\t-0.3", "MUSIC_VOLUME\t0.0"},
+        {"MUSIC_VOLUME\tabc", "MUSIC_VOLUME\t0.5"}, {"MUSIC_VOLUME\tnan", "MUSIC_VOLUME\t0.5"},
+        {"MUSIC_VOLUME\tinf", "MUSIC_VOLUME\t1.0"}, {"MUSIC_VOLUME\t1e999", "MUSIC_VOLUME\t0.5"},
+        {"WINDOWED\t1.0", "WINDOWED\t1"}, {"WINDOWED\t0.9", "WINDOWED\t0"}, {"WINDOWED\tx", "WINDOWED\t1"},
+        {"VOICE_VOLUME\t99999999999", "VOICE_VOLUME\t5"}, {"VOICE_VOLUME\t+2", "VOICE_VOLUME\t2"},
+        {"NIGHT_MODE_ON\t+2", "NIGHT_MODE_ON\t1"}, {"FOG_MODE_ON\t0", "FOG_MODE_ON\t0"},
+        {"SNOW_MODE_ON=1", "SNOW_MODE_ON\t1"}, {"SNOW_TEXTURE_MODE_ON 1", "SNOW_TEXTURE_MODE_ON\t1"}};
     for (Case const& c : cases) {
         SCOPED_TRACE(c.line);
         std::string const after = save_round_trip(std::string(c.line) + "\r\n", {});
