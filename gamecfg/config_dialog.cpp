@@ -14,7 +14,7 @@ namespace {
 COLORREF const k_background = RGB(18, 20, 29);
 COLORREF const k_label_text = RGB(220, 224, 235);
 
-struct ControlSpec {
+struct ControlLayout {
     int id;  // 0: a label
     wchar_t const* class_name;
     wchar_t const* text;
@@ -25,7 +25,7 @@ struct ControlSpec {
 DWORD const k_list_style = CBS_DROPDOWNLIST | WS_VSCROLL;
 
 // Creation order is also the order the controls are drawn and walked in.
-ControlSpec const k_controls[] = {
+ControlLayout const k_controls[] = {
     {0, L"STATIC", L"Kijelző mód", SS_LEFT, 24, 24, 150, 22},
     {k_display_mode_list, L"COMBOBOX", L"", k_list_style, 190, 20, 300, 300},
     {k_windowed_box, L"BUTTON", L"Ablakos mód", BS_AUTOCHECKBOX, 190, 62, 240, 24},
@@ -112,14 +112,15 @@ bool on_create(HWND dialog, ConfigDialogState& state) {
     state.control_font.reset(::CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                            DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI"));
-    for (ControlSpec const& spec : k_controls) {
-        DWORD const ex_style = spec.class_name == std::wstring_view(L"COMBOBOX") ? WS_EX_CLIENTEDGE : 0;
-        HWND const control = ::CreateWindowExW(
-            ex_style, spec.class_name, spec.text, WS_CHILD | WS_VISIBLE | spec.style, spec.x, spec.y, spec.width,
-            spec.height, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+    for (ControlLayout const& layout : k_controls) {
+        DWORD const ex_style = layout.class_name == std::wstring_view(L"COMBOBOX") ? WS_EX_CLIENTEDGE : 0;
+        HWND const control =
+            ::CreateWindowExW(ex_style, layout.class_name, layout.text, WS_CHILD | WS_VISIBLE | layout.style, layout.x,
+                              layout.y, layout.width, layout.height, dialog,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
         if (!control) return false;
         // Labels keep the default font.
-        if (spec.id != 0 && state.control_font)
+        if (layout.id != 0 && state.control_font)
             ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.control_font.get()), TRUE);
     }
     state.modes = usable_display_modes();

@@ -105,9 +105,11 @@ TEST(ConfigFile, ValuesReadClampedAndWrittenBack) {
 }
 
 TEST(DisplayModes, FilteredSortedAndListedOnce) {
-    std::vector<std::array<DWORD, 4>> const raw{{32, 1024, 768, 60}, {16, 1920, 1080, 60}, {32, 800, 600, 75}, {32, 799, 600, 60},
-                               {32, 800, 599, 60},  {24, 1280, 720, 60},  {32, 1024, 768, 60}, {32, 1024, 768, 50},
-                               {32, 640, 480, 60},  {32, 900, 700, 60}};
+    // bits, width, height, frequency
+    std::vector<std::array<DWORD, 4>> const raw{{32, 1024, 768, 60}, {16, 1920, 1080, 60}, {32, 800, 600, 75},
+                                                {32, 799, 600, 60},  {32, 800, 599, 60},   {24, 1280, 720, 60},
+                                                {32, 1024, 768, 60}, {32, 1024, 768, 50},  {32, 640, 480, 60},
+                                                {32, 900, 700, 60}};
     auto const modes = usable_display_modes([&](DWORD index, DEVMODEW& mode) {
         EXPECT_EQ(mode.dmSize, 220);
         if (index >= raw.size()) return false;
