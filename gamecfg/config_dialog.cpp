@@ -1,0 +1,215 @@
+#include "gamecfg/config_dialog.h"
+
+#include "gamecfg/config_state.h"
+#include "gamecfg/dialog_choices.h"
+#include "gamecfg/display_modes.h"
+#include "launcher/message_box.h"
+
+#include <string>
+
+namespace korvel {
+
+namespace {
+
+COLORREF const k_background = RGB(18, 20, 29);
+COLORREF const k_label_text = RGB(220, 224, 235);
+
+struct ControlLayout {
+    int id;  // 0: a label
+    wchar_t const* class_name;
+    wchar_t const* text;
+    DWORD style;
+    int x, y, width, height;
+};
+
+DWORD const k_list_style = CBS_DROPDOWNLIST | WS_VSCROLL;
+
+// Creation order is also the order the controls are drawn and walked in.
+ControlLayout const k_controls[] = {
+    {0, L"STATIC", L"Kijelző mód", SS_LEFT, 24, 24, 150, 22},
+    {k_display_mode_list, L"COMBOBOX", L"", k_list_style, 190, 20, 300, 300},
+    {k_windowed_box, L"BUTTON", L"Ablakos mód", BS_AUTOCHECKBOX, 190, 62, 240, 24},
+    {0, L"STATIC", L"Gamma", SS_LEFT, 24, 106, 150, 22},
+    {k_gamma_list, L"COMBOBOX", L"", k_list_style, 190, 102, 150, 300},
+    {0, L"STATIC", L"Árnyék minőség", SS_LEFT, 24, 146, 150, 22},
+    {k_shadow_list, L"COMBOBOX", L"", k_list_style, 190, 142, 150, 300},
+    {0, L"STATIC", L"Zene hangerő", SS_LEFT, 24, 186, 150, 22},
+    {k_music_list, L"COMBOBOX", L"", k_list_style, 190, 182, 150, 300},
+    {0, L"STATIC", L"Effektek", SS_LEFT, 24, 226, 150, 22},
+    {k_voice_list, L"COMBOBOX", L"", k_list_style, 190, 222, 150, 300},
+    {k_night_box, L"BUTTON", L"Éjszakai mód", BS_AUTOCHECKBOX, 24, 276, 240, 24},
+    {k_fog_box, L"BUTTON", L"Köd", BS_AUTOCHECKBOX, 250, 276, 240, 24},
+    {k_snow_box, L"BUTTON", L"Hó effekt", BS_AUTOCHECKBOX, 24, 310, 240, 24},
+    {k_snow_texture_box, L"BUTTON", L"Hó textúrák", BS_AUTOCHECKBOX, 250, 310, 240, 24},
+    {k_apply_button, L"BUTTON", L"ALKALMAZ", BS_DEFPUSHBUTTON, 265, 370, 130, 36},
+    {k_cancel_button, L"BUTTON", L"MÉGSE", BS_PUSHBUTTON, 405, 370, 100, 36},
+};
+
+void delete_brush(HBRUSH brush) noexcept {
+    ::DeleteObject(brush);
+}
+using UniqueBrush = UniqueHandle<HBRUSH, NullIsInvalid<HBRUSH, delete_brush>>;
+
+ConfigDialogState* state_of(HWND hwnd) {
+    return reinterpret_cast<ConfigDialogState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+void fill_list(HWND dialog, int id, std::initializer_list<wchar_t const*> items, int selection) {
+    HWND const list = ::GetDlgItem(dialog, id);
+    for (wchar_t const* item : items) ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(selection), 0);
+}
+
+void set_check(HWND dialog, int id, bool on) {
+    ::SendDlgItemMessageW(dialog, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool is_checked(HWND dialog, int id) {
+    return ::SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int selection_of(HWND dialog, int id) {
+    return static_cast<int>(::SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+void show_choices(HWND dialog, ConfigDialogState const& state, DialogChoices const& choices) {
+    HWND const mode_list = ::GetDlgItem(dialog, k_display_mode_list);
+    for (DisplayMode const& mode : state.modes) {
+        std::wstring const text = std::to_wstring(mode.width) + L" × " + std::to_wstring(mode.height) + L" @ " +
+                                  std::to_wstring(mode.frequency) + L" Hz";
+        ::SendMessageW(mode_list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    if (choices.mode >= 0) ::SendMessageW(mode_list, CB_SETCURSEL, static_cast<WPARAM>(choices.mode), 0);
+
+    set_check(dialog, k_windowed_box, choices.windowed);
+    fill_list(dialog, k_gamma_list, {L"1", L"2", L"3", L"4", L"5"}, choices.gamma);
+    fill_list(dialog, k_shadow_list, {L"Kikapcsolva", L"Alacsony", L"Közepes", L"Magas"}, choices.shadow_level);
+    fill_list(dialog, k_music_list, {L"0%", L"25%", L"50%", L"75%", L"100%"}, choices.music_volume);
+    fill_list(dialog, k_voice_list, {L"0", L"1", L"2", L"3", L"4", L"5"}, choices.voice_volume);
+    set_check(dialog, k_night_box, choices.night_mode);
+    set_check(dialog, k_fog_box, choices.fog_mode);
+    set_check(dialog, k_snow_box, choices.snow_mode);
+    set_check(dialog, k_snow_texture_box, choices.snow_texture_mode);
+}
+
+DialogChoices read_choices(HWND dialog) {
+    DialogChoices choices;
+    choices.mode = selection_of(dialog, k_display_mode_list);
+    choices.windowed = is_checked(dialog, k_windowed_box);
+    choices.gamma = selection_of(dialog, k_gamma_list);
+    choices.shadow_level = selection_of(dialog, k_shadow_list);
+    choices.music_volume = selection_of(dialog, k_music_list);
+    choices.voice_volume = selection_of(dialog, k_voice_list);
+    choices.night_mode = is_checked(dialog, k_night_box);
+    choices.fog_mode = is_checked(dialog, k_fog_box);
+    choices.snow_mode = is_checked(dialog, k_snow_box);
+    choices.snow_texture_mode = is_checked(dialog, k_snow_texture_box);
+    return choices;
+}
+
+bool on_create(HWND dialog, ConfigDialogState& state) {
+    auto const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
+    state.control_font.reset(::CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                           DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI"));
+    for (ControlLayout const& layout : k_controls) {
+        DWORD const ex_style = layout.class_name == std::wstring_view(L"COMBOBOX") ? WS_EX_CLIENTEDGE : 0;
+        HWND const control =
+            ::CreateWindowExW(ex_style, layout.class_name, layout.text, WS_CHILD | WS_VISIBLE | layout.style, layout.x,
+                              layout.y, layout.width, layout.height, dialog,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
+        if (!control) return false;
+        // Labels keep the default font.
+        if (layout.id != 0 && state.control_font)
+            ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.control_font.get()), TRUE);
+    }
+    state.modes = usable_display_modes();
+    show_choices(dialog, state, choices_from_values(state));
+    return true;
+}
+
+void on_apply(HWND dialog, ConfigDialogState& state) {
+    store_choices(read_choices(dialog), state);
+    if (save_config_file(state)) {
+        ::DestroyWindow(dialog);
+        return;
+    }
+    // The old file is untouched; the dialog stays open so the player can retry or cancel.
+    show_message_box(dialog, L"Nem sikerült menteni a beállításokat: " + state.config_path.wstring(),
+                     k_message_box_title, MB_OK | MB_ICONERROR);
+}
+
+void on_command(HWND dialog, ConfigDialogState& state, int id) {
+    // IDOK and IDCANCEL from IsDialogMessageW's Enter and Escape are ignored on purpose:
+    // only the two buttons and the close box end the dialog.
+    if (id == k_cancel_button) ::DestroyWindow(dialog);
+    if (id == k_apply_button) on_apply(dialog, state);
+}
+
+LRESULT on_erase_background(HWND dialog, HDC dc) {
+    RECT client{};
+    ::GetClientRect(dialog, &client);
+    UniqueBrush brush(::CreateSolidBrush(k_background));
+    ::FillRect(dc, &client, brush ? brush.get() : static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+    return 1;
+}
+
+LRESULT on_static_colour(HDC dc) {
+    ::SetTextColor(dc, k_label_text);
+    ::SetBkColor(dc, k_background);
+    // Hollow: the dark background drawn by WM_ERASEBKGND shows through.
+    return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+}
+
+void on_destroy(ConfigDialogState const& state) {
+    ::EnableWindow(state.owner, TRUE);
+    ::SetForegroundWindow(state.owner);
+}
+
+}  // namespace
+
+LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* const state = static_cast<ConfigDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+        if (state) state->dialog = hwnd;
+        return ::DefWindowProcW(hwnd, message, wparam, lparam);
+    }
+    ConfigDialogState* const state = state_of(hwnd);
+    if (!state) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+
+    try {
+        switch (message) {
+            case WM_CREATE:
+                return on_create(hwnd, *state) ? 0 : -1;
+            case WM_ERASEBKGND:
+                return on_erase_background(hwnd, reinterpret_cast<HDC>(wparam));
+            case WM_CTLCOLORSTATIC:
+                return on_static_colour(reinterpret_cast<HDC>(wparam));
+            case WM_COMMAND:
+                on_command(hwnd, *state, LOWORD(wparam));
+                return 0;
+            case WM_CLOSE:
+                ::DestroyWindow(hwnd);
+                return 0;
+            case WM_DESTROY:
+                on_destroy(*state);
+                return 0;
+            case WM_NCDESTROY:
+                // The children are gone by now, so nothing draws with the font any more;
+                // the state outlives the window, so it must not be reached from here on.
+                state->control_font.reset();
+                state->dialog = nullptr;
+                ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+                return ::DefWindowProcW(hwnd, message, wparam, lparam);
+        }
+    } catch (...) {
+        // Out of memory while building or saving: no exception may leave a window
+        // procedure; the dialog stays as it is.
+        if (message == WM_CREATE) return -1;
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+}  // namespace korvel

@@ -1,0 +1,218 @@
+// The real dialog under Wine and Xvfb, opened by open_settings_dialog over a real main
+// window. A driver thread plays the player with real input (SendInput) while this thread
+// runs the nested loop; controls are read back through their messages, bytes from disk.
+
+#include "gamecfg/config_dialog.h"
+#include "launcher/launcher_app.h"
+#include "launcher/main_window.h"
+#include "launcher/message_box.h"
+#include "platform/text.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <functional>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+namespace korvel {
+namespace {
+
+bool poll(std::function<bool()> const& done) {  // every 20 ms, ten seconds at most
+    for (ULONGLONG const deadline = ::GetTickCount64() + 10000; ::GetTickCount64() < deadline; ::Sleep(20))
+        if (done()) return true;
+    return done();
+}
+
+// The cursor to the window's middle, then a left click once it is there.
+void click(HWND window) {
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    POINT const at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::SetCursorPos(at.x, at.y);
+    poll([&] {
+        POINT now{};
+        return ::GetCursorPos(&now) && now.x == at.x && now.y == at.y;
+    });
+    INPUT buttons[2]{};
+    for (DWORD flag : {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
+        INPUT& input = buttons[flag == MOUSEEVENTF_LEFTUP];
+        input.type = INPUT_MOUSE;
+        input.mi.dwFlags = flag;
+    }
+    ::SendInput(2, buttons, sizeof(INPUT));
+}
+
+// Presses the keys in order and releases them in reverse: {VK_MENU, VK_F4} is Alt+F4.
+void press(std::vector<WORD> const& keys) {
+    std::vector<INPUT> inputs(keys.size() * 2);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        INPUT& down = inputs[i];
+        INPUT& up = inputs[inputs.size() - 1 - i];
+        down.type = up.type = INPUT_KEYBOARD;
+        down.ki.wVk = up.ki.wVk = keys[i];
+        up.ki.dwFlags = KEYEVENTF_KEYUP;
+    }
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+LRESULT ask(HWND dialog, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+    return ::SendMessageW(::GetDlgItem(dialog, id), message, wparam, lparam);
+}
+
+// A click focuses the list (and drops it; Escape folds it), then Home and Down to `index`.
+bool choose(HWND dialog, int id, int index) {
+    auto const dropped = [&] { return ask(dialog, id, CB_GETDROPPEDSTATE) != 0; };
+    click(::GetDlgItem(dialog, id));
+    if (!poll(dropped)) return false;
+    press({VK_ESCAPE});
+    if (!poll([&] { return !dropped(); })) return false;
+    press({VK_HOME});
+    for (int i = 0; i < index; ++i) press({VK_DOWN});
+    return poll([&] { return ask(dialog, id, CB_GETCURSEL) == index; });
+}
+
+bool toggle(HWND dialog, int id) {
+    LRESULT const before = ask(dialog, id, BM_GETCHECK);
+    click(::GetDlgItem(dialog, id));
+    return poll([&] { return ask(dialog, id, BM_GETCHECK) != before; });
+}
+
+class SettingsDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(register_main_window_class(app.instance), static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_TRUE(create_main_window(app));
+        ::ShowWindow(app.hwnd, SW_SHOW);
+        app.base_dir = dir.path();
+        set_message_box_hook([this](HWND, std::wstring const& text, std::wstring const& title, UINT flags) {
+            boxes.push_back(title + L"|" + text + L"|" + std::to_wstring(flags & MB_ICONMASK));
+            ::SetEvent(box_shown);
+            return IDOK;
+        });
+    }
+    void TearDown() override {
+        set_message_box_hook({});
+        ::DestroyWindow(app.hwnd);
+        MSG quit;  // the main window posts one as it goes
+        ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+        ::CloseHandle(box_shown);
+        ::SetFileAttributesW(config().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::filesystem::path config() const { return dir / "zivur2.cfg"; }
+
+    // Opens the dialog here and runs `player` on a thread of its own; returns once the
+    // dialog has closed. A dialog the player left open is closed, so a failure cannot hang.
+    void run_dialog(std::function<void(HWND)> const& player) {
+        bool owner_enabled_while_open = true;
+        std::thread driver([&] {
+            HWND dialog = nullptr;
+            poll([&] { return (dialog = ::FindWindowW(k_config_dialog_class, nullptr)) != nullptr; });
+            if (!dialog) return;
+            ::SendMessageW(dialog, WM_NULL, 0, 0);  // answered once the nested loop runs
+            poll([&] { return ::GetForegroundWindow() == dialog; });
+            owner_enabled_while_open = ::IsWindowEnabled(app.hwnd) != FALSE;
+            player(dialog);
+            if (!poll([&] { return !::IsWindow(dialog); })) {
+                ADD_FAILURE() << "the dialog was still open";
+                ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+            }
+        });
+        app.open_settings_dialog();
+        driver.join();
+        EXPECT_FALSE(owner_enabled_while_open);
+        EXPECT_TRUE(::IsWindowEnabled(app.hwnd));
+        EXPECT_FALSE(::FindWindowW(k_config_dialog_class, nullptr));
+    }
+
+    LauncherApp app;
+    test::TempDir dir{"dialog"};
+    HANDLE box_shown = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::vector<std::wstring> boxes;  // title|text|icon, written before box_shown is set
+};
+
+TEST_F(SettingsDialog, ShowsTheFileAndApplyWritesThePlayersChoices) {
+    test::write_file(config(), "width\t1\r\nHEIGHT\t1\r\nGAMMA\t9\r\nSHADOW_LEVEL\t1\r\nMUSIC_VOLUME\t0.65\r\n"
+                               "WINDOWED\t0\r\n#comment\r\n\r\nNAME\tx\r\n");
+    std::vector<LRESULT> seen;
+    std::wstring first_mode(64, L'\0');
+    bool chosen = false;
+    run_dialog([&](HWND dialog) {
+        for (int id : {k_display_mode_list, k_gamma_list, k_shadow_list, k_music_list, k_voice_list})
+            seen.push_back(ask(dialog, id, CB_GETCURSEL));
+        for (int id : {k_windowed_box, k_night_box, k_fog_box}) seen.push_back(ask(dialog, id, BM_GETCHECK));
+        ask(dialog, k_display_mode_list, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first_mode.data()));
+        std::cout << "first of " << ask(dialog, k_display_mode_list, CB_GETCOUNT)
+                  << " display modes under Xvfb: " << wide_to_utf8(first_mode.c_str()) << "\n";
+        chosen = choose(dialog, k_gamma_list, 1) && choose(dialog, k_shadow_list, 3) && toggle(dialog, k_night_box) &&
+                 toggle(dialog, k_fog_box);
+        click(::GetDlgItem(dialog, k_apply_button));
+    });
+    // The file's 1 x 1 mode is not offered: the first (smallest) is selected. Gamma 9 shows
+    // "5", 0.65 x 4 + 0.5 gives "75%", voice is missing: 5.
+    EXPECT_EQ(seen, (std::vector<LRESULT>{0, 4, 1, 3, 5, BST_UNCHECKED, BST_UNCHECKED, BST_CHECKED}));
+    ASSERT_TRUE(chosen);
+    unsigned width = 0, height = 0, frequency = 0;
+    ASSERT_EQ(std::swscanf(first_mode.c_str(), L"%u × %u @ %u Hz", &width, &height, &frequency), 3);
+    EXPECT_EQ(test::read_file(config()),
+              "WIDTH\t" + std::to_string(width) + "\r\nHEIGHT\t" + std::to_string(height) +
+                  "\r\nGAMMA\t2\r\nSHADOW_LEVEL\t3\r\nMUSIC_VOLUME\t0.75\r\nWINDOWED\t0\r\nNAME\tx\r\nBPP\t32\r\n"
+                  "FREQUENCY\t" + std::to_string(frequency) +
+                  "\r\nVOICE_VOLUME\t5\r\nNIGHT_MODE_ON\t1\r\nFOG_MODE_ON\t0\r\nSNOW_MODE_ON\t0\r\n"
+                  "SNOW_TEXTURE_MODE_ON\t0\r\n");
+    EXPECT_TRUE(boxes.empty());
+}
+
+// MÉGSE, then Alt+F4, which reaches the dialog as its close box does (SC_CLOSE, WM_CLOSE):
+// without a window manager Wine routes no clicks to a caption, so the box is out of reach.
+TEST_F(SettingsDialog, CancelAndClosingLeaveTheFileAsItWas) {
+    std::string const before = "#mine\r\n\r\ngamma 2\nSOMETHING=else\r\n";
+    test::write_file(config(), before);
+    for (std::vector<WORD> const& closing : {std::vector<WORD>{}, std::vector<WORD>{VK_MENU, VK_F4}}) {
+        run_dialog([&](HWND dialog) {
+            toggle(dialog, k_night_box);
+            press({VK_RETURN}), press({VK_ESCAPE});  // IsDialogMessageW's IDOK and IDCANCEL: ignored
+            closing.empty() ? click(::GetDlgItem(dialog, k_cancel_button)) : press(closing);
+        });
+    }
+    EXPECT_EQ(test::read_file(config()), before);
+    EXPECT_FALSE(std::filesystem::exists(dir / "zivur2.cfg.tmp"));
+}
+
+// A read-only file, and a folder blocked by a file: the box names the file, nothing is
+// written, and the dialog stays open for another try or a cancel.
+TEST_F(SettingsDialog, AFailedSaveSaysSoAndKeepsTheDialogOpen) {
+    test::write_file(config(), "GAMMA\t2\r\n");
+    ::SetFileAttributesW(config().c_str(), FILE_ATTRIBUTE_READONLY);
+    test::write_file(dir / "blocked", "not a folder");
+    for (std::wstring const name : {L"zivur2.cfg", L"blocked\\zivur2.cfg"}) {
+        app.config_file = name;
+        boxes.clear();
+        bool open_after_box = false;
+        run_dialog([&](HWND dialog) {
+            click(::GetDlgItem(dialog, k_apply_button));
+            open_after_box = ::WaitForSingleObject(box_shown, 10000) == WAIT_OBJECT_0 && ::IsWindow(dialog);
+            click(::GetDlgItem(dialog, k_cancel_button));
+        });
+        EXPECT_TRUE(open_after_box);
+        EXPECT_EQ(boxes, std::vector<std::wstring>{L"Korvel Launcher|Nem sikerült menteni a beállításokat: " +
+                                                   (dir / name).wstring() + L"|16"});  // MB_ICONERROR
+    }
+    EXPECT_EQ(test::read_file(config()), "GAMMA\t2\r\n");
+    EXPECT_EQ(test::read_file(dir / "blocked"), "not a folder");
+    EXPECT_FALSE(std::filesystem::exists(dir / "zivur2.cfg.tmp"));
+}
+
+TEST_F(SettingsDialog, AQuitWhileOpenClosesTheDialogAndReachesTheMainLoop) {
+    DWORD const ui_thread = ::GetCurrentThreadId();
+    run_dialog([&](HWND) { ::PostThreadMessageW(ui_thread, WM_QUIT, 7, 0); });
+    MSG quit{};
+    ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 7u);
+    EXPECT_FALSE(std::filesystem::exists(config()));
+}
+
+}  // namespace
+}  // namespace korvel
