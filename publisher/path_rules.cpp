@@ -41,6 +41,10 @@ std::string publish_path_problem(std::string_view utf8_path) {
     } catch (std::exception const&) {
         return "not valid UTF-8";
     }
+    // Characters no Windows file name may hold: the launcher could never create the file.
+    for (unsigned char c : utf8_path)
+        if (c < 0x20 || std::string_view("<>\"|?*").find(static_cast<char>(c)) != std::string_view::npos)
+            return "a character that Windows file names cannot hold";
     if (is_protected_path(utf8_path)) return "a protected path the launcher never writes";
     std::wstring const key = windows_name_key(utf8_path);
     // The launcher downloads every file to its name + ".korvel.part" first: a listed

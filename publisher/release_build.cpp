@@ -46,10 +46,15 @@ struct ReleaseFile {
 // being published.
 std::vector<ReleaseFile> scan_release(fs::path const& root, std::vector<std::string>& problems) {
     std::vector<ReleaseFile> files;
+    // The iterator's paths start with the root as given. Cutting it off as text keeps
+    // names that the path grammar would misread (a ":" looks like a drive) as they are.
+    std::size_t const prefix = (root / L"x").native().size() - 1;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         fs::directory_entry const& entry = *it;
-        if (entry.is_directory()) continue;
-        std::wstring const relative = entry.path().lexically_relative(root).generic_wstring();
+        if (entry.is_directory()) continue;  // its files are what the launcher writes
+        std::wstring relative = entry.path().native().substr(prefix);
+        for (wchar_t& c : relative)
+            if (c == L'\\') c = L'/';
         std::string path;
         try {
             path = wide_to_utf8(relative);
@@ -59,12 +64,14 @@ std::vector<ReleaseFile> scan_release(fs::path const& root, std::vector<std::str
             problems.push_back(shown + ": a file name that is not valid Unicode");
             continue;
         }
-        if (!entry.is_regular_file()) {
-            problems.push_back(path + ": not a regular file");
-            continue;
-        }
+        // Names first: asking about "CON.txt" or "a?.txt" would ask about a device or a
+        // wildcard instead.
         if (std::string const why = publish_path_problem(path); !why.empty()) {
             problems.push_back(path + ": " + why);
+            continue;
+        }
+        if (!entry.is_regular_file()) {
+            problems.push_back(path + ": not a regular file");
             continue;
         }
         files.push_back({std::move(path), entry.path()});
@@ -163,6 +170,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
 
     std::vector<std::string> problems;
     std::vector<ReleaseFile> const files = scan_release(o.release_dir, problems);
+    std::sort(problems.begin(), problems.end());
     if (!problems.empty()) throw PublishRefused(problems);
 
     Manifest previous;

@@ -5,6 +5,7 @@
 #include "patcher/patcher_engine.h"
 #include "patcher/version_document.h"
 #include "platform/sha256.h"
+#include "platform/text.h"
 #include "publisher/path_rules.h"
 #include "publisher/publish_command.h"
 #include "publisher/release_build.h"
@@ -23,6 +24,10 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
+fs::path path_of(std::string const& utf8) {
+    return fs::path(utf8_to_wide(utf8));
+}
+
 std::string digest_of(std::string const& bytes) {
     Sha256 hash;
     hash.update(bytes.data(), bytes.size());
@@ -35,7 +40,7 @@ Files tree(fs::path const& root) {
     if (!fs::exists(root)) return files;
     for (auto const& entry : fs::recursive_directory_iterator(root))
         if (entry.is_regular_file())
-            files[entry.path().lexically_relative(root).generic_u8string()] = read_file(entry.path());
+            files[wide_to_utf8(entry.path().lexically_relative(root).generic_wstring())] = read_file(entry.path());
     return files;
 }
 
@@ -45,11 +50,15 @@ protected:
     void release(Files const& files) {
         fs::remove_all(dir / "release");
         fs::create_directories(dir / "release");
-        for (auto const& [path, bytes] : files) write_file(dir / "release" / fs::u8path(path), bytes);
+        for (auto const& [path, bytes] : files) write_file(dir / "release" / path_of(path), bytes);
     }
 
     BuildSummary build(std::string const& version, std::string const& previous = {}) {
-        BuildOptions o{dir / "release", out, version, base_url};
+        BuildOptions o;
+        o.release_dir = dir / "release";
+        o.out_dir = out;
+        o.client_version = version;
+        o.base_url = base_url;
         if (!previous.empty()) o.previous_manifest = out / "releases" / previous / "manifest.json";
         std::ostringstream progress;
         return build_release(o, progress);
@@ -121,7 +130,8 @@ TEST_F(PublishTest, PathRulesOfTheLauncher) {
         {"mouse.cfg", false},           {"x.korvel.part", false},     {"d/X.KORVEL.PART", false},
         {"CON", false},                 {"data/nul.txt", false},      {"trailing./x", false},
         {"space ", false},              {"a:b", false},               {".korvel/hash_cache.json", false},
-        {".korvel_update/davari.new.exe", false}, {"\xC3", false},
+        {".korvel_update/davari.new.exe", false}, {"\xC3", false},  {"q?.txt", false},
+        {"a<b>.txt", false},            {"tab\t.txt", false},
     };
     for (Case const& c : cases) EXPECT_EQ(publish_path_problem(c.path).empty(), c.accepted) << c.path;
 
@@ -159,7 +169,7 @@ TEST_F(PublishTest, RerunOnAnUnchangedReleaseChangesOnlyTheVersionDocument) {
         std::map<std::string, std::pair<std::string, fs::file_time_type>> s;
         for (auto const& entry : fs::recursive_directory_iterator(out))
             if (entry.is_regular_file() && entry.path().filename() != "version.json")
-                s[entry.path().generic_u8string()] = {read_file(entry.path()), entry.last_write_time()};
+                s[wide_to_utf8(entry.path().generic_wstring())] = {read_file(entry.path()), entry.last_write_time()};
         return s;
     };
     auto const before = snapshot();
@@ -180,10 +190,10 @@ TEST(PublishEndToEnd, ServedReleasesPatchAnEmptyGameFolderAndVerifyNamesAnAltere
     fs::path const out = server.local("");
     auto publish = [&](Files const& files, std::string const& version, std::string const& previous) {
         fs::remove_all(dir / "release");
-        for (auto const& [path, bytes] : files) write_file(dir / "release" / fs::u8path(path), bytes);
+        for (auto const& [path, bytes] : files) write_file(dir / "release" / path_of(path), bytes);
         std::vector<std::wstring> args = {L"build", (dir / "release").wstring(), out.wstring(),
-                                          L"--client-version", fs::u8path(version).wstring(), L"--base-url",
-                                          fs::u8path(server.url("")).wstring()};
+                                          L"--client-version", path_of(version).wstring(), L"--base-url",
+                                          path_of(server.url("")).wstring()};
         if (!previous.empty())
             args.insert(args.end(), {L"--previous", (out / "releases" / previous / "manifest.json").wstring()});
         std::ostringstream o, e;
@@ -209,7 +219,7 @@ TEST(PublishEndToEnd, ServedReleasesPatchAnEmptyGameFolderAndVerifyNamesAnAltere
     EXPECT_EQ(r.client_version, "2");
     EXPECT_EQ(tree(config.game_dir), second);
 
-    std::vector<std::wstring> const verify = {L"verify", fs::u8path(config.version_url).wstring()};
+    std::vector<std::wstring> const verify = {L"verify", path_of(config.version_url).wstring()};
     std::ostringstream ok_out, ok_err;
     EXPECT_EQ(run_publish_command(verify, ok_out, ok_err), 0) << ok_out.str() << ok_err.str();
 
