@@ -104,8 +104,9 @@ wine "$build/bin/korvel-publish.exe" verify "$base/patch/version.json" </dev/nul
 tr '\r' '\n' <"$demo/verify.log" | grep -v '^ *$' | sed 's/^/    /'
 
 # Banner, news and server status: what the window shows beside the patch.
-convert -size 1200x400 gradient:'#24364f-#8a4b1c' -font DejaVu-Sans-Bold -pointsize 64 -fill white \
-    -gravity center -annotate 0 'KORVEL2 DEMO' "$www/patch/banner.jpg" 2>/dev/null \
+# The window writes its own titles over the banner: only a small mark in a corner.
+convert -size 1200x400 gradient:'#24364f-#8a4b1c' -font DejaVu-Sans-Bold -pointsize 26 -fill '#ffffffa0' \
+    -gravity southeast -annotate +28+20 'bemutató szerver' "$www/patch/banner.jpg" 2>/dev/null \
     || convert -size 1200x400 gradient:'#24364f-#8a4b1c' "$www/patch/banner.jpg"
 cat >"$www/patch/news.json" <<'JSON'
 {"items": [
