@@ -13,6 +13,12 @@ void ProgressLine::add_bytes(std::uint64_t bytes) {
     bytes_ += bytes;
 }
 
+void ProgressLine::set(std::uint64_t files_done, std::uint64_t bytes) {
+    files_done_ = files_done - 1;
+    bytes_ = bytes;
+    file_done();
+}
+
 void ProgressLine::file_done() {
     ++files_done_;
     auto const now = std::chrono::steady_clock::now();

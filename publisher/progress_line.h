@@ -15,6 +15,8 @@ public:
     ProgressLine(std::ostream& out, std::string verb, std::uint64_t files_total);
 
     void add_bytes(std::uint64_t bytes);
+    // Both totals at once, for work counted elsewhere; redraws at most four times a second.
+    void set(std::uint64_t files_done, std::uint64_t bytes);
     void file_done();
     // Writes the final figures and ends the line.
     void finish();

@@ -14,6 +14,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <fstream>
 #include <map>
 #include <set>
@@ -26,6 +30,10 @@ using nlohmann::json;
 namespace korvel {
 
 namespace {
+
+// Files in flight at once; more than the cores, since most of each one's time is spent
+// waiting on the file system.
+constexpr std::size_t worker_count = 4;
 
 std::string utf8(fs::path const& path) {
     return wide_to_utf8(path.native());
@@ -223,35 +231,83 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         fs::remove_all(staging);  // what a failed run left
         fs::create_directories(staging / "files");
     }
-    FolderMaker folders;
-    ProgressLine line(progress, "hashed", files.size());
-    BytesReadFn const count = [&line](std::uint64_t n) { line.add_bytes(n); };
-    json listed = json::array();
-    for (ReleaseFile const& f : files) {
-        fs::path const copy = staging / "files" / utf8_to_wide(f.path);
+    // Folders first, on this thread; then the files on several. Under Wine every file
+    // created costs a directory scan for a name that differs only in case, which keeps a
+    // single thread waiting most of the time.
+    auto copy_of = [&staging](ReleaseFile const& f) { return staging / "files" / utf8_to_wide(f.path); };
+    if (!summary.already_published) {
+        FolderMaker folders;
+        for (ReleaseFile const& f : files) folders.parent_of(copy_of(f));
+    }
+    struct Outcome {
         FileDigest digest;
         bool linked = false;
+    };
+    std::vector<Outcome> outcomes(files.size());
+    std::atomic<std::uint64_t> bytes_read{0};
+    BytesReadFn const count = [&bytes_read](std::uint64_t n) { bytes_read += n; };
+    auto publish_one = [&](ReleaseFile const& f) {
+        Outcome out;
         if (summary.already_published) {
-            digest = hash_file(f.source, {}, count);
-        } else {
-            folders.parent_of(copy);
-            auto const old = previous_by_path.find(f.path);
+            out.digest = hash_file(f.source, {}, count);
+            return out;
+        }
+        fs::path const copy = copy_of(f);
+        auto const old = previous_by_path.find(f.path);
+        if (old != previous_by_path.end() && !previous_files.empty()) {
             fs::path const old_copy = previous_files / utf8_to_wide(f.path);
             std::error_code ec;
-            if (old != previous_by_path.end() && !previous_files.empty() &&
-                fs::file_size(old_copy, ec) == old->second->size && fs::file_size(f.source, ec) == old->second->size) {
-                digest = hash_file(f.source, {}, count);
-                linked = digest.sha256 == old->second->sha256 && make_hard_link(old_copy, copy);
+            if (fs::file_size(old_copy, ec) == old->second->size && fs::file_size(f.source, ec) == old->second->size) {
+                out.digest = hash_file(f.source, {}, count);
+                out.linked = out.digest.sha256 == old->second->sha256 && make_hard_link(old_copy, copy);
             }
-            if (!linked) digest = hash_file(f.source, copy, count);
         }
-        summary.linked += linked;
-        summary.bytes += digest.size;
-        ++summary.files;
-        listed.push_back({{"path", f.path}, {"size", digest.size}, {"sha256", digest.sha256}});
-        line.file_done();
+        if (!out.linked) out.digest = hash_file(f.source, copy, count);
+        return out;
+    };
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::uint64_t> files_done{0};
+    std::atomic<bool> failed{false};
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::exception_ptr error;
+    std::size_t running = std::min<std::size_t>(worker_count, std::max<std::size_t>(files.size(), 1));
+    auto worker = [&] {
+        try {
+            for (std::size_t i = next++; i < files.size() && !failed; i = next++) {
+                outcomes[i] = publish_one(files[i]);
+                ++files_done;
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!error) error = std::current_exception();
+            failed = true;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        --running;
+        finished.notify_all();
+    };
+    ProgressLine line(progress, "hashed", files.size());
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t k = running; k > 0; --k) threads.emplace_back(worker);
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(250), [&] { return running == 0; }))
+            line.set(files_done, bytes_read);
     }
+    if (error) std::rethrow_exception(error);
+    line.set(files_done, bytes_read);
     line.finish();
+
+    json listed = json::array();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        Outcome const& o = outcomes[i];
+        summary.linked += o.linked;
+        summary.bytes += o.digest.size;
+        ++summary.files;
+        listed.push_back({{"path", files[i].path}, {"size", o.digest.size}, {"sha256", o.digest.sha256}});
+    }
 
     summary.deletes = deletions(previous, files);
     json manifest = {{"base_url", release_url + "/files"}, {"files", std::move(listed)}};
