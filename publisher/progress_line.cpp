@@ -14,13 +14,17 @@ void ProgressLine::add_bytes(std::uint64_t bytes) {
 }
 
 void ProgressLine::set(std::uint64_t files_done, std::uint64_t bytes) {
-    files_done_ = files_done - 1;
+    files_done_ = files_done;
     bytes_ = bytes;
-    file_done();
+    draw_now_and_then();
 }
 
 void ProgressLine::file_done() {
     ++files_done_;
+    draw_now_and_then();
+}
+
+void ProgressLine::draw_now_and_then() {
     auto const now = std::chrono::steady_clock::now();
     if (now - last_draw_ >= std::chrono::milliseconds(250)) {
         last_draw_ = now;

@@ -22,6 +22,7 @@ public:
     void finish();
 
 private:
+    void draw_now_and_then();
     void draw(bool final_line);
 
     std::ostream& out_;

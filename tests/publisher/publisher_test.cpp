@@ -53,12 +53,17 @@ protected:
         for (auto const& [path, bytes] : files) write_file(dir / "release" / path_of(path), bytes);
     }
 
-    BuildSummary build(std::string const& version, std::string const& previous = {}) {
+    BuildOptions options(std::string const& version) const {
         BuildOptions o;
         o.release_dir = dir / "release";
         o.out_dir = out;
         o.client_version = version;
         o.base_url = base_url;
+        return o;
+    }
+
+    BuildSummary build(std::string const& version, std::string const& previous = {}) {
+        BuildOptions o = options(version);
         if (!previous.empty()) o.previous_manifest = out / "releases" / previous / "manifest.json";
         std::ostringstream progress;
         return build_release(o, progress);
@@ -101,6 +106,25 @@ TEST_F(PublishTest, ManifestAndVersionDocumentReadBackByTheLaunchersReaders) {
     EXPECT_EQ(v.client_version, "1.0.0");
     EXPECT_EQ(v.manifest_url, "https://patch.example.com/releases/1.0.0/manifest.json");
     EXPECT_FALSE(v.launcher_offered);
+}
+
+TEST_F(PublishTest, LauncherEntryNamesThePublishedLauncher) {
+    release({{"a.txt", "a"}});
+    std::string const launcher = random_bytes(70000, 4);
+    write_file(dir / "new" / "davari.exe", launcher);
+    BuildOptions o = options("1");
+    o.launcher_file = dir / "new" / "davari.exe";
+    o.launcher_version = "2.2.0";
+    std::ostringstream progress;
+    build_release(o, progress);
+
+    VersionDocument const v = read_version_document(read_file(out / "patch" / "version.json"));
+    EXPECT_TRUE(v.launcher_offered);
+    EXPECT_EQ(v.launcher.version, "2.2.0");
+    EXPECT_EQ(v.launcher.url, "https://patch.example.com/launcher/2.2.0/davari.exe");
+    EXPECT_EQ(v.launcher.sha256, digest_of(launcher));
+    EXPECT_EQ(v.launcher.size, launcher.size());
+    EXPECT_EQ(read_file(out / "launcher" / "2.2.0" / "davari.exe"), launcher);
 }
 
 TEST_F(PublishTest, DeletesComeFromThePreviousReleaseAndUnchangedFilesAreLinked) {
