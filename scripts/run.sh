@@ -97,7 +97,7 @@ say "Publishing it with korvel-publish into the server's folder"
 wine "$build/bin/korvel-publish.exe" build "$(winepath -w "$release" 2>/dev/null)" "$(winepath -w "$www" 2>/dev/null)" \
     --client-version "$version" --base-url "$base" </dev/null >"$demo/publish.log" 2>&1 \
     || { cat "$demo/publish.log" >&2; exit 1; }
-sed 's/^/    /' "$demo/publish.log" | tr '\r' '\n' | grep -v '^ *$'
+tr '\r' '\n' <"$demo/publish.log" | grep -v '^ *$' | sed 's/^/    /'
 say "Checking the served release with korvel-publish verify"
 wine "$build/bin/korvel-publish.exe" verify "$base/patch/version.json" </dev/null >"$demo/verify.log" 2>&1 \
     || { cat "$demo/verify.log" >&2; exit 1; }
