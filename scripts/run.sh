@@ -1,47 +1,193 @@
 #!/usr/bin/env bash
-# Builds the launcher and starts it under Wine. Without a display it runs on a virtual
-# one (Xvfb), saves a screenshot of the window to build/launcher-screenshot.png and
-# closes it again; with a display it stays open until you close it.
+# The project's demo: the launcher patching a game folder from a real, local patch server.
+#   1. builds everything;
+#   2. generates a small demo release (a few files in folders, one of 4 MiB, the stand-in
+#      game client) and publishes it with korvel-publish, with a banner, news and status;
+#   3. serves it over HTTPS on localhost with the project's test patch server, its
+#      throwaway certificate authority trusted only in the demo's own Wine prefix;
+#   4. writes a demo game folder (davari.exe, Swapnik.exe, the stand-in bat.exe and a
+#      launcher.ini pointing at that server) and starts the launcher.
+# With a display, use the window (Play starts the stand-in client); the demo ends when
+# the launcher and the client have closed. Without one, it runs on a virtual display and
+# saves screenshots of the start-up, the download and the ready window, then stops.
+# Either way it leaves no process behind. Everything lives below build/demo-run/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-"$root/scripts/build.sh"
+demo=$build/demo-run
+version=1.0.0
 
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] || { echo "Creating the Wine prefix..."; wineboot --init >/dev/null 2>&1; }
+say() { printf '==> %s\n' "$*"; }
 
-if [ -n "${DISPLAY:-}" ]; then
-    exec wine "$build/bin/davari.exe"
-fi
+say "Building (the first build takes several minutes)..."
+build_log=$(mktemp /tmp/korvel-demo-build.XXXXXX)
+"$root/scripts/build.sh" >"$build_log" 2>&1 || { cat "$build_log" >&2; rm -f "$build_log"; exit 1; }
+rm -f "$build_log"
 
-shot=$build/launcher-screenshot.png
-work=$(mktemp -d)
+export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+launcher="" server="" xvfb=""
 cleanup() {
-    [ -n "${launcher:-}" ] && kill "$launcher" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true
-    rm -rf "$work"
+    set +e
+    [ -n "$launcher" ] && kill "$launcher" 2>/dev/null
+    wineserver -k 2>/dev/null  # this prefix only: the launcher, the client, Wine's services
+    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-# A white root, so that the window stands out in the screenshot.
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -wr -nolisten tcp 3>"$work/display" </dev/null >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(tr -d '\n' <"$work/display")"
+mkdir -p "$demo"
+wineserver -k 2>/dev/null || true  # what an interrupted earlier demo left in this prefix
+headless=false
+if [ -z "${DISPLAY:-}" ]; then
+    headless=true
+    say "No display: starting a virtual one (Xvfb)"
+    rm -f "$demo/display"
+    # A white root, so that the window stands out in the screenshots.
+    Xvfb -displayfd 3 -screen 0 1600x1000x24 -wr -nolisten tcp 3>"$demo/display" </dev/null >/dev/null 2>&1 &
+    xvfb=$!
+    for _ in $(seq 1 100); do [ -s "$demo/display" ] && break; sleep 0.1; done
+    [ -s "$demo/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=":$(tr -d '\n' <"$demo/display")"
+fi
+# The display must be set before the prefix's first program: Wine's desktop process
+# keeps the display it started with, and without one the launcher's window cannot be made.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    say "Creating the demo's Wine prefix ($WINEPREFIX, about a minute the first time)"
+    wineboot --init </dev/null >/dev/null 2>&1
+    wineserver -w
+fi
 
-wine "$build/bin/davari.exe" </dev/null >"$work/launcher.log" 2>&1 &
+say "Making a throwaway certificate authority for https://localhost, trusted only in that prefix"
+pki=$demo/pki
+rm -rf "$pki"; mkdir -p "$pki"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Korvel Demo CA" \
+    -keyout "$pki/ca.key" -out "$pki/ca.crt" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign >/dev/null 2>&1
+openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout "$pki/server.key" -out "$pki/server.csr" >/dev/null 2>&1
+printf 'subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' >"$pki/ext.cnf"
+openssl x509 -req -in "$pki/server.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial -days 2 \
+    -extfile "$pki/ext.cnf" -out "$pki/server.crt" >/dev/null 2>&1
+openssl x509 -in "$pki/ca.crt" -outform DER -out "$pki/ca.der"
+wine "$build/bin/trust_ca.exe" "$(winepath -w "$pki/ca.der" 2>/dev/null)" </dev/null >"$demo/trust_ca.log" 2>&1 \
+    || { cat "$demo/trust_ca.log" >&2; exit 1; }
+
+say "Starting the patch server (tests/support/patch_server.py) on localhost"
+www=$demo/www
+rm -rf "$www" "$demo/server.json"; mkdir -p "$www"
+python3 "$root/tests/support/patch_server.py" --root "$www" --cert "$pki/server.crt" --key "$pki/server.key" \
+    --ready "$demo/server.json" </dev/null >"$demo/server.log" 2>&1 &
+server=$!
+for _ in $(seq 1 100); do [ -s "$demo/server.json" ] && break; sleep 0.1; done
+[ -s "$demo/server.json" ] || { cat "$demo/server.log" >&2; exit 1; }
+port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["https_port"])' "$demo/server.json")
+base=https://localhost:$port
+requests=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["request_log"])' "$demo/server.json")
+
+say "Generating demo release $version in $demo/release"
+release=$demo/release
+rm -rf "$release"; mkdir -p "$release/data/maps" "$release/data/lang"
+cp "$build/bin/demo_client.exe" "$release/bat.exe"
+head -c $((4 << 20)) /dev/urandom >"$release/data/world.pak"
+for map in erdo varos kikoto; do head -c 20000 /dev/urandom >"$release/data/maps/$map.map"; done
+printf 'start=Kalandra fel!\nquit=Kilépés\n' >"$release/data/lang/hu.txt"
+printf 'Korvel2 demo release %s\n' "$version" >"$release/readme.txt"
+
+say "Publishing it with korvel-publish into the server's folder"
+wine "$build/bin/korvel-publish.exe" build "$(winepath -w "$release" 2>/dev/null)" "$(winepath -w "$www" 2>/dev/null)" \
+    --client-version "$version" --base-url "$base" </dev/null >"$demo/publish.log" 2>&1 \
+    || { cat "$demo/publish.log" >&2; exit 1; }
+tr '\r' '\n' <"$demo/publish.log" | grep -v '^ *$' | sed 's/^/    /'
+say "Checking the served release with korvel-publish verify"
+wine "$build/bin/korvel-publish.exe" verify "$base/patch/version.json" </dev/null >"$demo/verify.log" 2>&1 \
+    || { cat "$demo/verify.log" >&2; exit 1; }
+tr '\r' '\n' <"$demo/verify.log" | grep -v '^ *$' | sed 's/^/    /'
+
+# Banner, news and server status: what the window shows beside the patch.
+# The window writes its own titles over the banner: only a small mark in a corner.
+convert -size 1200x400 gradient:'#24364f-#8a4b1c' -font DejaVu-Sans-Bold -pointsize 26 -fill '#ffffffa0' \
+    -gravity southeast -annotate +28+20 'bemutató szerver' "$www/patch/banner.jpg" 2>/dev/null \
+    || convert -size 1200x400 gradient:'#24364f-#8a4b1c' "$www/patch/banner.jpg"
+cat >"$www/patch/news.json" <<'JSON'
+{"items": [
+  {"tag": "HÍR", "title": "Elindult a bemutató szerver", "date": "ma", "url": ""},
+  {"tag": "UPDATE", "title": "1.0.0: új térképek és világ-csomag", "date": "ma", "url": ""},
+  {"tag": "EVENT", "title": "Hétvégi kettőzött tapasztalat", "date": "szombat", "url": ""}
+]}
+JSON
+printf '{"online": true, "label": "Kalandra kész"}\n' >"$www/patch/status.json"
+# The 4 MiB file is served slowly (64 KiB every 150 ms), so that the download can be seen.
+printf '{"pace_ms": 150}\n' >"$www/releases/$version/files/data/world.pak.fault.json"
+
+say "Writing the demo game folder $demo/game"
+game=$demo/game
+rm -rf "$game"; mkdir -p "$game/assets"
+cp "$build/bin/davari.exe" "$build/bin/Swapnik.exe" "$game/"
+cp "$build/bin/demo_client.exe" "$game/bat.exe"
+cp "$www/patch/banner.jpg" "$game/assets/banner.jpg"
+cat >"$game/launcher.ini" <<INI
+[server]
+name=Korvel2 bemutató
+[patch]
+version_url=$base/patch/version.json
+[remote]
+news_url=$base/patch/news.json
+status_url=$base/patch/status.json
+banner_url=$base/patch/banner.jpg
+[client]
+root=.
+game=bat.exe
+INI
+
+if ! $headless; then
+    say "Starting the launcher on $DISPLAY. Play starts the stand-in client; close both to end the demo."
+    (cd "$game" && wine davari.exe </dev/null >"$demo/launcher.log" 2>&1) || true
+    wineserver -w  # until the stand-in client is closed too
+    say "Demo over; everything stopped."
+    exit 0
+fi
+
+shots=$demo/screenshots
+rm -rf "$shots"; mkdir -p "$shots"
+# Only what the launcher asks from here on counts (verify above asked for every file too).
+seen=$(wc -l <"$requests")
+(cd "$game" && exec wine davari.exe </dev/null >"$demo/launcher.log" 2>&1) &
 launcher=$!
-echo "Waiting for the launcher window on $DISPLAY..."
-for _ in $(seq 1 300); do
-    if xwininfo -root -tree 2>/dev/null | grep -q '"Korvel2 Launcher"'; then
-        sleep 2  # let the first paint and the first progress reports land
-        import -window root "$shot"
-        echo "Screenshot of the launcher: $shot"
-        exit 0
+shot() { import -window root "$shots/$1.png"; echo "    saved $shots/$1.png"; }
+# Polls `condition` for up to `seconds`; false when it never held.
+wait_until() {
+    local seconds=$1; shift
+    for _ in $(seq 1 $((seconds * 10))); do
+        "$@" && return 0
+        kill -0 "$launcher" 2>/dev/null || { echo "The launcher exited early:" >&2; cat "$demo/launcher.log" >&2; exit 1; }
+        sleep 0.1
+    done
+    return 1
+}
+window_shown() { xwininfo -root -tree 2>/dev/null | grep -q '"Korvel2 Launcher"'; }
+asked_for() { tail -n +"$((seen + 1))" "$requests" | grep -q "$1\""; }
+client_ready() { [ -s "$game/.korvel/client.version" ]; }
+
+say "Starting the launcher on the virtual display $DISPLAY"
+wait_until 60 window_shown || { echo "The launcher window did not appear within 60 s" >&2; exit 1; }
+shot 1-start-up
+if ! wait_until 20 asked_for /patch/version.json; then
+    # Builds without the patch job (it lands with the window controller) only show the window.
+    echo "    this launcher build did not check for updates within 20 s; no download to show"
+    shot 2-window
+elif ! wait_until 60 asked_for /data/world.pak; then
+    echo "    the launcher did not ask for data/world.pak within 60 s; screenshot of what it shows:"
+    shot 2-no-download
+else
+    sleep 2  # a few paced chunks into the 4 MiB file
+    shot 2-downloading
+    if wait_until 120 client_ready; then
+        sleep 1  # the last progress report and the repaint
+        shot 3-ready
+        say "The launcher patched $game to version $(cat "$game/.korvel/client.version")."
+    else
+        echo "    the patch did not finish within 120 s; screenshot of what the launcher shows:"
+        shot 3-not-ready
     fi
-    kill -0 "$launcher" 2>/dev/null || { echo "The launcher exited early:"; cat "$work/launcher.log"; exit 1; }
-    sleep 0.1
-done
-echo "The launcher window did not appear within 30 s" >&2
-exit 1
+fi
+say "Screenshots are in $shots. Stopping the launcher, the server and the display."

@@ -1,0 +1,78 @@
+#include "publisher/file_copy.h"
+
+#include "platform/sha256.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+#include "platform/win32_error.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace korvel {
+
+namespace {
+
+std::string utf8(std::filesystem::path const& path) {
+    return wide_to_utf8(path.native());
+}
+
+}  // namespace
+
+FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path const& copy,
+                     BytesReadFn const& on_read) {
+    UniqueFile in(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) throw win32_error("Cannot open release file: " + utf8(source));
+    UniqueFile out;
+    if (!copy.empty()) {
+        out.reset(::CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+        if (!out) throw win32_error("Cannot create file: " + utf8(copy));
+    }
+    // A copy that did not finish must not stay behind looking like a published file.
+    struct RemoveUnlessDone {
+        UniqueFile& file;
+        std::filesystem::path const& path;
+        bool done = false;
+        ~RemoveUnlessDone() {
+            if (done || !file) return;
+            file.reset();
+            ::DeleteFileW(path.c_str());
+        }
+    } guard{out, copy};
+
+    Sha256 hash;
+    FileDigest digest;
+    // Reused across files: a release has tens of thousands of small ones, and a fresh
+    // megabyte for each would cost more than reading them.
+    thread_local std::vector<std::uint8_t> buffer(1 << 20);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            throw win32_error("Cannot read release file: " + utf8(source));
+        if (got == 0) break;
+        hash.update(buffer.data(), got);
+        digest.size += got;
+        if (out) {
+            DWORD written = 0;
+            if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got)
+                throw win32_error("Cannot write file: " + utf8(copy));
+        }
+        if (on_read) on_read(got);
+    }
+    if (out && !::CloseHandle(out.release())) {
+        DWORD const code = ::GetLastError();
+        ::DeleteFileW(copy.c_str());
+        throw win32_error("Cannot write file: " + utf8(copy), code);
+    }
+    guard.done = true;
+    digest.sha256 = to_hex(hash.finalize());
+    return digest;
+}
+
+bool make_hard_link(std::filesystem::path const& existing, std::filesystem::path const& link) {
+    return ::CreateHardLinkW(link.c_str(), existing.c_str(), nullptr) != FALSE;
+}
+
+}  // namespace korvel

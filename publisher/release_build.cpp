@@ -1,0 +1,353 @@
+#include "publisher/release_build.h"
+
+#include "patcher/manifest.h"
+#include "platform/files.h"
+#include "platform/http.h"
+#include "platform/text.h"
+#include "platform/win32_error.h"
+#include "platform/write_whole_file.h"
+#include "publisher/file_copy.h"
+#include "publisher/path_rules.h"
+#include "publisher/progress_line.h"
+
+#include <nlohmann/json.hpp>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <unordered_set>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace korvel {
+
+namespace {
+
+// Files in flight at once; more than the cores, since most of each one's time is spent
+// waiting on the file system.
+constexpr std::size_t worker_count = 4;
+
+std::string utf8(fs::path const& path) {
+    return wide_to_utf8(path.native());
+}
+
+std::string join_lines(std::vector<std::string> const& lines) {
+    std::string text = "Refusing to publish:";
+    for (std::string const& line : lines) text += "\n  " + line;
+    return text;
+}
+
+struct ReleaseFile {
+    std::string path;  // UTF-8, "/" between folders
+    fs::path source;
+};
+
+// Every regular file below the release folder, with the problems that keep one from
+// being published.
+std::vector<ReleaseFile> scan_release(fs::path const& root, std::vector<std::string>& problems) {
+    std::vector<ReleaseFile> files;
+    // The iterator's paths start with the root as given. Cutting it off as text keeps
+    // names that the path grammar would misread (a ":" looks like a drive) as they are.
+    std::size_t const prefix = (root / L"x").native().size() - 1;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        fs::directory_entry const& entry = *it;
+        if (entry.is_directory()) continue;  // its files are what the launcher writes
+        std::wstring relative = entry.path().native().substr(prefix);
+        for (wchar_t& c : relative)
+            if (c == L'\\') c = L'/';
+        std::string path;
+        try {
+            path = wide_to_utf8(relative);
+        } catch (std::exception const&) {
+            std::string shown;
+            for (wchar_t c : relative) shown.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+            problems.push_back(shown + ": a file name that is not valid Unicode");
+            continue;
+        }
+        // Names first: asking about "CON.txt" or "a?.txt" would ask about a device or a
+        // wildcard instead.
+        if (std::string const why = publish_path_problem(path); !why.empty()) {
+            problems.push_back(path + ": " + why);
+            continue;
+        }
+        if (!entry.is_regular_file()) {
+            problems.push_back(path + ": not a regular file");
+            continue;
+        }
+        files.push_back({std::move(path), entry.path()});
+    }
+    std::sort(files.begin(), files.end(), [](auto const& a, auto const& b) { return a.path < b.path; });
+    std::vector<std::string> paths;
+    for (ReleaseFile const& f : files) paths.push_back(f.path);
+    for (std::string& line : case_collisions(paths)) problems.push_back(std::move(line));
+    return files;
+}
+
+std::string read_bytes(fs::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("Cannot open " + utf8(path));
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool is_inside(fs::path const& inner, fs::path const& outer) {
+    fs::path const a = fs::weakly_canonical(fs::absolute(inner));
+    fs::path const b = fs::weakly_canonical(fs::absolute(outer));
+    auto mismatch = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
+    return mismatch.first == b.end();
+}
+
+std::string trimmed_base(std::string url) {
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    return url;
+}
+
+// Deletions for players coming from the previous release, or from any older one it
+// still remembered: what it listed or deleted that the new release does not hold.
+// A path the new release holds in another letter case names the same file on
+// Windows, and the launcher deletes after it downloads: deleting it would remove the
+// file just written.
+std::vector<std::string> deletions(Manifest const& previous, std::vector<ReleaseFile> const& files) {
+    std::set<std::wstring> kept;
+    for (ReleaseFile const& f : files) kept.insert(windows_name_key(f.path));
+    std::set<std::string> out;
+    auto consider = [&](std::string const& path) {
+        if (!kept.count(windows_name_key(path))) out.insert(path);
+    };
+    for (FileEntry const& f : previous.files) consider(f.path);
+    for (std::string const& path : previous.deletes) consider(path);
+    return {out.begin(), out.end()};
+}
+
+// Creates each folder once; asking the file system again for every one of 20,000 files
+// costs more than copying the small ones.
+class FolderMaker {
+public:
+    void parent_of(fs::path const& file) {
+        fs::path const folder = file.parent_path();
+        if (made_.insert(folder.native()).second) fs::create_directories(folder);
+    }
+
+private:
+    std::unordered_set<std::wstring> made_;
+};
+
+void move_folder(fs::path const& from, fs::path const& to) {
+    if (!::MoveFileExW(from.c_str(), to.c_str(), 0)) throw win32_error("Cannot move " + utf8(from) + " to " + utf8(to));
+}
+
+struct LauncherPlan {
+    fs::path target;
+    std::string url, sha256;
+    std::uint64_t size = 0;
+    bool present = false;  // already published with these bytes
+};
+
+}  // namespace
+
+PublishRefused::PublishRefused(std::vector<std::string> problems)
+    : std::runtime_error(join_lines(problems)), problems_(std::move(problems)) {}
+
+std::string version_name_problem(std::string const& version) {
+    if (version.empty() || version.size() > 64) return "must be 1 to 64 characters";
+    for (char c : version)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_' && c != '+')
+            return "may hold only letters, digits and . - _ +";
+    if (version.front() == '.' || !is_safe_relative_path(version)) return "is not usable as a folder name";
+    return {};
+}
+
+BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
+    // Everything that can refuse is checked before the first byte is written.
+    if (std::string const why = version_name_problem(o.client_version); !why.empty())
+        throw std::invalid_argument("--client-version " + why);
+    std::string const base = trimmed_base(o.base_url);
+    parse_url(base + "/");  // throws "Invalid URL: " for anything but an http(s) URL
+    if (!fs::is_directory(o.release_dir)) throw std::invalid_argument("Not a folder: " + utf8(o.release_dir));
+    if (is_inside(o.out_dir, o.release_dir))
+        throw std::invalid_argument("The output folder must not lie inside the release folder");
+
+    std::vector<std::string> problems;
+    std::vector<ReleaseFile> const files = scan_release(o.release_dir, problems);
+    std::sort(problems.begin(), problems.end());
+    if (!problems.empty()) throw PublishRefused(problems);
+
+    Manifest previous;
+    fs::path previous_files;
+    if (o.previous_manifest) {
+        try {
+            previous = read_manifest(read_bytes(*o.previous_manifest));
+        } catch (std::exception const& e) {
+            throw std::invalid_argument("Cannot read the previous manifest " + utf8(*o.previous_manifest) + ": " + e.what());
+        }
+        previous_files = o.previous_manifest->parent_path() / "files";
+    }
+    std::map<std::string, FileEntry const*> previous_by_path;
+    for (FileEntry const& f : previous.files) previous_by_path.emplace(f.path, &f);
+
+    LauncherPlan launcher;
+    if (o.launcher_file) {
+        if (std::string const why = version_name_problem(o.launcher_version); !why.empty())
+            throw std::invalid_argument("--launcher-version " + why);
+        std::string const name = utf8(o.launcher_file->filename());
+        launcher.target = o.out_dir / "launcher" / utf8_to_wide(o.launcher_version) / o.launcher_file->filename();
+        launcher.url = o.launcher_url.empty()
+                           ? base + "/launcher/" + o.launcher_version + "/" + url_encode_path(name)
+                           : o.launcher_url;
+        parse_url(launcher.url);
+        FileDigest const d = hash_file(*o.launcher_file, {}, {});
+        launcher.sha256 = d.sha256;
+        launcher.size = d.size;
+        if (fs::exists(launcher.target)) {
+            if (hash_file(launcher.target, {}, {}).sha256 != d.sha256)
+                throw PublishRefused({"launcher " + o.launcher_version + " is already published with other bytes in " +
+                                      utf8(launcher.target) + "; publish it under a new launcher version"});
+            launcher.present = true;
+        }
+    }
+
+    fs::path const releases = o.out_dir / "releases";
+    fs::path const target = releases / utf8_to_wide(o.client_version);
+    fs::path const staging = releases / (L"." + utf8_to_wide(o.client_version) + L".staging");
+    std::string const release_url = base + "/releases/" + o.client_version;
+
+    BuildSummary summary;
+    summary.already_published = fs::exists(target);
+    summary.manifest_url = release_url + "/manifest.json";
+    summary.version_file = o.out_dir / "patch" / "version.json";
+
+    // A published release folder is never written again: players may be downloading
+    // from it right now. Re-running only hashes and compares.
+    if (!summary.already_published) {
+        fs::remove_all(staging);  // what a failed run left
+        fs::create_directories(staging / "files");
+    }
+    // Folders first, on this thread; then the files on several. Under Wine every file
+    // created costs a directory scan for a name that differs only in case, which keeps a
+    // single thread waiting most of the time.
+    auto copy_of = [&staging](ReleaseFile const& f) { return staging / "files" / utf8_to_wide(f.path); };
+    if (!summary.already_published) {
+        FolderMaker folders;
+        for (ReleaseFile const& f : files) folders.parent_of(copy_of(f));
+    }
+    struct Outcome {
+        FileDigest digest;
+        bool linked = false;
+    };
+    std::vector<Outcome> outcomes(files.size());
+    std::atomic<std::uint64_t> bytes_read{0};
+    BytesReadFn const count = [&bytes_read](std::uint64_t n) { bytes_read += n; };
+    auto publish_one = [&](ReleaseFile const& f) {
+        Outcome out;
+        if (summary.already_published) {
+            out.digest = hash_file(f.source, {}, count);
+            return out;
+        }
+        fs::path const copy = copy_of(f);
+        auto const old = previous_by_path.find(f.path);
+        if (old != previous_by_path.end() && !previous_files.empty()) {
+            fs::path const old_copy = previous_files / utf8_to_wide(f.path);
+            std::error_code ec;
+            if (fs::file_size(old_copy, ec) == old->second->size && fs::file_size(f.source, ec) == old->second->size) {
+                out.digest = hash_file(f.source, {}, count);
+                out.linked = out.digest.sha256 == old->second->sha256 && make_hard_link(old_copy, copy);
+            }
+        }
+        if (!out.linked) out.digest = hash_file(f.source, copy, count);
+        return out;
+    };
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::uint64_t> files_done{0};
+    std::atomic<bool> failed{false};
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::exception_ptr error;
+    std::size_t running = std::min<std::size_t>(worker_count, std::max<std::size_t>(files.size(), 1));
+    auto worker = [&] {
+        try {
+            for (std::size_t i = next++; i < files.size() && !failed; i = next++) {
+                outcomes[i] = publish_one(files[i]);
+                ++files_done;
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!error) error = std::current_exception();
+            failed = true;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        --running;
+        finished.notify_all();
+    };
+    ProgressLine line(progress, "hashed", files.size());
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t k = running; k > 0; --k) threads.emplace_back(worker);
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(250), [&] { return running == 0; }))
+            line.set(files_done, bytes_read);
+    }
+    if (error) std::rethrow_exception(error);
+    line.set(files_done, bytes_read);
+    line.finish();
+
+    json listed = json::array();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        Outcome const& o = outcomes[i];
+        summary.linked += o.linked;
+        summary.bytes += o.digest.size;
+        ++summary.files;
+        listed.push_back({{"path", files[i].path}, {"size", o.digest.size}, {"sha256", o.digest.sha256}});
+    }
+
+    summary.deletes = deletions(previous, files);
+    json manifest = {{"base_url", release_url + "/files"}, {"files", std::move(listed)}};
+    if (!summary.deletes.empty()) manifest["delete"] = summary.deletes;
+    std::string const manifest_text = manifest.dump(2) + "\n";
+
+    if (summary.already_published) {
+        std::string existing;
+        try {
+            existing = read_bytes(target / "manifest.json");
+        } catch (std::exception const&) {
+        }
+        if (existing != manifest_text)
+            throw PublishRefused({"release " + o.client_version + " is already published with other content in " +
+                                  utf8(target) + "; publish it under a new version"});
+    } else {
+        if (write_whole_file(staging / "manifest.json", manifest_text) != WriteStatus::written)
+            throw std::runtime_error("Cannot write " + utf8(staging / "manifest.json"));
+        move_folder(staging, target);
+    }
+
+    json version = {{"client_version", o.client_version}, {"manifest_url", summary.manifest_url}};
+    if (o.launcher_file) {
+        if (!launcher.present) {
+            fs::create_directories(launcher.target.parent_path());
+            fs::path const part = launcher.target.native() + L".staging";
+            hash_file(*o.launcher_file, part, {});
+            move_folder(part, launcher.target);
+        }
+        version["launcher"] = {{"version", o.launcher_version},
+                               {"url", launcher.url},
+                               {"sha256", launcher.sha256},
+                               {"size", launcher.size}};
+    }
+    // Last, and in one step: until this document names the new release, players keep
+    // getting the old one, which stays complete.
+    fs::create_directories(summary.version_file.parent_path());
+    if (!write_file_replacing(summary.version_file, version.dump(2) + "\n"))
+        throw std::runtime_error("Cannot write " + utf8(summary.version_file));
+    return summary;
+}
+
+}  // namespace korvel

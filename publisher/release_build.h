@@ -1,0 +1,59 @@
+#pragma once
+// `korvel-publish build`: a release folder turned into the static tree a patch server
+// serves, under the launcher's own rules:
+//   OUT/releases/V/files/...       the release's files, never changed once published
+//   OUT/releases/V/manifest.json   their paths, sizes and SHA-256, and what to delete
+//   OUT/launcher/LV/<name>         the offered launcher, when one is given
+//   OUT/patch/version.json         the only mutable document, written last
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+struct BuildOptions {
+    std::filesystem::path release_dir;
+    std::filesystem::path out_dir;
+    std::string client_version;  // also the release's folder name
+    std::string base_url;        // where OUT is served, e.g. "https://patch.example.com"
+    std::optional<std::filesystem::path> previous_manifest;  // the last release's manifest.json
+    std::optional<std::filesystem::path> launcher_file;
+    std::string launcher_version;
+    std::string launcher_url;    // empty: OUT/launcher/LV/<name> below base_url
+};
+
+struct BuildSummary {
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t linked = 0;           // hard-linked from the previous release, not copied
+    std::vector<std::string> deletes;
+    bool already_published = false;     // the same release was there; only version.json written
+    std::string manifest_url;
+    std::filesystem::path version_file;
+};
+
+// A release that must not go out as it is. Nothing has been written when it is thrown.
+class PublishRefused : public std::runtime_error {
+public:
+    explicit PublishRefused(std::vector<std::string> problems);
+    std::vector<std::string> const& problems() const { return problems_; }
+
+private:
+    std::vector<std::string> problems_;
+};
+
+// Throws PublishRefused for releases the launcher could not take, std::invalid_argument
+// for bad options and std::runtime_error for file-system failures (a half-built release
+// then stays in a staging folder that no document names, and the next run removes it).
+// Progress goes to `progress` on one line.
+BuildSummary build_release(BuildOptions const& options, std::ostream& progress);
+
+// The URL-safe folder name rule for client and launcher versions; "" when fine.
+std::string version_name_problem(std::string const& version);
+
+}  // namespace korvel
