@@ -13,10 +13,6 @@ namespace korvel {
 // suffix ".korvel.part" and its state folders ".korvel" and ".korvel_update".
 std::string publish_path_problem(std::string_view utf8_path);
 
-// The name Windows would resolve: "\" as "/", letters upper-cased as the file system
-// compares them. Two paths with the same key name the same file on a player's disk.
-std::wstring windows_name_key(std::string_view utf8_path);
-
 // One line per pair of paths that Windows would not tell apart: two files with the
 // same name in another case, or a file whose name is also (in any case) a folder of
 // another path. `paths` are valid UTF-8.

@@ -1,6 +1,7 @@
 #include "publisher/release_build.h"
 
 #include "patcher/manifest.h"
+#include "patcher/protected_path.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/text.h"
@@ -117,7 +118,7 @@ std::string trimmed_base(std::string url) {
 // Windows, and the launcher deletes after it downloads: deleting it would remove the
 // file just written.
 std::vector<std::string> deletions(Manifest const& previous, std::vector<ReleaseFile> const& files) {
-    std::set<std::wstring> kept;
+    std::set<std::string> kept;
     for (ReleaseFile const& f : files) kept.insert(windows_name_key(f.path));
     std::set<std::string> out;
     auto consider = [&](std::string const& path) {
