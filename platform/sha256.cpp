@@ -124,14 +124,17 @@ std::string sha256_file(std::filesystem::path const& path) {
 OpenedFileHash sha256_file_of_size(std::filesystem::path const& path, std::uint64_t expected_size) {
     UniqueFile const file = open_for_hashing(path);
     // Size and time of the very file that is read: a separate query by name would cost
-    // another path lookup and could describe a file replaced in between.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file.get(), &info))
+    // another path lookup and could describe a file replaced in between. Not
+    // GetFileInformationByHandle: it also queries the volume for its serial number, one
+    // more request per file that the check has no use for.
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard))
         throw win32_error("Cannot read file size: " + wide_to_utf8(path.native()));
     OpenedFileHash result;
-    result.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    result.modified =
-        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    result.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    result.modified = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
     if (result.size == expected_size) result.sha256 = hash_open_file(file.get(), path);
     return result;
 }

@@ -108,14 +108,15 @@ run_bench() {  # WHO EXE TREE GAME MODE CORES
 runners=("after $build/bin/bench_patch.exe")
 [ -n "$baseline" ] && runners=("before $baseline" "${runners[@]}")
 all_runs() {  # CORES
+    local cores=$1 r who exe
     for r in "${runners[@]}"; do
-        set -- $r "$1"
+        who=${r%% *} exe=${r#* }
         # The full repair hashes everything and fills the cache; the quick check trusts it.
-        run_bench "$1" "$2" small "$work/small" full "$3"
-        run_bench "$1" "$2" small "$work/small" quick "$3"
-        run_bench "$1" "$2" packs "$work/small" full "$3"
-        run_bench "$1" "$2" more "$work/more" full "$3"
-        run_bench "$1" "$2" more "$work/more" quick "$3"
+        run_bench "$who" "$exe" small "$work/small" full "$cores"
+        run_bench "$who" "$exe" small "$work/small" quick "$cores"
+        run_bench "$who" "$exe" packs "$work/small" full "$cores"
+        run_bench "$who" "$exe" more "$work/more" full "$cores"
+        run_bench "$who" "$exe" more "$work/more" quick "$cores"
     done
 }
 echo "Running the engine..." >&2
