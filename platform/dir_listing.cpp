@@ -54,7 +54,8 @@ ListingResult list_folder(std::filesystem::path const& folder, std::function<voi
         switch (::GetLastError()) {
         case ERROR_FILE_NOT_FOUND:  // an empty root has not even "." to list
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_DIRECTORY:  // the folder's name belongs to a file
+        case ERROR_DIRECTORY:     // the folder's name belongs to a file...
+        case ERROR_INVALID_NAME:  // ...as Wine reports it, or no file could have this name
             return ListingResult::Missing;
         default:
             return ListingResult::Unreadable;
