@@ -1,6 +1,7 @@
 #include "patcher/patcher_engine.h"
 
 #include "patcher/ascii.h"
+#include "patcher/file_check.h"
 #include "patcher/file_downloads.h"
 #include "patcher/hash_cache.h"
 #include "patcher/launcher_update.h"
@@ -29,55 +30,6 @@ void set_stage(PatchProgress& progress, PatchStage stage, std::wstring title, st
     progress.stage = stage;
     progress.title = std::move(title);
     progress.detail = std::move(detail);
-}
-
-// Compares every listed file with the manifest, trusting the cache where allowed, and
-// returns what has to be downloaded, in manifest order.
-std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repair, Manifest const& manifest,
-                                       HashCache& cache, ProgressReporter const& reporter) {
-    PatchProgress& progress = reporter.progress;
-    std::uint64_t const n = manifest.files.size();
-    progress.stage = PatchStage::Verifying;
-    progress.title = full_repair ? L"Teljes javítás: fájlok ellenőrzése" : L"Fájlok gyors ellenőrzése";
-    progress.files_total = n;
-    progress.files_done = 0;
-    reporter.report();
-
-    std::vector<DownloadItem> downloads;
-    for (std::uint64_t i = 0; i < n; ++i) {
-        FileEntry const& entry = manifest.files[i];
-        fs::path const local = config.game_dir / utf8_to_wide(entry.path);
-        progress.current_file = widen_for_display(entry.path);
-        progress.detail = L"Ellenőrzés: " + progress.current_file;
-        progress.files_done = i;
-        progress.percent = static_cast<std::int32_t>(i * 100 / n);
-        reporter.report();
-
-        std::error_code ec;
-        fs::file_status const status = fs::status(local, ec);
-        if (!ec && fs::is_regular_file(status)) {
-            std::uint64_t const size = korvel::file_size(local);
-            if (size == entry.size) {
-                std::uint64_t const modified = file_mtime(local);
-                auto const cached = cache.find(entry.path);
-                bool const trusted = !full_repair && cached != cache.end() && cached->second.size == size &&
-                                     cached->second.modified == modified &&
-                                     ascii_lower(cached->second.sha256) == entry.sha256;
-                if (trusted) continue;
-                std::string const hash = ascii_lower(sha256_file(local));
-                if (hash == entry.sha256) {
-                    cache[entry.path] = CacheEntry{size, modified, hash};
-                    continue;
-                }
-            }
-        }
-        downloads.push_back(DownloadItem{entry.path, entry.size, entry.sha256, local,
-                                         build_file_url(manifest.base_url, entry.path)});
-    }
-    progress.percent = 100;
-    progress.files_done = n;
-    reporter.report();
-    return downloads;
 }
 
 // Removes the listed regular files (folders and missing paths are left alone, errors
