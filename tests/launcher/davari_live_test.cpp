@@ -7,6 +7,7 @@
 #include "tests/launcher/launcher_fixtures.h"
 #include "tests/support/process.h"
 #include "tests/support/test_server.h"
+#include "tests/window/gdiplus_support.h"
 #include "patcher/hash_cache.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,38 @@ void press_key(WORD key) {
     down.ki.wVk = up.ki.wVk = key;
     up.ki.dwFlags = KEYEVENTF_KEYUP;
     send_input({down, up});
+}
+
+// The window as the screen shows it: 1200 x 760 pixels (0xRRGGBB), row by row.
+std::vector<std::uint32_t> screen_capture(HWND window) {
+    constexpr int w = 1200, h = 760;
+    RECT frame{};
+    ::GetWindowRect(window, &frame);
+    std::vector<std::uint32_t> pixels(w * h);
+    HDC const screen = ::GetDC(nullptr);
+    HDC const memory = ::CreateCompatibleDC(screen);
+    HBITMAP const bitmap = ::CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ const old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, w, h, screen, frame.left, frame.top, SRCCOPY);
+    ::SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    ::GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    for (auto& p : pixels) p &= 0xffffff;
+    return pixels;
+}
+
+bool near_colour(std::uint32_t a, std::uint32_t b) {
+    for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>((a >> shift) & 0xff) - static_cast<int>((b >> shift) & 0xff)) > 3) return false;
+    return true;
 }
 
 // A launcher installation whose version_url points at a server folder of its own.
@@ -235,6 +268,17 @@ TEST(DavariLive, TwoStartsShowOneWindowWhoseCheckEndsInPlay) {
     EXPECT_EQ(ended.wait(0), 0u);
     HWND const window = test::wait_for_window(kept.pid(), L"KorvelLauncherWindow", k_timeout_ms);
     ASSERT_TRUE(window);
+    // What the player sees once the check is over: the Play button drawn gold (its
+    // unhovered fill, so the pointer is moved away first). The picture is kept beside the
+    // test for a person to look at.
+    ::SetCursorPos(0, 0);
+    std::vector<std::uint32_t> shot;
+    EXPECT_TRUE(poll([&] {
+        shot = screen_capture(window);
+        return near_colour(shot[700 * 1200 + 920], 0x744d20);
+    })) << std::hex << shot[700 * 1200 + 920];
+    test::write_file("davari-ready.bmp",
+                     korvel::test::bmp_bytes(1200, 760, [&](int x, int y) { return shot[y * 1200 + x]; }));
     EXPECT_EQ(scene.play(window, 2).size(), 2u);
     EXPECT_EQ(kept.wait(k_timeout_ms), 0u);
     EXPECT_EQ(scene.server.requests("version.json").size(), 1u);
