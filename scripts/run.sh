@@ -104,10 +104,12 @@ wine "$build/bin/korvel-publish.exe" verify "$base/patch/version.json" </dev/nul
 tr '\r' '\n' <"$demo/verify.log" | grep -v '^ *$' | sed 's/^/    /'
 
 # Banner, news and server status: what the window shows beside the patch.
-# The window writes its own titles over the banner: only a small mark in a corner.
-convert -size 1200x400 gradient:'#24364f-#8a4b1c' -font DejaVu-Sans-Bold -pointsize 26 -fill '#ffffffa0' \
-    -gravity southeast -annotate +28+20 'bemutató szerver' "$www/patch/banner.jpg" 2>/dev/null \
-    || convert -size 1200x400 gradient:'#24364f-#8a4b1c' "$www/patch/banner.jpg"
+# The window writes its own titles over the banner: only a small mark in a corner. The
+# picture has the banner area's shape (777 x 372, here twice that), so that scaling to
+# fill the area crops nothing and the mark stays whole.
+convert -size 1554x744 gradient:'#24364f-#8a4b1c' -font DejaVu-Sans-Bold -pointsize 44 -fill '#ffffffa0' \
+    -gravity southeast -annotate +56+40 'bemutató szerver' "$www/patch/banner.jpg" 2>/dev/null \
+    || convert -size 1554x744 gradient:'#24364f-#8a4b1c' "$www/patch/banner.jpg"
 cat >"$www/patch/news.json" <<'JSON'
 {"items": [
   {"tag": "HÍR", "title": "Elindult a bemutató szerver", "date": "ma", "url": ""},
