@@ -15,50 +15,25 @@ namespace korvel {
 inline void delete_region(HRGN region) noexcept {
     ::DeleteObject(region);
 }
-inline void dispose_gdip_image(Gdiplus::GpImage* image) noexcept {
-    Gdiplus::DllExports::GdipDisposeImage(image);
-}
-inline void dispose_gdip_bitmap(Gdiplus::GpBitmap* bitmap) noexcept {
-    Gdiplus::DllExports::GdipDisposeImage(bitmap);
-}
 
-inline void delete_gdip_graphics(Gdiplus::GpGraphics* graphics) noexcept {
-    Gdiplus::DllExports::GdipDeleteGraphics(graphics);
-}
-inline void delete_gdip_brush(Gdiplus::GpBrush* brush) noexcept {
-    Gdiplus::DllExports::GdipDeleteBrush(brush);
-}
-inline void delete_gdip_pen(Gdiplus::GpPen* pen) noexcept {
-    Gdiplus::DllExports::GdipDeletePen(pen);
-}
-inline void delete_gdip_path(Gdiplus::GpPath* path) noexcept {
-    Gdiplus::DllExports::GdipDeletePath(path);
-}
-inline void delete_gdip_font_family(Gdiplus::GpFontFamily* family) noexcept {
-    Gdiplus::DllExports::GdipDeleteFontFamily(family);
-}
-inline void delete_gdip_font(Gdiplus::GpFont* font) noexcept {
-    Gdiplus::DllExports::GdipDeleteFont(font);
-}
-inline void delete_gdip_string_format(Gdiplus::GpStringFormat* format) noexcept {
-    Gdiplus::DllExports::GdipDeleteStringFormat(format);
-}
+// A GDI+ flat-API object: null is "none", and `Delete` is the flat call that frees it
+// (a derived object such as a bitmap or a gradient converts to the type the call takes).
+template <typename Object, auto Delete>
+using UniqueGdip = UniqueHandle<Object*, NullIsInvalid<Object*, Delete>>;
 
 // A window region belongs to the window once SetWindowRgn accepted it: release() then.
 using UniqueRegion = UniqueHandle<HRGN, NullIsInvalid<HRGN, delete_region>>;
-using UniqueGdipImage = UniqueHandle<Gdiplus::GpImage*, NullIsInvalid<Gdiplus::GpImage*, dispose_gdip_image>>;
-using UniqueGdipBitmap = UniqueHandle<Gdiplus::GpBitmap*, NullIsInvalid<Gdiplus::GpBitmap*, dispose_gdip_bitmap>>;
+using UniqueGdipImage = UniqueGdip<Gdiplus::GpImage, Gdiplus::DllExports::GdipDisposeImage>;
+using UniqueGdipBitmap = UniqueGdip<Gdiplus::GpBitmap, Gdiplus::DllExports::GdipDisposeImage>;
 // Every GDI+ object below must be released before GdiplusShutdown; drawing code keeps
 // them for one frame only.
-using UniqueGdipGraphics = UniqueHandle<Gdiplus::GpGraphics*, NullIsInvalid<Gdiplus::GpGraphics*, delete_gdip_graphics>>;
+using UniqueGdipGraphics = UniqueGdip<Gdiplus::GpGraphics, Gdiplus::DllExports::GdipDeleteGraphics>;
 // Solid and gradient brushes alike.
-using UniqueGdipBrush = UniqueHandle<Gdiplus::GpBrush*, NullIsInvalid<Gdiplus::GpBrush*, delete_gdip_brush>>;
-using UniqueGdipPen = UniqueHandle<Gdiplus::GpPen*, NullIsInvalid<Gdiplus::GpPen*, delete_gdip_pen>>;
-using UniqueGdipPath = UniqueHandle<Gdiplus::GpPath*, NullIsInvalid<Gdiplus::GpPath*, delete_gdip_path>>;
-using UniqueGdipFontFamily =
-    UniqueHandle<Gdiplus::GpFontFamily*, NullIsInvalid<Gdiplus::GpFontFamily*, delete_gdip_font_family>>;
-using UniqueGdipFont = UniqueHandle<Gdiplus::GpFont*, NullIsInvalid<Gdiplus::GpFont*, delete_gdip_font>>;
-using UniqueGdipStringFormat =
-    UniqueHandle<Gdiplus::GpStringFormat*, NullIsInvalid<Gdiplus::GpStringFormat*, delete_gdip_string_format>>;
+using UniqueGdipBrush = UniqueGdip<Gdiplus::GpBrush, Gdiplus::DllExports::GdipDeleteBrush>;
+using UniqueGdipPen = UniqueGdip<Gdiplus::GpPen, Gdiplus::DllExports::GdipDeletePen>;
+using UniqueGdipPath = UniqueGdip<Gdiplus::GpPath, Gdiplus::DllExports::GdipDeletePath>;
+using UniqueGdipFontFamily = UniqueGdip<Gdiplus::GpFontFamily, Gdiplus::DllExports::GdipDeleteFontFamily>;
+using UniqueGdipFont = UniqueGdip<Gdiplus::GpFont, Gdiplus::DllExports::GdipDeleteFont>;
+using UniqueGdipStringFormat = UniqueGdip<Gdiplus::GpStringFormat, Gdiplus::DllExports::GdipDeleteStringFormat>;
 
 }  // namespace korvel
