@@ -24,11 +24,14 @@ UniqueGdipBrush solid_brush(ARGB colour) noexcept {
     return UniqueGdipBrush(brush);
 }
 
-UniqueGdipPath rounded_path(RECT const& r, float radius) noexcept {
-    UniqueGdipPath path;
-    gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put());
-    if (path) add_rounded_rect(path.get(), to_rectf(r), radius);
-    return path;
+// One closed rounded-rectangle figure appended to `path`.
+void add_rounded_rect(Gdiplus::GpPath* path, Gdiplus::RectF const& r, float radius) noexcept {
+    float const d = 2 * radius;
+    gp::GdipAddPathArc(path, r.X, r.Y, d, d, 180, 90);
+    gp::GdipAddPathArc(path, r.X + r.Width - d, r.Y, d, d, 270, 90);
+    gp::GdipAddPathArc(path, r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90);
+    gp::GdipAddPathArc(path, r.X, r.Y + r.Height - d, d, d, 90, 90);
+    gp::GdipClosePathFigure(path);
 }
 
 }  // namespace
@@ -56,13 +59,19 @@ Gdiplus::RectF to_rectf(RECT const& r) noexcept {
                           static_cast<float>(r.bottom - r.top));
 }
 
-void add_rounded_rect(Gdiplus::GpPath* path, Gdiplus::RectF const& r, float radius) noexcept {
-    float const d = 2 * radius;
-    gp::GdipAddPathArc(path, r.X, r.Y, d, d, 180, 90);
-    gp::GdipAddPathArc(path, r.X + r.Width - d, r.Y, d, d, 270, 90);
-    gp::GdipAddPathArc(path, r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90);
-    gp::GdipAddPathArc(path, r.X, r.Y + r.Height - d, d, d, 90, 90);
-    gp::GdipClosePathFigure(path);
+UniqueGdipPath rounded_path(RECT const& r, float radius) noexcept {
+    UniqueGdipPath path;
+    gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put());
+    if (path) add_rounded_rect(path.get(), to_rectf(r), radius);
+    return path;
+}
+
+UniqueGdipBrush gradient_brush(POINT from, POINT to, ARGB first, ARGB second) noexcept {
+    Gdiplus::Point const start(from.x, from.y);
+    Gdiplus::Point const end(to.x, to.y);
+    Gdiplus::GpLineGradient* gradient = nullptr;
+    gp::GdipCreateLineBrushI(&start, &end, first, second, Gdiplus::WrapModeTile, &gradient);
+    return UniqueGdipBrush(gradient);
 }
 
 void fill_rounded_rect(GpGraphics* g, RECT const& r, float radius, ARGB colour) noexcept {
@@ -79,11 +88,7 @@ void draw_rounded_border(GpGraphics* g, RECT const& r, float radius, ARGB colour
 }
 
 void fill_gradient(GpGraphics* g, RECT const& area, POINT from, POINT to, ARGB first, ARGB second) noexcept {
-    Gdiplus::Point const start(from.x, from.y);
-    Gdiplus::Point const end(to.x, to.y);
-    Gdiplus::GpLineGradient* gradient = nullptr;
-    gp::GdipCreateLineBrushI(&start, &end, first, second, Gdiplus::WrapModeTile, &gradient);
-    UniqueGdipBrush const brush(gradient);
+    UniqueGdipBrush const brush = gradient_brush(from, to, first, second);
     if (brush)
         gp::GdipFillRectangleI(g, brush.get(), area.left, area.top, area.right - area.left, area.bottom - area.top);
 }

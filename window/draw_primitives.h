@@ -62,8 +62,11 @@ struct TextStyle {
 
 Gdiplus::RectF to_rectf(RECT const& r) noexcept;
 
-// One closed rounded-rectangle figure appended to `path`.
-void add_rounded_rect(Gdiplus::GpPath* path, Gdiplus::RectF const& r, float radius) noexcept;
+// A new path holding one closed rounded-rectangle figure for `r`; empty when GDI+ could
+// not create it.
+UniqueGdipPath rounded_path(RECT const& r, float radius) noexcept;
+// A linear gradient brush from `from` to `to` (tile wrap); empty on failure.
+UniqueGdipBrush gradient_brush(POINT from, POINT to, ARGB first, ARGB second) noexcept;
 void fill_rounded_rect(GpGraphics* g, RECT const& r, float radius, ARGB colour) noexcept;
 void draw_rounded_border(GpGraphics* g, RECT const& r, float radius, ARGB colour) noexcept;
 // Fills `area` with a linear gradient from `from` to `to` (tile wrap).

@@ -1,6 +1,7 @@
 #include "window/render.h"
 
 #include "launcher/launcher_app.h"
+#include "patcher/patch_records.h"
 #include "window/draw_primitives.h"
 #include "window/progress_text.h"
 
@@ -15,8 +16,6 @@ namespace gp = Gdiplus::DllExports;
 namespace {
 
 using Gdiplus::RectF;
-
-constexpr std::int32_t stage_failed = 8;
 
 struct ButtonLook {
     ARGB fill;
@@ -89,12 +88,8 @@ void draw_title_buttons(Frame const& f) {
 // The picture covers the whole area, centred; the rounded clip cuts the overflow equally.
 void draw_banner(Frame const& f) {
     RECT const& r = f.app.banner_rect;
-    UniqueGdipPath clip;
-    gp::GdipCreatePath(Gdiplus::FillModeAlternate, clip.put());
-    if (clip) {
-        add_rounded_rect(clip.get(), to_rectf(r), 12);
-        gp::GdipSetClipPath(f.g, clip.get(), Gdiplus::CombineModeReplace);
-    }
+    UniqueGdipPath const clip = rounded_path(r, 12);
+    if (clip) gp::GdipSetClipPath(f.g, clip.get(), Gdiplus::CombineModeReplace);
     UINT iw = 0, ih = 0;
     if (f.app.banner_bitmap) {
         gp::GdipGetImageWidth(f.app.banner_bitmap.get(), &iw);
@@ -197,25 +192,18 @@ void draw_status(Frame const& f) {
 
 void draw_progress(Frame const& f) {
     LauncherApp const& app = f.app;
+    bool const failed = app.patch_stage == static_cast<std::int32_t>(PatchStage::Failed);
     f.text(app.progress_title.empty() ? std::wstring_view(L"Launcher készen áll") : app.progress_title,
-           {40, 585, 480, 28}, sans(17, style_bold, app.patch_stage == stage_failed ? 0xffeb686f : 0xfff0f1f6));
+           {40, 585, 480, 28}, sans(17, style_bold, failed ? 0xffeb686f : 0xfff0f1f6));
     f.text(app.progress_detail, {40, 618, 610, 24}, sans(12, style_regular, 0xff878ca0));
 
     fill_rounded_rect(f.g, {40, 664, 720, 680}, 8, 0xff1d202d);
     int const p = std::clamp(app.percent, 0, 100);
     int const w = static_cast<int>(static_cast<double>(p) * 680.0 / 100.0);
     if (w > 0) {
-        UniqueGdipPath path;
-        gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put());
-        Gdiplus::Point const start(40, 664);
-        Gdiplus::Point const end(40 + w, 664);
-        Gdiplus::GpLineGradient* gradient = nullptr;
-        gp::GdipCreateLineBrushI(&start, &end, 0xff8b5beb, 0xffd49748, Gdiplus::WrapModeTile, &gradient);
-        UniqueGdipBrush const brush(gradient);
-        if (path && brush) {
-            add_rounded_rect(path.get(), {40, 664, static_cast<float>(w), 16}, 8);
-            gp::GdipFillPath(f.g, brush.get(), path.get());
-        }
+        UniqueGdipPath const path = rounded_path({40, 664, 40 + w, 680}, 8);
+        UniqueGdipBrush const brush = gradient_brush({40, 664}, {40 + w, 664}, 0xff8b5beb, 0xffd49748);
+        if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
     f.text(std::to_wstring(p) + L"%", {670, 635, 50, 22}, sans(12, style_bold, 0xffdfe1ea, Align::Far));
     f.text(counter_line(app), {40, 689, 680, 22}, sans(11, style_regular, 0xff7e8396));
