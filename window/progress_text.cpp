@@ -1,6 +1,7 @@
 #include "window/progress_text.h"
 
 #include "launcher/launcher_app.h"
+#include "patcher/patch_records.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -9,7 +10,6 @@ namespace korvel {
 namespace {
 
 constexpr wchar_t bullet[] = L"  \u2022  ";
-constexpr std::int32_t stage_downloading = 4;
 
 }  // namespace
 
@@ -36,7 +36,7 @@ std::wstring download_line(LauncherApp const& app) {
 }
 
 std::wstring counter_line(LauncherApp const& app) {
-    if (app.patch_stage == stage_downloading) return download_line(app);
+    if (app.patch_stage == static_cast<std::int32_t>(PatchStage::Downloading)) return download_line(app);
     if (app.files_total != 0) return std::to_wstring(app.files_done) + L" / " + std::to_wstring(app.files_total) + L" fájl";
     return {};
 }
