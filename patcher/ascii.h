@@ -15,4 +15,11 @@ inline std::string ascii_lower(std::string_view text) {
     return out;
 }
 
+inline std::string ascii_upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
 }  // namespace korvel

@@ -1,8 +1,8 @@
 #include "patcher/protected_path.h"
 
+#include "patcher/ascii.h"
+#include "platform/dir_listing.h"
 #include "platform/text.h"
-
-#include <windows.h>
 
 #include <stdexcept>
 #include <string>
@@ -11,13 +11,6 @@
 namespace korvel {
 
 namespace {
-
-std::string ascii_upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
 
 // Windows compares names by upper-casing both with one fixed table, whatever the player's
 // language (so no Turkish dotted I). The file system's table also takes two non-ASCII
@@ -45,12 +38,7 @@ std::string fold_case(std::string_view path) {
     } catch (std::runtime_error const&) {
         return ascii_upper(mapped);
     }
-    std::wstring upper(wide.size(), L'\0');
-    int const n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
-                                  upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
-    if (n <= 0) return ascii_upper(mapped);
-    upper.resize(static_cast<size_t>(n));
-    return wide_to_utf8(upper);
+    return wide_to_utf8(file_name_key(wide));
 }
 
 // The names Windows would look up, in order: trailing dots and spaces are stripped from
