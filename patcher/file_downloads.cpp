@@ -23,7 +23,7 @@ void attempt_download(DownloadItem const& item, fs::path const& part, HashCache&
                       DownloadProgressFn const& on_progress) {
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
-    http_download(L"KorvelLauncher/2.1", item.url, part, item.size, on_progress, item.size);
+    http_download(launcher_user_agent, item.url, part, item.size, on_progress, item.size);
     std::string const hash = ascii_lower(sha256_file(part));
     if (hash != item.sha256) throw std::runtime_error("SHA-256 eltérés: " + item.path);
     replace_file(part, item.local_path);

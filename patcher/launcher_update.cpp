@@ -79,7 +79,7 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
     fs::path const target = staging / "davari.new.exe";
 
     DownloadClock const clock;
-    http_download(L"KorvelLauncher/2.1", offer.url, part, offer.size,
+    http_download(launcher_user_agent, offer.url, part, offer.size,
                   [&](std::uint64_t done, std::uint64_t total) {
                       progress.bytes_done = done;
                       progress.bytes_total = total;

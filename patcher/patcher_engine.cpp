@@ -70,7 +70,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     PatchProgress& progress = reporter.progress;
     reporter.report();
 
-    VersionDocument const version = read_version_document(http_get(L"KorvelLauncher/2.1", config.version_url));
+    VersionDocument const version = read_version_document(http_get(launcher_user_agent, config.version_url));
     if (version.launcher_offered && launcher_update_needed(version.launcher, config.launcher_version))
         return download_launcher_update(version.launcher, config.game_dir, reporter);
 
@@ -78,7 +78,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    Manifest const manifest = read_manifest(http_get(L"KorvelLauncher/2.1", version.manifest_url));
+    Manifest const manifest = read_manifest(http_get(launcher_user_agent, version.manifest_url));
 
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);

@@ -25,6 +25,9 @@ struct ParsedUrl {
 // (bytes received so far, bytes expected or 0 when unknown); may be empty.
 using DownloadProgressFn = std::function<void(std::uint64_t, std::uint64_t)>;
 
+// What the launcher, the patcher and the window's workers send as User-Agent.
+inline constexpr wchar_t launcher_user_agent[] = L"KorvelLauncher/2.1";
+
 // Throws "Invalid URL: " + url, or the UTF-8 conversion error.
 ParsedUrl parse_url(std::string const& url);
 

@@ -62,7 +62,7 @@ bool download_banner(std::string const& banner_url, std::filesystem::path const&
         tmp += L".download";
         // Expected size unknown, but capped while it runs: an endless answer stops just
         // past the limit instead of filling the disk.
-        http_download(L"KorvelLauncher/2.1", banner_url, tmp, 0, {}, banner_size_limit);
+        http_download(launcher_user_agent, banner_url, tmp, 0, {}, banner_size_limit);
         std::uint64_t const size = korvel::file_size(tmp);
         ImageSize image_size;
         bool const acceptable = size > 0 && size <= banner_size_limit && open_image(tmp, image_size);

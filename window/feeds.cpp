@@ -25,7 +25,7 @@ std::wstring text_of(json const& element, char const* key, char const* fallback)
 
 // Items accepted before a failing element stay; the exception ends the reading.
 void read_news(std::string const& url, std::vector<NewsItem>& items) {
-    json const doc = json::parse(http_get(L"KorvelLauncher/2.1", url));
+    json const doc = json::parse(http_get(launcher_user_agent, url));
     json const list = doc.value("items", json::array());
     // Iterating a json visits an array's elements, an object's values in key order,
     // nothing for null and the value itself for any other single value.
@@ -40,7 +40,7 @@ void read_news(std::string const& url, std::vector<NewsItem>& items) {
 }
 
 void read_status(std::string const& url, FeedResult& result) {
-    json const doc = json::parse(http_get(L"KorvelLauncher/2.1", url));
+    json const doc = json::parse(http_get(launcher_user_agent, url));
     result.online = doc.value("online", false);
     result.label = text_of(doc, "label", result.online ? "Kalandra kész" : "Karbantartás");
 }
