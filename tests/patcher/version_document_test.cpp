@@ -68,6 +68,8 @@ TEST(VersionDocument, ErrorTexts) {
     EXPECT_EQ(error_text([] { read_version_document(""); }),
               "[json.exception.parse_error.101] parse error at line 1, column 1: attempting to parse an empty input; "
               "check that your input string or stream contains the expected JSON");
+    // A body of white space only is no document either.
+    EXPECT_TRUE(error_text([] { read_version_document("  \n"); }).starts_with("[json.exception.parse_error.101] "));
 }
 
 TEST(VersionDocument, LauncherOffer) {
