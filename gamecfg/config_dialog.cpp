@@ -172,7 +172,6 @@ LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
     if (message == WM_NCCREATE) {
         auto* const state = static_cast<ConfigDialogState*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
-        if (state) state->dialog = hwnd;
         return ::DefWindowProcW(hwnd, message, wparam, lparam);
     }
     ConfigDialogState* const state = state_of(hwnd);
@@ -199,7 +198,6 @@ LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
                 // The children are gone by now, so nothing draws with the font any more;
                 // the state outlives the window, so it must not be reached from here on.
                 state->control_font.reset();
-                state->dialog = nullptr;
                 ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
                 return ::DefWindowProcW(hwnd, message, wparam, lparam);
         }

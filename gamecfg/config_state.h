@@ -30,7 +30,6 @@ using UniqueFont = UniqueHandle<HFONT, NullIsInvalid<HFONT, delete_font>>;
 
 struct ConfigDialogState {
     HWND owner = nullptr;
-    HWND dialog = nullptr;  // set by the dialog itself when it is created
     std::filesystem::path config_path;
     // Keys and values are the file's bytes; no character-set conversion takes place.
     std::map<std::string, std::string> values;

@@ -1,6 +1,5 @@
 #include "launcher/ini_file.h"
 
-#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/write_whole_file.h"
 
@@ -9,10 +8,9 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <exception>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
-#include <system_error>
 
 namespace fs = std::filesystem;
 

@@ -125,6 +125,16 @@ void invalidate(LauncherApp const& app) {
     ::InvalidateRect(app.hwnd, nullptr, FALSE);
 }
 
+// The window as after a failed job: Play dead, Repair free to try again.
+void show_patch_failure(LauncherApp& app, std::wstring text) {
+    app.patch_running = false;
+    app.play_ready = false;
+    app.patch_stage = static_cast<std::int32_t>(PatchStage::Failed);
+    app.progress_title = L"Frissítési hiba";
+    app.progress_detail = std::move(text);
+    invalidate(app);
+}
+
 }  // namespace
 
 void patch_worker(PatchConfig config, bool full_repair, HWND hwnd, std::uint64_t job) noexcept {
@@ -181,11 +191,7 @@ void on_patch_done(LauncherApp& app, LPARAM lparam) {
     if (!outcome || job != current_job) return;
     app.patch_running = false;
     if (!outcome->error_message.empty()) {
-        app.play_ready = false;
-        app.patch_stage = static_cast<std::int32_t>(PatchStage::Failed);
-        app.progress_title = L"Frissítési hiba";
-        app.progress_detail = outcome->error_message;
-        invalidate(app);
+        show_patch_failure(app, std::move(outcome->error_message));
     } else if (outcome->launcher_update.ready) {
         app.begin_self_update(outcome->launcher_update);
     } else {
@@ -200,7 +206,6 @@ void LauncherApp::start_patch(bool full_repair) {
     patch_running = true;
     play_ready = false;
     patch_stage = 0;
-    progress_title.clear();
     progress_detail.clear();
     current_file.clear();
     files_total = files_done = bytes_done = bytes_total = 0;
@@ -208,7 +213,7 @@ void LauncherApp::start_patch(bool full_repair) {
     eta = -1.0;
     percent = 0;
     progress_title = full_repair ? L"Teljes javítás indítása" : L"Frissítések keresése";
-    ::InvalidateRect(hwnd, nullptr, FALSE);
+    invalidate(*this);
 
     PatchConfig config;
     config.game_dir = resolve_path(client_root);
@@ -222,11 +227,7 @@ void LauncherApp::start_patch(bool full_repair) {
             patch_worker(config, full_repair, window, job);
         })) {
         // No thread, no job: show it like any failed job so that Repair can try again.
-        patch_running = false;
-        patch_stage = static_cast<std::int32_t>(PatchStage::Failed);
-        progress_title = L"Frissítési hiba";
-        progress_detail = L"Nem sikerült elindítani a frissítést.";
-        ::InvalidateRect(hwnd, nullptr, FALSE);
+        show_patch_failure(*this, L"Nem sikerült elindítani a frissítést.");
     }
 }
 

@@ -5,6 +5,7 @@
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
 #include "launcher/single_instance.h"
+#include "launcher/window_controller.h"
 #include "launcher/workers.h"
 #include "platform/files.h"
 
@@ -78,7 +79,7 @@ int run_normal_mode(HINSTANCE instance, int show_command) {
     ::ShowWindow(hwnd, show_command);
     ::UpdateWindow(hwnd);
     // 400 ms after start-up the window controller starts the automatic update check.
-    ::SetTimer(hwnd, 1, 400, nullptr);
+    ::SetTimer(hwnd, k_update_timer, 400, nullptr);
     start_fetchers(*app);
 
     MSG message{};

@@ -17,7 +17,6 @@ namespace korvel {
 
 namespace {
 
-constexpr UINT_PTR k_update_timer = 1;
 constexpr LONG k_drag_strip_bottom = 63;  // rows 0..63 drag the window
 
 void invalidate_all(HWND hwnd) {
