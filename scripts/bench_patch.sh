@@ -147,44 +147,38 @@ v() { field "$work/out/$1.txt" verify_s; }
 peak() { field "$work/out/$1.txt" peak_working_set_mib; }
 us() { echo "$1 * 1000000 / $2" | bc -l; }
 mbs() { echo "$2 / $1" | bc -l; }
-row_quick() {  # LABEL TREE FILES CORES
+row() {  # LABEL TREE MODE AMOUNT CORES; AMOUNT is files for a quick check, MB for a full repair
+    local rate=us unit='%6.1f us/file'
+    [ "$3" = full ] && rate=mbs unit='%7.1f MB/s  '
     printf '%-34s' "$1"
     for r in "${runners[@]}"; do
-        local who=${r%% *} t
-        t=$(v "${who}_$2_quick_$4")
-        printf '  %-6s %7.3f s %6.1f us/file peak %5s MiB' "$who" "$t" "$(us "$t" "$3")" "$(peak "${who}_$2_quick_$4")"
-    done
-    echo
-}
-row_full() {  # LABEL TREE MB CORES
-    printf '%-34s' "$1"
-    for r in "${runners[@]}"; do
-        local who=${r%% *} t
-        t=$(v "${who}_$2_full_$4")
-        printf '  %-6s %7.3f s %7.1f MB/s   peak %5s MiB' "$who" "$t" "$(mbs "$t" "$3")" "$(peak "${who}_$2_full_$4")"
+        local who=${r%% *} run t
+        run=${who}_$2_$3_$5
+        t=$(v "$run")
+        printf "  %-6s %7.3f s $unit peak %5s MiB" "$who" "$t" "$($rate "$t" "$4")" "$(peak "$run")"
     done
     echo
 }
 
 printf '\nSmaller folder: %d files, %.1f MB (%d small files in 200 folders, %d x %d MiB)\n' \
     "$files_small" "$mb_small" "$small_files" "$large_files" "$large_mib"
-row_quick 'quick check (Wine, both cores)' small "$files_small" both
-row_quick 'quick check (Wine, one core)' small "$files_small" one
+row 'quick check (Wine, both cores)' small quick "$files_small" both
+row 'quick check (Wine, one core)' small quick "$files_small" one
 printf '%-34s  %7.3f s %6.1f us/file\n' 'find -printf size,mtime (native)' "${native[find_small]}" "$(us "${native[find_small]}" "$files_small")"
-row_full 'full repair (Wine, both cores)' small "$mb_small" both
-row_full 'full repair (Wine, one core)' small "$mb_small" one
+row 'full repair (Wine, both cores)' small full "$mb_small" both
+row 'full repair (Wine, one core)' small full "$mb_small" one
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'sha256sum (native)' "${native[sha256sum_small]}" "$(mbs "${native[sha256sum_small]}" "$mb_small")"
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'openssl dgst -sha256 (native)' "${native[openssl_small]}" "$(mbs "${native[openssl_small]}" "$mb_small")"
-row_full 'packs alone: full repair (both)' packs "$mb_packs" both
-row_full 'packs alone: full repair (one)' packs "$mb_packs" one
+row 'packs alone: full repair (both)' packs full "$mb_packs" both
+row 'packs alone: full repair (one)' packs full "$mb_packs" one
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'packs alone: openssl (native)' "${native[openssl_packs]}" "$(mbs "${native[openssl_packs]}" "$mb_packs")"
 
 printf '\nLarger folder: %d files, %.1f MB (in 1,000 folders)\n' "$files_more" "$mb_more"
-row_quick 'quick check (Wine, both cores)' more "$files_more" both
-row_quick 'quick check (Wine, one core)' more "$files_more" one
+row 'quick check (Wine, both cores)' more quick "$files_more" both
+row 'quick check (Wine, one core)' more quick "$files_more" one
 printf '%-34s  %7.3f s %6.1f us/file\n' 'find -printf size,mtime (native)' "${native[find_more]}" "$(us "${native[find_more]}" "$files_more")"
-row_full 'full repair (Wine, both cores)' more "$mb_more" both
-row_full 'full repair (Wine, one core)' more "$mb_more" one
+row 'full repair (Wine, both cores)' more full "$mb_more" both
+row 'full repair (Wine, one core)' more full "$mb_more" one
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'openssl dgst -sha256 (native)' "${native[openssl_more]}" "$(mbs "${native[openssl_more]}" "$mb_more")"
 
 echo
