@@ -16,32 +16,15 @@ more_small_files=${4:-100000}
 baseline=${BENCH_BASELINE:-}
 "$root/scripts/build.sh" >/dev/null
 
-work=$(mktemp -d /tmp/korvel-bench-patch.XXXXXX)
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-    [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-[ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
-wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
+# shellcheck source=bench_common.sh
+. "$root/scripts/bench_common.sh"
+bench_begin patch
 
 www=$work/www
 mkdir -p "$www"
-# One folder per tree, written and hashed in one pass; sizes 512..16384 bytes.
 make_small_tree() {  # NAME FILES FOLDERS
     echo "Generating $2 small files in $3 folders..." >&2
-    python3 - "$work/$1" "$2" "$3" <<'PY'
-import hashlib, os, random, sys
-game, count, folders = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rng = random.Random(1)
-for i in range(count):
-    folder = os.path.join(game, "data", f"d{i % folders:04d}")
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, f"file{i:06d}.bin"), "wb") as f:
-        f.write(rng.randbytes(rng.randint(512, 16384)))
-PY
+    make_small_files "$work/$1" "$2" "$3"
 }
 # A manifest of every file below the folder whose path matches the pattern.
 write_manifest() {  # GAME_DIR OUT_NAME PATTERN
@@ -88,7 +71,6 @@ done
 find "$work/small" "$work/more" -type f -exec cat {} + >/dev/null  # into the page cache
 
 field() { grep -o "$2=[^ ]*" "$1" | cut -d= -f2; }
-elapsed() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
 
 # One engine run; its figures go to $work/out/WHO_TREE_MODE_CORES.txt. Output goes
 # through files: the Wine services the first program starts keep a pipe open.
