@@ -4,19 +4,9 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
-#include <windows.h>
-
 #include <map>
 
 namespace korvel {
-
-namespace {
-
-bool ends_with(std::string_view key, std::string_view suffix) {
-    return key.size() >= suffix.size() && key.substr(key.size() - suffix.size()) == suffix;
-}
-
-}  // namespace
 
 std::string publish_path_problem(std::string_view utf8_path) {
     try {
@@ -33,7 +23,7 @@ std::string publish_path_problem(std::string_view utf8_path) {
     std::string const key = windows_name_key(utf8_path);
     // The launcher downloads every file to its name + ".korvel.part" first: a listed
     // file of that name would be overwritten by another file's download.
-    if (ends_with(key, ".KORVEL.PART")) return "ends in the launcher's temporary suffix \".korvel.part\"";
+    if (key.ends_with(".KORVEL.PART")) return "ends in the launcher's temporary suffix \".korvel.part\"";
     // The launcher keeps its hash cache and client version in ".korvel" and stages its
     // own update in ".korvel_update"; a game file there would fight them on every run.
     std::string_view const first = std::string_view(key).substr(0, key.find('/'));

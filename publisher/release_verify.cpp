@@ -12,8 +12,6 @@ namespace korvel {
 
 namespace {
 
-constexpr wchar_t user_agent[] = L"KorvelLauncher/2.1";
-
 // One line for a file whose served bytes differ from what the documents list. `size`
 // 0 is a real size for a game file but "not given" for the launcher.
 void compare(std::string const& what, std::optional<std::uint64_t> size, std::string const& sha256,
@@ -33,13 +31,13 @@ VerifyReport verify_release(std::string const& version_url, std::ostream& progre
     VersionDocument version;
     Manifest manifest;
     try {
-        version = read_version_document(http_get(user_agent, version_url));
+        version = read_version_document(http_get(launcher_user_agent, version_url));
     } catch (std::exception const& e) {
         report.problems.push_back("version document " + version_url + ": " + e.what());
         return report;
     }
     try {
-        manifest = read_manifest(http_get(user_agent, version.manifest_url));
+        manifest = read_manifest(http_get(launcher_user_agent, version.manifest_url));
     } catch (std::exception const& e) {
         report.problems.push_back("manifest " + version.manifest_url + ": " + e.what());
         return report;

@@ -11,10 +11,6 @@ namespace korvel {
 
 namespace {
 
-// The launcher's own user agent, so that the check sees what players' launchers see
-// from servers and CDNs that answer by agent.
-constexpr wchar_t user_agent[] = L"KorvelLauncher/2.1";
-
 [[noreturn]] void throw_last_error(char const* what) {
     DWORD const code = ::GetLastError();
     throw win32_error(what, code);
@@ -24,7 +20,7 @@ constexpr wchar_t user_agent[] = L"KorvelLauncher/2.1";
 
 FileDigest hash_remote_file(std::string const& url, std::uint64_t size_limit, BytesReadFn const& on_read) {
     ParsedUrl const target = parse_url(url);
-    UniqueWinHttp session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+    UniqueWinHttp session(::WinHttpOpen(launcher_user_agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) throw_last_error("WinHttpOpen failed");
     ::WinHttpSetTimeouts(session.get(), 15000, 15000, 30000, 120000);

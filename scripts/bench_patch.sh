@@ -16,32 +16,15 @@ more_small_files=${4:-100000}
 baseline=${BENCH_BASELINE:-}
 "$root/scripts/build.sh" >/dev/null
 
-work=$(mktemp -d /tmp/korvel-bench-patch.XXXXXX)
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-    [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-[ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
-wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
+# shellcheck source=bench_common.sh
+. "$root/scripts/bench_common.sh"
+bench_begin patch
 
 www=$work/www
 mkdir -p "$www"
-# One folder per tree, written and hashed in one pass; sizes 512..16384 bytes.
 make_small_tree() {  # NAME FILES FOLDERS
     echo "Generating $2 small files in $3 folders..." >&2
-    python3 - "$work/$1" "$2" "$3" <<'PY'
-import hashlib, os, random, sys
-game, count, folders = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rng = random.Random(1)
-for i in range(count):
-    folder = os.path.join(game, "data", f"d{i % folders:04d}")
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, f"file{i:06d}.bin"), "wb") as f:
-        f.write(rng.randbytes(rng.randint(512, 16384)))
-PY
+    make_small_files "$work/$1" "$2" "$3"
 }
 # A manifest of every file below the folder whose path matches the pattern.
 write_manifest() {  # GAME_DIR OUT_NAME PATTERN
@@ -88,7 +71,6 @@ done
 find "$work/small" "$work/more" -type f -exec cat {} + >/dev/null  # into the page cache
 
 field() { grep -o "$2=[^ ]*" "$1" | cut -d= -f2; }
-elapsed() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
 
 # One engine run; its figures go to $work/out/WHO_TREE_MODE_CORES.txt. Output goes
 # through files: the Wine services the first program starts keep a pipe open.
@@ -147,44 +129,38 @@ v() { field "$work/out/$1.txt" verify_s; }
 peak() { field "$work/out/$1.txt" peak_working_set_mib; }
 us() { echo "$1 * 1000000 / $2" | bc -l; }
 mbs() { echo "$2 / $1" | bc -l; }
-row_quick() {  # LABEL TREE FILES CORES
+row() {  # LABEL TREE MODE AMOUNT CORES; AMOUNT is files for a quick check, MB for a full repair
+    local rate=us unit='%6.1f us/file'
+    [ "$3" = full ] && rate=mbs unit='%7.1f MB/s  '
     printf '%-34s' "$1"
     for r in "${runners[@]}"; do
-        local who=${r%% *} t
-        t=$(v "${who}_$2_quick_$4")
-        printf '  %-6s %7.3f s %6.1f us/file peak %5s MiB' "$who" "$t" "$(us "$t" "$3")" "$(peak "${who}_$2_quick_$4")"
-    done
-    echo
-}
-row_full() {  # LABEL TREE MB CORES
-    printf '%-34s' "$1"
-    for r in "${runners[@]}"; do
-        local who=${r%% *} t
-        t=$(v "${who}_$2_full_$4")
-        printf '  %-6s %7.3f s %7.1f MB/s   peak %5s MiB' "$who" "$t" "$(mbs "$t" "$3")" "$(peak "${who}_$2_full_$4")"
+        local who=${r%% *} run t
+        run=${who}_$2_$3_$5
+        t=$(v "$run")
+        printf "  %-6s %7.3f s $unit peak %5s MiB" "$who" "$t" "$($rate "$t" "$4")" "$(peak "$run")"
     done
     echo
 }
 
 printf '\nSmaller folder: %d files, %.1f MB (%d small files in 200 folders, %d x %d MiB)\n' \
     "$files_small" "$mb_small" "$small_files" "$large_files" "$large_mib"
-row_quick 'quick check (Wine, both cores)' small "$files_small" both
-row_quick 'quick check (Wine, one core)' small "$files_small" one
+row 'quick check (Wine, both cores)' small quick "$files_small" both
+row 'quick check (Wine, one core)' small quick "$files_small" one
 printf '%-34s  %7.3f s %6.1f us/file\n' 'find -printf size,mtime (native)' "${native[find_small]}" "$(us "${native[find_small]}" "$files_small")"
-row_full 'full repair (Wine, both cores)' small "$mb_small" both
-row_full 'full repair (Wine, one core)' small "$mb_small" one
+row 'full repair (Wine, both cores)' small full "$mb_small" both
+row 'full repair (Wine, one core)' small full "$mb_small" one
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'sha256sum (native)' "${native[sha256sum_small]}" "$(mbs "${native[sha256sum_small]}" "$mb_small")"
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'openssl dgst -sha256 (native)' "${native[openssl_small]}" "$(mbs "${native[openssl_small]}" "$mb_small")"
-row_full 'packs alone: full repair (both)' packs "$mb_packs" both
-row_full 'packs alone: full repair (one)' packs "$mb_packs" one
+row 'packs alone: full repair (both)' packs full "$mb_packs" both
+row 'packs alone: full repair (one)' packs full "$mb_packs" one
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'packs alone: openssl (native)' "${native[openssl_packs]}" "$(mbs "${native[openssl_packs]}" "$mb_packs")"
 
 printf '\nLarger folder: %d files, %.1f MB (in 1,000 folders)\n' "$files_more" "$mb_more"
-row_quick 'quick check (Wine, both cores)' more "$files_more" both
-row_quick 'quick check (Wine, one core)' more "$files_more" one
+row 'quick check (Wine, both cores)' more quick "$files_more" both
+row 'quick check (Wine, one core)' more quick "$files_more" one
 printf '%-34s  %7.3f s %6.1f us/file\n' 'find -printf size,mtime (native)' "${native[find_more]}" "$(us "${native[find_more]}" "$files_more")"
-row_full 'full repair (Wine, both cores)' more "$mb_more" both
-row_full 'full repair (Wine, one core)' more "$mb_more" one
+row 'full repair (Wine, both cores)' more full "$mb_more" both
+row 'full repair (Wine, one core)' more full "$mb_more" one
 printf '%-34s  %7.3f s %7.1f MB/s\n' 'openssl dgst -sha256 (native)' "${native[openssl_more]}" "$(mbs "${native[openssl_more]}" "$mb_more")"
 
 echo

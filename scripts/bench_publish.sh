@@ -13,34 +13,18 @@ large_mib=${2:-256}
 large_files=${3:-4}
 "$root/scripts/build.sh" >/dev/null
 
-work=$(mktemp -d /tmp/korvel-bench-publish.XXXXXX)
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-[ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
-wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
+# shellcheck source=bench_common.sh
+. "$root/scripts/bench_common.sh"
+bench_begin publish
 
 release=$work/release
 echo "Generating $small_files small files and $large_files x $large_mib MiB..."
-python3 - "$release" "$small_files" <<'PY'
-import os, random, sys
-root, count = sys.argv[1], int(sys.argv[2])
-rng = random.Random(1)
-for i in range(count):
-    path = os.path.join(root, f"data/d{i % 200:03d}/file{i:05d}.bin")
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(rng.randbytes(rng.randint(512, 16384)))
-PY
+make_small_files "$release" "$small_files" 200
 for i in $(seq 1 "$large_files"); do head -c "$((large_mib * 1048576))" /dev/urandom >"$release/pack$i.pak"; done
 total_bytes=$(du -sb "$release" | cut -f1)
 file_count=$(find "$release" -type f | wc -l)
 find "$release" -type f -exec cat {} + >/dev/null  # into the page cache
 
-elapsed() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
 publish() {
     rm -rf "$work/out"
     wine "$build/bin/korvel-publish.exe" build "$(winepath -w "$release" 2>/dev/null)" \

@@ -8,18 +8,15 @@ build=${BUILD_DIR:-$root/build}
 size_mib=${1:-1024}
 "$root/scripts/build.sh" >/dev/null
 
-work=$(mktemp -d /tmp/korvel-bench-sha.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=bench_common.sh
+. "$root/scripts/bench_common.sh"
+bench_begin sha
 file=$work/data.bin
 small=$work/small.bin
 head -c "$((size_mib * 1048576))" /dev/urandom >"$file"
 head -c "$((16 * 1048576))" /dev/urandom >"$small"
 cat "$file" "$small" >/dev/null  # into the page cache
 
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
-wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 bench="$build/bin/bench_sha256.exe"
 wine "$bench" "$small" >/dev/null  # warm up Wine itself
 

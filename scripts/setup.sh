@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, with apt-get, when it is missing.
+# Installs what building, the tests, the demo (run.sh), screenshots.sh and the benchmarks
+# need, with apt-get, when it is missing. wine64 only recommends wine (the wine, wineboot
+# and winepath commands) and libwine only recommends fonts-wine (Tahoma, the window's
+# second choice of face): both are named, so that a no-recommends install has them too.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb
-          googletest python3 openssl curl imagemagick
-          fonts-dejavu-core fonts-liberation procps bc x11-utils)
+packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
+          googletest python3 openssl curl imagemagick time
+          fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -180,6 +180,13 @@ TEST_F(PublishTest, RefusalNamesEveryOffendingPathAndWritesNothing) {
     }
     EXPECT_FALSE(fs::exists(out));
 
+    // An output folder inside the release would be published into the next release.
+    BuildOptions inside = options("1");
+    inside.out_dir = dir / "release" / "out";
+    std::ostringstream progress;
+    EXPECT_THROW(build_release(inside, progress), std::invalid_argument);
+    EXPECT_FALSE(fs::exists(inside.out_dir));
+
     std::ostringstream o, e;
     EXPECT_EQ(run_publish_command({L"build", (dir / "release").wstring(), out.wstring(), L"--client-version",
                                    L"../1", L"--base-url", L"https://x"}, o, e), 2);

@@ -1,0 +1,36 @@
+# shellcheck shell=bash disable=SC2154  # $build comes from the script that sources this
+# Sourced by the benchmark scripts, after they have set $build.
+
+# A work folder below /tmp in $work and the build's Wine prefix with a persistent
+# wineserver; on exit the wineserver stops, the server in $server too when the script
+# started one, and the work folder goes.
+bench_begin() {  # NAME
+    work=$(mktemp -d "/tmp/korvel-bench-$1.XXXXXX")
+    export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    trap bench_end EXIT
+    [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
+}
+bench_end() {
+    [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+
+# Wall-clock seconds of one command, its output discarded.
+elapsed() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
+
+# FILES small files of random bytes (512..16384 each, the same bytes on every run) in
+# FOLDERS folders below DIR/data.
+make_small_files() {  # DIR FILES FOLDERS
+    python3 - "$@" <<'PY'
+import os, random, sys
+root, count, folders = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rng = random.Random(1)
+for i in range(count):
+    folder = os.path.join(root, "data", f"d{i % folders:04d}")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, f"file{i:06d}.bin"), "wb") as f:
+        f.write(rng.randbytes(rng.randint(512, 16384)))
+PY
+}
