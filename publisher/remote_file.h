@@ -9,11 +9,8 @@
 
 namespace korvel {
 
-// The launcher's own user agent, so that the checks see what players' launchers see
-// from servers and CDNs that answer by agent.
-inline constexpr wchar_t launcher_user_agent[] = L"KorvelLauncher/2.1";
-
-// GETs `url` and returns the body's size and SHA-256. Stops reading once the body is
+// GETs `url` with the launcher's own user agent (so that the checks see what players'
+// launchers see from servers that answer by agent) and returns the body's size and SHA-256. Stops reading once the body is
 // longer than `size_limit` (the size is then reported as size_limit + 1, which no
 // listed size matches). Throws what the HTTP client throws ("HTTP 404: " + url, Win32
 // errors ...).

@@ -21,7 +21,7 @@ namespace {
 
 std::uint64_t bare_winhttp(std::string const& url) {
     korvel::ParsedUrl const target = korvel::parse_url(url);
-    korvel::UniqueWinHttp session(::WinHttpOpen(L"KorvelLauncher/2.1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+    korvel::UniqueWinHttp session(::WinHttpOpen(korvel::launcher_user_agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                                 WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     korvel::UniqueWinHttp connection(session ? ::WinHttpConnect(session.get(), target.host.c_str(), target.port, 0)
                                              : nullptr);
@@ -62,7 +62,7 @@ int wmain(int argc, wchar_t** argv) {
             received = bare_winhttp(korvel::wide_to_utf8(argv[2]));
         } else {
             std::uint64_t const expected = argc == 4 ? std::stoull(argv[3]) : 0;
-            korvel::http_download(L"KorvelLauncher/2.1", korvel::wide_to_utf8(argv[1]), argv[2], expected,
+            korvel::http_download(korvel::launcher_user_agent, korvel::wide_to_utf8(argv[1]), argv[2], expected,
                                   [&](std::uint64_t done, std::uint64_t) {
                                       ++calls;
                                       received = done;
