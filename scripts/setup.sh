@@ -5,7 +5,7 @@
 # second choice of face): both are named, so that a no-recommends install has them too.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
+packages=(cmake make g++ libcurl4-openssl-dev g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
           googletest python3 openssl curl imagemagick time
           fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils)
 
