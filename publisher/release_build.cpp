@@ -165,11 +165,12 @@ struct Outcome {
 
 // A published release can be damaged after the fact: a file edited, truncated or removed
 // on the server's disk. Each served file is checked against what the release folder just
-// hashed to (which equals the manifest): its size, and its bytes when it was written
-// after the manifest, which no published copy or link is. What differs is restored from
-// the release folder through a side file and a rename, so a player downloading it gets
-// the damaged bytes or the right ones, never a mix; the restored file takes the
-// manifest's time, so the next run trusts it again. Returns the restored paths; throws
+// hashed to (which equals the manifest): its size, and its bytes when its time is not
+// before the manifest's (file times are coarse: a copy written just before the manifest
+// can share its time, and is then hashed too). What differs is restored from the
+// release folder through a side file and a rename, so a player downloading it gets the
+// damaged bytes or the right ones, never a mix; the restored file is dated a second
+// before the manifest, so the next run trusts it again. Returns the restored paths; throws
 // PublishRefused naming every damaged path when any cannot be restored.
 std::vector<std::string> restore_damaged(fs::path const& target, std::vector<ReleaseFile> const& files,
                                          std::vector<Outcome> const& outcomes, std::string const& version) {
@@ -180,7 +181,7 @@ std::vector<std::string> restore_damaged(fs::path const& target, std::vector<Rel
         fs::path const served = target / "files" / path_from_utf8(files[i].path);
         std::error_code ec;
         bool damaged = !fs::is_regular_file(served, ec) || fs::file_size(served, ec) != want.size || ec;
-        if (!damaged && fs::last_write_time(served, ec) > published) {
+        if (!damaged && fs::last_write_time(served, ec) >= published) {
             try {
                 damaged = hash_file(served, {}, {}).sha256 != want.sha256;
             } catch (std::exception const&) {
@@ -194,7 +195,7 @@ std::vector<std::string> restore_damaged(fs::path const& target, std::vector<Rel
             fs::create_directories(served.parent_path());
             if (hash_file(files[i].source, side, {}).sha256 != want.sha256)
                 throw std::runtime_error("the release folder changed while it was read");
-            fs::last_write_time(side, published);
+            fs::last_write_time(side, published - std::chrono::seconds(1));
             fs::rename(side, served);
             restored.push_back(files[i].path);
         } catch (std::exception const& e) {
