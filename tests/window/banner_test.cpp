@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -30,6 +31,15 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
     std::string const largest = picture(1024, 4095, 3018);
     ASSERT_EQ(largest.size(), korvel::banner_size_limit);
     std::string const old_picture = picture(2, 2);
+    // Pictures bounded in pixels, and only whole ones: the files are made once here.
+    korvel::test::TempDir const made("banner-made");
+    auto const made_file = [&](char const* name, korvel::test::PictureFormat format, std::uint32_t w, std::uint32_t h) {
+        korvel::test::write_picture(made / name, format, w, h, [](std::uint32_t x, std::uint32_t y) { return x ^ y; });
+        return korvel::test::read_file(made / name);
+    };
+    using korvel::test::PictureFormat;
+    std::string const jpeg = made_file("whole.jpg", PictureFormat::Jpeg, 640, 480);
+    std::string const png = made_file("whole.png", PictureFormat::Png, 640, 480);
     struct Case {
         char const* name;
         std::string body;
@@ -44,6 +54,13 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
         {"interrupted half-way", largest, Fault{.reset_after = largest.size() / 2}, false},
         {"404", largest, Fault{.status = 404}, false},
         {"empty", "", {}, false},
+        {"16,000,000 pixels", made_file("limit.png", PictureFormat::Png, 4000, 4000), {}, true},
+        {"16,004,000 pixels", made_file("over.png", PictureFormat::Png, 4000, 4001), {}, false},
+        {"a 30000 x 30000 black-and-white bomb", made_file("bomb.png", PictureFormat::PngOneBit, 30000, 30000), {},
+         false},
+        {"a PNG cut short", png.substr(0, png.size() * 2 / 3), {}, false},
+        {"a whole JPEG", jpeg, {}, true},
+        {"a JPEG cut short", jpeg.substr(0, jpeg.size() * 2 / 3), {}, false},
     };
     korvel::test::ServedFolder const folder("banner");
     korvel::test::TempDir const dir("banner");
@@ -56,6 +73,37 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
         EXPECT_EQ(korvel::test::read_file(cache) == old_picture, !c.accepted) << c.name;
         EXPECT_FALSE(fs::exists(dir / "UserData" / "launcher_banner.jpg.download")) << c.name;
         folder.clear_fault("banner.jpg");
+    }
+}
+
+// Only the part that shows is kept, at no more pixels than the banner area has: a wide
+// picture is scaled down, a tall one cropped to its middle.
+TEST(Banner, TheWindowKeepsOnlyWhatTheBannerShows) {
+    korvel::test::ensure_gdiplus();
+    korvel::test::TempDir const dir("banner-fit");
+    struct Case {
+        std::uint32_t w, h;
+        std::function<std::uint32_t(std::uint32_t, std::uint32_t)> colour;
+        UINT kept_w, kept_h;
+        Gdiplus::ARGB top_left, bottom_right;
+    };
+    Case const cases[] = {
+        {3000, 2000, [](std::uint32_t x, std::uint32_t) { return x < 1500 ? 0xff0000u : 0x0000ffu; }, 777, 372,
+         0xffff0000, 0xff0000ff},
+        {400, 1000, [](std::uint32_t, std::uint32_t y) { return y < 333 ? 0xff0000u : y < 667 ? 0x00ff00u : 0x0000ffu; },
+         400, 192, 0xff00ff00, 0xff00ff00},
+    };
+    for (Case const& c : cases) {
+        fs::path const file = dir / (std::to_string(c.w) + ".png");
+        korvel::test::write_picture(file, korvel::test::PictureFormat::Png, c.w, c.h, c.colour);
+        korvel::LauncherApp app;
+        ASSERT_TRUE(app.load_banner_image(file)) << c.w;
+        UINT h = 0;
+        Gdiplus::DllExports::GdipGetImageHeight(app.banner_bitmap.get(), &h);
+        EXPECT_EQ(width_of(app), c.kept_w) << c.w;
+        EXPECT_EQ(h, c.kept_h) << c.w;
+        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), 0, 0), c.top_left) << c.w;
+        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), c.kept_w - 1, c.kept_h - 1), c.bottom_right) << c.w;
     }
 }
 
