@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -77,33 +77,27 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
 }
 
 // Only the part that shows is kept, at no more pixels than the banner area has: a wide
-// picture is scaled down, a tall one cropped to its middle.
+// picture is scaled down to 777 x 372, a tall one cropped to its middle third.
 TEST(Banner, TheWindowKeepsOnlyWhatTheBannerShows) {
     korvel::test::ensure_gdiplus();
     korvel::test::TempDir const dir("banner-fit");
+    korvel::test::write_picture(dir / "wide.png", korvel::test::PictureFormat::Png, 3000, 2000,
+                                [](std::uint32_t x, std::uint32_t) { return x < 1500 ? 0xff0000u : 0x0000ffu; });
+    korvel::test::write_picture(dir / "tall.png", korvel::test::PictureFormat::Png, 400, 1000,
+                                [](std::uint32_t, std::uint32_t y) { return y < 333 || y > 666 ? 0u : 0x00ff00u; });
     struct Case {
-        std::uint32_t w, h;
-        std::function<std::uint32_t(std::uint32_t, std::uint32_t)> colour;
-        UINT kept_w, kept_h;
+        char const* file;
+        UINT w, h;
         Gdiplus::ARGB top_left, bottom_right;
-    };
-    Case const cases[] = {
-        {3000, 2000, [](std::uint32_t x, std::uint32_t) { return x < 1500 ? 0xff0000u : 0x0000ffu; }, 777, 372,
-         0xffff0000, 0xff0000ff},
-        {400, 1000, [](std::uint32_t, std::uint32_t y) { return y < 333 ? 0xff0000u : y < 667 ? 0x00ff00u : 0x0000ffu; },
-         400, 192, 0xff00ff00, 0xff00ff00},
-    };
+    } const cases[] = {{"wide.png", 777, 372, 0xffff0000, 0xff0000ff}, {"tall.png", 400, 192, 0xff00ff00, 0xff00ff00}};
     for (Case const& c : cases) {
-        fs::path const file = dir / (std::to_string(c.w) + ".png");
-        korvel::test::write_picture(file, korvel::test::PictureFormat::Png, c.w, c.h, c.colour);
         korvel::LauncherApp app;
-        ASSERT_TRUE(app.load_banner_image(file)) << c.w;
+        ASSERT_TRUE(app.load_banner_image(dir / c.file)) << c.file;
         UINT h = 0;
         Gdiplus::DllExports::GdipGetImageHeight(app.banner_bitmap.get(), &h);
-        EXPECT_EQ(width_of(app), c.kept_w) << c.w;
-        EXPECT_EQ(h, c.kept_h) << c.w;
-        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), 0, 0), c.top_left) << c.w;
-        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), c.kept_w - 1, c.kept_h - 1), c.bottom_right) << c.w;
+        EXPECT_EQ(std::pair(width_of(app), h), std::pair(c.w, c.h)) << c.file;
+        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), 0, 0), c.top_left) << c.file;
+        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), c.w - 1, c.h - 1), c.bottom_right) << c.file;
     }
 }
 

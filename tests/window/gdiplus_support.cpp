@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace korvel::test {
@@ -51,67 +53,49 @@ std::string bmp_bytes(int width, int height, std::function<std::uint32_t(int, in
     return out;
 }
 
-namespace {
-
-// Released when the scope ends; declared in creation order, so released in reverse.
-template <typename T>
-struct ComRef {
-    ComRef() = default;
-    ComRef(ComRef const&) = delete;
-    ComRef& operator=(ComRef const&) = delete;
-    ~ComRef() {
-        if (p) p->Release();
-    }
-    T* operator->() const { return p; }
-    T* p = nullptr;
-};
-
-void check(HRESULT hr, char const* what) {
-    if (FAILED(hr)) throw std::runtime_error(std::string("write_picture: ") + what);
-}
-
-}  // namespace
-
 void write_picture(std::filesystem::path const& path, PictureFormat format, std::uint32_t width,
                    std::uint32_t height, std::function<std::uint32_t(std::uint32_t, std::uint32_t)> const& colour) {
+    auto check = [](HRESULT hr) {
+        if (FAILED(hr)) throw std::runtime_error("write_picture failed: " + std::to_string(hr));
+    };
+    struct Release {
+        void operator()(IUnknown* object) const { object->Release(); }
+    };
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // kept for the rest of the thread
-    ComRef<IWICImagingFactory> factory;
-    ComRef<IWICStream> stream;
-    ComRef<IWICBitmapEncoder> encoder;
-    ComRef<IWICBitmapFrameEncode> frame;
-    ComRef<IPropertyBag2> options;
-    bool const one_bit = format == PictureFormat::PngOneBit;
+    IWICImagingFactory* factory = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    IPropertyBag2* options = nullptr;
     check(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                             reinterpret_cast<void**>(&factory.p)),
-          "factory");
-    check(factory->CreateStream(&stream.p), "stream");
-    check(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE), "file");
+                             reinterpret_cast<void**>(&factory)));
+    std::unique_ptr<IUnknown, Release> const factory_owner(factory);  // released last
+    check(factory->CreateStream(&stream));
+    std::unique_ptr<IUnknown, Release> const stream_owner(stream);
+    check(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE));
     check(factory->CreateEncoder(format == PictureFormat::Jpeg ? GUID_ContainerFormatJpeg : GUID_ContainerFormatPng,
-                                 nullptr, &encoder.p),
-          "encoder");
-    check(encoder->Initialize(stream.p, WICBitmapEncoderNoCache), "encoder");
-    check(encoder->CreateNewFrame(&frame.p, &options.p), "frame");
-    check(frame->Initialize(options.p), "frame");
-    check(frame->SetSize(width, height), "size");
+                                 nullptr, &encoder));
+    std::unique_ptr<IUnknown, Release> const encoder_owner(encoder);
+    check(encoder->Initialize(stream, WICBitmapEncoderNoCache));
+    check(encoder->CreateNewFrame(&frame, &options));
+    std::unique_ptr<IUnknown, Release> const frame_owner(frame), options_owner(options);
+    check(frame->Initialize(options));
+    check(frame->SetSize(width, height));
+    bool const one_bit = format == PictureFormat::PngOneBit;
     WICPixelFormatGUID pixel_format = one_bit ? GUID_WICPixelFormatBlackWhite : GUID_WICPixelFormat24bppBGR;
-    check(frame->SetPixelFormat(&pixel_format), "pixel format");
+    check(frame->SetPixelFormat(&pixel_format));
     UINT const stride = one_bit ? (width + 7) / 8 : (width * 3 + 3) & ~3u;
-    UINT const band = 64;
-    std::vector<BYTE> rows(std::size_t{stride} * band, 0);
-    for (UINT y = 0; y < height; y += band) {
-        UINT const n = std::min(band, height - y);
+    std::vector<BYTE> rows(std::size_t{stride} * 64, 0);
+    for (UINT y = 0; y < height; y += 64) {
+        UINT const n = std::min(64u, height - y);
         for (UINT r = 0; colour && !one_bit && r < n; ++r)
-            for (UINT x = 0; x < width; ++x) {
-                std::uint32_t const c = colour(x, y + r);
-                BYTE* const p = rows.data() + std::size_t{r} * stride + std::size_t{x} * 3;
-                p[0] = static_cast<BYTE>(c);
-                p[1] = static_cast<BYTE>(c >> 8);
-                p[2] = static_cast<BYTE>(c >> 16);
-            }
-        check(frame->WritePixels(n, stride, stride * n, rows.data()), "pixels");
+            for (UINT x = 0; x < width; ++x)
+                for (std::uint32_t c = colour(x, y + r), i = 0; i < 3; ++i)
+                    rows[std::size_t{r} * stride + std::size_t{x} * 3 + i] = static_cast<BYTE>(c >> (8 * i));
+        check(frame->WritePixels(n, stride, stride * n, rows.data()));
     }
-    check(frame->Commit(), "commit");
-    check(encoder->Commit(), "commit");
+    check(frame->Commit());
+    check(encoder->Commit());
 }
 
 bool save_png(Gdiplus::GpImage* image, std::filesystem::path const& path) {
