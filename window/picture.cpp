@@ -16,13 +16,14 @@ namespace {
 
 // ---- Headers ---------------------------------------------------------------------
 
+// Reads through a window of 64 KiB: a GIF is walked a few bytes at a time, and a
+// hostile one may hold millions of tiny blocks.
 class FileBytes {
 public:
     explicit FileBytes(std::filesystem::path const& path) : in_(path, std::ios::binary) {
         if (in_) {
             in_.seekg(0, std::ios::end);
             size_ = static_cast<std::uint64_t>(in_.tellg());
-            in_.seekg(0);
         }
     }
 
@@ -32,15 +33,24 @@ public:
     // `n` bytes from `offset`; false when the file ends first.
     bool read(std::uint64_t offset, void* out, std::size_t n) {
         if (offset > size_ || size_ - offset < n) return false;
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        return static_cast<bool>(in_.read(static_cast<char*>(out), static_cast<std::streamsize>(n)));
+        if (offset < window_at_ || offset + n > window_at_ + window_.size()) {
+            window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(n, 1 << 16),
+                                                                             size_ - offset)));
+            in_.clear();
+            in_.seekg(static_cast<std::streamoff>(offset));
+            if (!in_.read(window_.data(), static_cast<std::streamsize>(window_.size()))) return false;
+            window_at_ = offset;
+        }
+        std::copy_n(window_.data() + (offset - window_at_), n, static_cast<char*>(out));
+        return true;
     }
     bool byte(std::uint64_t offset, std::uint8_t& out) { return read(offset, &out, 1); }
 
 private:
     std::ifstream in_;
     std::uint64_t size_ = 0;
+    std::vector<char> window_;
+    std::uint64_t window_at_ = 0;
 };
 
 std::uint32_t be16(std::uint8_t const* p) { return (p[0] << 8) | p[1]; }

@@ -60,6 +60,9 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
          false},
         {"a PNG cut short", png.substr(0, png.size() * 2 / 3), {}, false},
         {"a whole JPEG", jpeg, {}, true},
+        {"a 1 x 1 GIF",
+         std::string("GIF89a\1\0\1\0\x80\0\0\xff\xff\xff\0\0\0!\xf9\4\1\0\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 43),
+         {}, true},
         {"a JPEG cut short", jpeg.substr(0, jpeg.size() * 2 / 3), {}, false},
     };
     korvel::test::ServedFolder const folder("banner");
