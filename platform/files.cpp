@@ -13,14 +13,6 @@ namespace fs = std::filesystem;
 
 namespace korvel {
 
-namespace {
-
-std::string path_text(fs::path const& p) {
-    return wide_to_utf8(p.native());
-}
-
-}  // namespace
-
 fs::path exe_path() {
     std::wstring buffer(32768, L'\0');
     DWORD const n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -67,12 +59,12 @@ void replace_file(fs::path const& source, fs::path const& target) {
     UniqueFile file(::CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
-        if (!::FlushFileBuffers(file.get())) throw win32_error(failure);
+        if (!::FlushFileBuffers(file.get())) throw_last_error(failure.c_str());
         file.reset();
     }
 
     if (!::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        throw win32_error(failure);
+        throw_last_error(failure.c_str());
 }
 
 }  // namespace korvel

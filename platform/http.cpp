@@ -24,12 +24,6 @@ constexpr int download_receive_timeout_ms = 120000;
 constexpr std::size_t get_buffer_size = 65536;
 constexpr std::size_t download_buffer_size = 1 << 20;
 
-// Takes the error code before anything else can overwrite it.
-[[noreturn]] void throw_last_error(char const* what) {
-    DWORD const code = ::GetLastError();
-    throw win32_error(what, code);
-}
-
 // The three handles of one call. Members are destroyed in reverse order, so the
 // request goes first and the session last, also when an exception unwinds.
 struct Exchange {
@@ -171,7 +165,7 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
     std::uint64_t const bytes_total = expected_size ? expected_size : announced;
 
     ensure_parent_dir(destination);
-    std::string const destination_text = wide_to_utf8(destination.native());
+    std::string const destination_text = path_text(destination);
     std::ofstream file(destination, std::ios::binary | std::ios::trunc);
     if (!file) throw std::runtime_error("Cannot create download file: " + destination_text);
 

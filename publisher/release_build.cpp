@@ -36,10 +36,6 @@ std::size_t worker_count() {
     return std::max<std::size_t>(4, std::thread::hardware_concurrency());
 }
 
-std::string utf8(fs::path const& path) {
-    return path_text(path);
-}
-
 // Windows separates folders with either slash, so a POSIX file name holding a backslash
 // would reach players as a folder and a file.
 constexpr bool backslash_is_separator = fs::path::preferred_separator == '\\';
@@ -110,7 +106,7 @@ std::vector<ReleaseFile> scan_release(fs::path const& root, std::vector<std::str
 
 std::string read_bytes(fs::path const& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("Cannot open " + utf8(path));
+    if (!in) throw std::runtime_error("Cannot open " + path_text(path));
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -235,7 +231,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         throw std::invalid_argument("--client-version " + why);
     std::string const base = trimmed_base(o.base_url);
     check_url(base + "/");  // throws "Invalid URL: " for anything but an http(s) URL
-    if (!fs::is_directory(o.release_dir)) throw std::invalid_argument("Not a folder: " + utf8(o.release_dir));
+    if (!fs::is_directory(o.release_dir)) throw std::invalid_argument("Not a folder: " + path_text(o.release_dir));
     if (is_inside(o.out_dir, o.release_dir))
         throw std::invalid_argument("The output folder must not lie inside the release folder");
 
@@ -250,7 +246,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         try {
             previous = read_manifest(read_bytes(*o.previous_manifest));
         } catch (std::exception const& e) {
-            throw std::invalid_argument("Cannot read the previous manifest " + utf8(*o.previous_manifest) + ": " + e.what());
+            throw std::invalid_argument("Cannot read the previous manifest " + path_text(*o.previous_manifest) + ": " + e.what());
         }
         previous_files = o.previous_manifest->parent_path() / "files";
     }
@@ -261,7 +257,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     if (o.launcher_file) {
         if (std::string const why = version_name_problem(o.launcher_version); !why.empty())
             throw std::invalid_argument("--launcher-version " + why);
-        std::string const name = utf8(o.launcher_file->filename());
+        std::string const name = path_text(o.launcher_file->filename());
         launcher.target = o.out_dir / "launcher" / path_from_utf8(o.launcher_version) / o.launcher_file->filename();
         launcher.url = o.launcher_url.empty()
                            ? base + "/launcher/" + o.launcher_version + "/" + url_encode_path(name)
@@ -273,7 +269,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         if (fs::exists(launcher.target)) {
             if (hash_file(launcher.target, {}, {}).sha256 != d.sha256)
                 throw PublishRefused({"launcher " + o.launcher_version + " is already published with other bytes in " +
-                                      utf8(launcher.target) + "; publish it under a new launcher version"});
+                                      path_text(launcher.target) + "; publish it under a new launcher version"});
             launcher.present = true;
         }
     }
@@ -381,11 +377,11 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         }
         if (existing != manifest_text)
             throw PublishRefused({"release " + o.client_version + " is already published with other content in " +
-                                  utf8(target) + "; publish it under a new version"});
+                                  path_text(target) + "; publish it under a new version"});
         summary.restored = restore_damaged(target, files, outcomes, o.client_version);
     } else {
         if (!write_new_file(staging / "manifest.json", manifest_text))
-            throw std::runtime_error("Cannot write " + utf8(staging / "manifest.json"));
+            throw std::runtime_error("Cannot write " + path_text(staging / "manifest.json"));
         move_into_place(staging, target);
     }
 
@@ -407,7 +403,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     // getting the old one, which stays complete.
     fs::create_directories(summary.version_file.parent_path());
     if (!write_document(summary.version_file, version.dump(2) + "\n"))
-        throw std::runtime_error("Cannot write " + utf8(summary.version_file));
+        throw std::runtime_error("Cannot write " + path_text(summary.version_file));
     return summary;
 }
 
