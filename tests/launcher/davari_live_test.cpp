@@ -6,6 +6,7 @@
 #include "platform/unique_handle.h"
 #include "tests/launcher/launcher_fixtures.h"
 #include "tests/support/process.h"
+#include "tests/support/screen.h"
 #include "tests/support/test_server.h"
 #include "tests/window/gdiplus_support.h"
 #include "patcher/hash_cache.h"
@@ -60,32 +61,6 @@ void press_key(WORD key) {
     down.ki.wVk = up.ki.wVk = key;
     up.ki.dwFlags = KEYEVENTF_KEYUP;
     send_input({down, up});
-}
-
-// The window as the screen shows it: 1200 x 760 pixels (0xRRGGBB), row by row.
-std::vector<std::uint32_t> screen_capture(HWND window) {
-    constexpr int w = 1200, h = 760;
-    RECT frame{};
-    ::GetWindowRect(window, &frame);
-    std::vector<std::uint32_t> pixels(w * h);
-    HDC const screen = ::GetDC(nullptr);
-    HDC const memory = ::CreateCompatibleDC(screen);
-    HBITMAP const bitmap = ::CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ const old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, w, h, screen, frame.left, frame.top, SRCCOPY);
-    ::SelectObject(memory, old);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    ::GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    for (auto& p : pixels) p &= 0xffffff;
-    return pixels;
 }
 
 bool near_colour(std::uint32_t a, std::uint32_t b) {
@@ -287,7 +262,7 @@ TEST(DavariLive, TwoStartsShowOneWindowWhoseCheckEndsInPlay) {
     ::SetCursorPos(0, 0);
     std::vector<std::uint32_t> shot;
     EXPECT_TRUE(poll([&] {
-        shot = screen_capture(window);
+        shot = test::screen_capture(window);
         return near_colour(shot[700 * 1200 + 920], 0x744d20);
     })) << std::hex << shot[700 * 1200 + 920];
     test::write_file("davari-ready.bmp",
