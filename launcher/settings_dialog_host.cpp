@@ -3,6 +3,7 @@
 #include "launcher/launcher_app.h"
 
 #include <memory>
+#include <utility>
 
 namespace korvel {
 
@@ -48,6 +49,7 @@ void LauncherApp::open_settings_dialog() {
         ::EnableWindow(hwnd, TRUE);
         return;
     }
+    settings_open = true;
 
     MSG message{};
     while (::IsWindow(dialog)) {
@@ -67,6 +69,10 @@ void LauncherApp::open_settings_dialog() {
     // Leaving the loop early must not leave a window behind that points at the state
     // freed below; destroying it also enables the owner again.
     if (::IsWindow(dialog)) ::DestroyWindow(dialog);
+
+    settings_open = false;
+    if (auto const full_repair = std::exchange(pending_patch, std::nullopt); full_repair && ::IsWindow(hwnd))
+        start_patch(*full_repair);
 }
 
 }  // namespace korvel
