@@ -8,7 +8,6 @@
 #include "platform/write_whole_file.h"
 
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -54,8 +53,11 @@ void forget_hand_off(fs::path const& path) {
     fs::remove(path, ignored);
 }
 
+// Said once after a hand-off whose replacement failed; the game is then patched and
+// played with the running launcher.
 void say_update_failed(HWND owner) {
-    show_message_box(owner, k_update_failed_text, k_message_box_title, MB_OK | MB_ICONWARNING);
+    show_message_box(owner, L"A launcher frissítése nem sikerült; a játék a jelenlegi launcherrel is indítható.",
+                     k_message_box_title, MB_OK | MB_ICONWARNING);
 }
 
 }  // namespace

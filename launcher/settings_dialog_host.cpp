@@ -52,12 +52,14 @@ void LauncherApp::open_settings_dialog() {
     settings_open = true;
 
     MSG message{};
+    bool quitting = false;
     while (::IsWindow(dialog)) {
         BOOL const got = ::GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) {
             // The quit belongs to the main loop as well: without it the launcher would
             // keep running with no window after the dialog closes.
             ::PostQuitMessage(static_cast<int>(message.wParam));
+            quitting = true;
             break;
         }
         if (got < 0) break;
@@ -71,7 +73,7 @@ void LauncherApp::open_settings_dialog() {
     if (::IsWindow(dialog)) ::DestroyWindow(dialog);
 
     settings_open = false;
-    if (auto const full_repair = std::exchange(pending_patch, std::nullopt); full_repair && ::IsWindow(hwnd))
+    if (auto const full_repair = std::exchange(pending_patch, std::nullopt); full_repair && !quitting)
         start_patch(*full_repair);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
-// What the screen shows: pixels read back from the (virtual) display, as a player sees
-// them, windows on top included.
+// Pixels read back from the (virtual) display, as a player sees them.
 
 #include <windows.h>
 
@@ -9,10 +8,8 @@
 
 namespace korvel::test {
 
-// The pixels of `area` (screen coordinates), 0xRRGGBB, row by row from the top.
+// The pixels of `area` (screen coordinates) or of a window's frame, 0xRRGGBB, row by row.
 std::vector<std::uint32_t> screen_capture(RECT const& area);
-
-// The same for a window's whole frame.
 std::vector<std::uint32_t> screen_capture(HWND window);
 
 }  // namespace korvel::test
