@@ -45,6 +45,11 @@ ControlLayout const k_controls[] = {
     {k_cancel_button, L"BUTTON", L"MÉGSE", BS_PUSHBUTTON, 405, 370, 100, 36},
 };
 
+void delete_brush(HBRUSH brush) noexcept {
+    ::DeleteObject(brush);
+}
+using UniqueBrush = UniqueHandle<HBRUSH, NullIsInvalid<HBRUSH, delete_brush>>;
+
 ConfigDialogState* state_of(HWND hwnd) {
     return reinterpret_cast<ConfigDialogState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
@@ -149,14 +154,13 @@ LRESULT on_erase_background(HWND dialog, HDC dc) {
     return 1;
 }
 
-LRESULT on_static_colour(ConfigDialogState& state, HDC dc) {
+LRESULT on_static_colour(HDC dc) {
     ::SetTextColor(dc, k_label_text);
     ::SetBkColor(dc, k_background);
-    // Solid, in the colour WM_ERASEBKGND paints: a check box repaints itself on every
-    // toggle without the dialog erasing under it, so a hollow brush would leave the old
-    // label (and focus frame) under the new one.
-    if (!state.label_brush) state.label_brush.reset(::CreateSolidBrush(k_background));
-    return reinterpret_cast<LRESULT>(state.label_brush ? state.label_brush.get() : ::GetStockObject(NULL_BRUSH));
+    // Hollow: the dark background drawn by WM_ERASEBKGND shows through. A check box
+    // redraws its label on the opaque text background set above, so toggling leaves no
+    // trace; a solid brush made Wine's check boxes lose their glyph after a few toggles.
+    return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
 }
 
 void on_destroy(ConfigDialogState const& state) {
@@ -182,7 +186,7 @@ LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
             case WM_ERASEBKGND:
                 return on_erase_background(hwnd, reinterpret_cast<HDC>(wparam));
             case WM_CTLCOLORSTATIC:
-                return on_static_colour(*state, reinterpret_cast<HDC>(wparam));
+                return on_static_colour(reinterpret_cast<HDC>(wparam));
             case WM_COMMAND:
                 on_command(hwnd, *state, LOWORD(wparam));
                 return 0;
@@ -196,7 +200,6 @@ LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
                 // The children are gone by now, so nothing draws with the font any more;
                 // the state outlives the window, so it must not be reached from here on.
                 state->control_font.reset();
-                state->label_brush.reset();
                 ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
                 return ::DefWindowProcW(hwnd, message, wparam, lparam);
         }

@@ -28,11 +28,6 @@ inline void delete_font(HFONT font) noexcept {
 }
 using UniqueFont = UniqueHandle<HFONT, NullIsInvalid<HFONT, delete_font>>;
 
-inline void delete_brush(HBRUSH brush) noexcept {
-    ::DeleteObject(brush);
-}
-using UniqueBrush = UniqueHandle<HBRUSH, NullIsInvalid<HBRUSH, delete_brush>>;
-
 struct ConfigDialogState {
     HWND owner = nullptr;
     std::filesystem::path config_path;
@@ -41,7 +36,6 @@ struct ConfigDialogState {
     std::vector<std::string> key_order;  // first appearance: file order, then keys the dialog adds
     std::vector<DisplayMode> modes;      // in the order the display-mode list shows them
     UniqueFont control_font;             // the dialog's, released once its controls are gone
-    UniqueBrush label_brush;             // the background under labels and check boxes, likewise
 
     // A new key goes to the end of key_order; an existing one keeps its place.
     void set_value(std::string const& key, std::string value);
