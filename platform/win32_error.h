@@ -21,6 +21,10 @@ private:
     DWORD code_;
 };
 
+// GetLastError() after a failed call, or ERROR_GEN_FAILURE when the call left no code:
+// a failure must never read as success.
+DWORD last_error_of_failure() noexcept;
+
 // Reads GetLastError() before anything else runs, then throws. For a text that is
 // already made: one still to be built from a path must wait until the code is taken
 // (`DWORD const code = ::GetLastError();` first), since converting the path may set the
