@@ -66,19 +66,27 @@ void save_client_version(fs::path const& version_file, std::string const& versio
     if (!written) throw std::runtime_error("Nem írható a verziófájl.");
 }
 
+// Where the records of part files kept for resuming live: beside the hash cache.
+fs::path part_records_folder(PatchConfig const& config) {
+    return config.hash_cache_file.parent_path() / "downloads";
+}
+
 PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     reporter.report();
 
-    VersionDocument const version = read_version_document(http_get(launcher_user_agent, config.version_url));
+    // One session for every request of the run, so that its connections are reused.
+    HttpSession http(launcher_user_agent);
+    VersionDocument const version = read_version_document(http_get(http, config.version_url));
     if (version.launcher_offered && launcher_update_needed(version.launcher, config.launcher_version))
-        return download_launcher_update(version.launcher, config.game_dir, reporter);
+        return download_launcher_update(version.launcher, config.game_dir, http, part_records_folder(config),
+                                        reporter);
 
     set_stage(progress, PatchStage::FetchingManifest, L"Frissítési lista letöltése",
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    Manifest const manifest = read_manifest(http_get(launcher_user_agent, version.manifest_url));
+    Manifest const manifest = read_manifest(http_get(http, version.manifest_url));
 
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
@@ -92,7 +100,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     progress.files_total = downloads.size();
     progress.files_done = 0;
     reporter.report();
-    download_files(downloads, cache, reporter);
+    download_files(downloads, http, part_records_folder(config), cache, reporter);
 
     set_stage(progress, PatchStage::Finalizing, L"Frissítés véglegesítése", L"Gyorsítótár és verzió mentése");
     reporter.report();

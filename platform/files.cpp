@@ -115,6 +115,13 @@ void replace_file(fs::path const& source, fs::path const& target) {
         throw win32_error(failure);
 }
 
+void move_file_replacing(fs::path const& source, fs::path const& target) {
+    if (!::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD const code = ::GetLastError();
+        throw win32_error("Cannot replace file (close the game and try again): " + path_text(target), code);
+    }
+}
+
 bool is_safe_relative_path(std::string_view utf8_path) {
     if (utf8_path.empty() || utf8_path.size() > 4096) return false;
     std::wstring const wide = utf8_to_wide(utf8_path);

@@ -29,6 +29,11 @@ void ensure_parent_dir(std::filesystem::path const& path);
 // Throws "Cannot replace file (close the game and try again): " + target + " | Win32=" + code.
 void replace_file(std::filesystem::path const& source, std::filesystem::path const& target);
 
+// replace_file for a source whose data the caller has already flushed to disk (as a
+// download does through its own handle): only the move, same failure text, and no
+// folder made, since the source lies beside the target.
+void move_file_replacing(std::filesystem::path const& source, std::filesystem::path const& target);
+
 // True when a relative path from the patch server may be joined below the game folder:
 // 1..4096 bytes, not absolute, no drive or root, no "." or ".." element, no ':' or NUL,
 // no Windows device name (CON, nul.txt, COM1 ...) and no element ending in a dot or a
