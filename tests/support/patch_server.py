@@ -56,6 +56,7 @@ import argparse
 import base64
 import email.utils
 import errno
+import fcntl
 import hashlib
 import http.server
 import json
@@ -68,6 +69,7 @@ import socketserver
 import ssl
 import struct
 import sys
+import termios
 import threading
 import time
 import urllib.parse
@@ -299,12 +301,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(pace)
 
     def reset_connection(self):
+        # What was written is still partly in the kernel's send queue, which a reset
+        # throws away: wait (briefly) until the peer has it all, so that "N bytes, then
+        # a reset" is what the client sees.
+        wait_until_sent(self.connection)
         # Linger on with a zero time-out: close() then sends RST instead of FIN.
         # For TLS no close_notify goes out either: the peer must see a cut, not an end.
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.connection.close()
         self.close_connection = True
         self.wfile = open(os.devnull, "wb")  # the base class flushes after us
+
+
+def wait_until_sent(sock, limit_seconds=5.0):
+    deadline = time.monotonic() + limit_seconds
+    try:
+        while struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, b"\0\0\0\0"))[0] > 0:
+            if time.monotonic() > deadline:
+                return
+            time.sleep(0.001)
+    except OSError:
+        pass
 
 
 def pick_fault(fault_text, attempt):
