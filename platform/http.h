@@ -5,6 +5,8 @@
 // returns or throws. No retries, no cache, no cookies; callers decide what to retry.
 // Any thread.
 
+#include "core/url_encode.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -160,8 +162,5 @@ private:
 // Throws "Cannot read HTTP status" (with the Win32 code) or, for any status outside
 // 200..299, HttpStatusError. `request` has received its response.
 void check_http_status(HINTERNET request, std::string const& url);
-
-// Percent-encodes every byte but ASCII letters, digits and - . / _ ~.
-std::string url_encode_path(std::string_view path);
 
 }  // namespace korvel
