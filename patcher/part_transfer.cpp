@@ -1,6 +1,6 @@
 #include "patcher/part_transfer.h"
 
-#include "patcher/json_number.h"
+#include "core/json_number.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "platform/write_whole_file.h"
