@@ -3,6 +3,7 @@
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -52,18 +53,19 @@ struct Slot {
 
 class DownloadStage {
 public:
-    DownloadStage(std::vector<DownloadItem> const& items, HttpSession& http, fs::path const& records_folder,
-                  HashCache& cache, ProgressReporter const& reporter)
-        : items_(items), http_(http), records_(records_folder), cache_(cache), reporter_(reporter),
+    DownloadStage(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
+                  HttpSession& http, HashCache& cache, ProgressReporter const& reporter)
+        : items_(items), game_dir_(config.game_dir), base_url_(base_url), http_(http),
+          records_(part_records_folder(config)), cache_(cache), reporter_(reporter),
           slots_(std::min(parallel_downloads, items.size())) {
-        for (DownloadItem const& item : items_) bytes_total_ += item.size;
+        for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
     }
 
     void run();
 
 private:
     void work(std::size_t slot);
-    void fetch(std::size_t slot, DownloadItem const& item, std::vector<char>& buffer);
+    void fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer);
     void on_bytes(std::size_t slot, std::uint64_t done);
     bool pause();  // false when the stage is stopping
     void stop_and_join(std::vector<std::thread>& workers);
@@ -72,6 +74,8 @@ private:
     void set_bytes(std::uint64_t bytes_done, std::uint64_t received);
 
     std::vector<DownloadItem> const& items_;
+    fs::path const& game_dir_;
+    std::string const& base_url_;
     HttpSession& http_;
     PartRecords records_;
     HashCache& cache_;
@@ -159,11 +163,11 @@ void DownloadStage::work(std::size_t slot) {
                 index = next_++;
                 slots_[slot] = Slot{index, 1, 0, 0};
             }
-            fetch(slot, items_[index], buffer);
+            fetch(slot, *items_[index].entry, buffer);
             std::lock_guard const lock(mutex_);
             slots_[slot].item = no_item;
             finished_.push_back(index);
-            finished_bytes_ += items_[index].size;
+            finished_bytes_ += items_[index].entry->size;
             dirty_ = true;
             changed_.notify_one();
         }
@@ -184,11 +188,13 @@ void DownloadStage::work(std::size_t slot) {
 
 // Up to three attempts; throws the last one's text after the third, or TransferStopped
 // when another file ended the stage first.
-void DownloadStage::fetch(std::size_t slot, DownloadItem const& item, std::vector<char>& buffer) {
-    fs::path const part = part_path_for(item.local_path);
+void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer) {
+    fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
+    fs::path const part = part_path_for(local_path);
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
-    PartTransfer transfer({item.path, item.url, part, item.size, item.sha256, item.size}, records_);
+    PartTransfer transfer({item.path, build_file_url(base_url_, item.path), part, item.size, item.sha256, item.size},
+                          records_);
     std::string last_error;
     for (int attempt = 1; attempt <= download_attempts; ++attempt) {
         {
@@ -199,7 +205,7 @@ void DownloadStage::fetch(std::size_t slot, DownloadItem const& item, std::vecto
             dirty_ = true;
         }
         try {
-            folders_.make_parent(item.local_path);
+            folders_.make_parent(local_path);
             PartTransfer::Fetched const fetched =
                 transfer.attempt(http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer);
             if (fetched.sha256 != item.sha256) {
@@ -207,7 +213,7 @@ void DownloadStage::fetch(std::size_t slot, DownloadItem const& item, std::vecto
                 throw std::runtime_error("SHA-256 eltérés: " + item.path);
             }
             try {
-                move_file_replacing(part, item.local_path);
+                move_file_replacing(part, local_path);
             } catch (...) {
                 transfer.discard();
                 throw;
@@ -266,7 +272,7 @@ void DownloadStage::report_finished(std::vector<std::size_t> const& finished) {
                                ? percent_from(static_cast<double>(progress.bytes_done) * 100.0 /
                                               static_cast<double>(bytes_total_))
                                : static_cast<std::int32_t>(progress.files_done * 100 / items_.size());
-        progress.current_file = widen_for_display(items_[index].path);
+        progress.current_file = widen_for_display(items_[index].entry->path);
         progress.detail = L"Elkészült: " + progress.current_file;
         reporter_.report();
     }
@@ -275,13 +281,14 @@ void DownloadStage::report_finished(std::vector<std::size_t> const& finished) {
 void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
     Slot const* largest = nullptr;
     for (Slot const& s : slots)
-        if (s.item != no_item && (!largest || items_[s.item].size > items_[largest->item].size)) largest = &s;
+        if (s.item != no_item && (!largest || items_[s.item].entry->size > items_[largest->item].entry->size))
+            largest = &s;
     if (!largest) return;
     PatchProgress& progress = reporter_.progress;
     if (bytes_total_ != 0)
         progress.percent =
             percent_from(static_cast<double>(progress.bytes_done) * 100.0 / static_cast<double>(bytes_total_));
-    progress.current_file = widen_for_display(items_[largest->item].path);
+    progress.current_file = widen_for_display(items_[largest->item].entry->path);
     progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " + std::to_wstring(largest->attempt) +
                       L"/3)";
     reporter_.report();
@@ -295,10 +302,14 @@ fs::path part_path_for(fs::path const& local_path) {
     return part;
 }
 
-void download_files(std::vector<DownloadItem> const& items, HttpSession& http, fs::path const& records_folder,
-                    HashCache& cache, ProgressReporter const& reporter) {
-    DownloadStage stage(items, http, records_folder, cache, reporter);
+void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
+                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter) {
+    DownloadStage stage(items, config, base_url, http, cache, reporter);
     stage.run();
+}
+
+fs::path part_records_folder(PatchConfig const& config) {
+    return config.hash_cache_file.parent_path() / "downloads";
 }
 
 }  // namespace korvel

@@ -66,11 +66,6 @@ void save_client_version(fs::path const& version_file, std::string const& versio
     if (!written) throw std::runtime_error("Nem írható a verziófájl.");
 }
 
-// Where the records of part files kept for resuming live: beside the hash cache.
-fs::path part_records_folder(PatchConfig const& config) {
-    return config.hash_cache_file.parent_path() / "downloads";
-}
-
 PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     reporter.report();
@@ -100,7 +95,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     progress.files_total = downloads.size();
     progress.files_done = 0;
     reporter.report();
-    download_files(downloads, http, part_records_folder(config), cache, reporter);
+    download_files(downloads, config, manifest.base_url, http, cache, reporter);
 
     set_stage(progress, PatchStage::Finalizing, L"Frissítés véglegesítése", L"Gyorsítótár és verzió mentése");
     reporter.report();
