@@ -45,6 +45,7 @@ async def forward(reader, writer, delay):
             writer.write(data)
             await writer.drain()
 
+    writer.get_extra_info("socket").setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     sender = asyncio.create_task(send())
     while True:
         try:
