@@ -90,7 +90,8 @@ void PartRecords::remove_all() {
     std::lock_guard const lock(mutex_);
     std::error_code ec;
     for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec))
-        if (std::optional<PartRecord> const record = read_record(it->path())) {
+        if (std::optional<PartRecord> const record = read_record(it->path());
+            record && record->part.native().ends_with(L".part")) {  // never anything but a part file
             std::error_code ignored;
             fs::remove(record->part, ignored);
         }
