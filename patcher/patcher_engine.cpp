@@ -81,7 +81,9 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    Manifest const manifest = read_manifest(http_get(http, version.manifest_url));
+    std::string manifest_body = http_get(http, version.manifest_url);
+    Manifest const manifest = read_manifest(manifest_body);
+    std::string().swap(manifest_body);  // a long list's text is not kept through the run
 
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
