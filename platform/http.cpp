@@ -22,6 +22,7 @@ constexpr int get_receive_timeout_ms = 60000;
 constexpr int download_receive_timeout_ms = 120000;
 
 constexpr std::size_t get_buffer_size = 65536;
+constexpr DWORD max_connections_per_server = 16;
 constexpr std::size_t download_buffer_size = 1 << 20;
 
 // Takes the error code before anything else can overwrite it.
@@ -205,6 +206,10 @@ HttpSession::HttpSession(std::wstring const& user_agent) {
                                  WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) throw_last_error("WinHttpOpen failed");
     set_timeouts(session_.get(), get_receive_timeout_ms);
+    // Parallel requests to one server must not queue behind a small default limit of
+    // connections; a failure leaves WinHTTP's default.
+    DWORD max_connections = max_connections_per_server;
+    ::WinHttpSetOption(session_.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &max_connections, sizeof max_connections);
 }
 
 HINTERNET HttpSession::connection(ParsedUrl const& target) {
