@@ -3,6 +3,7 @@
 // Each either succeeds or throws std::runtime_error naming the operation and the path
 // (in UTF-8). None retries, waits or logs. Any thread.
 
+#include "core/format_bytes.h"
 #include "core/safe_path.h"
 
 #include <cstdint>
@@ -35,8 +36,5 @@ void replace_file(std::filesystem::path const& source, std::filesystem::path con
 // download does through its own handle): only the move, same failure text, and no
 // folder made, since the source lies beside the target.
 void move_file_replacing(std::filesystem::path const& source, std::filesystem::path const& target);
-
-// "512 B", "1.5 KB", "1.0 MB" ... up to TB; "." as decimal point whatever the locale.
-std::string format_bytes(double bytes);
 
 }  // namespace korvel

@@ -98,9 +98,11 @@ std::size_t read_into(HINTERNET request, char* buffer, std::size_t size) {
     return got;
 }
 
-[[noreturn]] void throw_too_large(std::string const& url) {
-    throw std::runtime_error("HTTP response larger than " + std::to_string(http_get_max_body >> 20) +
-                             " MiB: " + url);
+[[noreturn]] void throw_too_large(std::string const& url, std::uint64_t max_body) {
+    throw std::runtime_error("HTTP response larger than " +
+                             (max_body % (1 << 20) == 0 ? std::to_string(max_body >> 20) + " MiB: "
+                                                        : std::to_string(max_body) + " bytes: ") +
+                             url);
 }
 
 // A response header by name, or nothing when the answer has none.
@@ -227,13 +229,14 @@ void check_http_status(HINTERNET request, std::string const& url) {
     if (status < 200 || status > 299) throw HttpStatusError(status, url);
 }
 
-std::string http_get(std::wstring const& user_agent, std::string const& url) {
+std::string http_get(std::wstring const& user_agent, std::string const& url, std::uint64_t max_body) {
     parse_url(url);  // a bad URL fails before any session is opened
     HttpSession session(user_agent);
-    return http_get(session, url);
+    return http_get(session, url, max_body);
 }
 
-std::string http_get(HttpSession& session, std::string const& url) {
+std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body) {
+    max_body = std::min(max_body, http_get_max_body);
     UniqueWinHttp const request_handle = open_request(session, url, get_receive_timeout_ms);
     HINTERNET const request = request_handle.get();
     // The documents must be current: no proxy or cache may answer for the server.
@@ -241,7 +244,7 @@ std::string http_get(HttpSession& session, std::string const& url) {
     check_http_status(request, url);
 
     std::uint64_t const announced = content_length(request);
-    if (announced > http_get_max_body) throw_too_large(url);
+    if (announced > max_body) throw_too_large(url, max_body);
 
     std::string body;
     std::vector<char> buffer(get_buffer_size, '\0');
@@ -250,7 +253,7 @@ std::string http_get(HttpSession& session, std::string const& url) {
         if (n == 0) break;
         if (n > buffer.size()) buffer.resize(n, '\0');
         std::size_t const got = read_into(request, buffer.data(), n);
-        if (body.size() + got > http_get_max_body) throw_too_large(url);
+        if (body.size() + got > max_body) throw_too_large(url, max_body);
         body.append(buffer.data(), got);
     }
     // WinHTTP ends the body quietly when the connection closes early; a cut-off

@@ -6,6 +6,7 @@
 // Any thread.
 
 #include "core/url_encode.h"
+#include "core/user_agent.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -40,6 +41,13 @@ using DownloadProgressFn = std::function<void(std::uint64_t, std::uint64_t)>;
 
 // What the launcher, the patcher and the window's workers send as User-Agent.
 inline constexpr wchar_t launcher_user_agent[] = L"KorvelLauncher/2.1";
+static_assert(std::wstring_view(launcher_user_agent).size() == std::string_view(launcher_user_agent_text).size() &&
+                  [] {
+                      for (std::size_t i = 0; launcher_user_agent_text[i]; ++i)
+                          if (launcher_user_agent[i] != static_cast<wchar_t>(launcher_user_agent_text[i])) return false;
+                      return true;
+                  }(),
+              "the wide user agent must spell core/user_agent.h's");
 
 // Throws "Invalid URL: " + url, or the UTF-8 conversion error.
 ParsedUrl parse_url(std::string const& url);
@@ -70,9 +78,11 @@ inline constexpr std::uint64_t http_get_max_body = 128ull << 20;
 
 // The whole body in memory (raw bytes). Sends no-cache headers. Throws on any failure,
 // on a status outside 200..299 ("HTTP " + status + ": " + url), on a body shorter than
-// its Content-Length and on a body larger than http_get_max_body.
-std::string http_get(std::wstring const& user_agent, std::string const& url);
-std::string http_get(HttpSession& session, std::string const& url);
+// its Content-Length and on a body larger than `max_body` (at most http_get_max_body),
+// as soon as it is announced or received.
+std::string http_get(std::wstring const& user_agent, std::string const& url,
+                     std::uint64_t max_body = http_get_max_body);
+std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body = http_get_max_body);
 
 // Streams the body into `destination` (created or truncated; never deleted on failure).
 // A non-zero `expected_size` is enforced ("Downloaded size mismatch: ..."), and the

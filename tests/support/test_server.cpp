@@ -1,10 +1,11 @@
 #include "tests/support/test_server.h"
 
-#include "platform/files.h"
-#include "platform/text.h"
 #include "tests/support/test_env.h"
 
-#include <windows.h>
+#ifdef _WIN32
+#include "platform/files.h"
+#include "platform/text.h"
+#endif
 
 #include <nlohmann/json.hpp>
 
@@ -45,7 +46,11 @@ fs::path server_root() {
 }
 
 fs::path local_path(std::string_view utf8_relative) {
+#ifdef _WIN32
     return fs::path(utf8_to_wide(utf8_relative));
+#else
+    return fs::path(std::string(utf8_relative));
+#endif
 }
 
 std::string base64(std::string_view bytes) {
@@ -115,9 +120,13 @@ json fault_json(Fault const& f) {
 // Writes to a side name and moves it into place, so the server never reads half a file.
 void write_atomically(fs::path const& target, std::string_view bytes) {
     fs::path tmp = target;
-    tmp += L".writing";
+    tmp += ".writing";
     write_file(tmp, bytes);
+#ifdef _WIN32
     replace_file(tmp, target);
+#else
+    fs::rename(tmp, target);
+#endif
 }
 
 }  // namespace
@@ -160,11 +169,9 @@ std::vector<Request> all_requests() {
 }
 
 ServedFolder::ServedFolder(std::string_view name) {
-    static std::atomic<unsigned> counter{0};
-    std::ostringstream id;
-    id << name << '-' << ::GetCurrentProcessId() << '-' << counter++ << '-' << ::GetTickCount64();
-    prefix_ = "/t/" + id.str() + "/";
-    folder_ = server_root() / "t" / local_path(id.str());
+    std::string const id = unique_name(name);
+    prefix_ = "/t/" + id + "/";
+    folder_ = server_root() / "t" / local_path(id);
     fs::remove_all(folder_);
     fs::create_directories(folder_);
 }
@@ -188,7 +195,7 @@ void ServedFolder::write_fault(std::string_view relative, json document) const {
     static std::atomic<unsigned> serial{0};
     document["serial"] = serial++;
     fs::path file = local(relative);
-    file += L".fault.json";
+    file += ".fault.json";
     write_atomically(file, document.dump());
 }
 
@@ -204,7 +211,7 @@ void ServedFolder::set_attempts(std::string_view relative, std::vector<Fault> co
 
 void ServedFolder::clear_fault(std::string_view relative) const {
     fs::path file = local(relative);
-    file += L".fault.json";
+    file += ".fault.json";
     std::error_code ec;
     fs::remove(file, ec);
 }
