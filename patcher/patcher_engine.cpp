@@ -73,7 +73,9 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     // One session for every request of the run, so that its connections are reused.
     HttpSession http(launcher_user_agent);
     VersionDocument const version = read_version_document(http_get(http, config.version_url));
-    if (version.launcher_offered && launcher_update_needed(version.launcher, config.launcher_version))
+    bool const declined = !config.declined_launcher_sha256.empty() &&
+                          version.launcher.sha256 == config.declined_launcher_sha256;
+    if (version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version))
         return download_launcher_update(version.launcher, config.game_dir, http, part_records_folder(config),
                                         reporter);
 
