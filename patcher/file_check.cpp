@@ -204,7 +204,7 @@ std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repa
     for (std::uint64_t i = 0; i < n; ++i) {
         FileEntry const& entry = manifest.files[i];
         fs::path const local = config.game_dir / utf8_to_wide(entry.path);
-        progress.current_file = widen_for_display(entry.path);
+        progress.current_file = utf8_or_bytes_to_wide(entry.path);
         progress.detail = L"Ellenőrzés: " + progress.current_file;
         progress.files_done = i;
         progress.percent = static_cast<std::int32_t>(i * 100 / n);
@@ -219,9 +219,7 @@ std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repa
         } else {
             correct = checker.correct_by_path(entry, local);
         }
-        if (!correct)
-            downloads.push_back(DownloadItem{entry.path, entry.size, entry.sha256, local,
-                                             build_file_url(manifest.base_url, entry.path)});
+        if (!correct) downloads.push_back(DownloadItem{&entry});
     }
     progress.percent = 100;
     progress.files_done = n;
