@@ -2,6 +2,7 @@
 
 #include "launcher/app_messages.h"
 #include "launcher/launcher_app.h"
+#include "launcher/release_key.h"
 #include "launcher/workers.h"
 #include "patcher/patcher_engine.h"
 #include "platform/text.h"
@@ -221,6 +222,7 @@ void LauncherApp::start_patch(bool full_repair) {
     config.hash_cache_file = resolve_path(L".korvel/hash_cache.json");
     config.version_url = version_url;
     config.launcher_version = "2.1.0";
+    config.release_public_key = release_public_key();
 
     std::uint64_t const job = ++current_job;
     if (!start_worker([config = std::move(config), full_repair, window = hwnd, job] {

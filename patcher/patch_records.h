@@ -16,6 +16,10 @@ struct PatchConfig {
     std::filesystem::path hash_cache_file;  // size/time/hash memory of the verified files
     std::string version_url;                // absolute HTTP(S) URL of version.json
     std::string launcher_version;           // used only when the running launcher cannot be hashed
+    // Base64 of the release public key (the 65-byte uncompressed P-256 point). Empty:
+    // releases are not checked. Non-empty: only a version.json signed with its private
+    // key is followed (see release_check.h).
+    std::string release_public_key;
 };
 
 // What a run is doing. The engine never reports 0; the window uses it for "no run yet".

@@ -7,6 +7,7 @@
 #include "patcher/launcher_update.h"
 #include "patcher/manifest.h"
 #include "patcher/protected_path.h"
+#include "patcher/release_check.h"
 #include "patcher/version_document.h"
 #include "platform/files.h"
 #include "platform/http.h"
@@ -70,7 +71,9 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     PatchProgress& progress = reporter.progress;
     reporter.report();
 
-    VersionDocument const version = read_version_document(http_get(launcher_user_agent, config.version_url));
+    std::string const version_body = http_get(launcher_user_agent, config.version_url);
+    VersionDocument const version = read_version_document(version_body);
+    SignedRelease const release = check_release_document(config, version_body);
     if (version.launcher_offered && launcher_update_needed(version.launcher, config.launcher_version))
         return download_launcher_update(version.launcher, config.game_dir, reporter);
 
@@ -78,7 +81,9 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    Manifest const manifest = read_manifest(http_get(launcher_user_agent, version.manifest_url));
+    std::string const manifest_body = http_get(launcher_user_agent, version.manifest_url);
+    check_manifest_body(release, manifest_body);
+    Manifest const manifest = read_manifest(manifest_body);
 
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
@@ -99,6 +104,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     delete_listed_files(config, manifest, cache);
     save_hash_cache(config.hash_cache_file, cache);
     save_client_version(config.version_file, version.client_version);
+    if (release.checked) save_client_version(release_sequence_file(config), std::to_string(release.sequence));
 
     set_stage(progress, PatchStage::Done, L"A kliens naprakész",
               downloads.empty() ? L"Nem volt szükség letöltésre." : L"A frissítés sikeresen elkészült.");

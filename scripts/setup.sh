@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
-          googletest python3 openssl curl imagemagick time
+          googletest python3 python3-cryptography openssl curl imagemagick time
           fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils)
 
 missing=()

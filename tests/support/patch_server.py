@@ -2,7 +2,7 @@
 """Test patch server: serves a folder over HTTP and HTTPS on loopback, with faults.
 
 Command line:
-    patch_server.py --root DIR --cert CERT --key KEY --ready FILE [--log FILE]
+    patch_server.py --root DIR --cert CERT --key KEY --ready FILE [--log FILE] [--sign-keys DIR]
 
 Once listening, it writes FILE (atomically) as JSON:
     {"http_port": N, "https_port": M, "pid": P, "request_log": PATH, "ipv6": BOOL}
@@ -35,7 +35,13 @@ list are served normally ({} is a normal answer too). A fault object may hold:
                     or the client goes away, then close normally
     delay_ms        wait before the status line
     pace_ms         wait between body chunks of chunk_bytes (default 65536)
-Stops on SIGTERM or SIGINT.
+Signing (with --sign-keys DIR, a folder of P-256 private keys NAME.pem):
+    GET /_sign/NAME/public          base64 of the key's 65-byte uncompressed point
+    GET /_sign/NAME/HEX             base64 of the raw r||s ECDSA signature over the SHA-256
+                                    of the canonical form of the JSON document whose UTF-8
+                                    bytes are HEX: without "signature", keys sorted, no
+                                    spaces (what nlohmann/json's dump() gives)
+These answers are not logged. Stops on SIGTERM or SIGINT.
 """
 import argparse
 import base64
@@ -122,6 +128,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         state = self.server.state
         self.close_connection = True
         url_path = urllib.parse.urlsplit(self.path).path
+        if url_path.startswith("/_sign/"):
+            self.answer_signing(url_path[len("/_sign/"):], send_body)
+            return
         local = state.local_path(url_path)
         fault_text = None
         if local is not None:
@@ -148,6 +157,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.serve_fault(local, fault, send_body)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
             pass  # the client went away; that is what some tests do on purpose
+
+    def answer_signing(self, request, send_body):
+        name, _, what = request.partition("/")
+        key = self.server.state.sign_keys.get(name)
+        try:
+            body = base64.b64encode(sign(key, what)).decode() if key else None
+        except ValueError:
+            body = None
+        status = 200 if body else 404
+        body = (body or "no such key or bad document").encode()
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
 
     def serve_file(self, local, send_body):
         if local is None or not os.path.isfile(local):
@@ -247,6 +273,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile = open(os.devnull, "wb")  # the base class flushes after us
 
 
+def load_sign_keys(folder):
+    from cryptography.hazmat.primitives import serialization
+    keys = {}
+    for entry in sorted(os.listdir(folder)) if folder and os.path.isdir(folder) else []:
+        if entry.endswith(".pem"):
+            with open(os.path.join(folder, entry), "rb") as f:
+                keys[entry[:-4]] = serialization.load_pem_private_key(f.read(), None)
+    return keys
+
+
+def sign(key, what):
+    """The key's public point for "public", else the signature of a hex-encoded document."""
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import ec, utils
+    if what == "public":
+        return key.public_key().public_bytes(serialization.Encoding.X962,
+                                             serialization.PublicFormat.UncompressedPoint)
+    document = json.loads(bytes.fromhex(what).decode("utf-8"))
+    document.pop("signature", None)
+    canonical = json.dumps(document, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    der = key.sign(canonical.encode("utf-8"), ec.ECDSA(hashes.SHA256()))
+    r, s = utils.decode_dss_signature(der)
+    return r.to_bytes(32, "big") + s.to_bytes(32, "big")
+
+
 def pick_fault(fault_text, attempt):
     if fault_text is None:
         return None
@@ -319,10 +370,12 @@ def main():
     parser.add_argument("--key", required=True)
     parser.add_argument("--ready", required=True)
     parser.add_argument("--log")
+    parser.add_argument("--sign-keys")
     args = parser.parse_args()
 
     log_path = os.path.abspath(args.log or os.path.join(os.path.dirname(os.path.abspath(args.ready)), "requests.jsonl"))
     state = State(args.root, log_path)
+    state.sign_keys = load_sign_keys(args.sign_keys)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(args.cert, args.key)
 

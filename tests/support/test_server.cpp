@@ -1,6 +1,8 @@
 #include "tests/support/test_server.h"
 
 #include "platform/files.h"
+#include "platform/http.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 #include "tests/support/test_env.h"
 
@@ -118,7 +120,26 @@ void write_atomically(fs::path const& target, std::string_view bytes) {
     replace_file(tmp, target);
 }
 
+// The server's signing answers (tests/support/patch_server.py).
+std::string signing_request(std::string_view key, std::string_view what) {
+    return http_get(L"KorvelTest", http_base() + "/_sign/" + std::string(key) + "/" + std::string(what));
+}
+
+std::string hex(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string release_public_key(std::string_view key) {
+    return signing_request(key, "public");
+}
 
 std::string http_base() {
     return "http://127.0.0.1:" + std::to_string(server_info().http_port);
@@ -204,6 +225,17 @@ void ServedFolder::clear_fault(std::string_view relative) const {
     file += L".fault.json";
     std::error_code ec;
     fs::remove(file, ec);
+}
+
+void ServedFolder::sign_version(std::string_view relative, std::uint64_t sequence, std::string_view key) const {
+    json document = json::parse(read_file(local(relative)));
+    std::string const manifest = http_get(L"KorvelTest", document.at("manifest_url").get<std::string>());
+    Sha256 hash;
+    hash.update(manifest.data(), manifest.size());
+    document["manifest_sha256"] = to_hex(hash.finalize());
+    document["sequence"] = sequence;
+    document["signature"] = signing_request(key, hex(document.dump()));
+    put(relative, document.dump());
 }
 
 std::vector<Request> ServedFolder::requests() const {
