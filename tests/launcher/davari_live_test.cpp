@@ -298,3 +298,47 @@ TEST(DavariLive, TwoStartsShowOneWindowWhoseCheckEndsInPlay) {
     EXPECT_EQ(test::read_file(scene.client_version()), "7.1.2");
     EXPECT_EQ(test::read_file(scene.install.client_dir() / "data" / "a.bin"), "alpha");
 }
+
+namespace {
+
+// The installation's launcher becomes the build that has the test release key built in.
+void use_keyed_launcher(LiveScene const& scene) {
+    fs::remove(scene.install.davari());
+    fs::copy_file(test::bin_dir() / "davari_keyed.exe", scene.install.davari());
+}
+
+}  // namespace
+
+TEST(DavariLive, KeyedAndUnkeyedLaunchersInstallASignedRelease) {
+    for (bool const keyed : {true, false}) {
+        SCOPED_TRACE(keyed ? "keyed" : "unkeyed");
+        LiveScene scene("", "signed");
+        if (keyed) use_keyed_launcher(scene);
+        scene.publish({{"a.bin", "alpha"}});
+        scene.server.sign_version("version.json", 4);
+        test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+        HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+        ASSERT_TRUE(window);
+        EXPECT_EQ(scene.play(window, 1).size(), 1u);
+        EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+        EXPECT_EQ(test::read_file(scene.install.client_dir() / "a.bin"), "alpha");
+        EXPECT_EQ(fs::exists(scene.install.dir() / ".korvel" / "release.sequence"), keyed);
+    }
+}
+
+TEST(DavariLive, KeyedLauncherRefusesAnUnsignedRelease) {
+    LiveScene scene("", "refused");
+    use_keyed_launcher(scene);
+    scene.publish({{"a.bin", "alpha"}});
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    // The first check is over once Repair starts another.
+    ASSERT_TRUE(poll([&] {
+        click(window, k_repair);
+        return poll([&] { return scene.server.requests("version.json").size() >= 2; }, 1000);
+    }));
+    EXPECT_TRUE(scene.server.requests("manifest.json").empty());
+    EXPECT_FALSE(fs::exists(scene.install.client_dir() / "a.bin"));
+    EXPECT_FALSE(fs::exists(scene.client_version()));
+}
