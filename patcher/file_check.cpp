@@ -1,6 +1,6 @@
 #include "patcher/file_check.h"
 
-#include "patcher/ascii.h"
+#include "core/ascii.h"
 #include "platform/dir_listing.h"
 #include "platform/files.h"
 #include "platform/sha256.h"

@@ -4,7 +4,7 @@
 
 #include "patcher/file_downloads.h"
 #include "patcher/hash_cache.h"
-#include "patcher/manifest.h"
+#include "core/manifest.h"
 #include "patcher/patch_records.h"
 #include "patcher/progress_reporter.h"
 

@@ -1,8 +1,8 @@
 #include "patcher/hash_cache.h"
 
-#include "patcher/ascii.h"
-#include "patcher/json_number.h"
-#include "patcher/protected_path.h"
+#include "core/ascii.h"
+#include "core/json_number.h"
+#include "core/protected_path.h"
 #include "platform/files.h"
 #include "platform/write_whole_file.h"
 

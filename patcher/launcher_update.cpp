@@ -1,6 +1,6 @@
 #include "patcher/launcher_update.h"
 
-#include "patcher/ascii.h"
+#include "core/ascii.h"
 #include "patcher/download_progress.h"
 #include "platform/files.h"
 #include "platform/http.h"

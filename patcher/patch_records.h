@@ -3,6 +3,8 @@
 // values, copied freely between threads: paths and window texts are wide, URLs and
 // versions are UTF-8, as everywhere else in the launcher.
 
+#include "core/launcher_offer.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -49,17 +51,6 @@ struct PatchProgress {
     double speed = 0.0;               // bytes per second
     double eta = -1.0;                // seconds left; -1.0 means unknown
     std::int32_t percent = 0;         // 0..100, of the current stage
-};
-
-// The launcher the server offers ("launcher" in version.json), and once it has been
-// downloaded and verified, where it waits for the hand-off.
-struct LauncherUpdate {
-    bool ready = false;
-    std::string version;
-    std::string url;
-    std::string sha256;               // lower-case hex
-    std::uint64_t size = 0;           // 0 when the server did not say
-    std::filesystem::path new_exe_path;
 };
 
 // What a run returns when it does not throw: either `ok` (client up to date) or

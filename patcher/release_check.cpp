@@ -1,8 +1,11 @@
 #include "patcher/release_check.h"
 
-#include "patcher/ascii.h"
+#include "core/ascii.h"
+#include "core/release_signature.h"
 #include "platform/base64.h"
 #include "platform/ecdsa_p256.h"
+
+#include <nlohmann/json.hpp>
 
 #include <fstream>
 #include <iterator>
@@ -33,14 +36,6 @@ std::uint64_t recorded_sequence(std::filesystem::path const& file) {
 }
 
 }  // namespace
-
-Sha256Digest release_digest(nlohmann::json document) {
-    if (document.is_object()) document.erase("signature");
-    std::string const canonical = document.dump();
-    Sha256 hash;
-    hash.update(canonical.data(), canonical.size());
-    return hash.finalize();
-}
 
 SignedRelease check_release_document(PatchConfig const& config, std::string_view version_body) {
     SignedRelease release;

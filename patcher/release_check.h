@@ -1,22 +1,16 @@
 #pragma once
-// Signed releases. With a release public key in PatchConfig, a patch run follows only a
-// version.json signed with the matching private key, which the operators keep off the
-// patch server: whoever controls that server can then offer no file and no launcher of
-// their own. The document names the SHA-256 of the manifest's bytes (and the manifest
-// names every game file's), and a "sequence" that may never go down for a game folder,
-// so an old signed release cannot be replayed over a newer one.
-//
-// The signature ("signature": base64 of the raw 64-byte r ‖ s) is ECDSA P-256 over the
-// SHA-256 of the document's canonical form: the parsed document without "signature",
-// serialised by nlohmann/json with dump() (no indent, object keys sorted). The operators'
-// tool computes exactly the same form when it signs.
+// Signed releases (the format is in core/release_signature.h). With a release public key
+// in PatchConfig, a patch run follows only a version.json signed with the matching private
+// key, which the operators keep off the patch server: whoever controls that server can
+// then offer no file and no launcher of their own. The signed document names the SHA-256
+// of the manifest's bytes (and the manifest names every game file's), and a "sequence"
+// that may never go down for a game folder, so an old signed release cannot be replayed
+// over a newer one.
 
 #include "patcher/patch_records.h"
-#include "platform/sha256.h"
-
-#include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -28,9 +22,6 @@ struct SignedRelease {
     std::string manifest_sha256;   // lower-case; empty when the document names none
     std::uint64_t sequence = 0;
 };
-
-// SHA-256 of the canonical form of a version document (see above).
-Sha256Digest release_digest(nlohmann::json document);
 
 // Checks version.json's body (already read by read_version_document) when a key is
 // configured. Throws std::runtime_error "A kiadás aláírása hiányzik vagy érvénytelen."

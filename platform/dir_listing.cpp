@@ -1,5 +1,6 @@
 #include "platform/dir_listing.h"
 
+#include "core/name_key.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -30,12 +31,6 @@ void visit_entry(WIN32_FIND_DATAW const& data, std::function<void(ListedEntry co
     entry.size = join(data.nFileSizeHigh, data.nFileSizeLow);
     entry.modified = join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
     visit(entry);
-}
-
-bool is_ascii(std::wstring_view text) {
-    for (wchar_t c : text)
-        if (c >= 0x80) return false;
-    return true;
 }
 
 }  // namespace
@@ -70,16 +65,7 @@ ListingResult list_folder(std::filesystem::path const& folder, std::function<voi
 
 std::wstring file_name_key(std::wstring_view name) {
     std::wstring key(name);
-    if (is_ascii(name)) {
-        for (wchar_t& c : key)
-            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-        return key;
-    }
-    // Simple upper-casing maps one unit to one unit, so the length stays. Should the
-    // call fail, the name is kept as it is: it then matches only itself.
-    int const n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), static_cast<int>(name.size()),
-                                  key.data(), static_cast<int>(key.size()), nullptr, nullptr, 0);
-    if (n != static_cast<int>(name.size())) key.assign(name);
+    for (wchar_t& c : key) c = static_cast<wchar_t>(upper_case_unit(static_cast<char16_t>(c)));
     return key;
 }
 

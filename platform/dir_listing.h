@@ -32,7 +32,7 @@ enum class ListingResult {
 // order, reading them in large batches. Never throws of its own.
 ListingResult list_folder(std::filesystem::path const& folder, std::function<void(ListedEntry const&)> const& visit);
 
-// The name upper-cased with the system's invariant case table, one UTF-16 unit for one,
+// The name upper-cased with the invariant table of core/name_key.h, one UTF-16 unit for one,
 // so that two names Windows treats as the same file get the same key.
 std::wstring file_name_key(std::wstring_view name);
 

@@ -2,7 +2,7 @@
 // ECDSA P-256 signature checks through Windows CNG (bcrypt.dll). Only verification:
 // releases are signed by the operators' tool, never on a player's machine.
 
-#include "platform/sha256.h"
+#include "core/sha256.h"
 
 #include <string_view>
 

@@ -3,6 +3,8 @@
 // Each either succeeds or throws std::runtime_error naming the operation and the path
 // (in UTF-8). None retries, waits or logs. Any thread.
 
+#include "core/safe_path.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -28,14 +30,6 @@ void ensure_parent_dir(std::filesystem::path const& path);
 // source's data to disk so that a power loss cannot leave a full-size file of zeros.
 // Throws "Cannot replace file (close the game and try again): " + target + " | Win32=" + code.
 void replace_file(std::filesystem::path const& source, std::filesystem::path const& target);
-
-// True when a relative path from the patch server may be joined below the game folder:
-// 1..4096 bytes, not absolute, no drive or root, no "." or ".." element, no ':' or NUL,
-// no Windows device name (CON, nul.txt, COM1 ...) and no element ending in a dot or a
-// space, which Windows would silently rewrite to another name. The last element must not
-// end in ".korvel.part" (any case): that suffix is the patcher's own temporary name.
-// Throws "UTF-8 -> UTF-16 conversion failed" for invalid UTF-8.
-bool is_safe_relative_path(std::string_view utf8_path);
 
 // "512 B", "1.5 KB", "1.0 MB" ... up to TB; "." as decimal point whatever the locale.
 std::string format_bytes(double bytes);

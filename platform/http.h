@@ -3,6 +3,8 @@
 // session, connection and request, all closed before it returns or throws. No retries,
 // no cache, no cookies; callers decide what to retry. Any thread.
 
+#include "core/url_encode.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -54,8 +56,5 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
 // Throws "Cannot read HTTP status" (with the Win32 code) or, for any status outside
 // 200..299, "HTTP " + status + ": " + url. `request` has received its response.
 void check_http_status(HINTERNET request, std::string const& url);
-
-// Percent-encodes every byte but ASCII letters, digits and - . / _ ~.
-std::string url_encode_path(std::string_view path);
 
 }  // namespace korvel

@@ -1,6 +1,6 @@
 #include "publisher/path_rules.h"
 
-#include "patcher/protected_path.h"
+#include "core/protected_path.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

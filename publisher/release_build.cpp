@@ -1,7 +1,7 @@
 #include "publisher/release_build.h"
 
-#include "patcher/manifest.h"
-#include "patcher/protected_path.h"
+#include "core/manifest.h"
+#include "core/protected_path.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/text.h"

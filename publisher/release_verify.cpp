@@ -1,7 +1,7 @@
 #include "publisher/release_verify.h"
 
-#include "patcher/manifest.h"
-#include "patcher/version_document.h"
+#include "core/manifest.h"
+#include "core/version_document.h"
 #include "platform/http.h"
 #include "publisher/progress_line.h"
 #include "publisher/remote_file.h"

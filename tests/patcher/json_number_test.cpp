@@ -1,4 +1,4 @@
-#include "patcher/json_number.h"
+#include "core/json_number.h"
 
 #include "tests/support/error_text.h"
 

@@ -1,4 +1,4 @@
-#include "patcher/manifest.h"
+#include "core/manifest.h"
 
 #include "tests/support/error_text.h"
 

@@ -1,6 +1,6 @@
-#include "patcher/protected_path.h"
+#include "core/protected_path.h"
 
-#include "patcher/manifest.h"
+#include "core/manifest.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tests/support/error_text.h"

@@ -2,9 +2,9 @@
 // in a document that keeps the readers' promises or in an ordinary exception.
 
 #include "patcher/hash_cache.h"
-#include "patcher/manifest.h"
-#include "patcher/protected_path.h"
-#include "patcher/version_document.h"
+#include "core/manifest.h"
+#include "core/protected_path.h"
+#include "core/version_document.h"
 #include "platform/files.h"
 #include "tests/support/test_env.h"
 

@@ -1,4 +1,4 @@
-#include "patcher/version_document.h"
+#include "core/version_document.h"
 
 #include "tests/support/error_text.h"
 

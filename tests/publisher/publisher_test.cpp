@@ -1,9 +1,9 @@
 // korvel-publish on real folders: what `build` writes, read back with the launcher's own
 // readers; what it refuses; and a published tree served by the test patch server,
 // patched by the engine and checked by `verify`.
-#include "patcher/manifest.h"
+#include "core/manifest.h"
 #include "patcher/patcher_engine.h"
-#include "patcher/version_document.h"
+#include "core/version_document.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "publisher/path_rules.h"

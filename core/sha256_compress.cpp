@@ -1,7 +1,7 @@
 // The SHA-256 compression functions: portable C++ (also built for BMI2) and the x86 SHA
 // extensions.
 
-#include "platform/sha256.h"
+#include "core/sha256.h"
 
 #include <cpuid.h>
 #include <immintrin.h>

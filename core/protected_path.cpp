@@ -1,8 +1,8 @@
-#include "patcher/protected_path.h"
+#include "core/protected_path.h"
 
-#include "patcher/ascii.h"
-#include "platform/dir_listing.h"
-#include "platform/text.h"
+#include "core/ascii.h"
+#include "core/name_key.h"
+#include "core/utf.h"
 
 #include <stdexcept>
 #include <string>
@@ -32,13 +32,13 @@ std::string fold_case(std::string_view path) {
         mapped.push_back(path[i]);
     }
     if (ascii) return ascii_upper(mapped);
-    std::wstring wide;
+    std::u16string wide;
     try {
-        wide = utf8_to_wide(mapped);
+        wide = utf8_to_utf16(mapped);
     } catch (std::runtime_error const&) {
         return ascii_upper(mapped);
     }
-    return wide_to_utf8(file_name_key(wide));
+    return utf16_to_utf8(upper_case_key(wide));
 }
 
 // The names Windows would look up, in order: trailing dots and spaces are stripped from

@@ -2,7 +2,7 @@
 // version.json, the first document of every patch run: the client version the server
 // publishes, where its manifest is, and optionally a launcher to replace this one.
 
-#include "patcher/patch_records.h"
+#include "core/launcher_offer.h"
 
 #include <string>
 #include <string_view>

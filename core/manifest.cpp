@@ -1,10 +1,10 @@
-#include "patcher/manifest.h"
+#include "core/manifest.h"
 
-#include "patcher/ascii.h"
-#include "patcher/json_number.h"
-#include "patcher/protected_path.h"
-#include "platform/files.h"
-#include "platform/http.h"
+#include "core/ascii.h"
+#include "core/json_number.h"
+#include "core/protected_path.h"
+#include "core/safe_path.h"
+#include "core/url_encode.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
-#include "patcher/version_document.h"
+#include "core/version_document.h"
 
-#include "patcher/ascii.h"
-#include "patcher/json_number.h"
+#include "core/ascii.h"
+#include "core/json_number.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "platform/http.h"
+#include "core/url_encode.h"
 
 namespace korvel {
 
