@@ -165,8 +165,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = base64.b64encode(sign(key, what)).decode() if key else None
         except ValueError:
             body = None
-        status = 200 if body else 404
-        body = (body or "no such key or bad document").encode()
+        if body:
+            self.send_text(200, body.encode(), send_body)
+        else:
+            self.send_text(404, b"no such key or bad document\n", send_body)
+
+    def send_text(self, status, body, send_body):
         self.send_response(status)
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
@@ -177,14 +181,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def serve_file(self, local, send_body):
         if local is None or not os.path.isfile(local):
-            body = b"not found\n"
-            self.send_response(404)
-            self.send_header("Content-Type", "text/plain")
-            self.send_header("Content-Length", str(len(body)))
-            self.send_header("Connection", "close")
-            self.end_headers()
-            if send_body:
-                self.wfile.write(body)
+            self.send_text(404, b"not found\n", send_body)
             return
         with open(local, "rb") as f:
             size = os.fstat(f.fileno()).st_size
