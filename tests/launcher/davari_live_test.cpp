@@ -325,20 +325,3 @@ TEST(DavariLive, KeyedAndUnkeyedLaunchersInstallASignedRelease) {
         EXPECT_EQ(fs::exists(scene.install.dir() / ".korvel" / "release.sequence"), keyed);
     }
 }
-
-TEST(DavariLive, KeyedLauncherRefusesAnUnsignedRelease) {
-    LiveScene scene("", "refused");
-    use_keyed_launcher(scene);
-    scene.publish({{"a.bin", "alpha"}});
-    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
-    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
-    ASSERT_TRUE(window);
-    // The first check is over once Repair starts another.
-    ASSERT_TRUE(poll([&] {
-        click(window, k_repair);
-        return poll([&] { return scene.server.requests("version.json").size() >= 2; }, 1000);
-    }));
-    EXPECT_TRUE(scene.server.requests("manifest.json").empty());
-    EXPECT_FALSE(fs::exists(scene.install.client_dir() / "a.bin"));
-    EXPECT_FALSE(fs::exists(scene.client_version()));
-}
