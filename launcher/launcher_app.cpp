@@ -5,7 +5,9 @@ namespace korvel {
 LauncherApp::LauncherApp(HINSTANCE instance) : instance(instance) {}
 
 LauncherApp::~LauncherApp() {
-    // The bitmap is a GDI+ object: it must go before GDI+ itself.
+    // The bitmap is a GDI+ object: it must go before GDI+ itself. No worker thread uses
+    // GDI+ (the banner worker checks its download with WIC, window/picture.h), so
+    // GDI+ can go while a worker is still running, as at an early close.
     banner_bitmap.reset();
     if (gdiplus_token != 0) Gdiplus::GdiplusShutdown(gdiplus_token);
 }

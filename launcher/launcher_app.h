@@ -55,8 +55,9 @@ public:
 
     // Draws the whole window for WM_PAINT (window/).
     void paint_window();
-    // Loads an image file into a new banner_bitmap; false (old banner kept) when the file
-    // cannot be read or decoded (window/).
+    // Loads an image file into a new banner_bitmap, decoded whole and kept at no more
+    // pixels than banner_rect shows (window/picture.h); false (old banner kept) when the
+    // file cannot be read or decoded, or declares too many pixels (window/).
     bool load_banner_image(std::filesystem::path const& path);
     // The modal game settings dialog on config_file; returns when it is closed.
     void open_settings_dialog();

@@ -86,19 +86,30 @@ void post_outcome(HWND hwnd, std::unique_ptr<OutcomeRecord> record) {
 // would truncate each other's partial downloads. The first job holds this file open
 // without sharing until its run is over; a second one fails with a text the player
 // understands. The file stays behind empty, which is harmless.
+// Only another launcher's lock stops a job. A folder the player cannot write (a
+// read-only installation that needs no download) has no lock to offer: the job goes on
+// without one, holding the existing file read-only and unshared when there is one, and
+// any write the run really needs fails on its own terms.
 UniqueFile lock_game_folder(fs::path const& game_dir) {
     fs::path const folder = game_dir / L".korvel";
-    std::error_code ignored;  // a folder that cannot be made fails the open below
+    std::error_code ignored;  // a folder that cannot be made leaves the job without a lock
     fs::create_directories(folder, ignored);
     fs::path const path = folder / L"patch.lock";
-    UniqueFile lock(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (lock) return lock;
-    DWORD const error = ::GetLastError();
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-        throw std::runtime_error(wide_to_utf8(k_patch_locked_text));
-    throw std::runtime_error("Cannot lock the game folder: " + wide_to_utf8(path.native()) +
-                             " | Win32=" + std::to_string(error));
+    struct Attempt {
+        DWORD access;
+        DWORD disposition;
+    };
+    UniqueFile lock;
+    for (Attempt const attempt :
+         {Attempt{GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS}, Attempt{GENERIC_READ, OPEN_EXISTING}}) {
+        lock.reset(::CreateFileW(path.c_str(), attempt.access, 0, nullptr, attempt.disposition, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+        if (lock) return lock;
+        DWORD const error = ::GetLastError();
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+            throw std::runtime_error(wide_to_utf8(k_patch_locked_text));
+    }
+    return lock;  // none to be had
 }
 
 void run_job(PatchConfig const& config, bool full_repair, HWND hwnd, std::uint64_t job, PatchOutcome& outcome) {

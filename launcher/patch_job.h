@@ -24,7 +24,8 @@ struct PatchOutcome {
     std::wstring error_message;
 };
 
-// Thread body: runs the engine for `config` while holding the game folder's patch lock,
+// Thread body: runs the engine for `config` while holding the game folder's patch lock
+// (when the folder can hold one; another launcher's lock fails the job),
 // posts progress (coalesced: at most one report in flight, always the newest) and
 // finally the outcome. Posts nothing once `hwnd` is gone. Never throws.
 // `job` numbers the job on the window thread; records of older jobs are dropped there.

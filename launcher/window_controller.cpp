@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace korvel {
@@ -23,8 +24,28 @@ void invalidate_all(HWND hwnd) {
     ::InvalidateRect(hwnd, nullptr, FALSE);
 }
 
+// Links come from the server's news document and from launcher.ini, so they are taken
+// for what they claim to be only when they are plainly web addresses: the shell would
+// just as willingly start a local program, a file:// or a \\server\share executable (an
+// unreachable share also freezes this thread). Blanks, quotes and backslashes have no
+// place in a web address and could turn it into more than one argument for the browser.
+bool is_web_link(std::wstring_view link) {
+    if (link.size() > feed_link_limit) return false;
+    std::size_t host = 0;
+    for (std::wstring_view scheme : {std::wstring_view(L"http://"), std::wstring_view(L"https://")})
+        if (link.size() > scheme.size() &&
+            ::CompareStringOrdinal(link.data(), static_cast<int>(scheme.size()), scheme.data(),
+                                   static_cast<int>(scheme.size()), TRUE) == CSTR_EQUAL)
+            host = scheme.size();
+    if (host == 0 || link[host] == L'/') return false;
+    for (wchar_t const c : link)
+        if (c <= L' ' || c == 0x7F || c == L'"' || c == L'\\') return false;
+    return true;
+}
+
+// Anything but a web link does nothing, silently, as an empty one does.
 void open_link(std::wstring const& link) {
-    if (link.empty()) return;
+    if (!is_web_link(link)) return;
     // A link that cannot be opened is not worth a message: the player can try again.
     ::ShellExecuteW(nullptr, L"open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -111,9 +111,11 @@ std::size_t read_into(HINTERNET request, char* buffer, std::size_t size) {
     return got;
 }
 
-[[noreturn]] void throw_too_large(std::string const& url) {
-    throw std::runtime_error("HTTP response larger than " + std::to_string(http_get_max_body >> 20) +
-                             " MiB: " + url);
+[[noreturn]] void throw_too_large(std::string const& url, std::uint64_t max_body) {
+    throw std::runtime_error("HTTP response larger than " +
+                             (max_body % (1 << 20) == 0 ? std::to_string(max_body >> 20) + " MiB: "
+                                                        : std::to_string(max_body) + " bytes: ") +
+                             url);
 }
 
 }  // namespace
@@ -127,7 +129,8 @@ void check_http_status(HINTERNET request, std::string const& url) {
     if (status < 200 || status > 299) throw std::runtime_error("HTTP " + std::to_string(status) + ": " + url);
 }
 
-std::string http_get(std::wstring const& user_agent, std::string const& url) {
+std::string http_get(std::wstring const& user_agent, std::string const& url, std::uint64_t max_body) {
+    max_body = std::min(max_body, http_get_max_body);
     Exchange const x = open_request(user_agent, url, get_receive_timeout_ms);
     HINTERNET const request = x.request.get();
     // The documents must be current: no proxy or cache may answer for the server.
@@ -135,7 +138,7 @@ std::string http_get(std::wstring const& user_agent, std::string const& url) {
     check_http_status(request, url);
 
     std::uint64_t const announced = content_length(request);
-    if (announced > http_get_max_body) throw_too_large(url);
+    if (announced > max_body) throw_too_large(url, max_body);
 
     std::string body;
     std::vector<char> buffer(get_buffer_size, '\0');
@@ -144,7 +147,7 @@ std::string http_get(std::wstring const& user_agent, std::string const& url) {
         if (n == 0) break;
         if (n > buffer.size()) buffer.resize(n, '\0');
         std::size_t const got = read_into(request, buffer.data(), n);
-        if (body.size() + got > http_get_max_body) throw_too_large(url);
+        if (body.size() + got > max_body) throw_too_large(url, max_body);
         body.append(buffer.data(), got);
     }
     // WinHTTP ends the body quietly when the connection closes early; a cut-off

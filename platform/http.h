@@ -39,8 +39,10 @@ inline constexpr std::uint64_t http_get_max_body = 128ull << 20;
 
 // The whole body in memory (raw bytes). Sends no-cache headers. Throws on any failure,
 // on a status outside 200..299 ("HTTP " + status + ": " + url), on a body shorter than
-// its Content-Length and on a body larger than http_get_max_body.
-std::string http_get(std::wstring const& user_agent, std::string const& url);
+// its Content-Length and on a body larger than `max_body` (at most http_get_max_body),
+// as soon as it is announced or received.
+std::string http_get(std::wstring const& user_agent, std::string const& url,
+                     std::uint64_t max_body = http_get_max_body);
 
 // Streams the body into `destination` (created or truncated; never deleted on failure).
 // A non-zero `expected_size` is enforced ("Downloaded size mismatch: ..."), and the

@@ -4,8 +4,11 @@
 #include "launcher/launcher_app.h"
 #include "platform/files.h"
 #include "platform/http.h"
+#include "window/picture.h"
 #include "window/post_record.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <system_error>
 
@@ -13,44 +16,29 @@ namespace korvel {
 
 namespace gp = Gdiplus::DllExports;
 
-namespace {
-
-struct ImageSize {
-    UINT width = 0;
-    UINT height = 0;
-};
-
-// Opens an image file; empty when GDI+ cannot decode it or it has no pixels.
-UniqueGdipImage open_image(std::filesystem::path const& path, ImageSize& size) noexcept {
-    UniqueGdipImage image;
-    if (gp::GdipLoadImageFromFile(path.c_str(), image.put()) != Gdiplus::Ok || !image) return {};
-    gp::GdipGetImageWidth(image.get(), &size.width);
-    gp::GdipGetImageHeight(image.get(), &size.height);
-    if (size.width == 0 || size.height == 0) return {};
-    return image;
-}
-
-}  // namespace
-
-// The picture is copied into memory and the file released at once, so the banner worker
-// can replace the cache file while the window shows it.
+// The picture is decoded into memory (bounded by the banner area, see picture.h) and
+// the file released at once, so the banner worker can replace the cache file while the
+// window shows it.
 bool LauncherApp::load_banner_image(std::filesystem::path const& path) {
-    ImageSize size;
-    UniqueGdipImage const source = open_image(path, size);
-    if (!source) return false;
+    PictureSize const area{static_cast<std::uint32_t>(std::max<LONG>(banner_rect.right - banner_rect.left, 1)),
+                           static_cast<std::uint32_t>(std::max<LONG>(banner_rect.bottom - banner_rect.top, 1))};
+    std::optional<DecodedPicture> const picture = decode_picture(path, area);
+    if (!picture) return false;
+    auto const w = static_cast<INT>(picture->size.width);
+    auto const h = static_cast<INT>(picture->size.height);
     UniqueGdipBitmap copy;
-    gp::GdipCreateBitmapFromScan0(static_cast<INT>(size.width), static_cast<INT>(size.height), 0,
-                                  PixelFormat32bppPARGB, nullptr, copy.put());
+    gp::GdipCreateBitmapFromScan0(w, h, 0, PixelFormat32bppPARGB, nullptr, copy.put());
     if (!copy) return false;
-    Gdiplus::GpStatus drawn = Gdiplus::GenericError;
-    {
-        UniqueGdipGraphics graphics;
-        gp::GdipGetImageGraphicsContext(copy.get(), graphics.put());
-        if (graphics)
-            drawn = gp::GdipDrawImageRectI(graphics.get(), source.get(), 0, 0, static_cast<INT>(size.width),
-                                           static_cast<INT>(size.height));
-    }
-    if (drawn != Gdiplus::Ok) return false;
+    Gdiplus::Rect const all(0, 0, w, h);
+    Gdiplus::BitmapData data{};
+    if (gp::GdipBitmapLockBits(copy.get(), &all, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &data) !=
+        Gdiplus::Ok)
+        return false;
+    for (INT y = 0; y < h; ++y)
+        std::memcpy(static_cast<std::uint8_t*>(data.Scan0) + static_cast<std::ptrdiff_t>(y) * data.Stride,
+                    picture->pixels.data() + static_cast<std::size_t>(y) * picture->size.width,
+                    static_cast<std::size_t>(w) * 4);
+    if (gp::GdipBitmapUnlockBits(copy.get(), &data) != Gdiplus::Ok) return false;
     banner_bitmap = std::move(copy);
     return true;
 }
@@ -64,8 +52,9 @@ bool download_banner(std::string const& banner_url, std::filesystem::path const&
         // past the limit instead of filling the disk.
         http_download(launcher_user_agent, banner_url, tmp, 0, {}, banner_size_limit);
         std::uint64_t const size = korvel::file_size(tmp);
-        ImageSize image_size;
-        bool const acceptable = size > 0 && size <= banner_size_limit && open_image(tmp, image_size);
+        // Decoded whole, as the window will: a picture that is too large or stops short
+        // never reaches the cache, where it would cost every later start.
+        bool const acceptable = size > 0 && size <= banner_size_limit && decode_picture(tmp, banner_probe_area);
         if (acceptable) {
             replace_file(tmp, banner_cache_path);
             return true;

@@ -2,6 +2,8 @@
 // The banner picture: the cached copy in UserData, refreshed once per run by a detached
 // worker that posts the new file's path to the main window.
 
+#include "window/picture.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -13,10 +15,15 @@ namespace korvel {
 // Largest banner download accepted (12 MiB); the download stops as soon as it passes it.
 inline constexpr std::uint64_t banner_size_limit = 12'582'912;
 
+// The banner area of the window (LauncherApp::banner_rect), which the check of a
+// download decodes the picture for.
+inline constexpr PictureSize banner_probe_area{777, 372};
+
 // Downloads banner_url to banner_cache_path + ".download", checks that it is a picture
-// GDI+ can open (non-empty, at most banner_size_limit bytes, width and height non-zero)
-// and moves it over banner_cache_path. False on any failure, with the ".download" file
-// removed and the cache untouched. GDI+ must be started; any thread.
+// that decodes completely within the pixel bound (non-empty, at most banner_size_limit
+// bytes; see decode_picture) and moves it over banner_cache_path. False on any failure,
+// with the ".download" file removed and the cache untouched. Uses no GDI+ (a worker may
+// still be in here when the window closes and GDI+ is shut down); any thread.
 bool download_banner(std::string const& banner_url, std::filesystem::path const& banner_cache_path) noexcept;
 
 // Worker thread body: download_banner, then WM_BANNER_READY with the path (nothing when

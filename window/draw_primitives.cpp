@@ -1,5 +1,7 @@
 #include "window/draw_primitives.h"
 
+#include "window/text_cut.h"
+
 #include <initializer_list>
 #include <string>
 
@@ -142,16 +144,13 @@ void draw_text(GpGraphics* g, FontSet const& fonts, std::wstring_view text, Gdip
     if (!font) return;
 
     // The ellipsis is placed here rather than left to the trimming mode, which not every
-    // GDI+ implementation honours for unwrapped text: the longest prefix that fits with
-    // "..." after it, found by bisection.
+    // GDI+ implementation honours for unwrapped text: the longest prefix, cut where a
+    // character ends, that fits with "..." after it.
     std::wstring shown(text);
     if (style.lines != Lines::Wrap && width_of(text, font.get()) > layout.Width) {
-        std::size_t fits = 0, too_long = text.size();
-        while (too_long - fits > 1) {
-            std::size_t const mid = (fits + too_long) / 2;
-            if (width_of(std::wstring(text.substr(0, mid)) + L"\u2026", font.get()) <= layout.Width) fits = mid;
-            else too_long = mid;
-        }
+        std::size_t const fits = longest_fitting_prefix(text, [&](std::wstring_view prefix) {
+            return width_of(std::wstring(prefix) + L"\u2026", font.get()) <= layout.Width;
+        });
         shown = std::wstring(text.substr(0, fits)) + L"\u2026";
     }
     gp::GdipDrawString(g, shown.c_str(), static_cast<INT>(shown.size()), font.get(), &layout, format.get(),

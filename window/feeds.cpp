@@ -3,6 +3,7 @@
 #include "launcher/app_messages.h"
 #include "platform/http.h"
 #include "platform/text.h"
+#include "window/text_cut.h"
 #include "window/post_record.h"
 
 #include <nlohmann/json.hpp>
@@ -19,13 +20,23 @@ constexpr std::size_t max_news_items = 4;
 
 // value() already behaves as the documents require: a non-object throws a type error, a
 // missing key gives the default, a key of another type throws a type error.
+// Only the first feed_text_limit characters are kept: a row shows far fewer, and a
+// multi-megabyte title would be measured on every repaint.
 std::wstring text_of(json const& element, char const* key, char const* fallback) {
-    return utf8_to_wide(element.value(key, std::string(fallback)));
+    std::wstring const text = utf8_to_wide(element.value(key, std::string(fallback)));
+    return std::wstring(cut_at_boundary(text, feed_text_limit));
+}
+
+// A longer link is no link: the row is then not clickable.
+std::wstring link_of(json const& element) {
+    std::wstring text = utf8_to_wide(element.value("url", std::string()));
+    if (text.size() > feed_link_limit) text.clear();
+    return text;
 }
 
 // Items accepted before a failing element stay; the exception ends the reading.
 void read_news(std::string const& url, std::vector<NewsItem>& items) {
-    json const doc = json::parse(http_get(launcher_user_agent, url));
+    json const doc = json::parse(http_get(launcher_user_agent, url, feed_document_limit));
     json const list = doc.value("items", json::array());
     // Iterating a json visits an array's elements, an object's values in key order,
     // nothing for null and the value itself for any other single value.
@@ -34,13 +45,13 @@ void read_news(std::string const& url, std::vector<NewsItem>& items) {
         item.tag = text_of(element, "tag", "HÍR");
         item.title = text_of(element, "title", "");
         item.date = text_of(element, "date", "");
-        item.url = text_of(element, "url", "");
+        item.url = link_of(element);
         if (!item.title.empty() && items.size() < max_news_items) items.push_back(std::move(item));
     }
 }
 
 void read_status(std::string const& url, FeedResult& result) {
-    json const doc = json::parse(http_get(launcher_user_agent, url));
+    json const doc = json::parse(http_get(launcher_user_agent, url, feed_document_limit));
     result.online = doc.value("online", false);
     result.label = text_of(doc, "label", result.online ? "Kalandra kész" : "Karbantartás");
 }

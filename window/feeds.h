@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,13 @@ struct FeedResult {
     bool online = false;
     std::wstring label;
 };
+
+// Bounds on what a feed can make the launcher hold: a larger document is handled as
+// an unreadable one (its defaults); tags, titles, dates and the status label keep their
+// first feed_text_limit characters; a longer link counts as none.
+inline constexpr std::uint64_t feed_document_limit = 1 << 20;
+inline constexpr std::size_t feed_text_limit = 256;
+inline constexpr std::size_t feed_link_limit = 2048;
 
 // Fetches and reads both documents. Every failure of one document falls back to its
 // defaults (two built-in news items; an offline "A szerverállapot nem érhető el"

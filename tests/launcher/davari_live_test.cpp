@@ -2,6 +2,7 @@
 // as a player drives it.
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/sha256.h"
 #include "platform/unique_handle.h"
 #include "tests/launcher/launcher_fixtures.h"
@@ -13,7 +14,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <functional>
+#include <iostream>
 
 namespace fs = std::filesystem;
 namespace test = korvel::test;
@@ -115,6 +118,12 @@ struct LiveScene {
     }
 
     fs::path client_version() const { return install.dir() / ".korvel" / "client.version"; }
+    fs::path banner_cache() const { return install.client_dir() / "UserData" / "launcher_banner.jpg"; }
+
+    // More settings, once the server's URLs are known.
+    void add_ini(std::string const& more) const {
+        test::write_file(install.dir() / "launcher.ini", test::read_file(install.dir() / "launcher.ini") + more);
+    }
 
     // Presses Play until the clients start (a press before the check is over does nothing).
     std::vector<test::ClientRecord> play(HWND window, size_t clients) const {
@@ -301,6 +310,20 @@ TEST(DavariLive, TwoStartsShowOneWindowWhoseCheckEndsInPlay) {
 
 namespace {
 
+// Each row of the news card shows its coloured badge only when it has an item.
+bool news_row_shown(std::vector<std::uint32_t> const& shot, int row) {
+    constexpr std::uint32_t badge[] = {0x467cbe, 0x41965f, 0x6752ad, 0x6752ad};
+    return near_colour(shot[(144 + 49 * row) * 1200 + 838], badge[row]);
+}
+
+// The window once the check is over (the Play button gold), with the pointer off it.
+std::vector<std::uint32_t> shot_when_ready(HWND window) {
+    ::SetCursorPos(0, 0);
+    std::vector<std::uint32_t> shot;
+    poll([&] { return near_colour((shot = screen_capture(window))[700 * 1200 + 920], 0x744d20); });
+    return shot;
+}
+
 // The installation's launcher becomes the build that has the test release key built in.
 void use_keyed_launcher(LiveScene const& scene) {
     fs::remove(scene.install.davari());
@@ -308,6 +331,77 @@ void use_keyed_launcher(LiveScene const& scene) {
 }
 
 }  // namespace
+
+// A hostile server (a banner of 30000 x 30000 pixels in 109 KB, a news body of 50 MB,
+// links that would start a local program), a banner cache that an older launcher took
+// (60 megapixels of black in 30 KB) and a game folder that cannot hold the patch lock.
+// The launcher stays small, shows the gradient and the default news, leaves the cache as
+// it was and starts nothing but the game.
+TEST(DavariLive, AHostileServerAndADamagedCacheLeaveTheLauncherSmallAndPlayable) {
+    using korvel::test::PictureFormat;
+    LiveScene scene;
+    scene.publish({{"a.bin", "alpha"}});
+    fs::create_directories(scene.banner_cache().parent_path());
+    korvel::test::write_picture(scene.banner_cache(), PictureFormat::PngOneBit, 8000, 7500);
+    std::string const old_cache = test::read_file(scene.banner_cache());
+    korvel::test::write_picture(scene.server.local("banner.png"), PictureFormat::PngOneBit, 30000, 30000);
+    scene.server.put("news.json", R"({"items":[{"title":")" + std::string(50u << 20, 'n') + R"("}]})");
+    std::string const client = korvel::wide_to_utf8(scene.install.client_exe().wstring());
+    std::string file_url = "file:///" + client;
+    std::replace(file_url.begin(), file_url.end(), '\\', '/');
+    scene.add_ini("[remote]\nbanner_url=" + scene.server.url("banner.png") + "\nnews_url=" +
+                  scene.server.url("news.json") + "\n[links]\nwebsite=" + client + "\ndiscord=" + file_url +
+                  "\nregister=client\\bat.exe\n");
+    test::write_file(scene.install.client_dir() / ".korvel", "");  // no folder for the lock
+
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    fs::path const download = scene.banner_cache().wstring() + L".download";
+    ASSERT_TRUE(poll([&] { return !scene.server.requests("banner.png").empty() && !fs::exists(download); }));
+    ASSERT_TRUE(poll([&] { return !scene.server.requests("news.json").empty(); }));
+    std::vector<std::uint32_t> const shot = shot_when_ready(window);  // the check went on without the lock
+    test::write_file("davari-hostile.bmp", test::bmp_bytes(1200, 760, [&](int x, int y) { return shot[y * 1200 + x]; }));
+    EXPECT_TRUE(near_colour(shot[700 * 1200 + 920], 0x744d20));
+    EXPECT_TRUE(news_row_shown(shot, 1));  // the two default items
+    EXPECT_FALSE(news_row_shown(shot, 2));
+    EXPECT_GT(shot[120 * 1200 + 700] & 0xff, 0x18u);  // the gradient's blue, not a black picture
+
+    for (POINT const link : {POINT{884, 515}, POINT{994, 515}, POINT{1109, 515}}) click(window, link);
+    EXPECT_TRUE(test::wait_for_client_records(scene.install.client_dir(), 1, 3000).empty());
+    std::uint64_t const peak = davari.peak_working_set();
+    std::cout << "davari peak working set: " << (peak >> 20) << " MiB\n";
+    EXPECT_GT(peak, 0u);
+    EXPECT_LT(peak, 128u << 20);
+    EXPECT_EQ(test::read_file(scene.banner_cache()), old_cache);
+    EXPECT_EQ(scene.play(window, 1).size(), 1u);
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+}
+
+// Escape as soon as the banner has arrived, while its worker decodes a 16-megapixel
+// picture: the launcher closes cleanly, every time.
+TEST(DavariLive, EscapeWhileTheBannerIsDecodedEndsCleanly) {
+    LiveScene scene;
+    scene.publish({{"a.bin", "alpha"}});
+    korvel::test::write_picture(scene.server.local("banner.png"), korvel::test::PictureFormat::Png, 4000, 4000,
+                                [](std::uint32_t x, std::uint32_t y) { return (x / 16) << 8 | (y / 16); });
+    scene.add_ini("[remote]\nbanner_url=" + scene.server.url("banner.png") + "\n");
+    for (int run = 0; run < 3; ++run) {
+        test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+        HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(poll([&] { return scene.server.requests("banner.png").size() > static_cast<std::size_t>(run); }));
+        // A key can be lost while the window takes the focus; a running check asks first.
+        ASSERT_TRUE(poll([&] {
+            click(window, POINT{400, 300});
+            press_key(VK_ESCAPE);
+            if (auto const box = test::wait_for_dialog(davari.pid(), 300))
+                ::PostMessageW(box->hwnd, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+            return !davari.running();
+        }));
+        EXPECT_EQ(davari.wait(k_timeout_ms), 0u) << run;
+    }
+}
 
 TEST(DavariLive, KeyedAndUnkeyedLaunchersInstallASignedRelease) {
     for (bool const keyed : {true, false}) {

@@ -3,6 +3,8 @@
 #include "platform/text.h"
 #include "platform/win32_error.h"
 
+#include <psapi.h>
+
 #include <stdexcept>
 #include <vector>
 
@@ -112,6 +114,13 @@ std::optional<DWORD> ChildProcess::wait(DWORD timeout_ms) const {
     DWORD code = 0;
     ::GetExitCodeProcess(process_, &code);
     return code;
+}
+
+std::uint64_t ChildProcess::peak_working_set() const {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!::GetProcessMemoryInfo(process_, &counters, sizeof counters)) return 0;
+    return counters.PeakWorkingSetSize;
 }
 
 void ChildProcess::terminate() {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ public:
     // The exit code once the process has ended within `timeout_ms`, else nothing.
     std::optional<DWORD> wait(DWORD timeout_ms) const;
     void terminate();
+    // The most memory the process has held in physical pages so far (its peak working
+    // set, GetProcessMemoryInfo), in bytes; 0 when it cannot be read.
+    std::uint64_t peak_working_set() const;
 
     // With in_job: waits until no process of the job runs any more, then returns how many
     // processes the job ever held (this one included). Nothing on time-out.

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -30,6 +31,15 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
     std::string const largest = picture(1024, 4095, 3018);
     ASSERT_EQ(largest.size(), korvel::banner_size_limit);
     std::string const old_picture = picture(2, 2);
+    // Pictures bounded in pixels, and only whole ones: the files are made once here.
+    korvel::test::TempDir const made("banner-made");
+    auto const made_file = [&](char const* name, korvel::test::PictureFormat format, std::uint32_t w, std::uint32_t h) {
+        korvel::test::write_picture(made / name, format, w, h, [](std::uint32_t x, std::uint32_t y) { return x ^ y; });
+        return korvel::test::read_file(made / name);
+    };
+    using korvel::test::PictureFormat;
+    std::string const jpeg = made_file("whole.jpg", PictureFormat::Jpeg, 640, 480);
+    std::string const png = made_file("whole.png", PictureFormat::Png, 640, 480);
     struct Case {
         char const* name;
         std::string body;
@@ -44,6 +54,14 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
         {"interrupted half-way", largest, Fault{.reset_after = largest.size() / 2}, false},
         {"404", largest, Fault{.status = 404}, false},
         {"empty", "", {}, false},
+        {"16,000,000 pixels", made_file("limit.png", PictureFormat::Png, 4000, 4000), {}, true},
+        {"16,004,000 pixels", made_file("over.png", PictureFormat::Png, 4000, 4001), {}, false},
+        {"a PNG cut short", png.substr(0, png.size() * 2 / 3), {}, false},
+        {"a whole JPEG", jpeg, {}, true},
+        {"a 1 x 1 GIF",
+         std::string("GIF89a\1\0\1\0\x80\0\0\xff\xff\xff\0\0\0!\xf9\4\1\0\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 43),
+         {}, true},
+        {"a JPEG cut short", jpeg.substr(0, jpeg.size() * 2 / 3), {}, false},
     };
     korvel::test::ServedFolder const folder("banner");
     korvel::test::TempDir const dir("banner");
@@ -56,6 +74,31 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
         EXPECT_EQ(korvel::test::read_file(cache) == old_picture, !c.accepted) << c.name;
         EXPECT_FALSE(fs::exists(dir / "UserData" / "launcher_banner.jpg.download")) << c.name;
         folder.clear_fault("banner.jpg");
+    }
+}
+
+// Only the part that shows is kept, at no more pixels than the banner area has: a wide
+// picture is scaled down to 777 x 372, a tall one cropped to its middle third.
+TEST(Banner, TheWindowKeepsOnlyWhatTheBannerShows) {
+    korvel::test::ensure_gdiplus();
+    korvel::test::TempDir const dir("banner-fit");
+    korvel::test::write_picture(dir / "wide.png", korvel::test::PictureFormat::Png, 3000, 2000,
+                                [](std::uint32_t x, std::uint32_t) { return x < 1500 ? 0xff0000u : 0x0000ffu; });
+    korvel::test::write_picture(dir / "tall.png", korvel::test::PictureFormat::Png, 400, 1000,
+                                [](std::uint32_t, std::uint32_t y) { return y < 333 || y > 666 ? 0u : 0x00ff00u; });
+    struct Case {
+        char const* file;
+        UINT w, h;
+        Gdiplus::ARGB top_left, bottom_right;
+    } const cases[] = {{"wide.png", 777, 372, 0xffff0000, 0xff0000ff}, {"tall.png", 400, 192, 0xff00ff00, 0xff00ff00}};
+    for (Case const& c : cases) {
+        korvel::LauncherApp app;
+        ASSERT_TRUE(app.load_banner_image(dir / c.file)) << c.file;
+        UINT h = 0;
+        Gdiplus::DllExports::GdipGetImageHeight(app.banner_bitmap.get(), &h);
+        EXPECT_EQ(std::pair(width_of(app), h), std::pair(c.w, c.h)) << c.file;
+        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), 0, 0), c.top_left) << c.file;
+        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), c.w - 1, c.h - 1), c.bottom_right) << c.file;
     }
 }
 

@@ -93,6 +93,36 @@ TEST(Feeds, StatusDocumentsAgainstTheServer) {
     }
 }
 
+// What a feed can make the launcher hold: a document past 1 MiB counts as unreadable,
+// texts keep 256 characters (a pair of surrogates is not split), a longer link is none.
+TEST(Feeds, DocumentsAndTextsAreBounded) {
+    korvel::test::ServedFolder const folder("feeds-bounds");
+    std::string const emoji = "\xF0\x9F\x98\x80";  // U+1F600, two UTF-16 units
+    std::string const url_2048 = "https://x.example/" + std::string(2048 - 18, 'a');
+    folder.put("news.json", items({R"({"tag":")" + std::string(300, 'T') + R"(","title":")" + std::string(255, 't') +
+                                       emoji + R"(","date":")" + std::string(1000000, 'd') + R"(","url":")" +
+                                       url_2048 + R"("})",
+                                   R"({"title":"b","url":")" + url_2048 + R"(b"})"}));
+    folder.put("status.json", R"({"online":true,"label":")" + std::string(5000, 'L') + R"("})");
+    korvel::FeedResult const r = korvel::collect_feeds(folder.url("news.json"), folder.url("status.json"));
+    ASSERT_EQ(r.items.size(), 2u);
+    EXPECT_EQ(r.items[0].tag, std::wstring(256, L'T'));
+    EXPECT_EQ(r.items[0].title, std::wstring(255, L't'));
+    EXPECT_EQ(r.items[0].date, std::wstring(256, L'd'));
+    EXPECT_EQ(r.items[0].url.size(), 2048u);
+    EXPECT_EQ(r.items[1].url, L"");
+    EXPECT_EQ(r.label, std::wstring(256, L'L'));
+
+    // One byte past 1 MiB: the defaults of an unreadable document.
+    std::string const doc = items({R"({"title":"x"})"});
+    folder.put("news.json", doc.substr(0, doc.size() - 2) + std::string((1 << 20) - doc.size() + 1, ' ') + "]}");
+    folder.put("status.json", R"({"online":true)" + std::string(1 << 20, ' ') + "}");
+    korvel::FeedResult const over = korvel::collect_feeds(folder.url("news.json"), folder.url("status.json"));
+    EXPECT_EQ(titles(over), default_titles);
+    EXPECT_FALSE(over.online);
+    EXPECT_EQ(over.label, L"A szerverállapot nem érhető el");
+}
+
 // The worker's whole road: one record posted to a live window, none to a closed one.
 TEST(Feeds, TheWorkerPostsOneRecordToALiveWindowOnly) {
     HWND const hwnd = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);

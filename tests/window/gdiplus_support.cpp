@@ -1,6 +1,12 @@
 #include "tests/window/gdiplus_support.h"
 
+#include <wincodec.h>
+
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace korvel::test {
@@ -45,6 +51,51 @@ std::string bmp_bytes(int width, int height, std::function<std::uint32_t(int, in
         for (int x = 0; x < width; ++x) put(row + 3 * static_cast<std::size_t>(x), colour(x, y), 3);
     }
     return out;
+}
+
+void write_picture(std::filesystem::path const& path, PictureFormat format, std::uint32_t width,
+                   std::uint32_t height, std::function<std::uint32_t(std::uint32_t, std::uint32_t)> const& colour) {
+    auto check = [](HRESULT hr) {
+        if (FAILED(hr)) throw std::runtime_error("write_picture failed: " + std::to_string(hr));
+    };
+    struct Release {
+        void operator()(IUnknown* object) const { object->Release(); }
+    };
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // kept for the rest of the thread
+    IWICImagingFactory* factory = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    IPropertyBag2* options = nullptr;
+    check(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                             reinterpret_cast<void**>(&factory)));
+    std::unique_ptr<IUnknown, Release> const factory_owner(factory);  // released last
+    check(factory->CreateStream(&stream));
+    std::unique_ptr<IUnknown, Release> const stream_owner(stream);
+    check(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE));
+    check(factory->CreateEncoder(format == PictureFormat::Jpeg ? GUID_ContainerFormatJpeg : GUID_ContainerFormatPng,
+                                 nullptr, &encoder));
+    std::unique_ptr<IUnknown, Release> const encoder_owner(encoder);
+    check(encoder->Initialize(stream, WICBitmapEncoderNoCache));
+    check(encoder->CreateNewFrame(&frame, &options));
+    std::unique_ptr<IUnknown, Release> const frame_owner(frame), options_owner(options);
+    check(frame->Initialize(options));
+    check(frame->SetSize(width, height));
+    bool const one_bit = format == PictureFormat::PngOneBit;
+    WICPixelFormatGUID pixel_format = one_bit ? GUID_WICPixelFormatBlackWhite : GUID_WICPixelFormat24bppBGR;
+    check(frame->SetPixelFormat(&pixel_format));
+    UINT const stride = one_bit ? (width + 7) / 8 : (width * 3 + 3) & ~3u;
+    std::vector<BYTE> rows(std::size_t{stride} * 64, 0);
+    for (UINT y = 0; y < height; y += 64) {
+        UINT const n = std::min(64u, height - y);
+        for (UINT r = 0; colour && !one_bit && r < n; ++r)
+            for (UINT x = 0; x < width; ++x)
+                for (std::uint32_t c = colour(x, y + r), i = 0; i < 3; ++i)
+                    rows[std::size_t{r} * stride + std::size_t{x} * 3 + i] = static_cast<BYTE>(c >> (8 * i));
+        check(frame->WritePixels(n, stride, stride * n, rows.data()));
+    }
+    check(frame->Commit());
+    check(encoder->Commit());
 }
 
 bool save_png(Gdiplus::GpImage* image, std::filesystem::path const& path) {
