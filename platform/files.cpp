@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <array>
-#include <charconv>
 #include <stdexcept>
 #include <system_error>
 
@@ -75,20 +73,6 @@ void replace_file(fs::path const& source, fs::path const& target) {
 
     if (!::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         throw win32_error(failure);
-}
-
-std::string format_bytes(double bytes) {
-    static constexpr std::array<char const*, 5> units = {"B", "KB", "MB", "GB", "TB"};
-    double value = bytes;
-    size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < units.size()) {
-        value /= 1024.0;
-        ++unit;
-    }
-    std::array<char, 64> text{};
-    int const decimals = bytes >= 1024.0 ? 1 : 0;
-    auto const result = std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, decimals);
-    return std::string(text.data(), result.ptr) + " " + units[unit];
 }
 
 }  // namespace korvel

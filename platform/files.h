@@ -3,6 +3,7 @@
 // Each either succeeds or throws std::runtime_error naming the operation and the path
 // (in UTF-8). None retries, waits or logs. Any thread.
 
+#include "core/format_bytes.h"
 #include "core/safe_path.h"
 
 #include <cstdint>
@@ -30,8 +31,5 @@ void ensure_parent_dir(std::filesystem::path const& path);
 // source's data to disk so that a power loss cannot leave a full-size file of zeros.
 // Throws "Cannot replace file (close the game and try again): " + target + " | Win32=" + code.
 void replace_file(std::filesystem::path const& source, std::filesystem::path const& target);
-
-// "512 B", "1.5 KB", "1.0 MB" ... up to TB; "." as decimal point whatever the locale.
-std::string format_bytes(double bytes);
 
 }  // namespace korvel

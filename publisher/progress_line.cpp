@@ -1,8 +1,9 @@
 #include "publisher/progress_line.h"
 
-#include "platform/files.h"
+#include "core/format_bytes.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace korvel {
 

@@ -1,7 +1,6 @@
 #include "publisher/publish_command.h"
 
-#include "platform/files.h"
-#include "platform/text.h"
+#include "core/format_bytes.h"
 #include "publisher/release_build.h"
 #include "publisher/release_verify.h"
 
@@ -24,32 +23,43 @@ struct UsageError : std::runtime_error {
 };
 
 // Positional arguments and "--name value" options, each option at most once.
+// Values stay as the system passed them: paths are used as they are, texts read as
+// UTF-8 through text().
 struct Arguments {
-    std::vector<std::wstring> positional;
-    std::map<std::string, std::wstring> options;
+    std::vector<NativeString> positional;
+    std::map<std::string, NativeString> options;
 
-    std::optional<std::wstring> take(std::string const& name) {
+    std::optional<NativeString> take(std::string const& name) {
         auto const it = options.find(name);
         if (it == options.end()) return std::nullopt;
-        std::wstring value = it->second;
+        NativeString value = it->second;
         options.erase(it);
         return value;
     }
-    std::wstring require(std::string const& name) {
-        std::optional<std::wstring> value = take(name);
+    NativeString require(std::string const& name) {
+        std::optional<NativeString> value = take(name);
         if (!value) throw UsageError("missing --" + name);
         return *value;
     }
+    std::optional<std::string> take_text(std::string const& name) {
+        std::optional<NativeString> value = take(name);
+        return value ? std::optional(native_text(*value)) : std::nullopt;
+    }
+    std::string require_text(std::string const& name) { return native_text(require(name)); }
 };
 
-Arguments parse(std::vector<std::wstring> const& args) {
+bool is_option(NativeString const& arg) {
+    return arg.size() >= 2 && arg[0] == '-' && arg[1] == '-';
+}
+
+Arguments parse(std::vector<NativeString> const& args) {
     Arguments parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i].rfind(L"--", 0) != 0) {
+        if (!is_option(args[i])) {
             parsed.positional.push_back(args[i]);
             continue;
         }
-        std::string const name = wide_to_utf8(args[i].substr(2));
+        std::string const name = native_text(args[i].substr(2));
         if (i + 1 >= args.size()) throw UsageError("--" + name + " needs a value");
         if (!parsed.options.emplace(name, args[++i]).second) throw UsageError("--" + name + " given twice");
     }
@@ -61,25 +71,30 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
     BuildOptions o;
     o.release_dir = a.positional[1];
     o.out_dir = a.positional[2];
-    o.client_version = wide_to_utf8(a.require("client-version"));
-    o.base_url = wide_to_utf8(a.require("base-url"));
+    o.client_version = a.require_text("client-version");
+    o.base_url = a.require_text("base-url");
     if (auto p = a.take("previous")) o.previous_manifest = *p;
     if (auto p = a.take("launcher")) {
         o.launcher_file = *p;
-        o.launcher_version = wide_to_utf8(a.require("launcher-version"));
-        o.launcher_url = wide_to_utf8(a.take("launcher-url").value_or(L""));
+        o.launcher_version = a.require_text("launcher-version");
+        o.launcher_url = a.take_text("launcher-url").value_or("");
     }
     if (!a.options.empty()) throw UsageError("unknown or unused option --" + a.options.begin()->first);
 
     BuildSummary const s = build_release(o, err);
-    std::string const out_dir = wide_to_utf8(o.out_dir.native());
-    if (s.already_published)
+    std::string const out_dir = path_text(o.out_dir);
+    if (s.already_published && s.restored.empty()) {
         out << "Release " << o.client_version << " was already published with the same files; left as it was.\n";
-    else
+    } else if (s.already_published) {
+        out << "Release " << o.client_version << " was already published with the same files; restored "
+            << s.restored.size() << " damaged " << (s.restored.size() == 1 ? "file" : "files") << ":\n";
+        for (std::string const& path : s.restored) out << "  " << path << "\n";
+    } else {
         out << "Release " << o.client_version << ": " << s.files << " files, " << format_bytes(double(s.bytes)) << " ("
             << s.linked << " hard-linked from the previous release), " << s.deletes.size() << " to delete.\n";
+    }
     out << "Manifest:         " << s.manifest_url << "\n"
-        << "Version document: " << wide_to_utf8(s.version_file.native()) << "\n"
+        << "Version document: " << path_text(s.version_file) << "\n"
         << "Upload " << out_dir << " to the server with patch/version.json last, then run:\n"
         << "  korvel-publish verify <URL of patch/version.json>\n";
     return 0;
@@ -87,7 +102,7 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
 
 int verify(Arguments& a, std::ostream& out, std::ostream& err) {
     if (a.positional.size() != 2 || !a.options.empty()) throw UsageError("verify takes one VERSION_URL");
-    std::string const url = wide_to_utf8(a.positional[1]);
+    std::string const url = native_text(a.positional[1]);
     VerifyReport const report = verify_release(url, err);
     for (std::string const& problem : report.problems) out << "FAILED " << problem << "\n";
     out << (report.problems.empty() ? "OK: " : "NOT OK: ") << report.files_checked << " files checked, "
@@ -97,13 +112,14 @@ int verify(Arguments& a, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int run_publish_command(std::vector<std::wstring> const& args, std::ostream& out, std::ostream& err) {
+int run_publish_command(std::vector<NativeString> const& args, std::ostream& out, std::ostream& err) {
     try {
         Arguments a = parse(args);
         if (a.positional.empty()) throw UsageError("no command");
-        if (a.positional[0] == L"build") return build(a, out, err);
-        if (a.positional[0] == L"verify") return verify(a, out, err);
-        throw UsageError("unknown command " + wide_to_utf8(a.positional[0]));
+        std::string const command = native_text(a.positional[0]);
+        if (command == "build") return build(a, out, err);
+        if (command == "verify") return verify(a, out, err);
+        throw UsageError("unknown command " + command);
     } catch (UsageError const& e) {
         err << "korvel-publish: " << e.what() << "\n" << usage;
         return 2;

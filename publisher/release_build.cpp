@@ -2,27 +2,25 @@
 
 #include "core/manifest.h"
 #include "core/protected_path.h"
-#include "platform/files.h"
-#include "platform/http.h"
-#include "platform/text.h"
-#include "platform/win32_error.h"
-#include "platform/write_whole_file.h"
-#include "publisher/file_copy.h"
+#include "core/safe_path.h"
+#include "core/url_encode.h"
+#include "core/utf.h"
+#include "publisher/host.h"
 #include "publisher/path_rules.h"
 #include "publisher/progress_line.h"
 
 #include <nlohmann/json.hpp>
-#include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <type_traits>
 #include <unordered_set>
 
 namespace fs = std::filesystem;
@@ -32,13 +30,19 @@ namespace korvel {
 
 namespace {
 
-// Files in flight at once; more than the cores, since most of each one's time is spent
-// waiting on the file system.
-constexpr std::size_t worker_count = 4;
+// Files in flight at once: at least four, since under Wine most of each one's time is
+// spent waiting on the file system, and one per core where there are more.
+std::size_t worker_count() {
+    return std::max<std::size_t>(4, std::thread::hardware_concurrency());
+}
 
 std::string utf8(fs::path const& path) {
-    return wide_to_utf8(path.native());
+    return path_text(path);
 }
+
+// Windows separates folders with either slash, so a POSIX file name holding a backslash
+// would reach players as a folder and a file.
+constexpr bool backslash_is_separator = fs::path::preferred_separator == '\\';
 
 std::string join_lines(std::vector<std::string> const& lines) {
     std::string text = "Refusing to publish:";
@@ -57,20 +61,32 @@ std::vector<ReleaseFile> scan_release(fs::path const& root, std::vector<std::str
     std::vector<ReleaseFile> files;
     // The iterator's paths start with the root as given. Cutting it off as text keeps
     // names that the path grammar would misread (a ":" looks like a drive) as they are.
-    std::size_t const prefix = (root / L"x").native().size() - 1;
+    std::size_t const prefix = (root / "x").native().size() - 1;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         fs::directory_entry const& entry = *it;
         if (entry.is_directory()) continue;  // its files are what the launcher writes
-        std::wstring relative = entry.path().native().substr(prefix);
-        for (wchar_t& c : relative)
-            if (c == L'\\') c = L'/';
+        NativeString relative = entry.path().native().substr(prefix);
+        bool backslash = false;
+        for (auto& c : relative) {
+            if (c != '\\') continue;
+            if (backslash_is_separator) c = '/';
+            backslash = true;
+        }
         std::string path;
         try {
-            path = wide_to_utf8(relative);
+            path = native_text(relative);
+            utf8_to_utf16(path);  // POSIX names are bytes: only valid UTF-8 names a Windows file
         } catch (std::exception const&) {
             std::string shown;
-            for (wchar_t c : relative) shown.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+            for (auto c : relative) {
+                auto const unit = static_cast<std::make_unsigned_t<NativeString::value_type>>(c);
+                shown.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+            }
             problems.push_back(shown + ": a file name that is not valid Unicode");
+            continue;
+        }
+        if (backslash && !backslash_is_separator) {
+            problems.push_back(path + ": a character that Windows file names cannot hold");
             continue;
         }
         // Names first: asking about "CON.txt" or "a?.txt" would ask about a device or a
@@ -139,11 +155,57 @@ public:
     }
 
 private:
-    std::unordered_set<std::wstring> made_;
+    std::unordered_set<NativeString> made_;
 };
 
-void move_folder(fs::path const& from, fs::path const& to) {
-    if (!::MoveFileExW(from.c_str(), to.c_str(), 0)) throw win32_error("Cannot move " + utf8(from) + " to " + utf8(to));
+struct Outcome {
+    FileDigest digest;
+    bool linked = false;
+};
+
+// A published release can be damaged after the fact: a file edited, truncated or removed
+// on the server's disk. Each served file is checked against what the release folder just
+// hashed to (which equals the manifest): its size, and its bytes when its time is not
+// before the manifest's (file times are coarse: a copy written just before the manifest
+// can share its time, and is then hashed too). What differs is restored from the
+// release folder through a side file and a rename, so a player downloading it gets the
+// damaged bytes or the right ones, never a mix; the restored file is dated a second
+// before the manifest, so the next run trusts it again. Returns the restored paths; throws
+// PublishRefused naming every damaged path when any cannot be restored.
+std::vector<std::string> restore_damaged(fs::path const& target, std::vector<ReleaseFile> const& files,
+                                         std::vector<Outcome> const& outcomes, std::string const& version) {
+    fs::file_time_type const published = fs::last_write_time(target / "manifest.json");
+    std::vector<std::string> restored, failed;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        FileDigest const& want = outcomes[i].digest;
+        fs::path const served = target / "files" / path_from_utf8(files[i].path);
+        std::error_code ec;
+        bool damaged = !fs::is_regular_file(served, ec) || fs::file_size(served, ec) != want.size || ec;
+        if (!damaged && fs::last_write_time(served, ec) >= published) {
+            try {
+                damaged = hash_file(served, {}, {}).sha256 != want.sha256;
+            } catch (std::exception const&) {
+                damaged = true;
+            }
+        }
+        if (!damaged) continue;
+        fs::path side = served;
+        side += ".restoring";
+        try {
+            fs::create_directories(served.parent_path());
+            if (hash_file(files[i].source, side, {}).sha256 != want.sha256)
+                throw std::runtime_error("the release folder changed while it was read");
+            fs::last_write_time(side, published - std::chrono::seconds(1));
+            fs::rename(side, served);
+            restored.push_back(files[i].path);
+        } catch (std::exception const& e) {
+            fs::remove(side, ec);
+            failed.push_back(files[i].path + ": damaged in the published release " + version +
+                             " and not restored (" + e.what() + ")");
+        }
+    }
+    if (!failed.empty()) throw PublishRefused(failed);
+    return restored;
 }
 
 struct LauncherPlan {
@@ -172,7 +234,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     if (std::string const why = version_name_problem(o.client_version); !why.empty())
         throw std::invalid_argument("--client-version " + why);
     std::string const base = trimmed_base(o.base_url);
-    parse_url(base + "/");  // throws "Invalid URL: " for anything but an http(s) URL
+    check_url(base + "/");  // throws "Invalid URL: " for anything but an http(s) URL
     if (!fs::is_directory(o.release_dir)) throw std::invalid_argument("Not a folder: " + utf8(o.release_dir));
     if (is_inside(o.out_dir, o.release_dir))
         throw std::invalid_argument("The output folder must not lie inside the release folder");
@@ -200,11 +262,11 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         if (std::string const why = version_name_problem(o.launcher_version); !why.empty())
             throw std::invalid_argument("--launcher-version " + why);
         std::string const name = utf8(o.launcher_file->filename());
-        launcher.target = o.out_dir / "launcher" / utf8_to_wide(o.launcher_version) / o.launcher_file->filename();
+        launcher.target = o.out_dir / "launcher" / path_from_utf8(o.launcher_version) / o.launcher_file->filename();
         launcher.url = o.launcher_url.empty()
                            ? base + "/launcher/" + o.launcher_version + "/" + url_encode_path(name)
                            : o.launcher_url;
-        parse_url(launcher.url);
+        check_url(launcher.url);
         FileDigest const d = hash_file(*o.launcher_file, {}, {});
         launcher.sha256 = d.sha256;
         launcher.size = d.size;
@@ -217,8 +279,8 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     }
 
     fs::path const releases = o.out_dir / "releases";
-    fs::path const target = releases / utf8_to_wide(o.client_version);
-    fs::path const staging = releases / (L"." + utf8_to_wide(o.client_version) + L".staging");
+    fs::path const target = releases / path_from_utf8(o.client_version);
+    fs::path const staging = releases / path_from_utf8("." + o.client_version + ".staging");
     std::string const release_url = base + "/releases/" + o.client_version;
 
     BuildSummary summary;
@@ -235,15 +297,11 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     // Folders first, on this thread; then the files on several. Under Wine every file
     // created costs a directory scan for a name that differs only in case, which keeps a
     // single thread waiting most of the time.
-    auto copy_of = [&staging](ReleaseFile const& f) { return staging / "files" / utf8_to_wide(f.path); };
+    auto copy_of = [&staging](ReleaseFile const& f) { return staging / "files" / path_from_utf8(f.path); };
     if (!summary.already_published) {
         FolderMaker folders;
         for (ReleaseFile const& f : files) folders.parent_of(copy_of(f));
     }
-    struct Outcome {
-        FileDigest digest;
-        bool linked = false;
-    };
     std::vector<Outcome> outcomes(files.size());
     std::atomic<std::uint64_t> bytes_read{0};
     BytesReadFn const count = [&bytes_read](std::uint64_t n) { bytes_read += n; };
@@ -256,7 +314,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         fs::path const copy = copy_of(f);
         auto const old = previous_by_path.find(f.path);
         if (old != previous_by_path.end() && !previous_files.empty()) {
-            fs::path const old_copy = previous_files / utf8_to_wide(f.path);
+            fs::path const old_copy = previous_files / path_from_utf8(f.path);
             std::error_code ec;
             if (fs::file_size(old_copy, ec) == old->second->size && fs::file_size(f.source, ec) == old->second->size) {
                 out.digest = hash_file(f.source, {}, count);
@@ -273,7 +331,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     std::mutex mutex;
     std::condition_variable finished;
     std::exception_ptr error;
-    std::size_t running = std::min<std::size_t>(worker_count, std::max<std::size_t>(files.size(), 1));
+    std::size_t running = std::min<std::size_t>(worker_count(), std::max<std::size_t>(files.size(), 1));
     auto worker = [&] {
         try {
             for (std::size_t i = next++; i < files.size() && !failed; i = next++) {
@@ -324,19 +382,21 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         if (existing != manifest_text)
             throw PublishRefused({"release " + o.client_version + " is already published with other content in " +
                                   utf8(target) + "; publish it under a new version"});
+        summary.restored = restore_damaged(target, files, outcomes, o.client_version);
     } else {
-        if (write_whole_file(staging / "manifest.json", manifest_text) != WriteStatus::written)
+        if (!write_new_file(staging / "manifest.json", manifest_text))
             throw std::runtime_error("Cannot write " + utf8(staging / "manifest.json"));
-        move_folder(staging, target);
+        move_into_place(staging, target);
     }
 
     json version = {{"client_version", o.client_version}, {"manifest_url", summary.manifest_url}};
     if (o.launcher_file) {
         if (!launcher.present) {
             fs::create_directories(launcher.target.parent_path());
-            fs::path const part = launcher.target.native() + L".staging";
+            fs::path part = launcher.target;
+            part += ".staging";
             hash_file(*o.launcher_file, part, {});
-            move_folder(part, launcher.target);
+            move_into_place(part, launcher.target);
         }
         version["launcher"] = {{"version", o.launcher_version},
                                {"url", launcher.url},
@@ -346,7 +406,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     // Last, and in one step: until this document names the new release, players keep
     // getting the old one, which stays complete.
     fs::create_directories(summary.version_file.parent_path());
-    if (!write_file_replacing(summary.version_file, version.dump(2) + "\n"))
+    if (!write_document(summary.version_file, version.dump(2) + "\n"))
         throw std::runtime_error("Cannot write " + utf8(summary.version_file));
     return summary;
 }

@@ -32,12 +32,14 @@ struct BuildSummary {
     std::uint64_t bytes = 0;
     std::uint64_t linked = 0;           // hard-linked from the previous release, not copied
     std::vector<std::string> deletes;
-    bool already_published = false;     // the same release was there; only version.json written
+    bool already_published = false;     // the same release was there; only version.json written (and `restored`)
+    std::vector<std::string> restored;  // already published, but these served files were damaged and rewritten
     std::string manifest_url;
     std::filesystem::path version_file;
 };
 
-// A release that must not go out as it is. Nothing has been written when it is thrown.
+// A release that must not go out as it is. Nothing has been written when it is thrown,
+// except damaged files of a published release that were restored before one could not be.
 class PublishRefused : public std::runtime_error {
 public:
     explicit PublishRefused(std::vector<std::string> problems);

@@ -2,9 +2,8 @@
 
 #include "core/manifest.h"
 #include "core/version_document.h"
-#include "platform/http.h"
+#include "publisher/host.h"
 #include "publisher/progress_line.h"
-#include "publisher/remote_file.h"
 
 #include <optional>
 
@@ -31,46 +30,56 @@ VerifyReport verify_release(std::string const& version_url, std::ostream& progre
     VersionDocument version;
     Manifest manifest;
     try {
-        version = read_version_document(http_get(launcher_user_agent, version_url));
+        version = read_version_document(fetch_document(version_url));
     } catch (std::exception const& e) {
         report.problems.push_back("version document " + version_url + ": " + e.what());
         return report;
     }
     try {
-        manifest = read_manifest(http_get(launcher_user_agent, version.manifest_url));
+        manifest = read_manifest(fetch_document(version.manifest_url));
     } catch (std::exception const& e) {
         report.problems.push_back("manifest " + version.manifest_url + ": " + e.what());
         return report;
     }
 
-    ProgressLine line(progress, "checked", manifest.files.size() + (version.launcher_offered ? 1 : 0));
-    BytesReadFn const count = [&line](std::uint64_t n) { line.add_bytes(n); };
+    // What each fetched body is compared with; the launcher last, as the player's
+    // launcher fetches it.
+    struct Expected {
+        std::string what;
+        std::optional<std::uint64_t> size;
+        std::string const* sha256;
+    };
+    std::vector<RemoteFile> remote;
+    std::vector<Expected> expected;
     for (FileEntry const& file : manifest.files) {
-        std::string const url = build_file_url(manifest.base_url, file.path);
-        try {
-            compare(file.path, file.size, file.sha256, hash_remote_file(url, file.size, count), report.problems);
-        } catch (std::exception const& e) {
-            report.problems.push_back(file.path + ": unreachable: " + e.what());
-        }
-        ++report.files_checked;
-        line.file_done();
+        remote.push_back({build_file_url(manifest.base_url, file.path), file.size});
+        expected.push_back({file.path, file.size, &file.sha256});
     }
     if (version.launcher_offered) {
         LauncherUpdate const& l = version.launcher;
-        std::string const what = "launcher " + l.version + " (" + l.url + ")";
         // The launcher has no size limit of its own when the document names none; a
         // launcher larger than this is not one.
-        std::uint64_t const limit = l.size ? l.size : (1ull << 30);
-        try {
-            compare(what, l.size ? std::optional(l.size) : std::nullopt, l.sha256, hash_remote_file(l.url, limit, count),
-                    report.problems);
-        } catch (std::exception const& e) {
-            report.problems.push_back(what + ": unreachable: " + e.what());
-        }
+        remote.push_back({l.url, l.size ? l.size : (1ull << 30)});
+        expected.push_back({"launcher " + l.version + " (" + l.url + ")", l.size ? std::optional(l.size) : std::nullopt,
+                            &l.sha256});
+    }
+
+    // Files finish in any order; their lines are reported in manifest order.
+    std::vector<std::vector<std::string>> lines(remote.size());
+    ProgressLine line(progress, "checked", remote.size());
+    BytesReadFn const count = [&line](std::uint64_t n) { line.add_bytes(n); };
+    hash_remote_files(remote, count, [&](std::size_t i, FileDigest const* digest, std::string const& error) {
+        Expected const& e = expected[i];
+        if (digest)
+            compare(e.what, e.size, *e.sha256, *digest, lines[i]);
+        else
+            lines[i].push_back(e.what + ": unreachable: " + error);
         ++report.files_checked;
         line.file_done();
-    }
+    });
     line.finish();
+    for (std::vector<std::string>& file_lines : lines)
+        for (std::string& problem : file_lines) report.problems.push_back(std::move(problem));
     return report;
 }
 

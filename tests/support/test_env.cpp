@@ -1,10 +1,15 @@
 #include "tests/support/test_env.h"
 
+#ifdef _WIN32
 #include "platform/files.h"
 
 #include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -16,9 +21,13 @@ namespace fs = std::filesystem;
 namespace korvel::test {
 
 fs::path from_unix_path(std::string_view unix_path) {
+#ifdef _WIN32
     std::wstring wide = L"Z:";
     for (char c : unix_path) wide.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
     return fs::path(wide);
+#else
+    return fs::path(std::string(unix_path));
+#endif
 }
 
 fs::path test_env_dir() {
@@ -28,20 +37,35 @@ fs::path test_env_dir() {
 }
 
 fs::path bin_dir() {
+#ifdef _WIN32
     return exe_path().parent_path();
+#else
+    return fs::read_symlink("/proc/self/exe").parent_path();
+#endif
+}
+
+std::string unique_name(std::string_view name) {
+    static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+    auto const pid = ::GetCurrentProcessId();
+#else
+    auto const pid = ::getpid();
+#endif
+    auto const ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch()).count();
+    std::ostringstream id;
+    id << name << '-' << pid << '-' << counter++ << '-' << ms;
+    return id.str();
 }
 
 TempDir::TempDir(std::string_view name) {
-    static std::atomic<unsigned> counter{0};
     fs::path base;
     try {
         base = test_env_dir() / "tmp";
     } catch (std::exception const&) {
         base = fs::temp_directory_path() / "korvel-tests";
     }
-    std::ostringstream folder;
-    folder << name << '-' << ::GetCurrentProcessId() << '-' << counter++ << '-' << ::GetTickCount64();
-    path_ = base / folder.str();
+    path_ = base / unique_name(name);
     fs::remove_all(path_);
     fs::create_directories(path_);
 }

@@ -18,6 +18,10 @@ std::filesystem::path from_unix_path(std::string_view unix_path);
 // The folder of the running test executable (the build's bin folder).
 std::filesystem::path bin_dir();
 
+// `name` + "-" + process id + "-" + a counter + "-" + milliseconds: a name no other
+// call, in this process or another test program, gives.
+std::string unique_name(std::string_view name);
+
 // A fresh, empty folder, removed with everything in it when the object goes away.
 class TempDir {
 public:

@@ -1,12 +1,13 @@
 #include "tests/support/test_server.h"
 
-#include "platform/files.h"
-#include "platform/http.h"
-#include "platform/sha256.h"
-#include "platform/text.h"
 #include "tests/support/test_env.h"
 
-#include <windows.h>
+#ifdef _WIN32
+#include "core/sha256.h"
+#include "platform/files.h"
+#include "platform/http.h"
+#include "platform/text.h"
+#endif
 
 #include <nlohmann/json.hpp>
 
@@ -47,7 +48,11 @@ fs::path server_root() {
 }
 
 fs::path local_path(std::string_view utf8_relative) {
+#ifdef _WIN32
     return fs::path(utf8_to_wide(utf8_relative));
+#else
+    return fs::path(std::string(utf8_relative));
+#endif
 }
 
 std::string base64(std::string_view bytes) {
@@ -115,11 +120,16 @@ json fault_json(Fault const& f) {
 // Writes to a side name and moves it into place, so the server never reads half a file.
 void write_atomically(fs::path const& target, std::string_view bytes) {
     fs::path tmp = target;
-    tmp += L".writing";
+    tmp += ".writing";
     write_file(tmp, bytes);
+#ifdef _WIN32
     replace_file(tmp, target);
+#else
+    fs::rename(tmp, target);
+#endif
 }
 
+#ifdef _WIN32
 // The server's signing answers (tests/support/patch_server.py).
 std::string signing_request(std::string_view key, std::string_view what) {
     return http_get(L"KorvelTest", http_base() + "/_sign/" + std::string(key) + "/" + std::string(what));
@@ -135,11 +145,15 @@ std::string hex(std::string_view bytes) {
     return out;
 }
 
+#endif
+
 }  // namespace
 
+#ifdef _WIN32
 std::string release_public_key(std::string_view key) {
     return signing_request(key, "public");
 }
+#endif
 
 std::string http_base() {
     return "http://127.0.0.1:" + std::to_string(server_info().http_port);
@@ -178,11 +192,9 @@ std::vector<Request> all_requests() {
 }
 
 ServedFolder::ServedFolder(std::string_view name) {
-    static std::atomic<unsigned> counter{0};
-    std::ostringstream id;
-    id << name << '-' << ::GetCurrentProcessId() << '-' << counter++ << '-' << ::GetTickCount64();
-    prefix_ = "/t/" + id.str() + "/";
-    folder_ = server_root() / "t" / local_path(id.str());
+    std::string const id = unique_name(name);
+    prefix_ = "/t/" + id + "/";
+    folder_ = server_root() / "t" / local_path(id);
     fs::remove_all(folder_);
     fs::create_directories(folder_);
 }
@@ -206,7 +218,7 @@ void ServedFolder::write_fault(std::string_view relative, json document) const {
     static std::atomic<unsigned> serial{0};
     document["serial"] = serial++;
     fs::path file = local(relative);
-    file += L".fault.json";
+    file += ".fault.json";
     write_atomically(file, document.dump());
 }
 
@@ -222,11 +234,12 @@ void ServedFolder::set_attempts(std::string_view relative, std::vector<Fault> co
 
 void ServedFolder::clear_fault(std::string_view relative) const {
     fs::path file = local(relative);
-    file += L".fault.json";
+    file += ".fault.json";
     std::error_code ec;
     fs::remove(file, ec);
 }
 
+#ifdef _WIN32
 void ServedFolder::sign_version(std::string_view relative, std::uint64_t sequence, std::string_view key) const {
     json document = json::parse(read_file(local(relative)));
     std::string const manifest = http_get(L"KorvelTest", document.at("manifest_url").get<std::string>());
@@ -237,6 +250,7 @@ void ServedFolder::sign_version(std::string_view relative, std::uint64_t sequenc
     document["signature"] = signing_request(key, hex(document.dump()));
     put(relative, document.dump());
 }
+#endif
 
 std::vector<Request> ServedFolder::requests() const {
     std::vector<Request> mine;

@@ -1,11 +1,11 @@
-// korvel-publish on real folders: what `build` writes, read back with the launcher's own
-// readers; what it refuses; and a published tree served by the test patch server,
-// patched by the engine and checked by `verify`.
+// The native korvel-publish on real folders: what `build` writes, read back with the
+// launcher's own readers; what it refuses; how a rebuild repairs a damaged release; and
+// `verify` against the test patch server. (The engine's own run over a published tree
+// is in tests/publisher, under Wine.)
 #include "core/manifest.h"
-#include "patcher/patcher_engine.h"
+#include "core/sha256.h"
 #include "core/version_document.h"
-#include "platform/sha256.h"
-#include "platform/text.h"
+#include "publisher/host.h"
 #include "publisher/path_rules.h"
 #include "publisher/publish_command.h"
 #include "publisher/release_build.h"
@@ -24,10 +24,6 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
-fs::path path_of(std::string const& utf8) {
-    return fs::path(utf8_to_wide(utf8));
-}
-
 std::string digest_of(std::string const& bytes) {
     Sha256 hash;
     hash.update(bytes.data(), bytes.size());
@@ -40,7 +36,7 @@ Files tree(fs::path const& root) {
     if (!fs::exists(root)) return files;
     for (auto const& entry : fs::recursive_directory_iterator(root))
         if (entry.is_regular_file())
-            files[wide_to_utf8(entry.path().lexically_relative(root).generic_wstring())] = read_file(entry.path());
+            files[entry.path().lexically_relative(root).generic_string()] = read_file(entry.path());
     return files;
 }
 
@@ -50,7 +46,7 @@ protected:
     void release(Files const& files) {
         fs::remove_all(dir / "release");
         fs::create_directories(dir / "release");
-        for (auto const& [path, bytes] : files) write_file(dir / "release" / path_of(path), bytes);
+        for (auto const& [path, bytes] : files) write_file(dir / "release" / path, bytes);
     }
 
     BuildOptions options(std::string const& version) const {
@@ -188,8 +184,9 @@ TEST_F(PublishTest, RefusalNamesEveryOffendingPathAndWritesNothing) {
     EXPECT_FALSE(fs::exists(inside.out_dir));
 
     std::ostringstream o, e;
-    EXPECT_EQ(run_publish_command({L"build", (dir / "release").wstring(), out.wstring(), L"--client-version",
-                                   L"../1", L"--base-url", L"https://x"}, o, e), 2);
+    EXPECT_EQ(run_publish_command({"build", dir / "release", out, "--client-version", "../1", "--base-url", "https://x"},
+                                  o, e),
+              2);
     EXPECT_FALSE(fs::exists(out));
 }
 
@@ -200,7 +197,7 @@ TEST_F(PublishTest, RerunOnAnUnchangedReleaseChangesOnlyTheVersionDocument) {
         std::map<std::string, std::pair<std::string, fs::file_time_type>> s;
         for (auto const& entry : fs::recursive_directory_iterator(out))
             if (entry.is_regular_file() && entry.path().filename() != "version.json")
-                s[wide_to_utf8(entry.path().generic_wstring())] = {read_file(entry.path()), entry.last_write_time()};
+                s[entry.path().generic_string()] = {read_file(entry.path()), entry.last_write_time()};
         return s;
     };
     auto const before = snapshot();
@@ -215,51 +212,78 @@ TEST_F(PublishTest, RerunOnAnUnchangedReleaseChangesOnlyTheVersionDocument) {
     EXPECT_EQ(snapshot(), before);
 }
 
-TEST(PublishEndToEnd, ServedReleasesPatchAnEmptyGameFolderAndVerifyNamesAnAlteredFile) {
-    ServedFolder server("publish");
-    TempDir dir("publish-e2e");
-    fs::path const out = server.local("");
-    auto publish = [&](Files const& files, std::string const& version, std::string const& previous) {
-        fs::remove_all(dir / "release");
-        for (auto const& [path, bytes] : files) write_file(dir / "release" / path_of(path), bytes);
-        std::vector<std::wstring> args = {L"build", (dir / "release").wstring(), out.wstring(),
-                                          L"--client-version", path_of(version).wstring(), L"--base-url",
-                                          path_of(server.url("")).wstring()};
-        if (!previous.empty())
-            args.insert(args.end(), {L"--previous", (out / "releases" / previous / "manifest.json").wstring()});
-        std::ostringstream o, e;
-        ASSERT_EQ(run_publish_command(args, o, e), 0) << e.str();
-    };
-    PatchConfig config;
-    config.game_dir = dir / "game";
-    config.version_file = dir / "state" / "client.version";
-    config.hash_cache_file = dir / "state" / "hash_cache.json";
-    config.version_url = server.url("patch/version.json");
-    config.launcher_version = "2.1.0";
+TEST_F(PublishTest, RebuildRestoresADamagedReleaseOrRefusesNamingIt) {
+    Files const files = {{"a.txt", "aaaa"}, {"d/b.bin", random_bytes(70000, 5)}, {"d/c.txt", "cc"}, {"e.txt", "e"}};
+    release(files);
+    build("1");
+    fs::path const served = out / "releases" / "1" / "files";
+    write_file(served / "a.txt", "AAAA");  // same size, other bytes
+    fs::remove(served / "d" / "b.bin");
+    write_file(served / "d" / "c.txt", "c");
 
-    Files const first = {{"bat.exe", "client 1"}, {"data/pack.bin", random_bytes(2 << 20, 3)}, {"data/old.txt", "o"}};
-    publish(first, "1", "");
-    fs::create_directories(config.game_dir);
-    EXPECT_TRUE(PatcherEngine::run(config, false, {}).ok);
-    EXPECT_EQ(tree(config.game_dir), first);
+    std::ostringstream o, e;
+    ASSERT_EQ(run_publish_command({"build", dir / "release", out, "--client-version", "1", "--base-url", base_url}, o, e),
+              0)
+        << e.str();
+    EXPECT_NE(o.str().find("Release 1 was already published with the same files; restored 3 damaged files:\n"
+                           "  a.txt\n  d/b.bin\n  d/c.txt\n"),
+              std::string::npos)
+        << o.str();
+    EXPECT_EQ(tree(served), files);
+    EXPECT_TRUE(build("1").restored.empty());
 
-    Files const second = {{"bat.exe", "client 2"}, {"data/pack.bin", random_bytes(2 << 20, 3)}, {"data/new.txt", "n"}};
-    publish(second, "2", "1");
-    PatchResult const r = PatcherEngine::run(config, false, {});
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.client_version, "2");
-    EXPECT_EQ(tree(config.game_dir), second);
+    // A folder where a file belongs cannot be replaced: the rebuild names it and does
+    // not name the release in a new version document.
+    fs::remove(out / "patch" / "version.json");
+    fs::remove(served / "e.txt");
+    fs::create_directories(served / "e.txt" / "x");
+    try {
+        build("1");
+        FAIL() << "reported a damaged release as fine";
+    } catch (PublishRefused const& refused) {
+        ASSERT_EQ(refused.problems().size(), 1u);
+        EXPECT_TRUE(refused.problems()[0].starts_with("e.txt: damaged in the published release 1 and not restored"))
+            << refused.problems()[0];
+    }
+    EXPECT_FALSE(fs::exists(out / "patch" / "version.json"));
+    EXPECT_FALSE(fs::exists(served / "e.txt.restoring"));
+}
 
-    std::vector<std::wstring> const verify = {L"verify", path_of(config.version_url).wstring()};
-    std::ostringstream ok_out, ok_err;
-    EXPECT_EQ(run_publish_command(verify, ok_out, ok_err), 0) << ok_out.str() << ok_err.str();
+TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
+    ServedFolder server("verify");
+    TempDir dir("verify");
+    Files files = {{"big.bin", random_bytes(3 << 20, 7)}, {"\xC3\x89kezetes/\xC5\x91 %.txt", "accents"}};
+    for (int i = 0; i < 40; ++i) files["f/" + std::to_string(10 + i) + ".bin"] = random_bytes(1000 + 37 * i, 10 + i);
+    for (auto const& [path, bytes] : files) write_file(dir / "release" / path, bytes);
+    std::ostringstream built, build_err;
+    ASSERT_EQ(run_publish_command({"build", dir / "release", server.local(""), "--client-version", "1", "--base-url",
+                                   server.url("")},
+                                  built, build_err),
+              0)
+        << build_err.str();
 
-    // bat.exe changed in release 2, so its served file is a copy of its own, not a link.
-    write_file(out / "releases" / "2" / "files" / "bat.exe", "client X");
-    std::ostringstream bad_out, bad_err;
-    EXPECT_EQ(run_publish_command(verify, bad_out, bad_err), 1);
-    EXPECT_NE(bad_out.str().find("FAILED bat.exe: SHA-256"), std::string::npos) << bad_out.str();
-    EXPECT_EQ(bad_out.str().find("FAILED data/"), std::string::npos) << bad_out.str();
+    std::vector<std::string> const verify = {"verify", server.url("patch/version.json")};
+    std::ostringstream ok, ok_err;
+    EXPECT_EQ(run_publish_command(verify, ok, ok_err), 0) << ok.str() << ok_err.str();
+    EXPECT_EQ(ok.str(), "OK: 42 files checked, 0 problems.\n");
+
+    std::string const listed = server.local("").native() + "/releases/1/files/";
+    write_file(listed + "f/11.bin", random_bytes(1037, 99));  // same size, other bytes
+    fs::remove(listed + "f/12.bin");
+    write_file(listed + "f/13.bin", random_bytes(5000, 13));
+    server.set_fault("releases/1/files/f/14.bin", {.reset_after = 100});
+    std::ostringstream bad, bad_err;
+    EXPECT_EQ(run_publish_command(verify, bad, bad_err), 1);
+    std::string const text = bad.str();
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    ASSERT_EQ(lines.size(), 5u) << text;
+    EXPECT_TRUE(lines[0].starts_with("FAILED f/11.bin: SHA-256 ")) << text;
+    EXPECT_TRUE(lines[1].starts_with("FAILED f/12.bin: unreachable: HTTP 404: " + server.url(""))) << text;
+    EXPECT_EQ(lines[2], "FAILED f/13.bin: larger than the listed 1111 bytes") << text;
+    EXPECT_TRUE(lines[3].starts_with("FAILED f/14.bin: unreachable: ")) << text;
+    EXPECT_EQ(lines[4], "NOT OK: 42 files checked, 4 problems.") << text;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-#include "publisher/remote_file.h"
+#include "publisher/host.h"
 
+#include "core/sha256.h"
 #include "platform/http.h"
-#include "platform/sha256.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"
 
@@ -16,8 +16,8 @@ namespace {
     throw win32_error(what, code);
 }
 
-}  // namespace
-
+// GETs `url` and returns the body's size and SHA-256. Throws what the HTTP client throws
+// ("HTTP 404: " + url, Win32 errors ...).
 FileDigest hash_remote_file(std::string const& url, std::uint64_t size_limit, BytesReadFn const& on_read) {
     ParsedUrl const target = parse_url(url);
     UniqueWinHttp session(::WinHttpOpen(launcher_user_agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -56,6 +56,23 @@ FileDigest hash_remote_file(std::string const& url, std::uint64_t size_limit, By
     }
     digest.sha256 = to_hex(hash.finalize());
     return digest;
+}
+
+}  // namespace
+
+// One file after the other: WinHTTP's synchronous calls under Wine are what this build
+// is kept for, not speed.
+void hash_remote_files(std::vector<RemoteFile> const& files, BytesReadFn const& on_read, RemoteDoneFn const& done) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        FileDigest digest;
+        try {
+            digest = hash_remote_file(files[i].url, files[i].size_limit, on_read);
+        } catch (std::exception const& e) {
+            done(i, nullptr, e.what());
+            continue;
+        }
+        done(i, &digest, {});
+    }
 }
 
 }  // namespace korvel

@@ -1,6 +1,6 @@
-#include "publisher/file_copy.h"
+#include "publisher/host.h"
 
-#include "platform/sha256.h"
+#include "core/sha256.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"

@@ -1,0 +1,11 @@
+#pragma once
+// Byte counts as people read them, for progress lines and summaries.
+
+#include <string>
+
+namespace korvel {
+
+// "512 B", "1.5 KB", "1.0 MB" ... up to TB; "." as decimal point whatever the locale.
+std::string format_bytes(double bytes);
+
+}  // namespace korvel

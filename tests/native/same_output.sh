@@ -1,0 +1,45 @@
+#!/bin/sh
+# The native and the Windows korvel-publish write byte-identical manifest.json and
+# version.json for the same release folders: a first release offering a launcher, then
+# a second one built with --previous, which hard-links, deletes and renames a file's
+# letter case.
+# Usage: same_output.sh NATIVE_TOOL WINE_RUN WINDOWS_TOOL
+set -eu
+native=$1 wine_run=$2 windows=$3
+work=$(mktemp -d /tmp/korvel-same-output.XXXXXX)
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+
+put() { mkdir -p "$(dirname "$1")"; printf '%s' "$2" >"$1"; }
+put "$work/r1/data/pack.bin" "$(seq 1 200000)"
+put "$work/r1/Readme.TXT" "readme"
+put "$work/r1/old/gone.txt" "gone"
+put "$work/r1/Ékezetes/árvíztűrő tükörfúrógép.txt" "ő"
+put "$work/r1/data/empty" ""
+put "$work/new/davari.exe" "MZ launcher"
+put "$work/r2/data/pack.bin" "$(seq 1 200000)"
+put "$work/r2/readme.txt" "readme 2"
+put "$work/r2/Ékezetes/árvíztűrő tükörfúrógép.txt" "ő"
+put "$work/r2/sub dir/new % file.txt" "new"
+
+publish() {  # NAME RUN... : both releases into $work/out-NAME, paths given as the tool reads them
+    name=$1; shift
+    prefix=""
+    [ "$name" = windows ] && prefix="Z:"
+    out=$work/out-$name
+    "$@" build "$prefix$work/r1" "$prefix$out" --client-version 1 --base-url https://patch.example.com/ \
+        --launcher "$prefix$work/new/davari.exe" --launcher-version 2.2.0 >"$work/$name-1.log" 2>&1
+    "$@" build "$prefix$work/r2" "$prefix$out" --client-version 2 --base-url https://patch.example.com/ \
+        --previous "$prefix$out/releases/1/manifest.json" >"$work/$name-2.log" 2>&1
+}
+publish native "$native" || { cat "$work"/native-*.log; exit 1; }
+publish windows "$wine_run" "$windows" || { cat "$work"/windows-*.log; exit 1; }
+
+status=0
+for f in releases/1/manifest.json releases/2/manifest.json patch/version.json; do
+    if ! cmp "$work/out-native/$f" "$work/out-windows/$f"; then
+        diff "$work/out-native/$f" "$work/out-windows/$f" || true
+        status=1
+    fi
+done
+grep -q '"delete"' "$work/out-native/releases/2/manifest.json" || { echo "release 2 lists no deletions"; status=1; }
+exit $status
