@@ -92,7 +92,8 @@ public:
 
     // Makes the version document at `relative` a signed release as the operators' tool
     // does: adds "manifest_sha256" (of what its "manifest_url" serves now) and "sequence",
-    // and signs it with one of the build's throwaway keys (see release_public_key).
+    // and signs it with one of the build's throwaway keys (see release_public_key). Both
+    // only in the Windows test programs, which reach the server's signing answers.
     void sign_version(std::string_view relative, std::uint64_t sequence, std::string_view key = "release") const;
 
     // The requests below this folder, or for one path of it (query ignored), in order.
