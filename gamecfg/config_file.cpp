@@ -34,6 +34,19 @@ void parse_line(std::string_view line, ConfigDialogState& state) {
     state.set_value(key, std::string(trim(line.substr(separator + 1))));
 }
 
+// The temporary file of the save is ours whatever stands there: one left by a save that
+// was cut short (or copied along, read-only, from a CD or an archive) would otherwise
+// make every later save fail. A folder of that name is not a leftover and stays.
+void discard_leftover_temporary(std::filesystem::path const& config_path) {
+    std::filesystem::path temporary = config_path;
+    temporary += L".tmp";
+    DWORD const attributes = ::GetFileAttributesW(temporary.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(temporary.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    ::DeleteFileW(temporary.c_str());  // a file that stays makes the write fail, as before
+}
+
 }  // namespace
 
 void ConfigDialogState::set_value(std::string const& key, std::string value) {
@@ -87,6 +100,7 @@ bool save_config_file(ConfigDialogState const& state) noexcept {
         // player made it read-only to keep it as it is, so it is a failure everywhere.
         DWORD const attributes = ::GetFileAttributesW(state.config_path.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+        discard_leftover_temporary(state.config_path);
         return write_file_replacing(state.config_path, format_config_text(state));
     } catch (...) {
         // The replace failed (a read-only or locked file): its temporary copy is gone and

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,14 @@ public:
     // is running; its progress and outcome arrive as WM_PATCH_PROGRESS / WM_PATCH_DONE.
     void start_patch(bool full_repair);
     // Hands the staged launcher to the replacement helper and destroys the window; a
-    // missing or unstartable helper is reported in a box and the launcher stays.
+    // missing or unstartable helper is reported in a box and the launcher stays, patches
+    // the game without that offer and offers Play. Each start hands an offer off at most
+    // once; the attempt is remembered in .korvel/ beside the launcher.
     void begin_self_update(LauncherUpdate const& update);
+    // Start-up, before the first check: what became of the last hand-off. When the helper
+    // could not replace the launcher, says so once in a box; the offer it was given is
+    // then declined by this start's checks (a repair tries it once more).
+    void check_last_hand_off();
 
     // Draws the whole window for WM_PAINT (window/).
     void paint_window();
@@ -97,6 +104,14 @@ public:
     bool server_online = false;
     bool patch_running = false;
     bool play_ready = false;
+    // The SHA-256 of a launcher offer whose replacement failed, and whether this start
+    // has already handed an offer off.
+    std::string declined_launcher_sha256;
+    bool hand_off_tried = false;
+    // No job starts while the settings dialog runs its own loop; one asked for meanwhile
+    // (its full_repair flag) starts when the dialog closes.
+    bool settings_open = false;
+    std::optional<bool> pending_patch;
     std::wstring server_status_text = L"Állapot ellenőrzése...";
 
     std::int32_t patch_stage = 0;

@@ -6,6 +6,8 @@
 
 #include <dwmapi.h>
 
+#include <algorithm>
+
 namespace korvel {
 
 namespace {
@@ -58,9 +60,26 @@ DWORD register_main_window_class(HINSTANCE instance) {
     return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
+POINT main_window_position(RECT const& work_area) {
+    LONG const width = k_main_window_width, height = k_main_window_height;
+    POINT at{work_area.left + (work_area.right - work_area.left - width) / 2,
+             work_area.top + (work_area.bottom - work_area.top - height) / 2};
+    // Where the window is larger than the area, the close, minimise and settings buttons
+    // (top right) and Play (bottom right) matter most: the right edge and the top edge
+    // stay inside, the banner on the left is what goes.
+    at.x = std::min(std::max(at.x, work_area.left), work_area.right - width);
+    at.y = std::max(std::min(at.y, work_area.bottom - height), work_area.top);
+    return at;
+}
+
 HWND create_main_window(LauncherApp& app) {
-    int const x = (::GetSystemMetrics(SM_CXSCREEN) - k_main_window_width) / 2;
-    int const y = (::GetSystemMetrics(SM_CYSCREEN) - k_main_window_height) / 2;
+    // The primary monitor's work area: its screen without the taskbar.
+    RECT work_area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor))
+        work_area = monitor.rcWork;
+    auto const [x, y] = main_window_position(work_area);
     HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.window_title.c_str(), WS_POPUP | WS_MINIMIZEBOX,
                                         x, y, k_main_window_width, k_main_window_height, nullptr, nullptr,
                                         app.instance, &app);

@@ -15,8 +15,12 @@ inline constexpr int k_main_window_height = 760;
 // otherwise the Win32 error code.
 DWORD register_main_window_class(HINSTANCE instance);
 
-// Creates the window, centred on the primary screen (not clamped to it), with `app` as
-// its creation data, and gives it rounded corners. Null on failure.
+// Where the window goes in a monitor's work area (screen pixels): centred, and kept
+// inside it; in an area smaller than the window its top and right edges stay inside.
+POINT main_window_position(RECT const& work_area);
+
+// Creates the window at main_window_position of the primary monitor's work area, with
+// `app` as its creation data, and gives it rounded corners. Null on failure.
 HWND create_main_window(LauncherApp& app);
 
 }  // namespace korvel

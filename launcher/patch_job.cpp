@@ -205,6 +205,7 @@ void on_patch_done(LauncherApp& app, LPARAM lparam) {
     if (!outcome->error_message.empty()) {
         show_patch_failure(app, std::move(outcome->error_message));
     } else if (outcome->launcher_update.ready) {
+        invalidate(app);  // drawn idle behind the hand-off's boxes, should it fail
         app.begin_self_update(outcome->launcher_update);
     } else {
         app.play_ready = outcome->ok;
@@ -215,6 +216,12 @@ void on_patch_done(LauncherApp& app, LPARAM lparam) {
 
 void LauncherApp::start_patch(bool full_repair) {
     if (patch_running) return;
+    if (settings_open) {
+        // Its nested loop would run the job, and a launcher update at its end would close
+        // the launcher under the dialog with the player's choices unsaved.
+        pending_patch = pending_patch.value_or(false) || full_repair;
+        return;
+    }
     patch_running = true;
     play_ready = false;
     patch_stage = 0;
@@ -234,6 +241,9 @@ void LauncherApp::start_patch(bool full_repair) {
     config.version_url = version_url;
     config.launcher_version = "2.1.0";
     config.release_public_key = release_public_key();
+    // An offer whose replacement failed is left alone, so the game can be played; a
+    // repair tries it again, once per start.
+    if (!full_repair || hand_off_tried) config.declined_launcher_sha256 = declined_launcher_sha256;
 
     std::uint64_t const job = ++current_job;
     if (!start_worker([config = std::move(config), full_repair, window = hwnd, job] {

@@ -3,6 +3,7 @@
 #include "launcher/launcher_app.h"
 
 #include <memory>
+#include <utility>
 
 namespace korvel {
 
@@ -48,14 +49,17 @@ void LauncherApp::open_settings_dialog() {
         ::EnableWindow(hwnd, TRUE);
         return;
     }
+    settings_open = true;
 
     MSG message{};
+    bool quitting = false;
     while (::IsWindow(dialog)) {
         BOOL const got = ::GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) {
             // The quit belongs to the main loop as well: without it the launcher would
             // keep running with no window after the dialog closes.
             ::PostQuitMessage(static_cast<int>(message.wParam));
+            quitting = true;
             break;
         }
         if (got < 0) break;
@@ -67,6 +71,10 @@ void LauncherApp::open_settings_dialog() {
     // Leaving the loop early must not leave a window behind that points at the state
     // freed below; destroying it also enables the owner again.
     if (::IsWindow(dialog)) ::DestroyWindow(dialog);
+
+    settings_open = false;
+    if (auto const full_repair = std::exchange(pending_patch, std::nullopt); full_repair && !quitting)
+        start_patch(*full_repair);
 }
 
 }  // namespace korvel

@@ -4,6 +4,7 @@
 #include "launcher/command_line.h"
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
+#include "launcher/message_box.h"
 #include "launcher/single_instance.h"
 #include "launcher/window_controller.h"
 #include "launcher/workers.h"
@@ -41,7 +42,11 @@ int run_normal_mode(HINSTANCE instance, int show_command) {
     SingleInstance const single_instance(folder);
     if (!single_instance.first()) {
         constexpr DWORD wait_for_first_window_ms = 10000;
-        bring_running_launcher_to_front(folder, wait_for_first_window_ms);
+        // No window after the wait: the other launcher is closing or hung. Without a
+        // word the player would only see that nothing happened.
+        if (!bring_running_launcher_to_front(folder, wait_for_first_window_ms))
+            show_message_box(nullptr, L"A launcher már fut ebből a mappából.", k_message_box_title,
+                             MB_OK | MB_ICONINFORMATION);
         return 0;
     }
 
@@ -55,8 +60,8 @@ int run_normal_mode(HINSTANCE instance, int show_command) {
     ComApartment com;
     app = std::make_unique<LauncherApp>(instance);
 
-    Gdiplus::GdiplusStartupInput gdiplus_input;  // version 1, no debug callback
-    Gdiplus::GdiplusStartup(&app->gdiplus_token, &gdiplus_input, nullptr);
+    Gdiplus::GdiplusStartupInput const gdiplus_input;  // version 1, no debug callback
+    if (!start_gdiplus(*app, gdiplus_input)) return 1;
 
     app->instance = instance;
     app->base_dir = exe_path().parent_path();
@@ -78,9 +83,12 @@ int run_normal_mode(HINSTANCE instance, int show_command) {
 
     ::ShowWindow(hwnd, show_command);
     ::UpdateWindow(hwnd);
-    // 400 ms after start-up the window controller starts the automatic update check.
-    ::SetTimer(hwnd, k_update_timer, 400, nullptr);
     start_fetchers(*app);
+    // A failed launcher replacement is said before the check that patches the game.
+    app->check_last_hand_off();
+    // 400 ms after start-up the window controller starts the automatic update check; a
+    // timer that cannot be set must not leave the launcher without one.
+    if (!::SetTimer(hwnd, k_update_timer, 400, nullptr)) app->start_patch(false);
 
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -91,6 +99,18 @@ int run_normal_mode(HINSTANCE instance, int show_command) {
 }
 
 }  // namespace
+
+bool start_gdiplus(LauncherApp& app, Gdiplus::GdiplusStartupInput const& input) {
+    Gdiplus::Status const status = Gdiplus::GdiplusStartup(&app.gdiplus_token, &input, nullptr);
+    if (status == Gdiplus::Ok) return true;
+    app.gdiplus_token = 0;
+    // Without GDI+ the window would never draw: better no window and a reason.
+    show_message_box(nullptr,
+                     L"A launcher nem indítható: a GDI+ grafikus rendszer nem indult el.\nGDI+: " +
+                         std::to_wstring(static_cast<int>(status)),
+                     k_message_box_title, MB_OK | MB_ICONERROR);
+    return false;
+}
 
 int launcher_main(HINSTANCE instance, int show_command) {
     ::SetProcessDPIAware();

@@ -18,6 +18,8 @@ struct PatchConfig {
     std::filesystem::path hash_cache_file;  // size/time/hash memory of the verified files
     std::string version_url;                // absolute HTTP(S) URL of version.json
     std::string launcher_version;           // used only when the running launcher cannot be hashed
+    std::string declined_launcher_sha256;   // an offered launcher of this SHA-256 (lower-case) is not
+                                            // taken: the game is patched as if none were offered
     // Base64 of the release public key (the 65-byte uncompressed P-256 point). Empty:
     // releases are not checked. Non-empty: only a version.json signed with its private
     // key is followed (see release_check.h).

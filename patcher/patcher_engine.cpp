@@ -74,7 +74,9 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     std::string const version_body = http_get(launcher_user_agent, config.version_url);
     VersionDocument const version = read_version_document(version_body);
     SignedRelease const release = check_release_document(config, version_body);
-    if (version.launcher_offered && launcher_update_needed(version.launcher, config.launcher_version))
+    bool const declined = !config.declined_launcher_sha256.empty() &&
+                          version.launcher.sha256 == config.declined_launcher_sha256;
+    if (version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version))
         return download_launcher_update(version.launcher, config.game_dir, reporter);
 
     set_stage(progress, PatchStage::FetchingManifest, L"Frissítési lista letöltése",

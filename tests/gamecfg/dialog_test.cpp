@@ -7,7 +7,10 @@
 #include "launcher/main_window.h"
 #include "launcher/message_box.h"
 #include "platform/text.h"
+#include "tests/support/screen.h"
 #include "tests/support/test_env.h"
+#include "tests/support/test_server.h"
+#include "launcher/window_controller.h"
 
 #include <gtest/gtest.h>
 
@@ -207,6 +210,53 @@ TEST_F(SettingsDialog, AFailedSaveSaysSoAndKeepsTheDialogOpen) {
     EXPECT_EQ(test::read_file(config()), "GAMMA\t2\r\n");
     EXPECT_EQ(test::read_file(dir / "blocked"), "not a folder");
     EXPECT_FALSE(std::filesystem::exists(dir / "zivur2.cfg.tmp"));
+}
+
+// Check boxes toggled back and forth look as before (no label drawn over itself), and a
+// leftover read-only temporary file does not stop the save.
+TEST_F(SettingsDialog, TogglingLeavesTheLabelsCleanAndALeftoverTemporaryFileIsReplaced) {
+    test::write_file(dir / "zivur2.cfg.tmp", "left by a save cut short");
+    ::SetFileAttributesW((dir / "zivur2.cfg.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+    std::vector<std::uint32_t> before, after;
+    run_dialog([&](HWND dialog) {
+        auto const twice = [&](int id) {  // a click lost on a busy machine is clicked again
+            for (int changes = 0, tries = 0; changes < 2 && tries < 6; ++tries) changes += toggle(dialog, id);
+        };
+        RECT frame{};
+        ::GetWindowRect(dialog, &frame);
+        auto const painted = [&] {  // pending paints done, nothing invalidated afresh
+            ::RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            return test::screen_capture(frame);
+        };
+        twice(k_windowed_box);  // the focus frame on the same box in both pictures
+        before = painted();
+        for (int id : {k_night_box, k_fog_box, k_snow_box, k_snow_texture_box, k_night_box, k_windowed_box}) twice(id);
+        poll([&] { return (after = painted()) == before; });
+        click(::GetDlgItem(dialog, k_apply_button));
+    });
+    EXPECT_TRUE(before == after) << "the check boxes look different after toggling";
+    EXPECT_NE(test::read_file(config()).find("WINDOWED\t1\r\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "zivur2.cfg.tmp"));
+}
+
+// The automatic check's timer firing under the open dialog starts no job; the check
+// runs once the dialog is closed.
+TEST_F(SettingsDialog, TheFirstCheckWaitsForTheDialog) {
+    test::ServedFolder server("dialog");  // empty: the check fails at once with a 404
+    app.version_url = server.url("version.json");
+    bool running_while_open = true;
+    run_dialog([&](HWND dialog) {
+        ::SendMessageW(app.hwnd, WM_TIMER, k_update_timer, 0);  // handled before it returns
+        running_while_open = app.patch_running || !server.requests("version.json").empty();
+        click(::GetDlgItem(dialog, k_cancel_button));
+    });
+    EXPECT_FALSE(running_while_open);
+    EXPECT_TRUE(poll([&] {  // the job's outcome reaches the window through its queue
+        MSG message;
+        while (::PeekMessageW(&message, app.hwnd, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+        return app.progress_title == L"Frissítési hiba";
+    }));
+    EXPECT_EQ(server.requests("version.json").size(), 1u);
 }
 
 TEST_F(SettingsDialog, AQuitWhileOpenClosesTheDialogAndReachesTheMainLoop) {

@@ -7,6 +7,7 @@
 #include "platform/unique_handle.h"
 #include "tests/launcher/launcher_fixtures.h"
 #include "tests/support/process.h"
+#include "tests/support/screen.h"
 #include "tests/support/test_server.h"
 #include "tests/window/gdiplus_support.h"
 #include "patcher/hash_cache.h"
@@ -65,36 +66,18 @@ void press_key(WORD key) {
     send_input({down, up});
 }
 
-// The window as the screen shows it: 1200 x 760 pixels (0xRRGGBB), row by row.
-std::vector<std::uint32_t> screen_capture(HWND window) {
-    constexpr int w = 1200, h = 760;
-    RECT frame{};
-    ::GetWindowRect(window, &frame);
-    std::vector<std::uint32_t> pixels(w * h);
-    HDC const screen = ::GetDC(nullptr);
-    HDC const memory = ::CreateCompatibleDC(screen);
-    HBITMAP const bitmap = ::CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ const old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, w, h, screen, frame.left, frame.top, SRCCOPY);
-    ::SelectObject(memory, old);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    ::GetDIBits(memory, bitmap, 0, h, pixels.data(), &info, DIB_RGB_COLORS);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    for (auto& p : pixels) p &= 0xffffff;
-    return pixels;
-}
-
 bool near_colour(std::uint32_t a, std::uint32_t b) {
     for (int shift : {0, 8, 16})
         if (std::abs(static_cast<int>((a >> shift) & 0xff) - static_cast<int>((b >> shift) & 0xff)) > 3) return false;
     return true;
+}
+
+// The window once the check is over (the Play button gold), with the pointer off it.
+std::vector<std::uint32_t> shot_when_ready(HWND window) {
+    ::SetCursorPos(0, 0);
+    std::vector<std::uint32_t> shot;
+    poll([&] { return near_colour((shot = test::screen_capture(window))[700 * 1200 + 920], 0x744d20); });
+    return shot;
 }
 
 // A launcher installation whose version_url points at a server folder of its own.
@@ -118,6 +101,29 @@ struct LiveScene {
     }
 
     fs::path client_version() const { return install.dir() / ".korvel" / "client.version"; }
+    fs::path hand_off_record() const { return install.dir() / ".korvel" / "launcher_update.txt"; }
+
+    // Publishes a.bin and offers `launcher` as the new launcher.
+    void offer_launcher(std::string const& launcher) const {
+        server.put("launcher/davari.exe", launcher);
+        publish({{"a.bin", "alpha"}}, {{"version", "2.2.0"},
+                                       {"url", server.url("launcher/davari.exe")},
+                                       {"sha256", sha256_hex(launcher)}});
+    }
+
+    // The launcher that Swapnik started has no ChildProcess of the test's: found by its
+    // window and ended.
+    void end_launcher_started_by_swapnik() const {
+        HWND window = nullptr;
+        ASSERT_TRUE(poll([&] { return (window = ::FindWindowW(L"KorvelLauncherWindow", nullptr)) != nullptr; }));
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        korvel::UniqueKernelHandle const process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        ASSERT_TRUE(process);
+        ::TerminateProcess(process.get(), 0);
+        ::WaitForSingleObject(process.get(), k_timeout_ms);
+    }
+
     fs::path banner_cache() const { return install.client_dir() / "UserData" / "launcher_banner.jpg"; }
 
     // More settings, once the server's URLs are known.
@@ -199,10 +205,7 @@ TEST(DavariLive, SelfUpdateSwapsTheLauncherAndStartsTheNewOne) {
     LiveScene scene("", "self update");  // a folder with a space in its path
     fs::copy_file(test::bin_dir() / "Swapnik.exe", scene.install.dir() / "Swapnik.exe");
     std::string const new_launcher = test::read_file(scene.install.davari()) + "new build";
-    scene.server.put("launcher/davari.exe", new_launcher);
-    scene.publish({{"a.bin", "alpha"}}, {{"version", "2.2.0"},
-                                         {"url", scene.server.url("launcher/davari.exe")},
-                                         {"sha256", sha256_hex(new_launcher)}});
+    scene.offer_launcher(new_launcher);
     test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
     EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
     // Swapnik may be moving the file at the moment of a read: that read fails, the next one
@@ -218,34 +221,80 @@ TEST(DavariLive, SelfUpdateSwapsTheLauncherAndStartsTheNewOne) {
 
     // The new launcher runs; offered itself, it goes on to check the game.
     ASSERT_TRUE(poll([&] { return fs::exists(scene.client_version()); }));
-    HWND window = nullptr;
-    ASSERT_TRUE(poll([&] { return (window = ::FindWindowW(L"KorvelLauncherWindow", nullptr)) != nullptr; }));
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(window, &pid);
-    korvel::UniqueKernelHandle const process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-    ASSERT_TRUE(process);
-    ::TerminateProcess(process.get(), 0);
-    ::WaitForSingleObject(process.get(), k_timeout_ms);
+    scene.end_launcher_started_by_swapnik();
 }
 
-TEST(DavariLive, SelfUpdateWithoutTheHelperKeepsTheLauncher) {
+TEST(DavariLive, SelfUpdateWithoutTheHelperKeepsTheLauncherAndPlaysTheGame) {
     LiveScene scene;
     std::string const new_launcher = "not really a launcher";
-    scene.server.put("launcher/davari.exe", new_launcher);
-    scene.publish({{"a.bin", "alpha"}}, {{"version", "2.2.0"},
-                                         {"url", scene.server.url("launcher/davari.exe")},
-                                         {"sha256", sha256_hex(new_launcher)}});
+    scene.offer_launcher(new_launcher);
+    ::SetCursorPos(0, 0);  // off the window: no hover repaints it
     test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
     auto const box = test::wait_for_dialog(davari.pid(), k_timeout_ms);
     ASSERT_TRUE(box);
     EXPECT_EQ(box->title, L"Korvel Launcher");
     EXPECT_EQ(box->text, L"A launcher frissítése letöltődött, de a Swapnik.exe hiányzik.");
-    test::dismiss_dialog(box->hwnd);
     HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
     ASSERT_TRUE(window);
-    EXPECT_TRUE(davari.running());
-    ::PostMessageW(window, WM_CLOSE, 0, 0);  // no job runs: no question
+    // Behind the box the window is drawn idle: Repair in its own fill, not off as in a job.
+    EXPECT_TRUE(poll([&] { return near_colour(test::screen_capture(window)[700 * 1200 + 765], 0x161925); }, 10000));
+    test::dismiss_dialog(box->hwnd);
+    // Then the game is patched and played, the offer tried only once.
+    EXPECT_EQ(scene.play(window, 1).size(), 1u);
     EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+    EXPECT_EQ(scene.server.requests("launcher/davari.exe").size(), 1u);
+    EXPECT_EQ(test::read_file(scene.hand_off_record()), sha256_hex(new_launcher) + " failed\r\n");
+}
+
+// Swapnik cannot replace the launcher (the file is held open): the next start says so
+// once and plays; the start after it is silent; its repair tries the offer again, which
+// now works and clears the record.
+TEST(DavariLive, AFailedReplacementIsSaidOnceAndTheGameStillPlays) {
+    LiveScene scene;
+    fs::copy_file(test::bin_dir() / "Swapnik.exe", scene.install.dir() / "Swapnik.exe");
+    std::string const old_launcher = test::read_file(scene.install.davari());
+    std::string const new_launcher = old_launcher + "new build";
+    scene.offer_launcher(new_launcher);
+    {
+        korvel::UniqueFile const held(::CreateFileW(scene.install.davari().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr));
+        test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+        EXPECT_EQ(davari.wait(k_timeout_ms), 0u);  // handed off
+        HWND swapnik_box = nullptr;
+        ASSERT_TRUE(poll([&] { return (swapnik_box = ::FindWindowW(L"#32770", L"Swapnik")) != nullptr; }));
+        test::dismiss_dialog(swapnik_box);
+    }
+    for (int start = 2; start <= 3; ++start) {
+        SCOPED_TRACE(start);
+        test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+        if (start == 2) {
+            auto const box = test::wait_for_dialog(davari.pid(), k_timeout_ms);
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->text, L"A launcher frissítése nem sikerült; a játék a jelenlegi launcherrel is indítható.");
+            test::dismiss_dialog(box->hwnd);
+        }
+        HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(near_colour(shot_when_ready(window)[700 * 1200 + 920], 0x744d20));
+        EXPECT_FALSE(test::wait_for_dialog(davari.pid(), 0));
+        EXPECT_EQ(scene.server.requests("launcher/davari.exe").size(), 1u);
+        EXPECT_EQ(test::read_file(scene.hand_off_record()), sha256_hex(new_launcher) + " failed\r\n");
+        EXPECT_EQ(test::read_file(scene.install.davari()), old_launcher);
+        EXPECT_TRUE(poll([&] {
+            click(window, start == 2 ? k_play : k_repair);
+            return davari.wait(3000).has_value();
+        }));
+    }
+    EXPECT_EQ(test::client_records(scene.install.client_dir()).size(), 1u);
+    EXPECT_EQ(scene.server.requests("launcher/davari.exe").size(), 2u);
+    EXPECT_TRUE(poll([&] {
+        try {
+            return test::read_file(scene.install.davari()) == new_launcher && !fs::exists(scene.hand_off_record());
+        } catch (std::exception const&) {
+            return false;  // Swapnik moving the file at that moment
+        }
+    }));
+    scene.end_launcher_started_by_swapnik();
 }
 
 TEST(DavariLive, QuickCheckOfTwentyThousandFilesEndsReady) {
@@ -296,7 +345,7 @@ TEST(DavariLive, TwoStartsShowOneWindowWhoseCheckEndsInPlay) {
     ::SetCursorPos(0, 0);
     std::vector<std::uint32_t> shot;
     EXPECT_TRUE(poll([&] {
-        shot = screen_capture(window);
+        shot = test::screen_capture(window);
         return near_colour(shot[700 * 1200 + 920], 0x744d20);
     })) << std::hex << shot[700 * 1200 + 920];
     test::write_file("davari-ready.bmp",
@@ -314,14 +363,6 @@ namespace {
 bool news_row_shown(std::vector<std::uint32_t> const& shot, int row) {
     constexpr std::uint32_t badge[] = {0x467cbe, 0x41965f, 0x6752ad, 0x6752ad};
     return near_colour(shot[(144 + 49 * row) * 1200 + 838], badge[row]);
-}
-
-// The window once the check is over (the Play button gold), with the pointer off it.
-std::vector<std::uint32_t> shot_when_ready(HWND window) {
-    ::SetCursorPos(0, 0);
-    std::vector<std::uint32_t> shot;
-    poll([&] { return near_colour((shot = screen_capture(window))[700 * 1200 + 920], 0x744d20); });
-    return shot;
 }
 
 // The installation's launcher becomes the build that has the test release key built in.

@@ -1,6 +1,7 @@
 // davari.exe itself, started as a separate process under Wine and Xvfb.
 
 #include "launcher/client_launch.h"
+#include "launcher/single_instance.h"
 
 #include "tests/launcher/launcher_fixtures.h"
 #include "platform/gdi_handles.h"
@@ -139,4 +140,22 @@ TEST(DavariWindow, BorderlessRoundedAndCentredAndClosesCleanly) {
 
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+}
+
+// The folder's launcher still holds its mutex but has no window any more (closing, or
+// hung before its window came): the second start says so instead of vanishing.
+TEST(DavariWindow, ASecondStartWithoutAWindowToShowSaysSo) {
+    test::Installation install;
+    korvel::UniqueKernelHandle const first(
+        ::CreateMutexW(nullptr, FALSE, korvel::instance_mutex_name(install.dir()).c_str()));
+    ASSERT_TRUE(first);
+    test::ChildProcess davari(install.davari(), L"", install.dir());
+    auto const box = test::wait_for_dialog(davari.pid(), k_timeout_ms);  // after its 10 s search
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, L"Korvel Launcher");
+    EXPECT_EQ(box->text, L"A launcher már fut ebből a mappából.");
+    EXPECT_FALSE(test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", 0));
+    test::dismiss_dialog(box->hwnd);
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+    EXPECT_FALSE(fs::exists(install.client_dir() / "UserData"));  // it went no further
 }

@@ -1,5 +1,7 @@
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
+#include "launcher/startup.h"
+#include "tests/launcher/launcher_fixtures.h"
 #include "launcher/workers.h"
 
 #include <gtest/gtest.h>
@@ -42,4 +44,36 @@ TEST(Workers, StartWorkerRunsTheBodyOnAThreadOfItsOwn) {
     EXPECT_EQ(::WaitForSingleObject(done, 10000), WAIT_OBJECT_0);
     EXPECT_NE(worker_thread.load(), ::GetCurrentThreadId());
     ::CloseHandle(done);
+}
+
+TEST(MainWindow, PlacedInsideTheWorkAreaTopAndRightFirst) {
+    struct Case {
+        RECT work_area;
+        POINT expected;
+    };
+    Case const cases[] = {
+        {{0, 0, 1920, 1080}, {360, 160}},       // centred
+        {{0, 0, 1920, 1040}, {360, 140}},       // above a taskbar
+        {{1920, 0, 3200, 1024}, {1960, 132}},   // a monitor right of another
+        {{0, 0, 1280, 720}, {40, 0}},           // too low: the top stays
+        {{0, 40, 1024, 768}, {-176, 40}},       // too narrow: the right edge stays
+        {{-1024, 0, 0, 700}, {-1200, 0}},       // both, left of the primary monitor
+    };
+    for (auto const& c : cases) {
+        POINT const at = korvel::main_window_position(c.work_area);
+        EXPECT_TRUE(at.x == c.expected.x && at.y == c.expected.y) << at.x << "," << at.y;
+    }
+}
+
+TEST(Startup, AFailedGdiplusStartIsSaidInABox) {
+    korvel::test::MessageBoxRecorder boxes;
+    korvel::LauncherApp app;
+    Gdiplus::GdiplusStartupInput input;
+    input.GdiplusVersion = 99;  // refused by GDI+ itself
+    EXPECT_FALSE(korvel::start_gdiplus(app, input));
+    ASSERT_EQ(boxes.calls.size(), 1u);
+    EXPECT_EQ(boxes.calls[0].title + L"|" + boxes.calls[0].text,
+              L"Korvel Launcher|A launcher nem indítható: a GDI+ grafikus rendszer nem indult el.\nGDI+: " +
+                  std::to_wstring(Gdiplus::UnsupportedGdiplusVersion));
+    EXPECT_EQ(boxes.calls[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
 }

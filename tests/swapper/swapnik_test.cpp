@@ -109,18 +109,33 @@ TEST(Swapnik, LeavesTheLauncherAloneWhileItsProcessRuns) {
     EXPECT_EQ(test::wait_for_client_records(scene.game_dir, 1, k_timeout_ms).size(), 1u);
 }
 
+// /dev/shm is a tmpfs, another file system than the test folders: a plain move from
+// there fails with error 17 under Wine as between two Windows volumes.
+fs::path other_volume_folder(UpdateScene const& scene) {
+    fs::path const folder = test::from_unix_path("/dev/shm") / scene.dir.path().filename();
+    fs::create_directories(folder);
+    return folder;
+}
+
 TEST(Swapnik, GivesUpAfterTwentyAttemptsAndLeavesTheOldLauncher) {
-    // Both cases retry for ten seconds, so they run side by side.
+    // The cases retry for ten seconds, so they run side by side.
     UpdateScene locked;
     korvel::UniqueFile lock(::CreateFileW(locked.target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
     UpdateScene missing;
     fs::remove(missing.source);
+    // From another volume, with a folder where the copy fallback puts its temporary file:
+    // the box names the move's failure (17), not the fallback's.
+    UpdateScene distant;
+    fs::path const distant_source = other_volume_folder(distant) / "davari.new.exe";
+    fs::copy_file(distant.source, distant_source);
+    fs::create_directories(distant.target.native() + L".swapnik.tmp");
 
     ULONGLONG const started = ::GetTickCount64();
     test::ChildProcess locked_swapnik(swapnik_exe(), locked.arguments(L"0"));
     test::ChildProcess missing_swapnik(swapnik_exe(), missing.arguments(L"0"));
+    test::ChildProcess distant_swapnik(swapnik_exe(), L"0 " + test::quoted(distant.target) + L" " + test::quoted(distant_source));
 
     auto const box = test::wait_for_dialog(locked_swapnik.pid(), k_timeout_ms);
     ULONGLONG const elapsed = ::GetTickCount64() - started;
@@ -138,23 +153,34 @@ TEST(Swapnik, GivesUpAfterTwentyAttemptsAndLeavesTheOldLauncher) {
 
     EXPECT_EQ(expect_error_box(missing_swapnik, L"Nem sikerült lecserélni a launchert.\nWin32: 2"), 2u);
     EXPECT_EQ(test::read_file(missing.target), missing.old_bytes);
+
+    EXPECT_EQ(expect_error_box(distant_swapnik, L"Nem sikerült lecserélni a launchert.\nWin32: 17"), 2u);
+    EXPECT_EQ(test::read_file(distant.target), distant.old_bytes);
+    EXPECT_EQ(test::read_file(distant_source), distant.new_bytes);
+    fs::remove_all(distant_source.parent_path());
 }
 
-TEST(Swapnik, ANewFileThatCannotBeStartedEndsWithThree) {
-    UpdateScene scene;
+TEST(Swapnik, AFolderIsRefusedAndALauncherThatCannotStartIsReported) {
+    UpdateScene folder;  // a folder where the new launcher should be: nothing moves
+    fs::remove(folder.source);
+    fs::create_directories(folder.source / "inside");
+    test::ChildProcess refused(swapnik_exe(), folder.arguments(L"0"));
+    EXPECT_EQ(expect_error_box(refused, L"Nem sikerült lecserélni a launchert.\nWin32: 336"), 2u);
+    EXPECT_EQ(test::read_file(folder.target), folder.old_bytes);
+    EXPECT_TRUE(fs::is_directory(folder.source / "inside"));
+
+    UpdateScene scene;  // replaced, but not a program
     test::write_file(scene.source, "downloaded, but not a program");
     test::ChildProcess swapnik(swapnik_exe(), scene.arguments(L"0"));
-    EXPECT_EQ(swapnik.wait(k_timeout_ms), 3u);
+    EXPECT_EQ(expect_error_box(swapnik, L"A launcher frissült, de nem sikerült elindítani.\nWin32: " +
+                                            std::to_wstring(ERROR_BAD_EXE_FORMAT)),
+              3u);
     EXPECT_EQ(test::read_file(scene.target), "downloaded, but not a program");
-    EXPECT_FALSE(test::wait_for_dialog(swapnik.pid(), 0));
 }
 
 TEST(Swapnik, CopiesAcrossFileSystemsAndLeavesNoTemporaryFile) {
-    // /dev/shm is a tmpfs, another file system than the test folders: a plain move from
-    // there fails with error 17 under Wine as between two Windows volumes.
     UpdateScene scene;
-    fs::path const other_volume = test::from_unix_path("/dev/shm") / scene.dir.path().filename();
-    fs::create_directories(other_volume);
+    fs::path const other_volume = other_volume_folder(scene);
     fs::path const source = other_volume / "davari.new.exe";
     fs::copy_file(scene.source, source);
     ASSERT_FALSE(::MoveFileExW(source.c_str(), (scene.game_dir / "probe.exe").c_str(), MOVEFILE_REPLACE_EXISTING));
