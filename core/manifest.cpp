@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <stdexcept>
 #include <unordered_set>
 
@@ -15,22 +16,75 @@ namespace korvel {
 
 using nlohmann::json;
 
+namespace {
+
+// One "files" element as the reader takes it, or the exception that fails the manifest.
+FileEntry read_entry(json const& element) {
+    FileEntry entry;
+    entry.path = element.at("path").get<std::string>();
+    entry.size = json_to_u64(element.at("size"));
+    entry.sha256 = ascii_lower(element.at("sha256").get<std::string>());
+    if (!is_safe_relative_path(entry.path) || entry.sha256.size() != 64)
+        throw std::runtime_error("Érvénytelen manifest bejegyzés: " + entry.path);
+    return entry;
+}
+
+// A manifest of 100,000 files is a tree of several hundred thousand JSON values, many
+// times the size of the records they hold. So while the text is parsed, each object
+// element of a top-level "files" array is turned into its record at once and left out
+// of the tree. An element that would fail stays in the tree instead, and the walk
+// after the parse fails on it exactly where a walk of the whole tree would have: the
+// errors keep their order (a parse error anywhere first, then "base_url", then the
+// first bad element).
+class FilesCollector {
+public:
+    bool operator()(int depth, json::parse_event_t event, json& parsed) {
+        using E = json::parse_event_t;
+        if (depth == 1) {
+            if (event == E::key) {
+                in_files_key_ = parsed == "files";
+                if (in_files_key_) entries_.clear();  // a repeated key: the last value counts
+            } else if (event == E::array_start) {
+                in_files_array_ = in_files_key_;
+            } else if (event == E::array_end || event == E::object_start) {
+                in_files_array_ = false;
+            }
+            return true;
+        }
+        if (depth != 2 || event != E::object_end || !in_files_array_) return true;
+        try {
+            FileEntry entry = read_entry(parsed);
+            if (!is_protected_path(entry.path)) entries_.push_back(std::move(entry));
+        } catch (std::exception const&) {
+            return true;
+        }
+        return false;
+    }
+
+    std::vector<FileEntry> take() { return std::move(entries_); }
+
+private:
+    bool in_files_key_ = false;
+    bool in_files_array_ = false;
+    std::vector<FileEntry> entries_;
+};
+
+}  // namespace
+
 Manifest read_manifest(std::string_view body) {
-    json const doc = json::parse(body);
+    FilesCollector collector;
+    json const doc = json::parse(body, std::ref(collector));
 
     Manifest manifest;
     manifest.base_url = doc.at("base_url").get<std::string>();
     if (manifest.base_url.empty()) throw std::runtime_error("A manifest base_url értéke üres.");
 
     // Range-for over a json value is the library's own walk: arrays and objects by their
-    // elements, null as nothing, any other value as itself.
+    // elements, null as nothing, any other value as itself. Of a "files" array only the
+    // elements the collector could not read are left, and the first of them fails.
+    manifest.files = collector.take();
     for (json const& element : doc.at("files")) {
-        FileEntry entry;
-        entry.path = element.at("path").get<std::string>();
-        entry.size = json_to_u64(element.at("size"));
-        entry.sha256 = ascii_lower(element.at("sha256").get<std::string>());
-        if (!is_safe_relative_path(entry.path) || entry.sha256.size() != 64)
-            throw std::runtime_error("Érvénytelen manifest bejegyzés: " + entry.path);
+        FileEntry entry = read_entry(element);
         if (!is_protected_path(entry.path)) manifest.files.push_back(std::move(entry));
     }
 

@@ -229,9 +229,7 @@ std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repa
         } else {
             correct = checker.correct_by_path(entry, local);
         }
-        if (!correct)
-            downloads.push_back(DownloadItem{entry.path, entry.size, entry.sha256, local,
-                                             build_file_url(manifest.base_url, entry.path)});
+        if (!correct) downloads.push_back(DownloadItem{&entry});
     }
     progress.percent = 100;
     progress.files_done = n;

@@ -1,14 +1,18 @@
 #include "patcher/file_downloads.h"
 
-#include "core/ascii.h"
 #include "patcher/download_progress.h"
+#include "patcher/part_transfer.h"
 #include "platform/files.h"
-#include "platform/http.h"
-#include "platform/sha256.h"
+#include "platform/text.h"
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -17,17 +21,277 @@ namespace korvel {
 namespace {
 
 constexpr auto pause_between_attempts = std::chrono::milliseconds(2000);
+constexpr std::size_t no_item = static_cast<std::size_t>(-1);
 
-// Download, verify, move into place, remember. Throws on any failure.
-void attempt_download(DownloadItem const& item, fs::path const& part, HashCache& cache,
-                      DownloadProgressFn const& on_progress) {
+// Each folder of the run is made once: asking about a folder that is already there
+// costs several kernel round trips per file, which add up over thousands of files.
+class FolderMaker {
+public:
+    void make_parent(fs::path const& file) {
+        std::wstring const key = file.parent_path().native();
+        {
+            std::lock_guard const lock(mutex_);
+            if (made_.contains(key)) return;
+        }
+        ensure_parent_dir(file);
+        std::lock_guard const lock(mutex_);
+        made_.insert(key);
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_set<std::wstring> made_;
+};
+
+// What one worker has in hand.
+struct Slot {
+    std::size_t item = no_item;
+    int attempt = 1;
+    std::uint64_t bytes = 0;    // in the item's part now
+    std::uint64_t counted = 0;  // of those, already added to the stage's received bytes
+};
+
+class DownloadStage {
+public:
+    DownloadStage(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
+                  HttpSession& http, HashCache& cache, ProgressReporter const& reporter)
+        : items_(items), game_dir_(config.game_dir), base_url_(base_url), http_(http),
+          records_(part_records_folder(config)), cache_(cache), reporter_(reporter),
+          slots_(std::min(parallel_downloads, items.size())) {
+        for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
+    }
+
+    void run();
+
+private:
+    void work(std::size_t slot);
+    void fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer);
+    void on_bytes(std::size_t slot, std::uint64_t done);
+    bool pause();  // false when the stage is stopping
+    void stop_and_join(std::vector<std::thread>& workers);
+    void report_finished(std::vector<std::size_t> const& finished);
+    void report_in_flight(std::vector<Slot> const& slots);
+    void set_bytes(std::uint64_t bytes_done, std::uint64_t received);
+
+    std::vector<DownloadItem> const& items_;
+    fs::path const& game_dir_;
+    std::string const& base_url_;
+    HttpSession& http_;
+    PartRecords records_;
+    HashCache& cache_;
+    ProgressReporter const& reporter_;
+    FolderMaker folders_;
+    DownloadClock const clock_;
+    std::uint64_t bytes_total_ = 0;
+
+    // Shared with the workers, under mutex_.
+    std::mutex mutex_;
+    std::condition_variable changed_;   // workers -> the reporting thread
+    std::condition_variable stopping_;  // the stage -> pausing workers
+    std::vector<Slot> slots_;
+    std::size_t next_ = 0;
+    std::size_t running_ = 0;
+    std::vector<std::size_t> finished_;  // placed, not reported yet
+    std::uint64_t finished_bytes_ = 0;
+    std::uint64_t received_ = 0;  // body bytes that arrived in this stage
+    bool dirty_ = false;
+    bool stop_ = false;
+    std::exception_ptr failure_;
+};
+
+void DownloadStage::run() {
+    if (slots_.empty()) {
+        records_.remove_all();
+        return;
+    }
+    std::vector<std::thread> workers;
+    try {
+        running_ = slots_.size();
+        for (std::size_t slot = 0; slot < slots_.size(); ++slot) workers.emplace_back([this, slot] { work(slot); });
+        for (;;) {
+            std::vector<std::size_t> finished;
+            std::vector<Slot> slots;
+            std::uint64_t bytes_done = 0;
+            std::uint64_t received = 0;
+            bool over = false;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return dirty_; });
+                dirty_ = false;
+                finished.swap(finished_);
+                slots = slots_;
+                bytes_done = finished_bytes_;
+                for (Slot const& s : slots_)
+                    if (s.item != no_item) bytes_done += s.bytes;
+                received = received_;
+                over = running_ == 0;
+            }
+            set_bytes(bytes_done, received);
+            report_finished(finished);
+            report_in_flight(slots);
+            if (over) break;
+        }
+    } catch (...) {
+        // A worker that could not start, or a progress callback that threw: nothing may
+        // go on downloading behind the caller's back.
+        stop_and_join(workers);
+        throw;
+    }
+    for (std::thread& worker : workers) worker.join();
+    if (failure_) std::rethrow_exception(failure_);
+    records_.remove_all();
+}
+
+void DownloadStage::stop_and_join(std::vector<std::thread>& workers) {
+    {
+        std::lock_guard const lock(mutex_);
+        stop_ = true;
+    }
+    stopping_.notify_all();
+    for (std::thread& worker : workers)
+        if (worker.joinable()) worker.join();
+}
+
+void DownloadStage::work(std::size_t slot) {
+    std::vector<char> buffer;  // the transfer's one 1 MiB buffer, kept from file to file
+    try {
+        for (;;) {
+            std::size_t index;
+            {
+                std::lock_guard const lock(mutex_);
+                if (stop_ || next_ >= items_.size()) break;
+                index = next_++;
+                slots_[slot] = Slot{index, 1, 0, 0};
+            }
+            fetch(slot, *items_[index].entry, buffer);
+            std::lock_guard const lock(mutex_);
+            slots_[slot].item = no_item;
+            finished_.push_back(index);
+            finished_bytes_ += items_[index].entry->size;
+            dirty_ = true;
+            changed_.notify_one();
+        }
+    } catch (TransferStopped const&) {
+        // another file ended the stage
+    } catch (...) {
+        std::lock_guard const lock(mutex_);
+        if (!failure_) failure_ = std::current_exception();
+        stop_ = true;
+        stopping_.notify_all();
+    }
+    std::lock_guard const lock(mutex_);
+    slots_[slot].item = no_item;
+    --running_;
+    dirty_ = true;
+    changed_.notify_one();
+}
+
+// Up to three attempts; throws the last one's text after the third, or TransferStopped
+// when another file ended the stage first.
+void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer) {
+    fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
+    fs::path const part = part_path_for(local_path);
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
-    http_download(launcher_user_agent, item.url, part, item.size, on_progress, item.size);
-    std::string const hash = ascii_lower(sha256_file(part));
-    if (hash != item.sha256) throw std::runtime_error("SHA-256 eltérés: " + item.path);
-    replace_file(part, item.local_path);
-    cache[item.path] = CacheEntry{item.size, file_mtime(item.local_path), hash};
+    PartTransfer transfer({item.path, build_file_url(base_url_, item.path), part, item.size, item.sha256, item.size},
+                          records_);
+    std::string last_error;
+    for (int attempt = 1; attempt <= download_attempts; ++attempt) {
+        {
+            std::lock_guard const lock(mutex_);
+            Slot& s = slots_[slot];
+            s.attempt = attempt;
+            s.bytes = s.counted = transfer.kept_bytes();
+            dirty_ = true;
+        }
+        try {
+            folders_.make_parent(local_path);
+            PartTransfer::Fetched const fetched =
+                transfer.attempt(http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer);
+            if (fetched.sha256 != item.sha256) {
+                transfer.discard();
+                throw std::runtime_error("SHA-256 eltérés: " + item.path);
+            }
+            try {
+                move_file_replacing(part, local_path);
+            } catch (...) {
+                transfer.discard();
+                throw;
+            }
+            transfer.placed();
+            std::lock_guard const lock(mutex_);
+            cache_[item.path] = CacheEntry{fetched.size, fetched.modified, fetched.sha256};
+            return;
+        } catch (std::exception const& e) {
+            last_error = e.what();
+        }
+        if (attempt < download_attempts && !pause()) throw TransferStopped{};
+    }
+    throw std::runtime_error(last_error);
+}
+
+void DownloadStage::on_bytes(std::size_t slot, std::uint64_t done) {
+    bool stop;
+    {
+        std::lock_guard const lock(mutex_);
+        stop = stop_;
+        Slot& s = slots_[slot];
+        s.bytes = done;
+        if (done > s.counted) {
+            received_ += done - s.counted;
+            s.counted = done;
+        }
+        dirty_ = true;
+    }
+    changed_.notify_one();
+    if (stop) throw TransferStopped{};
+}
+
+bool DownloadStage::pause() {
+    std::unique_lock lock(mutex_);
+    return !stopping_.wait_for(lock, pause_between_attempts, [this] { return stop_; });
+}
+
+void DownloadStage::set_bytes(std::uint64_t bytes_done, std::uint64_t received) {
+    PatchProgress& progress = reporter_.progress;
+    progress.bytes_done = bytes_done;
+    progress.bytes_total = bytes_total_;
+    double const elapsed = std::max(clock_.elapsed_seconds(), 0.001);
+    progress.speed = static_cast<double>(received) / elapsed;
+    progress.eta = (bytes_done < bytes_total_ && progress.speed > 1.0)
+                       ? static_cast<double>(bytes_total_ - bytes_done) / progress.speed
+                       : -1.0;
+}
+
+void DownloadStage::report_finished(std::vector<std::size_t> const& finished) {
+    PatchProgress& progress = reporter_.progress;
+    for (std::size_t index : finished) {
+        ++progress.files_done;
+        // By bytes; a stage of empty files only can go by files.
+        progress.percent = bytes_total_ != 0
+                               ? percent_from(static_cast<double>(progress.bytes_done) * 100.0 /
+                                              static_cast<double>(bytes_total_))
+                               : static_cast<std::int32_t>(progress.files_done * 100 / items_.size());
+        progress.current_file = widen_for_display(items_[index].entry->path);
+        progress.detail = L"Elkészült: " + progress.current_file;
+        reporter_.report();
+    }
+}
+
+void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
+    Slot const* largest = nullptr;
+    for (Slot const& s : slots)
+        if (s.item != no_item && (!largest || items_[s.item].entry->size > items_[largest->item].entry->size))
+            largest = &s;
+    if (!largest) return;
+    PatchProgress& progress = reporter_.progress;
+    if (bytes_total_ != 0)
+        progress.percent =
+            percent_from(static_cast<double>(progress.bytes_done) * 100.0 / static_cast<double>(bytes_total_));
+    progress.current_file = widen_for_display(items_[largest->item].entry->path);
+    progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " + std::to_wstring(largest->attempt) +
+                      L"/3)";
+    reporter_.report();
 }
 
 }  // namespace
@@ -38,50 +302,14 @@ fs::path part_path_for(fs::path const& local_path) {
     return part;
 }
 
-void download_files(std::vector<DownloadItem> const& items, HashCache& cache, ProgressReporter const& reporter) {
-    PatchProgress& progress = reporter.progress;
-    std::uint64_t const k = items.size();
+void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
+                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter) {
+    DownloadStage stage(items, config, base_url, http, cache, reporter);
+    stage.run();
+}
 
-    for (std::uint64_t i = 0; i < k; ++i) {
-        DownloadItem const& item = items[i];
-        progress.current_file = widen_for_display(item.path);
-        progress.bytes_total = item.size;
-        progress.bytes_done = 0;
-        progress.files_done = i;
-
-        DownloadClock const clock;
-        fs::path const part = part_path_for(item.local_path);
-        std::string last_error;
-        bool placed = false;
-
-        for (int attempt = 1; attempt <= download_attempts && !placed; ++attempt) {
-            auto const on_progress = [&](std::uint64_t done, std::uint64_t total) {
-                progress.bytes_done = done;
-                progress.bytes_total = total;
-                double const fraction = total != 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
-                progress.percent = percent_from((static_cast<double>(i) + fraction) / static_cast<double>(k) * 100.0);
-                apply_rate(progress, clock);
-                progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " +
-                                  std::to_wstring(attempt) + L"/3)";
-                reporter.report();
-            };
-            try {
-                attempt_download(item, part, cache, on_progress);
-                placed = true;
-            } catch (std::exception const& e) {
-                last_error = e.what();
-                std::error_code ignored;
-                fs::remove(part, ignored);
-                if (attempt < download_attempts) std::this_thread::sleep_for(pause_between_attempts);
-            }
-        }
-        if (!placed) throw std::runtime_error(last_error);
-
-        progress.files_done = i + 1;
-        progress.percent = static_cast<std::int32_t>((i + 1) * 100 / k);
-        progress.detail = L"Elkészült: " + progress.current_file;
-        reporter.report();
-    }
+fs::path part_records_folder(PatchConfig const& config) {
+    return config.hash_cache_file.parent_path() / "downloads";
 }
 
 }  // namespace korvel

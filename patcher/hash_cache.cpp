@@ -18,19 +18,37 @@ namespace {
 
 using nlohmann::json;
 
-// Throws on any malformed content; the caller turns that into an empty cache.
+CacheEntry read_entry(json const& value) {
+    if (!value.is_object()) throw std::runtime_error("hash cache entry is not an object");
+    CacheEntry entry;
+    if (auto const it = value.find("size"); it != value.end()) entry.size = json_to_u64(*it);
+    if (auto const it = value.find("modified"); it != value.end()) entry.modified = json_to_u64(*it);
+    if (auto const it = value.find("sha256"); it != value.end()) entry.sha256 = ascii_lower(it->get<std::string>());
+    return entry;
+}
+
+// Throws on any malformed content; the caller turns that into an empty cache. A cache
+// of 100,000 files would be a tree of half a million JSON values: each entry is taken
+// into the cache as soon as it is parsed and left out of the tree.
 HashCache parse_cache(std::string const& text) {
-    json const doc = json::parse(text);
     HashCache cache;
-    if (!doc.is_object()) return cache;  // an array or a bare value has no entries to trust
-    for (auto const& [key, value] : doc.items()) {
-        if (!value.is_object()) throw std::runtime_error("hash cache entry is not an object");
-        CacheEntry entry;
-        if (auto const it = value.find("size"); it != value.end()) entry.size = json_to_u64(*it);
-        if (auto const it = value.find("modified"); it != value.end()) entry.modified = json_to_u64(*it);
-        if (auto const it = value.find("sha256"); it != value.end()) entry.sha256 = ascii_lower(it->get<std::string>());
-        cache[key] = std::move(entry);
-    }
+    bool top_is_object = false;
+    std::string key;
+    json const doc = json::parse(text, [&](int depth, json::parse_event_t event, json& parsed) {
+        using E = json::parse_event_t;
+        if (depth == 0 && event == E::object_start) top_is_object = true;
+        if (depth != 1 || !top_is_object) return true;
+        if (event == E::key) {
+            key = parsed.get<std::string>();
+        } else if (event == E::object_end) {
+            cache[key] = read_entry(parsed);  // a later duplicate replaces an earlier one
+            return false;
+        } else if (event == E::value || event == E::array_end) {
+            read_entry(parsed);  // not an object: the whole cache is refused
+        }
+        return true;
+    });
+    if (!doc.is_object()) return {};  // an array or a bare value has no entries to trust
     return cache;
 }
 
@@ -55,14 +73,19 @@ void save_hash_cache(std::filesystem::path const& path, HashCache const& cache) 
     // Before anything is written: a cache folder that cannot be made fails the save.
     ensure_parent_dir(path);
 
-    json doc = json::object();
+    // The text the JSON library writes for the whole cache with an indent of 2 (members
+    // in key order, so "modified", "sha256", "size", and the paths in byte order, as the
+    // map already is), written entry by entry instead of from a tree of all of them.
+    std::string text;
     for (auto const& [key, entry] : cache) {
         if (is_protected_path(key)) continue;
-        // The library keeps object members sorted by key, which puts the entry's fields
-        // in the order "modified", "sha256", "size" and the paths in byte order.
-        doc[key] = json{{"size", entry.size}, {"modified", entry.modified}, {"sha256", entry.sha256}};
+        text += text.empty() ? "{\n  " : ",\n  ";
+        text += json(key).dump();
+        text += ": {\n    \"modified\": " + std::to_string(entry.modified) + ",\n    \"sha256\": ";
+        text += json(entry.sha256).dump();
+        text += ",\n    \"size\": " + std::to_string(entry.size) + "\n  }";
     }
-    std::string const text = doc.dump(2);
+    text += text.empty() ? "{}" : "\n}";
 
     if (!write_file_replacing(path, text)) throw std::runtime_error("Nem írható a hash gyorsítótár.");
 }

@@ -2,6 +2,7 @@
 
 #include "core/ascii.h"
 #include "patcher/download_progress.h"
+#include "patcher/part_transfer.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/sha256.h"
@@ -63,8 +64,8 @@ bool version_greater(std::string_view offered, std::string_view current) {
     return false;
 }
 
-PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const& game_dir,
-                                     ProgressReporter const& reporter) {
+PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const& game_dir, HttpSession& http,
+                                     fs::path const& records_folder, ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     progress.stage = PatchStage::UpdatingLauncher;
     progress.title = L"Launcher frissítés letöltése";
@@ -78,26 +79,31 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
     fs::path const part = staging / "davari.new.exe.part";
     fs::path const target = staging / "davari.new.exe";
 
+    PartRecords records(records_folder);
+    PartTransfer transfer({".korvel_update/davari.new.exe", offer.url, part, offer.size, offer.sha256}, records);
     DownloadClock const clock;
-    http_download(launcher_user_agent, offer.url, part, offer.size,
-                  [&](std::uint64_t done, std::uint64_t total) {
-                      progress.bytes_done = done;
-                      progress.bytes_total = total;
-                      // A body longer than the server announced must not show more than 100.
-                      progress.percent =
-                          total != 0 ? static_cast<std::int32_t>(std::min<std::uint64_t>(done * 100 / total, 100)) : 0;
-                      apply_rate(progress, clock);
-                      reporter.report();
-                  });
+    PartTransfer::Fetched const fetched =
+        transfer.attempt(http,
+                         [&](std::uint64_t done, std::uint64_t total) {
+                             progress.bytes_done = done;
+                             progress.bytes_total = total;
+                             // A body longer than the server announced must not show more than 100.
+                             progress.percent = total != 0 ? static_cast<std::int32_t>(
+                                                                  std::min<std::uint64_t>(done * 100 / total, 100))
+                                                            : 0;
+                             apply_rate(progress, clock);
+                             reporter.report();
+                         },
+                         nullptr);
 
-    if (ascii_lower(sha256_file(part)) != offer.sha256) {
-        std::error_code ignored;
-        fs::remove(part, ignored);
+    if (fetched.sha256 != offer.sha256) {
+        transfer.discard();
         throw std::runtime_error("A launcher frissítés SHA-256 ellenőrzése sikertelen.");
     }
     std::error_code ignored;
     fs::remove(target, ignored);  // a copy left by an earlier run
-    replace_file(part, target);
+    move_file_replacing(part, target);
+    transfer.placed();
 
     PatchResult result;
     result.launcher_update = offer;

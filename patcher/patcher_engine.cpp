@@ -71,21 +71,25 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     PatchProgress& progress = reporter.progress;
     reporter.report();
 
-    std::string const version_body = http_get(launcher_user_agent, config.version_url);
+    // One session for every request of the run, so that its connections are reused.
+    HttpSession http(launcher_user_agent);
+    std::string const version_body = http_get(http, config.version_url);
     VersionDocument const version = read_version_document(version_body);
     SignedRelease const release = check_release_document(config, version_body);
     bool const declined = !config.declined_launcher_sha256.empty() &&
                           version.launcher.sha256 == config.declined_launcher_sha256;
     if (version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version))
-        return download_launcher_update(version.launcher, config.game_dir, reporter);
+        return download_launcher_update(version.launcher, config.game_dir, http, part_records_folder(config),
+                                        reporter);
 
     set_stage(progress, PatchStage::FetchingManifest, L"Frissítési lista letöltése",
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    std::string const manifest_body = http_get(launcher_user_agent, version.manifest_url);
+    std::string manifest_body = http_get(http, version.manifest_url);
     check_manifest_body(release, manifest_body);
     Manifest const manifest = read_manifest(manifest_body);
+    std::string().swap(manifest_body);  // a long list's text is not kept through the run
 
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
@@ -99,7 +103,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     progress.files_total = downloads.size();
     progress.files_done = 0;
     reporter.report();
-    download_files(downloads, cache, reporter);
+    download_files(downloads, config, manifest.base_url, http, cache, reporter);
 
     set_stage(progress, PatchStage::Finalizing, L"Frissítés véglegesítése", L"Gyorsítótár és verzió mentése");
     reporter.report();

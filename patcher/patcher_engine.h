@@ -1,6 +1,8 @@
 #pragma once
 // One patch pass: from the server's version document to a verified game folder, or to
-// a staged new launcher. Blocking; runs on the caller's thread and starts none.
+// a staged new launcher. Blocking: the download stage runs its transfers on worker
+// threads of its own and joins them before it returns or throws; progress is reported
+// on the caller's thread only.
 
 #include "patcher/patch_records.h"
 #include "patcher/progress_reporter.h"

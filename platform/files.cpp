@@ -75,4 +75,11 @@ void replace_file(fs::path const& source, fs::path const& target) {
         throw win32_error(failure);
 }
 
+void move_file_replacing(fs::path const& source, fs::path const& target) {
+    if (!::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD const code = ::GetLastError();
+        throw win32_error("Cannot replace file (close the game and try again): " + path_text(target), code);
+    }
+}
+
 }  // namespace korvel

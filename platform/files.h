@@ -32,4 +32,9 @@ void ensure_parent_dir(std::filesystem::path const& path);
 // Throws "Cannot replace file (close the game and try again): " + target + " | Win32=" + code.
 void replace_file(std::filesystem::path const& source, std::filesystem::path const& target);
 
+// replace_file for a source whose data the caller has already flushed to disk (as a
+// download does through its own handle): only the move, same failure text, and no
+// folder made, since the source lies beside the target.
+void move_file_replacing(std::filesystem::path const& source, std::filesystem::path const& target);
+
 }  // namespace korvel

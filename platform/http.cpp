@@ -1,13 +1,13 @@
 #include "platform/http.h"
 
 #include "platform/files.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"
 
 #include <algorithm>
 #include <cwctype>
-#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -22,6 +22,7 @@ constexpr int get_receive_timeout_ms = 60000;
 constexpr int download_receive_timeout_ms = 120000;
 
 constexpr std::size_t get_buffer_size = 65536;
+constexpr DWORD max_connections_per_server = 16;
 constexpr std::size_t download_buffer_size = 1 << 20;
 
 // Takes the error code before anything else can overwrite it.
@@ -30,42 +31,28 @@ constexpr std::size_t download_buffer_size = 1 << 20;
     throw win32_error(what, code);
 }
 
-// The three handles of one call. Members are destroyed in reverse order, so the
-// request goes first and the session last, also when an exception unwinds.
-struct Exchange {
-    UniqueWinHttp session;
-    UniqueWinHttp connection;
-    UniqueWinHttp request;
-};
-
-Exchange open_request(std::wstring const& user_agent, std::string const& url, int receive_timeout_ms) {
-    ParsedUrl const target = parse_url(url);
-    Exchange x;
-
-    HINTERNET const session = ::WinHttpOpen(user_agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!session) throw_last_error("WinHttpOpen failed");
-    x.session.reset(session);
+// The kept session's default time-outs; each request sets its own receive time-out.
+void set_timeouts(HINTERNET handle, int receive_timeout_ms) {
     // A failure here leaves WinHTTP's defaults, which still end a dead transfer.
-    ::WinHttpSetTimeouts(session, resolve_timeout_ms, connect_timeout_ms, send_timeout_ms, receive_timeout_ms);
+    ::WinHttpSetTimeouts(handle, resolve_timeout_ms, connect_timeout_ms, send_timeout_ms, receive_timeout_ms);
+}
 
-    HINTERNET const connection = ::WinHttpConnect(session, target.host.c_str(), target.port, 0);
-    if (!connection) throw_last_error("WinHttpConnect failed");
-    x.connection.reset(connection);
-
-    HINTERNET const request =
-        ::WinHttpOpenRequest(connection, L"GET", target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                             WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0);
+UniqueWinHttp open_request(HttpSession& session, std::string const& url, int receive_timeout_ms) {
+    ParsedUrl const target = parse_url(url);
+    HINTERNET const connection = session.connection(target);
+    UniqueWinHttp request(::WinHttpOpenRequest(connection, L"GET", target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                               WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                               target.secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) throw_last_error("WinHttpOpenRequest failed");
-    x.request.reset(request);
+    set_timeouts(request.get(), receive_timeout_ms);
     // The wait for the status line and headers has a time-out of its own, which the
     // receive time-out above does not cover: a server that accepts the connection and
     // then says nothing would otherwise hold the caller longer (90 s by default on
     // Windows; Wine waited out a 75 s stall). A failure leaves that default.
     DWORD response_timeout_ms = static_cast<DWORD>(receive_timeout_ms);
-    ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout_ms,
+    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout_ms,
                        sizeof response_timeout_ms);
-    return x;
+    return request;
 }
 
 void send_and_receive(HINTERNET request, wchar_t const* headers) {
@@ -118,21 +105,140 @@ std::size_t read_into(HINTERNET request, char* buffer, std::size_t size) {
                              url);
 }
 
-}  // namespace
+// A response header by name, or nothing when the answer has none.
+std::optional<std::wstring> header_text(HINTERNET request, wchar_t const* name) {
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, text.data(), &size, WINHTTP_NO_HEADER_INDEX))
+        return std::nullopt;
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
 
-void check_http_status(HINTERNET request, std::string const& url) {
+// What identifies this version of the body for If-Range: a strong ETag, else the
+// Last-Modified date (a weak ETag may not be used there). Texts that are not plain
+// printable ASCII are not sent back.
+std::string validator_of(HINTERNET request) {
+    auto const usable = [](std::optional<std::wstring> const& text) {
+        if (!text || text->empty()) return false;
+        for (wchar_t c : *text)
+            if (c < 0x20 || c > 0x7e) return false;
+        return true;
+    };
+    std::optional<std::wstring> const etag = header_text(request, L"ETag");
+    if (usable(etag) && !etag->starts_with(L"W/")) return wide_to_utf8(*etag);
+    std::optional<std::wstring> const modified = header_text(request, L"Last-Modified");
+    if (usable(modified)) return wide_to_utf8(*modified);
+    return {};
+}
+
+// The first byte position of "Content-Range: bytes N-M/L", or nothing.
+std::optional<std::uint64_t> content_range_start(HINTERNET request) {
+    std::optional<std::wstring> const text = header_text(request, L"Content-Range");
+    constexpr std::wstring_view unit = L"bytes ";
+    if (!text || !text->starts_with(unit)) return std::nullopt;
+    std::uint64_t value = 0;
+    std::size_t i = unit.size();
+    std::size_t const first = i;
+    for (; i < text->size() && (*text)[i] >= L'0' && (*text)[i] <= L'9'; ++i) {
+        std::uint64_t const digit = static_cast<std::uint64_t>((*text)[i] - L'0');
+        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    if (i == first || i >= text->size() || (*text)[i] != L'-') return std::nullopt;
+    return value;
+}
+
+DWORD status_code(HINTERNET request) {
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
         throw_last_error("Cannot read HTTP status");
-    if (status < 200 || status > 299) throw std::runtime_error("HTTP " + std::to_string(status) + ": " + url);
+    return status;
+}
+
+// The network side of a download: a failure here cuts the body short and leaves a true
+// prefix of it in the destination.
+std::size_t download_available(HINTERNET request) {
+    try {
+        return bytes_available(request);
+    } catch (std::runtime_error const& e) {
+        throw HttpTransferBroken(e.what());
+    }
+}
+
+std::size_t download_read(HINTERNET request, char* buffer, std::size_t size) {
+    try {
+        return read_into(request, buffer, size);
+    } catch (std::runtime_error const& e) {
+        throw HttpTransferBroken(e.what());
+    }
+}
+
+bool write_all(HANDLE file, char const* data, std::size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Feeds the first `length` bytes of the open file to `hash`, through `buffer`.
+bool hash_prefix(HANDLE file, std::uint64_t length, Sha256& hash, std::vector<char>& buffer) {
+    while (length > 0) {
+        DWORD got = 0;
+        DWORD const want = static_cast<DWORD>(std::min<std::uint64_t>(length, buffer.size()));
+        if (!::ReadFile(file, buffer.data(), want, &got, nullptr) || got == 0) return false;
+        hash.update(buffer.data(), got);
+        length -= got;
+    }
+    return true;
+}
+
+}  // namespace
+
+HttpSession::HttpSession(std::wstring const& user_agent) {
+    session_.reset(::WinHttpOpen(user_agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session_) throw_last_error("WinHttpOpen failed");
+    set_timeouts(session_.get(), get_receive_timeout_ms);
+    // Parallel requests to one server must not queue behind a small default limit of
+    // connections; a failure leaves WinHTTP's default.
+    DWORD max_connections = max_connections_per_server;
+    ::WinHttpSetOption(session_.get(), WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &max_connections, sizeof max_connections);
+}
+
+HINTERNET HttpSession::connection(ParsedUrl const& target) {
+    std::lock_guard const lock(mutex_);
+    UniqueWinHttp& kept = connections_[{target.host, target.port}];
+    if (!kept) {
+        kept.reset(::WinHttpConnect(session_.get(), target.host.c_str(), target.port, 0));
+        if (!kept) throw_last_error("WinHttpConnect failed");
+    }
+    return kept.get();
+}
+
+void check_http_status(HINTERNET request, std::string const& url) {
+    DWORD const status = status_code(request);
+    if (status < 200 || status > 299) throw HttpStatusError(status, url);
 }
 
 std::string http_get(std::wstring const& user_agent, std::string const& url, std::uint64_t max_body) {
+    parse_url(url);  // a bad URL fails before any session is opened
+    HttpSession session(user_agent);
+    return http_get(session, url, max_body);
+}
+
+std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body) {
     max_body = std::min(max_body, http_get_max_body);
-    Exchange const x = open_request(user_agent, url, get_receive_timeout_ms);
-    HINTERNET const request = x.request.get();
+    UniqueWinHttp const request_handle = open_request(session, url, get_receive_timeout_ms);
+    HINTERNET const request = request_handle.get();
     // The documents must be current: no proxy or cache may answer for the server.
     send_and_receive(request, L"Cache-Control: no-cache\r\nPragma: no-cache\r\n");
     check_http_status(request, url);
@@ -161,53 +267,111 @@ std::string http_get(std::wstring const& user_agent, std::string const& url, std
 void http_download(std::wstring const& user_agent, std::string const& url, std::filesystem::path const& destination,
                    std::uint64_t expected_size, DownloadProgressFn const& on_progress,
                    std::optional<std::uint64_t> size_limit) {
-    Exchange const x = open_request(user_agent, url, download_receive_timeout_ms);
-    HINTERNET const request = x.request.get();
-    send_and_receive(request, nullptr);
+    parse_url(url);
+    HttpSession session(user_agent);
+    DownloadOptions options;
+    options.expected_size = expected_size;
+    options.size_limit = size_limit;
+    options.on_progress = on_progress;
+    http_download(session, url, destination, options);
+}
+
+DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
+                             DownloadOptions const& options) {
+    UniqueWinHttp const request_handle = open_request(session, url, download_receive_timeout_ms);
+    HINTERNET const request = request_handle.get();
+    ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
+    if (resume) {
+        std::wstring const headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
+                                     utf8_to_wide(resume->validator) + L"\r\n";
+        send_and_receive(request, headers.c_str());
+    } else {
+        send_and_receive(request, nullptr);
+    }
     // Before any folder or file is made: an error answer leaves nothing behind.
     check_http_status(request, url);
 
-    std::uint64_t const announced = content_length(request);
-    std::uint64_t const bytes_total = expected_size ? expected_size : announced;
+    DownloadResult result;
+    result.validator = validator_of(request);
+    if (resume && status_code(request) == 206) {
+        // Bytes from anywhere else cannot be joined to the prefix, nor stand for the file.
+        if (content_range_start(request) != resume->offset)
+            throw HttpUnusableRange("Unexpected Content-Range: " + url);
+        result.resumed = true;
+    }
+    if (options.on_answer) options.on_answer(DownloadAnswer{result.validator, result.resumed});
 
-    ensure_parent_dir(destination);
+    std::uint64_t const offset = result.resumed ? resume->offset : 0;
+    std::uint64_t const announced = content_length(request);
+    std::uint64_t const expected_size = options.expected_size;
+    std::uint64_t const bytes_total = expected_size ? expected_size : (announced ? offset + announced : 0);
+
+    if (options.make_parent) ensure_parent_dir(destination);
     std::string const destination_text = wide_to_utf8(destination.native());
-    std::ofstream file(destination, std::ios::binary | std::ios::trunc);
+    UniqueFile file(::CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  result.resumed ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw std::runtime_error("Cannot create download file: " + destination_text);
 
-    std::uint64_t bytes_done = 0;
+    std::vector<char> own_buffer;
+    std::vector<char>& buffer = options.buffer ? *options.buffer : own_buffer;
+    if (buffer.size() != download_buffer_size) buffer.assign(download_buffer_size, '\0');
+    if (result.resumed) {
+        if (options.hash && !hash_prefix(file.get(), offset, *options.hash, buffer))
+            throw std::runtime_error("Cannot read download file: " + destination_text);
+        LARGE_INTEGER position{};
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get()))
+            throw std::runtime_error("Cannot write download file: " + destination_text);
+    }
+
+    std::uint64_t size = offset;
     bool overrun = false;
-    std::vector<char> buffer(download_buffer_size, '\0');
     while (!overrun) {
-        std::size_t n = bytes_available(request);
+        std::size_t n = download_available(request);
         if (n == 0) break;
         while (n > 0) {
-            std::size_t const got = read_into(request, buffer.data(), std::min(n, buffer.size()));
+            std::size_t const got = download_read(request, buffer.data(), std::min(n, buffer.size()));
             if (got == 0) break;
-            file.write(buffer.data(), static_cast<std::streamsize>(got));
-            if (!file) throw std::runtime_error("Cannot write download file: " + destination_text);
+            if (!write_all(file.get(), buffer.data(), got))
+                throw std::runtime_error("Cannot write download file: " + destination_text);
+            if (options.hash) options.hash->update(buffer.data(), got);
             n -= got;
-            bytes_done += got;
+            result.received += got;
+            size += got;
             // A body that outgrows the size the caller knows is wrong already; reading
             // on would only fill the disk (an endless body never stops by itself).
-            if (expected_size && bytes_done > expected_size) {
+            if (expected_size && size > expected_size) {
                 overrun = true;
                 break;
             }
-            if (size_limit && bytes_done > *size_limit)
-                throw std::runtime_error("Download larger than " + std::to_string(*size_limit) +
+            if (options.size_limit && size > *options.size_limit)
+                throw std::runtime_error("Download larger than " + std::to_string(*options.size_limit) +
                                          " bytes: " + destination_text);
-            if (on_progress) on_progress(bytes_done, bytes_total);
+            if (options.on_progress) options.on_progress(size, bytes_total);
         }
     }
-    file.close();
+    if (options.flush && !::FlushFileBuffers(file.get()))
+        throw std::runtime_error("Cannot write download file: " + destination_text);
+    FILETIME written{};
+    if (::GetFileTime(file.get(), nullptr, nullptr, &written))
+        result.modified = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    file.reset();
+    result.size = size;
 
-    if (expected_size && bytes_done != expected_size)
-        throw std::runtime_error("Downloaded size mismatch: " + destination_text +
-                                 " expected=" + std::to_string(expected_size) + " got=" + std::to_string(bytes_done));
-    if (bytes_done < announced)
-        throw std::runtime_error("Incomplete download: " + destination_text + " content-length=" +
-                                 std::to_string(announced) + " got=" + std::to_string(bytes_done));
+    // A body that ended before its Content-Length was cut off on the way: what is there
+    // is a true prefix. One that was whole but of the wrong size is simply wrong.
+    bool const cut_short = !overrun && result.received < announced;
+    if (expected_size && size != expected_size) {
+        std::string const text = "Downloaded size mismatch: " + destination_text +
+                                 " expected=" + std::to_string(expected_size) + " got=" + std::to_string(size);
+        if (cut_short) throw HttpTransferBroken(text);
+        throw std::runtime_error(text);
+    }
+    if (cut_short)
+        throw HttpTransferBroken("Incomplete download: " + destination_text + " content-length=" +
+                                 std::to_string(announced) + " got=" + std::to_string(result.received));
+    return result;
 }
 
 }  // namespace korvel

@@ -1,7 +1,9 @@
 #pragma once
-// A small synchronous HTTP(S) client over WinHTTP: plain GETs, each call with its own
-// session, connection and request, all closed before it returns or throws. No retries,
-// no cache, no cookies; callers decide what to retry. Any thread.
+// A small synchronous HTTP(S) client over WinHTTP: plain GETs. A call either uses an
+// HttpSession that the caller keeps for many requests (so that WinHTTP reuses its
+// kept-alive connections), or opens a session of its own and closes it before it
+// returns or throws. No retries, no cache, no cookies; callers decide what to retry.
+// Any thread.
 
 #include "core/url_encode.h"
 #include "core/user_agent.h"
@@ -12,11 +14,20 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "platform/unique_handle.h"
 
 namespace korvel {
+
+class Sha256;
 
 struct ParsedUrl {
     std::wstring host;
@@ -41,6 +52,26 @@ static_assert(std::wstring_view(launcher_user_agent).size() == std::string_view(
 // Throws "Invalid URL: " + url, or the UTF-8 conversion error.
 ParsedUrl parse_url(std::string const& url);
 
+// One WinHTTP session for many requests, from any number of threads at once. WinHTTP
+// keeps a session's connections open between requests and reuses them, so a patch run
+// that fetches thousands of files pays for a handful of connections, not one each. The
+// connection handle of each host and port is opened once and kept until the end.
+class HttpSession {
+public:
+    // Throws "WinHttpOpen failed" with the Win32 code.
+    explicit HttpSession(std::wstring const& user_agent);
+    HttpSession(HttpSession const&) = delete;
+    HttpSession& operator=(HttpSession const&) = delete;
+
+    // The kept connection handle for the URL's host and port; throws "WinHttpConnect failed".
+    HINTERNET connection(ParsedUrl const& target);
+
+private:
+    UniqueWinHttp session_;  // declared first: closed after every connection
+    std::mutex mutex_;
+    std::map<std::pair<std::wstring, std::uint16_t>, UniqueWinHttp> connections_;
+};
+
 // Bodies of http_get beyond this many bytes are refused: the documents it fetches are
 // small, and a broken or hostile server must not be able to exhaust the player's memory.
 inline constexpr std::uint64_t http_get_max_body = 128ull << 20;
@@ -51,6 +82,7 @@ inline constexpr std::uint64_t http_get_max_body = 128ull << 20;
 // as soon as it is announced or received.
 std::string http_get(std::wstring const& user_agent, std::string const& url,
                      std::uint64_t max_body = http_get_max_body);
+std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body = http_get_max_body);
 
 // Streams the body into `destination` (created or truncated; never deleted on failure).
 // A non-zero `expected_size` is enforced ("Downloaded size mismatch: ..."), and the
@@ -63,8 +95,82 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
                    std::uint64_t expected_size, DownloadProgressFn const& on_progress,
                    std::optional<std::uint64_t> size_limit = std::nullopt);
 
+// A download that continues a destination cut short earlier: its first `offset` bytes
+// came from an answer whose validator was `validator`.
+struct ResumeFrom {
+    std::uint64_t offset = 0;
+    std::string validator;
+};
+
+// What the answer said before its body, given to DownloadOptions::on_answer.
+struct DownloadAnswer {
+    // The ETag, or the Last-Modified date when there is no (strong) ETag; empty when the
+    // server sent neither, and then the body cannot be continued after a break.
+    std::string validator;
+    bool resumed = false;  // the body continues the destination at ResumeFrom::offset
+};
+
+struct DownloadOptions {
+    std::uint64_t expected_size = 0;            // as in http_download above; 0 = unknown
+    std::optional<std::uint64_t> size_limit{};  // as in http_download above
+    DownloadProgressFn on_progress{};           // bytes of the destination, resumed prefix included
+    // Asks only for the bytes from `offset` on ("Range: bytes=N-" with "If-Range:
+    // validator"). Only a 206 whose Content-Range starts at `offset` is appended; a 200
+    // answer truncates the destination and fills it from the start; a 206 for other
+    // bytes fails with HttpUnusableRange ("Unexpected Content-Range: " + url).
+    std::optional<ResumeFrom> resume{};
+    // Fed every byte the destination ends with (a kept prefix is read back once), so
+    // that the caller has the file's SHA-256 without reading it again.
+    Sha256* hash = nullptr;
+    bool make_parent = true;  // false: the caller has made the destination's folder
+    bool flush = false;       // flushes the file's data to disk before it is closed
+    // The 1 MiB read buffer, kept by a caller that downloads many files in a row;
+    // without it each call allocates its own.
+    std::vector<char>* buffer = nullptr;
+    // Called once the status is good, before the destination is opened.
+    std::function<void(DownloadAnswer const&)> on_answer{};
+};
+
+struct DownloadResult {
+    std::uint64_t size = 0;      // bytes in the destination
+    std::uint64_t received = 0;  // body bytes of this answer
+    bool resumed = false;
+    std::string validator;
+    std::uint64_t modified = 0;  // the destination's last-write FILETIME, from its open handle
+};
+
+// Thrown when a transfer breaks after a good status (a failed read, or a body shorter
+// than its Content-Length): the destination then holds a true prefix of the answer's
+// body, which a later request may continue. Its text is the one http_download gives.
+class HttpTransferBroken : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A 206 answer whose Content-Range does not start where the destination ends.
+class HttpUnusableRange : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// http_download through a kept session, with the options above. The destination is
+// opened and written through one handle.
+DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
+                             DownloadOptions const& options);
+
+// A status outside 200..299: "HTTP " + status + ": " + url.
+class HttpStatusError : public std::runtime_error {
+public:
+    HttpStatusError(DWORD status, std::string const& url)
+        : std::runtime_error("HTTP " + std::to_string(status) + ": " + url), status_(status) {}
+    DWORD status() const { return status_; }
+
+private:
+    DWORD status_;
+};
+
 // Throws "Cannot read HTTP status" (with the Win32 code) or, for any status outside
-// 200..299, "HTTP " + status + ": " + url. `request` has received its response.
+// 200..299, HttpStatusError. `request` has received its response.
 void check_http_status(HINTERNET request, std::string const& url);
 
 }  // namespace korvel

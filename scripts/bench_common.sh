@@ -20,17 +20,18 @@ bench_end() {
 # Wall-clock seconds of one command, its output discarded.
 elapsed() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
 
-# FILES small files of random bytes (512..16384 each, the same bytes on every run) in
-# FOLDERS folders below DIR/data.
-make_small_files() {  # DIR FILES FOLDERS
+# FILES small files of random bytes (MIN..MAX bytes each, by default 512..16384, the
+# same bytes on every run) in FOLDERS folders below DIR/data.
+make_small_files() {  # DIR FILES FOLDERS [MIN MAX]
     python3 - "$@" <<'PY'
 import os, random, sys
 root, count, folders = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+smallest, largest = (int(sys.argv[4]), int(sys.argv[5])) if len(sys.argv) > 5 else (512, 16384)
 rng = random.Random(1)
 for i in range(count):
     folder = os.path.join(root, "data", f"d{i % folders:04d}")
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, f"file{i:06d}.bin"), "wb") as f:
-        f.write(rng.randbytes(rng.randint(512, 16384)))
+        f.write(rng.randbytes(rng.randint(smallest, largest)))
 PY
 }

@@ -1,6 +1,7 @@
 // Runs one patch pass over a game folder and prints how long it took, how many files
-// it saw and the process's peak working set. Used by scripts/bench_patch.sh.
-// Usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full
+// it saw and the process's peak working set. Used by scripts/bench_patch.sh and, with
+// "install" (a quick check that is expected to download), by scripts/bench_network.sh.
+// Usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install
 #include "patcher/patcher_engine.h"
 #include "platform/text.h"
 
@@ -13,7 +14,7 @@
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 5) {
-        std::fprintf(stderr, "usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full\n");
+        std::fprintf(stderr, "usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install\n");
         return 2;
     }
     korvel::PatchConfig config;
@@ -23,10 +24,11 @@ int wmain(int argc, wchar_t** argv) {
     config.version_url = korvel::wide_to_utf8(argv[3]);
     config.launcher_version = "2.1.0";
     bool const full = std::wstring(argv[4]) == L"full";
+    bool const install = std::wstring(argv[4]) == L"install";
 
     std::uint64_t files = 0, downloads = 0;
     auto const start = std::chrono::steady_clock::now();
-    auto verify_start = start, verify_end = start;
+    auto verify_start = start, verify_end = start, download_end = start;
     try {
         korvel::PatcherEngine::run(config, full, [&](korvel::PatchProgress const& p) {
             if (p.stage == korvel::PatchStage::Verifying && p.files_done == 0 && p.current_file.empty()) {
@@ -37,6 +39,8 @@ int wmain(int argc, wchar_t** argv) {
                 verify_end = std::chrono::steady_clock::now();
                 downloads = p.files_total;
             }
+            if (p.stage == korvel::PatchStage::Finalizing && download_end == start)
+                download_end = std::chrono::steady_clock::now();
         });
     } catch (std::exception const& e) {
         std::fprintf(stderr, "bench_patch: %s\n", e.what());
@@ -46,9 +50,10 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
-    std::printf("files=%llu downloads=%llu verify_s=%.3f total_s=%.3f peak_working_set_mib=%.1f\n",
+    std::printf("files=%llu downloads=%llu verify_s=%.3f download_s=%.3f total_s=%.3f peak_working_set_mib=%.1f\n",
                 static_cast<unsigned long long>(files), static_cast<unsigned long long>(downloads),
                 std::chrono::duration<double>(verify_end - verify_start).count(),
+                std::chrono::duration<double>(download_end - verify_end).count(),
                 std::chrono::duration<double>(end - start).count(), counters.PeakWorkingSetSize / 1048576.0);
-    return downloads == 0 ? 0 : 3;
+    return (downloads == 0) != install ? 0 : 3;
 }

@@ -58,6 +58,10 @@ TEST(Manifest, FilesAndDeleteAreWalkedAsTheLibraryIterates) {
     EXPECT_EQ(paths_of(m), (std::vector<std::string>{"second", "first"}));
     EXPECT_EQ(m.deletes, (std::vector<std::string>{"two", "one"}));
 
+    // A repeated key: its last value counts.
+    m = read_manifest(R"({"base_url": "b", "files": [)" + entry("../x") + R"(], "files": [)" + entry("last") + "]}");
+    EXPECT_EQ(paths_of(m), (std::vector<std::string>{"last"}));
+
     m = read_manifest(R"({"base_url": "b", "files": null, "delete": null})");
     EXPECT_TRUE(m.files.empty());
     EXPECT_TRUE(m.deletes.empty());
@@ -122,6 +126,12 @@ TEST(Manifest, ErrorTexts) {
          "Érvénytelen törlési útvonal: C:\\Windows\\x.dll"},
         {R"({"base_url": "b", "files": [], "delete": "UserData /x"})", "Érvénytelen törlési útvonal: UserData /x"},
         {R"({"base_url": "b", "files": [)" + entry("/x") + R"(], "delete": [1]})", "Érvénytelen manifest bejegyzés: /x"},
+        // Entries are read while the text is parsed, but fail in the order of a walk after it.
+        {R"({"files": [)" + ok + "," + entry("../x") + R"(], "base_url": ""})", "A manifest base_url értéke üres."},
+        {R"({"base_url": "b", "files": [)" + ok + "," + entry("../x") + "," + ok + ", 5]}",
+         "Érvénytelen manifest bejegyzés: ../x"},
+        {R"({"base_url": "b", "files": [)" + ok + R"(], "files": 5})",
+         "[json.exception.type_error.304] cannot use at() with number"},
         // A cut-off document.
         {R"({"base_url": "b", "files": [)" + ok + "]",
          "[json.exception.parse_error.101] parse error at line 1, column 137: syntax error while parsing object - "

@@ -64,6 +64,7 @@ TEST_F(EngineTest, KilledMidDownloadLeavesNoPartialFileAndTheNextRunFinishes) {
     server.clear_fault("files/data/big.pak");
     ASSERT_TRUE(run().ok);
     EXPECT_EQ(game_file("data/big.pak"), big);
+    EXPECT_TRUE(server.requests("files/data/big.pak").back().header("Range").has_value());  // resumed, not restarted
     EXPECT_EQ(game_file("small.txt"), "small");
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
     EXPECT_TRUE(leftovers(L".tmp").empty());

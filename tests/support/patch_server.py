@@ -2,10 +2,12 @@
 """Test patch server: serves a folder over HTTP and HTTPS on loopback, with faults.
 
 Command line:
-    patch_server.py --root DIR --cert CERT --key KEY --ready FILE [--log FILE] [--sign-keys DIR]
+    patch_server.py --root DIR [--cert CERT --key KEY] --ready FILE [--log FILE]
+                    [--close-connections] [--sign-keys DIR]
 
 Once listening, it writes FILE (atomically) as JSON:
     {"http_port": N, "https_port": M, "pid": P, "request_log": PATH, "ipv6": BOOL}
+(without --cert there is no HTTPS port and "https_port" is null).
 Both ports listen on 127.0.0.1 and, where the machine has it, on ::1 too, so that
 "localhost" works whichever address a client resolves it to. The certificate is for
 DNS:localhost, so HTTPS clients use https://localhost:M/.
@@ -13,9 +15,16 @@ DNS:localhost, so HTTPS clients use https://localhost:M/.
 Every request is appended to the request log (default: requests.jsonl beside FILE) as
 one JSON line, written in one piece:
     {"time": T, "scheme": "http"|"https", "method": "GET", "path": "/a/b?q",
-     "attempt": K, "headers": [[name, value], ...]}
+     "attempt": K, "connection": C, "headers": [[name, value], ...]}
 `attempt` counts the requests for that path (query ignored) since its fault file last
-changed, from 1.
+changed, from 1. `connection` numbers the accepted connections from 1, so requests
+with the same number came over one kept-alive connection.
+
+Answers are HTTP/1.1 with Content-Length and keep-alive (--close-connections closes
+every connection after one answer instead). A file is sent with an ETag (size and
+modification time) and Last-Modified; "Range: bytes=N-" or "bytes=N-M" gets a 206 with
+Content-Range, or a 416 when N is at or past the end, unless an If-Range names a
+validator other than the answer's, which gets the whole file with 200.
 
 Faults: a file "<served file>.fault.json" beside the served path (it need not exist)
 changes how that path is answered. It holds one fault object, applied to every request,
@@ -29,12 +38,19 @@ list are served normally ({} is a normal answer too). A fault object may hold:
                     status outside 2xx a short text)
     content_length  absent: the true length; null: no Content-Length (the body ends
                     when the connection closes); a string or number: sent as written
-    reset_after     send this many body bytes, then reset the connection (RST)
+    reset_after     send this many body bytes (of a ranged answer too), then reset
+                    the connection (RST)
+    ignore_range    true: answer a Range request with the whole body and 200
+    no_etag         true: send no ETag (Last-Modified stays the validator)
     endless         true or {"limit_bytes": N, "limit_seconds": S}: repeat the body
                     (or "x" when empty) until a limit is reached (default 1 GiB / 60 s)
                     or the client goes away, then close normally
     delay_ms        wait before the status line
     pace_ms         wait between body chunks of chunk_bytes (default 65536)
+Headers given by the fault replace the answer's own of that name (ETag, Last-Modified).
+An answer that is not well-formed (content_length, endless, reset_after) closes its
+connection.
+
 Signing (with --sign-keys DIR, a folder of P-256 private keys NAME.pem):
     GET /_sign/NAME/public          base64 of the key's 65-byte uncompressed point
     GET /_sign/NAME/HEX             base64 of the raw r||s ECDSA signature over the SHA-256
@@ -45,17 +61,22 @@ These answers are not logged. Stops on SIGTERM or SIGINT.
 """
 import argparse
 import base64
+import email.utils
 import errno
+import fcntl
+import hashlib
 import http.server
 import json
 import os
 import posixpath
+import re
 import signal
 import socket
 import socketserver
 import ssl
 import struct
 import sys
+import termios
 import threading
 import time
 import urllib.parse
@@ -72,6 +93,7 @@ class State:
         self.root = os.path.realpath(root)
         self.lock = threading.Lock()
         self.attempts = {}  # decoded path -> (fault file text, count)
+        self.connections = 0
         self.log = open(log_path, "w", encoding="utf-8")
 
     def local_path(self, url_path):
@@ -94,6 +116,11 @@ class State:
             self.attempts[key] = (fault_text, count)
             return count
 
+    def next_connection(self):
+        with self.lock:
+            self.connections += 1
+            return self.connections
+
     def record(self, entry):
         line = json.dumps(entry, ensure_ascii=False) + "\n"
         with self.lock:
@@ -102,8 +129,10 @@ class State:
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
-    # HTTP/1.1 answers, but every connection closes after one exchange: the client
-    # never reuses one, and a body without Content-Length then ends at the close.
+    # HTTP/1.1 with keep-alive: a well-formed answer (true Content-Length, whole body)
+    # leaves the connection open for the client's next request. Answers that cannot be
+    # followed by another one (no or a false Content-Length, an endless body, a reset)
+    # close it, and so does every answer with --close-connections.
     protocol_version = "HTTP/1.1"
 
     def version_string(self):
@@ -111,6 +140,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):  # noqa: A002 - quiet; the request log says it all
         pass
+
+    def setup(self):
+        super().setup()
+        self.connection_id = self.server.state.next_connection()
 
     def handle(self):
         try:
@@ -126,7 +159,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self, send_body):
         state = self.server.state
-        self.close_connection = True
         url_path = urllib.parse.urlsplit(self.path).path
         if url_path.startswith("/_sign/"):
             self.answer_signing(url_path[len("/_sign/"):], send_body)
@@ -147,108 +179,140 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "method": self.command,
             "path": self.path,
             "attempt": attempt,
+            "connection": self.connection_id,
             "headers": [[k, v] for k, v in self.headers.items()],
         })
         try:
             fault = pick_fault(fault_text, attempt)
-            if fault is None:
-                self.serve_file(local, send_body)
-            else:
-                self.serve_fault(local, fault, send_body)
+            self.serve(local, fault, send_body)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
-            pass  # the client went away; that is what some tests do on purpose
+            self.close_connection = True  # the client went away; some tests do that on purpose
 
     def answer_signing(self, request, send_body):
         name, _, what = request.partition("/")
         key = self.server.state.sign_keys.get(name)
         try:
-            body = base64.b64encode(sign(key, what)).decode() if key else None
+            body = base64.b64encode(sign(key, what)) if key else b""
         except ValueError:
-            body = None
-        if body:
-            self.send_text(200, body.encode(), send_body)
-        else:
-            self.send_text(404, b"no such key or bad document\n", send_body)
-
-    def send_text(self, status, body, send_body):
-        self.send_response(status)
+            body = b""
+        self.send_response(200 if body else 404)
+        body = body or b"no such key or bad document\n"
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
         self.end_headers()
         if send_body:
             self.wfile.write(body)
 
-    def serve_file(self, local, send_body):
-        if local is None or not os.path.isfile(local):
-            self.send_text(404, b"not found\n", send_body)
-            return
-        with open(local, "rb") as f:
-            size = os.fstat(f.fileno()).st_size
-            self.send_response(200)
-            self.send_header("Content-Type", "application/octet-stream")
-            self.send_header("Content-Length", str(size))
-            self.send_header("Connection", "close")
-            self.end_headers()
-            if send_body:
-                while True:
-                    chunk = f.read(CHUNK)
-                    if not chunk:
-                        break
-                    self.wfile.write(chunk)
-
-    def serve_fault(self, local, fault, send_body):
+    def serve(self, local, fault, send_body):
+        """Answers from the file, or as the fault says (None: a plain answer)."""
+        plain = fault is None
+        fault = fault or {}
         if fault.get("delay_ms"):
             time.sleep(fault["delay_ms"] / 1000.0)
         status = int(fault.get("status", 200))
-        if "body_base64" in fault:
-            body = base64.b64decode(fault["body_base64"])
-        elif "body" in fault:
-            body = fault["body"].encode("utf-8")
+        endless = fault.get("endless")
+        is_file = local is not None and os.path.isfile(local)
+        body, source, size, validators = b"", None, 0, {}
+        if "body_base64" in fault or "body" in fault:
+            body = base64.b64decode(fault["body_base64"]) if "body_base64" in fault else fault["body"].encode("utf-8")
+            validators = {"ETag": '"b-%s"' % hashlib.sha256(body).hexdigest()[:16]}
+        elif plain and not is_file:
+            status, body = 404, b"not found\n"
         elif not 200 <= status <= 299:
             body = f"status {status}\n".encode()
-        elif local is not None and os.path.isfile(local):
-            with open(local, "rb") as f:
-                body = f.read()
-        else:
-            body = b""
+        elif is_file:
+            source = open(local, "rb")
+            st = os.fstat(source.fileno())
+            size = st.st_size
+            validators = {"ETag": '"%x-%x"' % (st.st_size, st.st_mtime_ns),
+                          "Last-Modified": email.utils.formatdate(st.st_mtime, usegmt=True)}
         if status in (204, 304) and "body" not in fault and "body_base64" not in fault:
-            body = b""
-        endless = fault.get("endless")
+            body, source, size = b"", None, 0
+        if source is None:
+            size = len(body)
+        if fault.get("no_etag"):
+            validators.pop("ETag", None)
 
+        headers = [("Content-Type", "application/octet-stream")]
+        overridden = {name.lower() for name in fault.get("headers", {})}
+        headers += [(k, v) for k, v in validators.items() if k.lower() not in overridden]
+        start, length = 0, size
+        if status == 200 and not endless and not fault.get("ignore_range"):
+            ranged = self.requested_range(size, fault.get("headers", {}), validators)
+            if ranged == "unsatisfiable":
+                status, start, length = 416, 0, 0
+                headers.append(("Content-Range", f"bytes */{size}"))
+            elif ranged is not None:
+                status, (start, end) = 206, ranged
+                length = end - start + 1
+                headers.append(("Content-Range", f"bytes {start}-{end}/{size}"))
+        headers += [(name, str(value)) for name, value in fault.get("headers", {}).items()]
+
+        well_formed = not endless and "reset_after" not in fault and "content_length" not in fault
+        keep_alive = well_formed and not self.server.close_each
         self.send_response(status)
-        self.send_header("Content-Type", "application/octet-stream")
-        for name, value in fault.get("headers", {}).items():
-            self.send_header(name, str(value))
+        for name, value in headers:
+            self.send_header(name, value)
         if "content_length" in fault:
             if fault["content_length"] is not None:
                 self.send_header("Content-Length", str(fault["content_length"]))
         elif not endless:
-            self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
+            self.send_header("Content-Length", str(length))
+        if not keep_alive:
+            self.send_header("Connection", "close")
         self.end_headers()
-        if not send_body:
-            return
+        try:
+            if not send_body:
+                return
+            pace = fault.get("pace_ms", 0) / 1000.0
+            chunk = int(fault.get("chunk_bytes", 65536 if pace else CHUNK))
+            if endless:
+                limits = endless if isinstance(endless, dict) else {}
+                self.send_endless(body or b"x", int(limits.get("limit_bytes", DEFAULT_ENDLESS_BYTES)),
+                                  float(limits.get("limit_seconds", DEFAULT_ENDLESS_SECONDS)), chunk, pace)
+                return
+            if "reset_after" in fault:
+                length = min(length, int(fault["reset_after"]))
+            self.send_range(source, body, start, length, chunk, pace)
+            if "reset_after" in fault:
+                self.wfile.flush()
+                self.reset_connection()
+        finally:
+            if source is not None:
+                source.close()
 
-        pace = fault.get("pace_ms", 0) / 1000.0
-        chunk = int(fault.get("chunk_bytes", 65536 if pace else CHUNK))
-        if endless:
-            limits = endless if isinstance(endless, dict) else {}
-            self.send_endless(body or b"x", int(limits.get("limit_bytes", DEFAULT_ENDLESS_BYTES)),
-                              float(limits.get("limit_seconds", DEFAULT_ENDLESS_SECONDS)), chunk, pace)
-            return
-        if "reset_after" in fault:
-            self.send_bytes(body[:int(fault["reset_after"])], chunk, pace)
-            self.wfile.flush()
-            self.reset_connection()
-            return
-        self.send_bytes(body, chunk, pace)
+    def requested_range(self, size, fault_headers, validators):
+        """(first, last) of a "Range: bytes=N-[M]" that applies, "unsatisfiable", or None
+        for a whole answer: no or another kind of Range, or an If-Range naming something
+        other than what would be sent now."""
+        match = re.fullmatch(r"bytes=(\d+)-(\d*)", (self.headers.get("Range") or "").strip())
+        if not match:
+            return None
+        if_range = self.headers.get("If-Range")
+        if if_range is not None:
+            sent = {k.lower(): v for k, v in validators.items()}
+            sent.update({k.lower(): str(v) for k, v in fault_headers.items()})
+            if if_range not in (sent.get("etag"), sent.get("last-modified")):
+                return None
+        first = int(match.group(1))
+        if first >= size:
+            return "unsatisfiable"
+        last = min(int(match.group(2)), size - 1) if match.group(2) else size - 1
+        return None if last < first else (first, last)
 
-    def send_bytes(self, body, chunk, pace):
-        for start in range(0, len(body), chunk):
-            if pace and start:
+    def send_range(self, source, body, start, length, chunk, pace):
+        if source is not None:
+            source.seek(start)
+        sent = 0
+        while sent < length:
+            if pace and sent:
                 time.sleep(pace)
-            self.wfile.write(body[start:start + chunk])
+            n = min(chunk, length - sent)
+            piece = source.read(n) if source is not None else body[start + sent:start + sent + n]
+            if not piece:
+                break
+            self.wfile.write(piece)
+            sent += len(piece)
 
     def send_endless(self, pattern, limit_bytes, limit_seconds, chunk, pace):
         block = pattern * max(1, chunk // len(pattern))
@@ -262,12 +326,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 time.sleep(pace)
 
     def reset_connection(self):
+        # What was written is still partly in the kernel's send queue, which a reset
+        # throws away: wait (briefly) until the peer has it all, so that "N bytes, then
+        # a reset" is what the client sees.
+        wait_until_sent(self.connection)
         # Linger on with a zero time-out: close() then sends RST instead of FIN.
         # For TLS no close_notify goes out either: the peer must see a cut, not an end.
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.connection.close()
         self.close_connection = True
         self.wfile = open(os.devnull, "wb")  # the base class flushes after us
+
+
+def wait_until_sent(sock, limit_seconds=5.0):
+    deadline = time.monotonic() + limit_seconds
+    try:
+        while struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, b"\0\0\0\0"))[0] > 0:
+            if time.monotonic() > deadline:
+                return
+            time.sleep(0.001)
+    except OSError:
+        pass
 
 
 def load_sign_keys(folder):
@@ -311,9 +390,10 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = False
 
-    def __init__(self, address, family, state, scheme, tls):
+    def __init__(self, address, family, state, scheme, tls, close_each):
         self.address_family = family
         self.state = state
+        self.close_each = close_each
         self.scheme = scheme
         self.tls = tls
         super().__init__(address, Handler)
@@ -328,6 +408,10 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     def get_request(self):
         sock, address = self.socket.accept()
         sock.settimeout(120)
+        # The status line and headers go out in one write and the body in others: with
+        # Nagle's algorithm the body of a kept-alive connection would wait for the
+        # client's delayed acknowledgement (40 ms on Linux) on every answer.
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         if self.tls:
             # The handshake runs in the handler's thread, so a stuck client cannot
             # hold up accepting the next one.
@@ -344,14 +428,14 @@ def ipv6_loopback_available():
         return False
 
 
-def listen_pair(state, scheme, tls, ipv6):
+def listen_pair(state, scheme, tls, ipv6, close_each):
     """One port on 127.0.0.1 and, when possible, the same port on ::1."""
     for _ in range(50):
-        v4 = Server(("127.0.0.1", 0), socket.AF_INET, state, scheme, tls)
+        v4 = Server(("127.0.0.1", 0), socket.AF_INET, state, scheme, tls, close_each)
         if not ipv6:
             return [v4]
         try:
-            v6 = Server(("::1", v4.server_address[1]), socket.AF_INET6, state, scheme, tls)
+            v6 = Server(("::1", v4.server_address[1]), socket.AF_INET6, state, scheme, tls, close_each)
             return [v4, v6]
         except OSError as e:
             v4.server_close()
@@ -363,22 +447,24 @@ def listen_pair(state, scheme, tls, ipv6):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
-    parser.add_argument("--cert", required=True)
-    parser.add_argument("--key", required=True)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
     parser.add_argument("--ready", required=True)
     parser.add_argument("--log")
+    parser.add_argument("--close-connections", action="store_true")
     parser.add_argument("--sign-keys")
     args = parser.parse_args()
 
     log_path = os.path.abspath(args.log or os.path.join(os.path.dirname(os.path.abspath(args.ready)), "requests.jsonl"))
     state = State(args.root, log_path)
     state.sign_keys = load_sign_keys(args.sign_keys)
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(args.cert, args.key)
-
     ipv6 = ipv6_loopback_available()
-    plain = listen_pair(state, "http", None, ipv6)
-    secure = listen_pair(state, "https", context, ipv6)
+    plain = listen_pair(state, "http", None, ipv6, args.close_connections)
+    secure = []
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        secure = listen_pair(state, "https", context, ipv6, args.close_connections)
     for server in plain + secure:
         threading.Thread(target=server.serve_forever, daemon=True).start()
 
@@ -388,7 +474,7 @@ def main():
 
     ready = {
         "http_port": plain[0].server_address[1],
-        "https_port": secure[0].server_address[1],
+        "https_port": secure[0].server_address[1] if secure else None,
         "pid": os.getpid(),
         "request_log": log_path,
         "ipv6": ipv6,

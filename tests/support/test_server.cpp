@@ -114,6 +114,8 @@ json fault_json(Fault const& f) {
     }
     if (f.delay_ms) j["delay_ms"] = f.delay_ms;
     if (f.pace_ms) j["pace_ms"] = f.pace_ms;
+    if (f.ignore_range) j["ignore_range"] = true;
+    if (f.no_etag) j["no_etag"] = true;
     return j;
 }
 
@@ -185,6 +187,7 @@ std::vector<Request> all_requests() {
         r.method = entry.at("method").get<std::string>();
         r.path = entry.at("path").get<std::string>();
         r.attempt = entry.at("attempt").get<int>();
+        r.connection = entry.at("connection").get<int>();
         for (auto const& h : entry.at("headers")) r.headers.emplace_back(h.at(0).get<std::string>(), h.at(1).get<std::string>());
         requests.push_back(std::move(r));
     }

@@ -27,7 +27,8 @@ std::string https_base();
 //   {.body = "wrong"}                        these bytes instead of the file
 //   {.content_length = "abc"}                this Content-Length, whatever the body
 //   {.no_content_length = true}              none; the body ends at the close
-//   {.reset_after = 100}                     100 body bytes, then a connection reset
+//   {.reset_after = 100}                     100 body bytes (of a ranged answer too), then a reset
+//   {.ignore_range = true}                   the whole file with 200, whatever Range asks
 //   {.endless = true, .limit_bytes = 1 << 20} the body (or "x") over and over
 struct Fault {
     int status = 200;
@@ -41,6 +42,8 @@ struct Fault {
     int limit_ms = 0;                          // endless: 0 = the server's 60 s
     int delay_ms = 0;                          // before the status line
     int pace_ms = 0;                           // between body chunks of 64 KiB
+    bool ignore_range = false;                 // Range requests get the whole body and 200
+    bool no_etag = false;                      // Last-Modified is the only validator
 };
 
 // One request as the server received it.
@@ -49,6 +52,7 @@ struct Request {
     std::string method;
     std::string path;  // as sent, query included
     int attempt = 0;   // 1 for the first request of the path since its fault was set
+    int connection = 0;  // the server's number of the connection it came over, from 1
     std::vector<std::pair<std::string, std::string>> headers;
 
     // The first header of that name, compared without case.

@@ -1,0 +1,207 @@
+#include "patcher/part_transfer.h"
+
+#include "core/json_number.h"
+#include "platform/sha256.h"
+#include "platform/text.h"
+#include "platform/write_whole_file.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+using nlohmann::json;
+
+// Below this size a break costs little to repeat, and writing a record before every
+// small file would cost more than it saves; such a part is recorded only when its
+// transfer breaks.
+constexpr std::uint64_t record_on_answer_from = 1 << 20;
+
+std::optional<PartRecord> read_record(fs::path const& file) {
+    try {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) return std::nullopt;
+        std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        json const doc = json::parse(text);
+        PartRecord record;
+        record.path = doc.at("path").get<std::string>();
+        record.size = json_to_u64(doc.at("size"));
+        record.sha256 = doc.at("sha256").get<std::string>();
+        record.url = doc.at("url").get<std::string>();
+        record.validator = doc.at("validator").get<std::string>();
+        record.part = fs::path(utf8_to_wide(doc.at("part").get<std::string>()));
+        return record;
+    } catch (std::exception const&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+PartRecords::PartRecords(fs::path folder) : folder_(std::move(folder)) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().extension() != L".json") continue;
+        if (std::optional<PartRecord> record = read_record(it->path())) found_[record->path] = std::move(*record);
+    }
+}
+
+std::optional<PartRecord> PartRecords::find(std::string const& path) const {
+    auto const it = found_.find(path);
+    if (it == found_.end()) return std::nullopt;
+    return it->second;
+}
+
+fs::path PartRecords::file_for(std::string const& path) const {
+    Sha256 hash;
+    hash.update(path.data(), path.size());
+    return folder_ / (to_hex(hash.finalize()).substr(0, 32) + ".json");
+}
+
+void PartRecords::save(PartRecord const& record) {
+    json const doc = {{"path", record.path},           {"size", record.size},
+                      {"sha256", record.sha256},       {"url", record.url},
+                      {"validator", record.validator}, {"part", wide_to_utf8(record.part.native())}};
+    std::lock_guard const lock(mutex_);
+    try {
+        if (!folder_made_) {
+            fs::create_directories(folder_);
+            folder_made_ = true;
+        }
+        write_file_replacing(file_for(record.path), doc.dump());
+    } catch (std::exception const&) {
+    }
+}
+
+void PartRecords::remove(std::string const& path) {
+    std::lock_guard const lock(mutex_);
+    std::error_code ignored;
+    fs::remove(file_for(path), ignored);
+}
+
+void PartRecords::remove_all() {
+    std::lock_guard const lock(mutex_);
+    std::error_code ec;
+    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec))
+        if (std::optional<PartRecord> const record = read_record(it->path());
+            record && record->part.native().ends_with(L".part")) {  // never anything but a part file
+            std::error_code ignored;
+            fs::remove(record->part, ignored);
+        }
+    fs::remove_all(folder_, ec);
+    found_.clear();
+    folder_made_ = false;
+}
+
+PartTransfer::PartTransfer(Target target, PartRecords& records) : target_(std::move(target)), records_(records) {
+    std::optional<PartRecord> const record = records_.find(target_.path);
+    if (!record) return;
+    recorded_ = true;  // whatever it says, it is replaced or removed later
+    if (record->size != target_.size || record->sha256 != target_.sha256 || record->url != target_.url ||
+        record->part != target_.part || record->validator.empty())
+        return;
+    std::error_code ec;
+    std::uint64_t const kept = fs::file_size(target_.part, ec);
+    if (!ec && kept > 0 && (target_.size == 0 || kept < target_.size)) resume_ = ResumeFrom{kept, record->validator};
+}
+
+PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressFn const& progress,
+                                            std::vector<char>* buffer) {
+    bool answered = false;
+    std::uint64_t part_size = kept_bytes();
+    std::string validator = resume_ ? resume_->validator : std::string();
+    Sha256 hash;
+
+    DownloadOptions options;
+    options.expected_size = target_.size;
+    options.size_limit = target_.size_limit;
+    options.resume = resume_;
+    options.hash = &hash;
+    options.make_parent = false;
+    options.flush = true;
+    options.buffer = buffer;
+    options.on_answer = [&](DownloadAnswer const& answer) {
+        answered = true;
+        bool const same_record = answer.resumed && resume_ && answer.validator == resume_->validator && recorded_;
+        validator = answer.validator;
+        if (!answer.resumed) part_size = 0;
+        if (validator.empty()) {
+            if (recorded_) records_.remove(target_.path);
+            recorded_ = false;
+        } else if (target_.size == 0 || target_.size >= record_on_answer_from) {
+            if (!same_record) records_.save({target_.path, target_.size, target_.sha256, target_.url, validator, target_.part});
+            recorded_ = true;
+        } else if (recorded_ && !answer.resumed) {
+            records_.remove(target_.path);
+            recorded_ = false;
+        }
+    };
+    options.on_progress = [&](std::uint64_t done, std::uint64_t total) {
+        part_size = done;
+        if (progress) progress(done, total);
+    };
+
+    DownloadResult result;
+    try {
+        result = http_download(http, target_.url, target_.part, options);
+    } catch (HttpTransferBroken const&) {
+        keep_or_discard(true, part_size, validator);
+        throw;
+    } catch (TransferStopped const&) {
+        keep_or_discard(true, part_size, validator);
+        throw;
+    } catch (HttpUnusableRange const&) {
+        discard();
+        throw;
+    } catch (HttpStatusError const& e) {
+        // An answer with a bad status leaves the part as it was. Only a range the server
+        // cannot satisfy says that the part itself is wrong.
+        keep_or_discard(e.status() != 416, kept_bytes(), resume_ ? resume_->validator : std::string());
+        throw;
+    } catch (...) {
+        // Before any answer (no connection, a time-out) the part is untouched and stays
+        // what it was; after one, whatever went wrong makes its bytes worthless.
+        if (answered)
+            discard();
+        else
+            keep_or_discard(true, kept_bytes(), resume_ ? resume_->validator : std::string());
+        throw;
+    }
+    resume_.reset();
+    return Fetched{to_hex(hash.finalize()), result.size, result.modified};
+}
+
+void PartTransfer::keep_or_discard(bool resumable, std::uint64_t part_size, std::string const& validator) {
+    if (!resumable || part_size == 0 || validator.empty()) {
+        discard();
+        return;
+    }
+    resume_ = ResumeFrom{part_size, validator};
+    if (!recorded_) {
+        records_.save({target_.path, target_.size, target_.sha256, target_.url, validator, target_.part});
+        recorded_ = true;
+    }
+}
+
+void PartTransfer::discard() {
+    std::error_code ignored;
+    fs::remove(target_.part, ignored);
+    if (recorded_) records_.remove(target_.path);
+    recorded_ = false;
+    resume_.reset();
+}
+
+void PartTransfer::placed() {
+    if (recorded_) records_.remove(target_.path);
+    recorded_ = false;
+    resume_.reset();
+}
+
+}  // namespace korvel

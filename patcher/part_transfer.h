@@ -1,0 +1,107 @@
+#pragma once
+// Downloads into a temporary ".part" file that survive a broken transfer. A transfer
+// that breaks after bytes arrived keeps its part; the next attempt, or the next run,
+// asks only for the rest ("Range" with "If-Range" carrying the validator of the answer
+// the part came from). What a part belongs to is written to a small record in the
+// launcher's state folder, so that a part from another release or another answer of
+// the server is never continued. The SHA-256 check before the part replaces anything
+// stays with the caller, and still decides.
+
+#include "platform/http.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+// What a part file holds the beginning of.
+struct PartRecord {
+    std::string path;       // manifest path, or the launcher's staging name
+    std::uint64_t size = 0;  // listed size; 0 when not known
+    std::string sha256;     // listed hash, lower-case
+    std::string url;
+    std::string validator;  // ETag or Last-Modified of the answer the part's bytes came from
+    std::filesystem::path part;  // where the part lies
+};
+
+// The records of one state folder (`.korvel/downloads/`), read once per run. Saving and
+// removing are safe from several threads.
+class PartRecords {
+public:
+    explicit PartRecords(std::filesystem::path folder);
+
+    // The record kept for a path, when one was found at construction and is whole.
+    std::optional<PartRecord> find(std::string const& path) const;
+
+    // Never throw: a record that cannot be written only means no resuming later.
+    void save(PartRecord const& record);
+    void remove(std::string const& path);
+
+    // After a successful run: every remaining record and the part it describes go.
+    void remove_all();
+
+private:
+    std::filesystem::path file_for(std::string const& path) const;
+
+    std::filesystem::path folder_;
+    std::map<std::string, PartRecord> found_;
+    std::mutex mutex_;
+    bool folder_made_ = false;
+};
+
+// Thrown by a progress handler to stop a transfer because the run is ending; the part
+// is kept for the next run.
+struct TransferStopped {};
+
+// One file fetched into its part, attempt by attempt.
+class PartTransfer {
+public:
+    struct Target {
+        std::string path;  // record key and what the record names
+        std::string url;
+        std::filesystem::path part;
+        std::uint64_t size = 0;  // expected size; 0 = unknown
+        std::string sha256;
+        std::optional<std::uint64_t> size_limit{};
+    };
+
+    struct Fetched {
+        std::string sha256;  // of the whole part, lower-case, hashed as the bytes arrived
+        std::uint64_t size = 0;
+        std::uint64_t modified = 0;  // the part's last-write time, from its handle
+    };
+
+    // Continues a part that `records` says belongs to this target, when it is there.
+    PartTransfer(Target target, PartRecords& records);
+
+    // One attempt with `http_download` (no folder made, data flushed to disk). When it
+    // throws, the part is either kept for the next attempt (a transfer that broke or was
+    // stopped after bytes arrived, from an answer with a validator) or removed with its
+    // record. `progress` receives the part's bytes (kept prefix included) and the total.
+    Fetched attempt(HttpSession& http, DownloadProgressFn const& progress, std::vector<char>* buffer);
+
+    // The part and its record go: after a hash mismatch, or any other failure of the
+    // caller's own that makes the bytes worthless.
+    void discard();
+
+    // After the caller has moved the part into place: the record goes.
+    void placed();
+
+    std::uint64_t kept_bytes() const { return resume_ ? resume_->offset : 0; }
+
+private:
+    void keep_or_discard(bool resumable, std::uint64_t part_size, std::string const& validator);
+
+    Target target_;
+    PartRecords& records_;
+    std::optional<ResumeFrom> resume_;
+    bool recorded_ = false;
+};
+
+}  // namespace korvel

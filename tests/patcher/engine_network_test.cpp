@@ -1,0 +1,138 @@
+// Downloads as a real network sees them: several files in flight over kept-alive
+// connections, and transfers that break and are resumed rather than started again.
+
+#include "tests/patcher/engine_fixture.h"
+
+#include "patcher/file_downloads.h"
+
+#include <set>
+
+namespace fs = std::filesystem;
+using namespace korvel;
+using korvel::test::EngineTest;
+using korvel::test::Fault;
+using korvel::test::random_bytes;
+using korvel::test::read_file;
+
+namespace {
+
+std::optional<std::string> range_of(korvel::test::Request const& r) {
+    return r.header("Range");
+}
+
+}  // namespace
+
+TEST_F(EngineTest, ParallelInstallIsByteExactOverAFewKeptConnections) {
+    std::map<std::string, korvel::test::PublishedFile> files;
+    for (int i = 0; i < 60; ++i) files.emplace("small/f" + std::to_string(i) + ".bin", random_bytes(4096 + i * 97, i));
+    files.emplace("packs/a.pak", random_bytes(3 << 20, 100));
+    files.emplace("packs/b.pak", random_bytes(5 << 20, 101));
+    publish(files);
+
+    ASSERT_TRUE(run().ok);
+    for (auto const& [path, file] : files) EXPECT_EQ(game_file(path), file.bytes) << path;
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    EXPECT_FALSE(fs::exists(config().hash_cache_file.parent_path() / "downloads"));
+
+    std::set<int> connections;
+    for (auto const& r : server.requests()) connections.insert(r.connection);
+    EXPECT_LE(connections.size(), parallel_downloads + 2);
+    EXPECT_EQ(reports_of(PatchStage::Downloading).back().files_done, files.size());
+}
+
+TEST_F(EngineTest, FileFailingThreeTimesStopsTheOthersAndKeepsOnlyTheirPrefixes) {
+    std::string const big = random_bytes(4 << 20, 7);
+    publish({{"a.bin", {"aaaa"}}, {"bad.bin", {"right"}}, {"big.pak", {big}}});
+    server.set_fault("files/bad.bin", {.body = "wrong"});
+    server.set_fault("files/big.pak", {.pace_ms = 100});  // 64 KiB a tenth of a second: still going at the end
+
+    EXPECT_EQ(run_failing(), "SHA-256 eltérés: bad.bin");
+    EXPECT_EQ(server.requests("files/bad.bin").size(), 3u);
+    EXPECT_EQ(game_file("a.bin"), "aaaa");
+    std::vector<fs::path> const parts = leftovers(L".korvel.part");
+    ASSERT_EQ(parts.size(), 1u);  // the one that failed its hash is gone
+    EXPECT_EQ(parts[0], game("big.pak.korvel.part"));
+    std::string const prefix = read_file(parts[0]);
+    EXPECT_GT(prefix.size(), 0u);
+    EXPECT_LT(prefix.size(), big.size());
+    EXPECT_TRUE(big.starts_with(prefix));
+
+    // The next run continues that part instead of starting it again.
+    server.clear_fault("files/big.pak");
+    server.clear_fault("files/bad.bin");
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(game_file("big.pak"), big);
+    EXPECT_EQ(range_of(server.requests("files/big.pak").back()), "bytes=" + std::to_string(prefix.size()) + "-");
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    EXPECT_FALSE(fs::exists(config().hash_cache_file.parent_path() / "downloads"));
+}
+
+TEST_F(EngineTest, BrokenTransferResumesOnlyWhenTheServerAnswersForThePart) {
+    std::uint64_t const size = 2 << 20;
+    std::uint64_t const cut = size * 9 / 10;
+    std::string const bytes = random_bytes(size, 21);
+    std::string corrupted = bytes;
+    corrupted[1000] ^= 0x55;
+
+    struct Case {
+        char const* what;
+        std::vector<Fault> attempts;
+        std::vector<bool> ranged;  // per request: whether it asked for the rest only
+    };
+    Fault const fixed_etag{.headers = {{"ETag", "\"fixed\""}}};
+    Case const cases[] = {
+        {"reset at 90 %: the rest", {{.reset_after = cut}}, {false, true}},
+        {"another validator: the whole file", {{.headers = {{"ETag", "\"other\""}}, .reset_after = cut}},
+         {false, true}},
+        {"a 200 answer: the whole file", {{.reset_after = cut}, {.ignore_range = true}}, {false, true}},
+        {"only Last-Modified: still resumed", {{.reset_after = cut, .no_etag = true}}, {false, true}},
+        {"a corrupted prefix: from zero after the hash",
+         {{.body = corrupted, .headers = fixed_etag.headers, .reset_after = cut}, fixed_etag},
+         {false, true, false}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(game(""));
+        fs::remove_all(config().hash_cache_file.parent_path());
+        fs::create_directories(game(""));
+        publish({{"x.bin", {bytes}}});
+        std::size_t const before = server.requests("files/x.bin").size();
+        server.set_attempts("files/x.bin", c.attempts);
+        ASSERT_TRUE(run().ok);
+        EXPECT_EQ(game_file("x.bin"), bytes);
+        std::vector<korvel::test::Request> const requests = server.requests("files/x.bin");
+        std::vector<bool> ranged;
+        for (std::size_t i = before; i < requests.size(); ++i) {
+            std::optional<std::string> const range = range_of(requests[i]);
+            ranged.push_back(range.has_value());
+            if (!range) continue;
+            // Exactly what the part held: the bytes before the cut that arrived.
+            std::uint64_t const start = std::stoull(range->substr(6));
+            EXPECT_GT(start, 0u);
+            EXPECT_LE(start, cut);
+            EXPECT_TRUE(requests[i].header("If-Range").has_value());
+        }
+        EXPECT_EQ(ranged, c.ranged);
+        EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    }
+}
+
+TEST_F(EngineTest, LauncherOfferResumesAtTheNextRun) {
+    std::string const launcher = random_bytes(3 << 20, 31);
+    server.put("launcher/davari.exe", launcher);
+    publish({{"a.bin", {"a"}}}, {}, "1.2.3",
+            {{"version", "3.0.0"},
+             {"url", server.url("launcher/davari.exe")},
+             {"sha256", korvel::test::sha256_hex(launcher)},
+             {"size", launcher.size()}});
+    server.set_attempts("launcher/davari.exe", {{.reset_after = 2 << 20}});
+
+    run_failing();
+    std::string const prefix = read_file(game(".korvel_update/davari.new.exe.part"));
+    EXPECT_GT(prefix.size(), 0u);
+    EXPECT_TRUE(launcher.starts_with(prefix));
+    ASSERT_TRUE(run().launcher_update.ready);
+    EXPECT_EQ(read_file(game(".korvel_update/davari.new.exe")), launcher);
+    EXPECT_EQ(range_of(server.requests("launcher/davari.exe").back()), "bytes=" + std::to_string(prefix.size()) + "-");
+    EXPECT_FALSE(fs::exists(game(".korvel_update/davari.new.exe.part")));
+}

@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""A loopback TCP proxy that adds network latency, for scripts/bench_network.sh.
+
+    latency_proxy.py --target PORT --delay-ms D --ready FILE
+
+Listens on a free port of 127.0.0.1 (written to FILE once listening) and forwards every
+connection to 127.0.0.1:PORT. Every chunk goes on D ms after it arrived, in both
+directions and in order, so a request and its answer take a round trip of 2 D; a new
+connection first waits one round trip more, as a TCP handshake with a distant server
+would. A reset from either side is passed on as a reset. Stops on SIGTERM.
+"""
+import argparse
+import asyncio
+import fcntl
+import os
+import signal
+import socket
+import struct
+import termios
+
+
+async def forward(reader, writer, delay):
+    loop = asyncio.get_running_loop()
+    queue = asyncio.Queue()
+
+    async def send():
+        while True:
+            due, data = await queue.get()
+            await asyncio.sleep(max(0.0, due - loop.time()))
+            if data == b"":
+                if writer.can_write_eof():
+                    writer.write_eof()
+                else:
+                    writer.close()
+                return
+            if data is None:  # the other side was reset: so is this one, once all before it is out
+                sock = writer.get_extra_info("socket")
+                for _ in range(5000):
+                    if struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, b"\0\0\0\0"))[0] == 0:
+                        break
+                    await asyncio.sleep(0.001)
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                writer.transport.abort()
+                return
+            writer.write(data)
+            await writer.drain()
+
+    writer.get_extra_info("socket").setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    sender = asyncio.create_task(send())
+    while True:
+        try:
+            data = await reader.read(1 << 16)
+        except (ConnectionResetError, OSError):
+            data = None
+        queue.put_nowait((loop.time() + delay, data))
+        if not data:
+            break
+    try:
+        await sender
+    except (ConnectionResetError, BrokenPipeError, OSError):
+        writer.transport.abort()
+
+
+async def serve(client_reader, client_writer, target, delay):
+    await asyncio.sleep(2 * delay)  # the handshake's round trip
+    try:
+        server_reader, server_writer = await asyncio.open_connection("127.0.0.1", target)
+    except OSError:
+        client_writer.transport.abort()
+        return
+    try:
+        await asyncio.gather(forward(client_reader, server_writer, delay),
+                             forward(server_reader, client_writer, delay), return_exceptions=True)
+    except asyncio.CancelledError:
+        pass  # stopping
+    for w in (client_writer, server_writer):
+        w.close()
+
+
+async def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--target", type=int, required=True)
+    parser.add_argument("--delay-ms", type=float, required=True)
+    parser.add_argument("--ready", required=True)
+    args = parser.parse_args()
+    delay = args.delay_ms / 1000.0
+    server = await asyncio.start_server(lambda r, w: serve(r, w, args.target, delay), "127.0.0.1", 0)
+    with open(args.ready + ".tmp", "w") as f:
+        f.write(str(server.sockets[0].getsockname()[1]))
+    os.replace(args.ready + ".tmp", args.ready)
+    stop = asyncio.Event()
+    asyncio.get_running_loop().add_signal_handler(signal.SIGTERM, stop.set)
+    async with server:
+        await stop.wait()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())
