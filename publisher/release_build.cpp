@@ -8,6 +8,7 @@
 #include "publisher/host.h"
 #include "publisher/path_rules.h"
 #include "publisher/progress_line.h"
+#include "publisher/release_signing.h"
 
 #include <nlohmann/json.hpp>
 
@@ -278,6 +279,26 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         }
     }
 
+    // A signed release's sequence must go up against the version document in OUT and the
+    // one beside --previous's release tree (OLD/releases/V/manifest.json), so that no
+    // launcher that installed either of them is offered something it must refuse.
+    std::optional<ReleaseKey> key;
+    std::uint64_t sequence = 0;
+    if (o.sign_key) {
+        key.emplace(*o.sign_key);
+        std::uint64_t last = published_sequence(o.out_dir / "patch" / "version.json");
+        if (o.previous_manifest) {
+            fs::path const old_tree = fs::absolute(*o.previous_manifest).parent_path().parent_path().parent_path();
+            last = std::max(last, published_sequence(old_tree / "patch" / "version.json"));
+        }
+        sequence = o.sequence.value_or(last + 1);
+        if (sequence <= last)
+            throw PublishRefused({"sequence " + std::to_string(sequence) + " does not go up: the last published release has " +
+                                  std::to_string(last)});
+    } else if (o.sequence) {
+        throw std::invalid_argument("--sequence is only for a signed release (--sign-key)");
+    }
+
     fs::path const releases = o.out_dir / "releases";
     fs::path const target = releases / path_from_utf8(o.client_version);
     fs::path const staging = releases / path_from_utf8("." + o.client_version + ".staging");
@@ -402,6 +423,10 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
                                {"url", launcher.url},
                                {"sha256", launcher.sha256},
                                {"size", launcher.size}};
+    }
+    if (key) {
+        sign_version_document(version, manifest_text, sequence, *key);
+        summary.sequence = sequence;
     }
     // Last, and in one step: until this document names the new release, players keep
     // getting the old one, which stays complete.
