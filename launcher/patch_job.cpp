@@ -2,6 +2,7 @@
 
 #include "launcher/app_messages.h"
 #include "launcher/launcher_app.h"
+#include "launcher/release_key.h"
 #include "launcher/workers.h"
 #include "core/version.h"
 #include "patcher/patcher_engine.h"
@@ -219,6 +220,7 @@ void LauncherApp::start_patch(bool full_repair) {
     config.hash_cache_file = resolve_path(L".korvel/hash_cache.json");
     config.version_url = version_url;
     config.launcher_version = KORVEL_VERSION_TEXT;
+    config.release_public_key = release_public_key();
     // An offer whose replacement failed is left alone, so the game can be played; a
     // repair tries it again, once per start.
     if (!full_repair || hand_off_tried) config.declined_launcher_sha256 = declined_launcher_sha256;

@@ -20,6 +20,10 @@ struct PatchConfig {
     std::string launcher_version;           // used only when the running launcher cannot be hashed
     std::string declined_launcher_sha256;   // an offered launcher of this SHA-256 (lower-case) is not
                                             // taken: the game is patched as if none were offered
+    // Base64 of the release public key (the 65-byte uncompressed P-256 point). Empty:
+    // releases are not checked. Non-empty: only a version.json signed with its private
+    // key is followed (see release_check.h).
+    std::string release_public_key;
 };
 
 // What a run is doing. The engine never reports 0; the window uses it for "no run yet".

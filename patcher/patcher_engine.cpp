@@ -5,6 +5,7 @@
 #include "patcher/file_downloads.h"
 #include "patcher/hash_cache.h"
 #include "patcher/launcher_update.h"
+#include "patcher/release_check.h"
 #include "core/manifest.h"
 #include "core/protected_path.h"
 #include "core/version_document.h"
@@ -72,7 +73,9 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
 
     // One session for every request of the run, so that its connections are reused.
     HttpSession http(launcher_user_agent);
-    VersionDocument const version = read_version_document(http_get(http, config.version_url));
+    std::string const version_body = http_get(http, config.version_url);
+    VersionDocument const version = read_version_document(version_body);
+    SignedRelease const release = check_release_document(config, version_body);
     bool const declined = !config.declined_launcher_sha256.empty() &&
                           version.launcher.sha256 == config.declined_launcher_sha256;
     if (version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version))
@@ -84,6 +87,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     progress.percent = 0;
     reporter.report();
     std::string manifest_body = http_get(http, version.manifest_url);
+    check_manifest_body(release, manifest_body);
     Manifest const manifest = read_manifest(manifest_body);
     std::string().swap(manifest_body);  // a long list's text is not kept through the run
 
@@ -106,6 +110,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     delete_listed_files(config, manifest, cache);
     save_hash_cache(config.hash_cache_file, cache);
     save_client_version(config.version_file, version.client_version);
+    if (release.checked) save_client_version(release_sequence_file(config), std::to_string(release.sequence));
 
     set_stage(progress, PatchStage::Done, L"A kliens naprakész",
               downloads.empty() ? L"Nem volt szükség letöltésre." : L"A frissítés sikeresen elkészült.");

@@ -2,6 +2,7 @@
 
 #include "core/format_bytes.h"
 #include "publisher/release_build.h"
+#include "publisher/release_signing.h"
 #include "publisher/release_verify.h"
 
 #include <map>
@@ -16,7 +17,9 @@ constexpr char usage[] =
     "usage:\n"
     "  korvel-publish build RELEASE_DIR OUT_DIR --client-version V --base-url URL\n"
     "                 [--previous OLD_MANIFEST] [--launcher FILE --launcher-version V [--launcher-url URL]]\n"
-    "  korvel-publish verify VERSION_URL\n";
+    "                 [--sign-key KEY_FILE [--sequence N]]\n"
+    "  korvel-publish verify VERSION_URL [--public-key B64]\n"
+    "  korvel-publish keygen KEY_FILE\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -47,6 +50,12 @@ struct Arguments {
     }
     std::string require_text(std::string const& name) { return native_text(require(name)); }
 };
+
+std::uint64_t parse_sequence(std::string const& text) {
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError("--sequence takes an unsigned integer");
+    return std::stoull(text);
+}
 
 bool is_option(NativeString const& arg) {
     return arg.size() >= 2 && arg[0] == '-' && arg[1] == '-';
@@ -79,6 +88,8 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
         o.launcher_version = a.require_text("launcher-version");
         o.launcher_url = a.take_text("launcher-url").value_or("");
     }
+    if (auto p = a.take("sign-key")) o.sign_key = *p;
+    if (auto n = a.take_text("sequence")) o.sequence = parse_sequence(*n);
     if (!a.options.empty()) throw UsageError("unknown or unused option --" + a.options.begin()->first);
 
     BuildSummary const s = build_release(o, err);
@@ -94,20 +105,30 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
             << s.linked << " hard-linked from the previous release), " << s.deletes.size() << " to delete.\n";
     }
     out << "Manifest:         " << s.manifest_url << "\n"
-        << "Version document: " << path_text(s.version_file) << "\n"
+        << "Version document: " << path_text(s.version_file)
+        << (o.sign_key ? ", signed, sequence " + std::to_string(s.sequence) : std::string()) << "\n"
         << "Upload " << out_dir << " to the server with patch/version.json last, then run:\n"
         << "  korvel-publish verify <URL of patch/version.json>\n";
     return 0;
 }
 
 int verify(Arguments& a, std::ostream& out, std::ostream& err) {
+    std::string const public_key = a.take_text("public-key").value_or("");
     if (a.positional.size() != 2 || !a.options.empty()) throw UsageError("verify takes one VERSION_URL");
     std::string const url = native_text(a.positional[1]);
-    VerifyReport const report = verify_release(url, err);
+    VerifyReport const report = verify_release(url, public_key, err);
     for (std::string const& problem : report.problems) out << "FAILED " << problem << "\n";
     out << (report.problems.empty() ? "OK: " : "NOT OK: ") << report.files_checked << " files checked, "
         << report.problems.size() << " problems.\n";
     return report.problems.empty() ? 0 : 1;
+}
+
+int keygen(Arguments& a, std::ostream& out) {
+    if (a.positional.size() != 2 || !a.options.empty()) throw UsageError("keygen takes one KEY_FILE");
+    std::filesystem::path const key_file = a.positional[1];
+    std::string const public_key = generate_release_key(key_file);
+    out << public_key << "\n";
+    return 0;
 }
 
 }  // namespace
@@ -119,6 +140,7 @@ int run_publish_command(std::vector<NativeString> const& args, std::ostream& out
         std::string const command = native_text(a.positional[0]);
         if (command == "build") return build(a, out, err);
         if (command == "verify") return verify(a, out, err);
+        if (command == "keygen") return keygen(a, out);
         throw UsageError("unknown command " + command);
     } catch (UsageError const& e) {
         err << "korvel-publish: " << e.what() << "\n" << usage;

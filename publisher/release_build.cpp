@@ -9,6 +9,7 @@
 #include "publisher/host.h"
 #include "publisher/path_rules.h"
 #include "publisher/progress_line.h"
+#include "publisher/release_signing.h"
 
 #include <nlohmann/json.hpp>
 
@@ -289,6 +290,34 @@ LauncherPlan plan_launcher(BuildOptions const& o, std::string const& base) {
     return launcher;
 }
 
+// The key and sequence of a signed release. The sequence must go up against the version
+// document in OUT and the one beside --previous's release tree
+// (OLD/releases/V/manifest.json), so that no launcher that installed either of them is
+// offered something it must refuse.
+struct SigningPlan {
+    std::optional<ReleaseKey> key;
+    std::uint64_t sequence = 0;
+};
+
+SigningPlan plan_signing(BuildOptions const& o) {
+    SigningPlan signing;
+    if (!o.sign_key) {
+        if (o.sequence) throw std::invalid_argument("--sequence is only for a signed release (--sign-key)");
+        return signing;
+    }
+    signing.key.emplace(*o.sign_key);
+    std::uint64_t last = published_sequence(o.out_dir / "patch" / "version.json");
+    if (o.previous_manifest) {
+        fs::path const old_tree = fs::absolute(*o.previous_manifest).parent_path().parent_path().parent_path();
+        last = std::max(last, published_sequence(old_tree / "patch" / "version.json"));
+    }
+    signing.sequence = o.sequence.value_or(last + 1);
+    if (signing.sequence <= last)
+        throw PublishRefused({"sequence " + std::to_string(signing.sequence) +
+                              " does not go up: the last published release has " + std::to_string(last)});
+    return signing;
+}
+
 // An empty staging folder with every folder the files need. Folders first, on this
 // thread; then the files on several. Under Wine every file created costs a directory
 // scan for a name that differs only in case, which keeps a single thread waiting most
@@ -410,11 +439,16 @@ void publish_launcher(fs::path const& source, LauncherPlan const& launcher) {
 
 // Last, and in one step: until this document names the new release, players keep
 // getting the old one, which stays complete.
-void write_version_document(BuildOptions const& o, BuildSummary const& summary, LauncherPlan const& launcher) {
+void write_version_document(BuildOptions const& o, BuildSummary& summary, LauncherPlan const& launcher,
+                            SigningPlan const& signing, std::string const& manifest_text) {
     json version = {{"client_version", o.client_version}, {"manifest_url", summary.manifest_url}};
     if (o.launcher_file)
         version["launcher"] = {
             {"version", o.launcher_version}, {"url", launcher.url}, {"sha256", launcher.sha256}, {"size", launcher.size}};
+    if (signing.key) {
+        sign_version_document(version, manifest_text, signing.sequence, *signing.key);
+        summary.sequence = signing.sequence;
+    }
     fs::create_directories(summary.version_file.parent_path());
     if (!write_document(summary.version_file, version.dump(2) + "\n"))
         throw std::runtime_error("Cannot write " + path_text(summary.version_file));
@@ -440,6 +474,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     std::vector<ReleaseFile> const files = scan_or_refuse(o.release_dir);
     PreviousRelease const previous = read_previous(o);
     LauncherPlan const launcher = plan_launcher(o, base);
+    SigningPlan const signing = plan_signing(o);
 
     fs::path const releases = o.out_dir / "releases";
     ReleasePlace const place{releases / path_from_utf8(o.client_version),
@@ -472,7 +507,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         commit_release(place, text);
 
     if (o.launcher_file) publish_launcher(*o.launcher_file, launcher);
-    write_version_document(o, summary, launcher);
+    write_version_document(o, summary, launcher, signing, text);
     return summary;
 }
 

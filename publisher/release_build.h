@@ -25,6 +25,8 @@ struct BuildOptions {
     std::optional<std::filesystem::path> launcher_file;
     std::string launcher_version;
     std::string launcher_url;    // empty: OUT/launcher/LV/<name> below base_url
+    std::optional<std::filesystem::path> sign_key;  // signs version.json (release_signing.h)
+    std::optional<std::uint64_t> sequence;          // with sign_key; default: the last one + 1
 };
 
 struct BuildSummary {
@@ -36,6 +38,7 @@ struct BuildSummary {
     std::vector<std::string> restored;  // already published, but these served files were damaged and rewritten
     std::string manifest_url;
     std::filesystem::path version_file;
+    std::uint64_t sequence = 0;  // of a signed release
 };
 
 // A release that must not go out as it is. Nothing has been written when it is thrown,

@@ -4,6 +4,7 @@
 #include "core/version_document.h"
 #include "publisher/host.h"
 #include "publisher/progress_line.h"
+#include "publisher/release_signing.h"
 
 #include <optional>
 
@@ -25,21 +26,29 @@ void compare(std::string const& what, std::optional<std::uint64_t> size, std::st
 
 }  // namespace
 
-VerifyReport verify_release(std::string const& version_url, std::ostream& progress) {
+VerifyReport verify_release(std::string const& version_url, std::string const& public_key, std::ostream& progress) {
     VerifyReport report;
     VersionDocument version;
     Manifest manifest;
+    std::string version_body, manifest_body;
     try {
-        version = read_version_document(fetch_document(version_url));
+        version_body = fetch_document(version_url);
+        version = read_version_document(version_body);
     } catch (std::exception const& e) {
         report.problems.push_back("version document " + version_url + ": " + e.what());
         return report;
     }
     try {
-        manifest = read_manifest(fetch_document(version.manifest_url));
+        manifest_body = fetch_document(version.manifest_url);
+        manifest = read_manifest(manifest_body);
     } catch (std::exception const& e) {
         report.problems.push_back("manifest " + version.manifest_url + ": " + e.what());
         return report;
+    }
+    // A launcher with the key built in would stop here: nothing else is worth fetching.
+    if (!public_key.empty()) {
+        report.problems = signature_problems(version_body, manifest_body, public_key);
+        if (!report.problems.empty()) return report;
     }
 
     // What each fetched body is compared with; the launcher last, as the player's

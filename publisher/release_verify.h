@@ -16,6 +16,9 @@ struct VerifyReport {
 };
 
 // Never throws for what it finds: an unreadable document or file is a problem line.
-VerifyReport verify_release(std::string const& version_url, std::ostream& progress);
+// With a `public_key` (base64, as davari.exe's build takes it) the release must be
+// signed with its private key, name the served manifest's SHA-256 and have a sequence;
+// when it does not, those problems are reported and no file is fetched.
+VerifyReport verify_release(std::string const& version_url, std::string const& public_key, std::ostream& progress);
 
 }  // namespace korvel

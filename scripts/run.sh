@@ -2,10 +2,13 @@
 # The project's demo: the launcher patching a game folder from a real, local patch server.
 #   1. builds everything;
 #   2. generates a small demo release (a few files in folders, one of 4 MiB, the stand-in
-#      game client) and publishes it with korvel-publish, with a banner, news and status;
+#      game client) and publishes it signed with the native korvel-publish, with a banner,
+#      news and status; the key is the build's throwaway release key (build/test-keys/),
+#      whose public half davari_keyed.exe has built in;
 #   3. serves it over HTTPS on localhost with the project's test patch server, its
 #      throwaway certificate authority trusted only in the demo's own Wine prefix;
-#   4. writes a demo game folder (davari.exe, Swapnik.exe, the stand-in bat.exe and a
+#   4. writes a demo game folder (davari_keyed.exe as davari.exe, so that the launcher
+#      checks the release's signature; Swapnik.exe, the stand-in bat.exe and a
 #      launcher.ini pointing at that server) and starts the launcher.
 # With a display, use the window (Play starts the stand-in client); the demo ends when
 # the launcher and the client have closed. Without one, it runs on a virtual display and
@@ -93,14 +96,17 @@ for map in erdo varos kikoto; do head -c 20000 /dev/urandom >"$release/data/maps
 printf 'start=Kalandra fel!\nquit=Kilépés\n' >"$release/data/lang/hu.txt"
 printf 'Korvel2 demo release %s\n' "$version" >"$release/readme.txt"
 
-say "Publishing it with korvel-publish into the server's folder"
-wine "$build/bin/korvel-publish.exe" build "$(winepath -w "$release" 2>/dev/null)" "$(winepath -w "$www" 2>/dev/null)" \
-    --client-version "$version" --base-url "$base" </dev/null >"$demo/publish.log" 2>&1 \
-    || { cat "$demo/publish.log" >&2; exit 1; }
+say "Publishing it signed with the native korvel-publish into the server's folder"
+sign_key=$build/test-keys/release.pem
+public_key=$(openssl ec -in "$sign_key" -pubout -outform DER 2>/dev/null | tail -c 65 | base64 -w0)
+"$build/native/bin/korvel-publish" build "$release" "$www" --client-version "$version" --base-url "$base" \
+    --sign-key "$sign_key" </dev/null >"$demo/publish.log" 2>&1 || { cat "$demo/publish.log" >&2; exit 1; }
 tr '\r' '\n' <"$demo/publish.log" | grep -v '^ *$' | sed 's/^/    /'
-say "Checking the served release with korvel-publish verify"
-wine "$build/bin/korvel-publish.exe" verify "$base/patch/version.json" </dev/null >"$demo/verify.log" 2>&1 \
-    || { cat "$demo/verify.log" >&2; exit 1; }
+# The Windows build checks, under Wine: its prefix trusts the demo's CA, and its CNG is
+# what the launcher verifies the signature with.
+say "Checking the served release and its signature with korvel-publish verify --public-key"
+wine "$build/bin/korvel-publish.exe" verify "$base/patch/version.json" --public-key "$public_key" </dev/null \
+    >"$demo/verify.log" 2>&1 || { cat "$demo/verify.log" >&2; exit 1; }
 tr '\r' '\n' <"$demo/verify.log" | grep -v '^ *$' | sed 's/^/    /'
 
 # Banner, news and server status: what the window shows beside the patch.
@@ -124,7 +130,8 @@ printf '{"pace_ms": 150}\n' >"$www/releases/$version/files/data/world.pak.fault.
 say "Writing the demo game folder $demo/game"
 game=$demo/game
 rm -rf "$game"; mkdir -p "$game/assets"
-cp "$build/bin/davari.exe" "$build/bin/Swapnik.exe" "$game/"
+cp "$build/bin/davari_keyed.exe" "$game/davari.exe"
+cp "$build/bin/Swapnik.exe" "$game/"
 cp "$build/bin/demo_client.exe" "$game/bat.exe"
 cp "$www/patch/banner.jpg" "$game/assets/banner.jpg"
 cat >"$game/launcher.ini" <<INI
@@ -186,7 +193,8 @@ else
     if wait_until 120 client_ready; then
         sleep 1  # the last progress report and the repaint
         shot 3-ready
-        say "The launcher patched $game to version $(cat "$game/.korvel/client.version")."
+        say "The launcher patched $game to version $(cat "$game/.korvel/client.version")," \
+            "checking the release's signature (sequence $(cat "$game/.korvel/release.sequence"))."
     else
         echo "    the patch did not finish within 120 s; screenshot of what the launcher shows:"
         shot 3-not-ready

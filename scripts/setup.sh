@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building, the tests, the demo (run.sh), screenshots.sh and the benchmarks
-# need, with apt-get, when it is missing: g++ and libcurl4-openssl-dev build the native
+# need, with apt-get, when it is missing: g++, libcurl4-openssl-dev and libssl-dev build the native
 # korvel-publish, busybox's httpd serves the publish benchmark. wine64 only recommends
 # wine (the wine, wineboot and winepath commands) and libwine only recommends fonts-wine
 # (Tahoma, the window's second choice of face): both are named, so that a no-recommends
 # install has them too.
 set -euo pipefail
 
-packages=(cmake make g++ libcurl4-openssl-dev g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
-          googletest python3 openssl curl busybox imagemagick time
+packages=(cmake make g++ libcurl4-openssl-dev libssl-dev g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
+          googletest python3 python3-cryptography openssl curl busybox imagemagick time
           fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils)
 
 missing=()

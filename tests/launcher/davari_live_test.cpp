@@ -344,6 +344,12 @@ bool news_row_shown(std::vector<std::uint32_t> const& shot, int row) {
     return near_colour(shot[(144 + 49 * row) * 1200 + 838], badge[row]);
 }
 
+// The installation's launcher becomes the build that has the test release key built in.
+void use_keyed_launcher(LiveScene const& scene) {
+    fs::remove(scene.install.davari());
+    fs::copy_file(test::bin_dir() / "davari_keyed.exe", scene.install.davari());
+}
+
 }  // namespace
 
 // A hostile server (a banner of 30000 x 30000 pixels in 109 KB, a news body of 50 MB,
@@ -414,5 +420,22 @@ TEST(DavariLive, EscapeWhileTheBannerIsDecodedEndsCleanly) {
             return !davari.running();
         }));
         EXPECT_EQ(davari.wait(k_timeout_ms), 0u) << run;
+    }
+}
+
+TEST(DavariLive, KeyedAndUnkeyedLaunchersInstallASignedRelease) {
+    for (bool const keyed : {true, false}) {
+        SCOPED_TRACE(keyed ? "keyed" : "unkeyed");
+        LiveScene scene("", "signed");
+        if (keyed) use_keyed_launcher(scene);
+        scene.publish({{"a.bin", "alpha"}});
+        scene.server.sign_version("version.json", 4);
+        test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+        HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+        ASSERT_TRUE(window);
+        EXPECT_EQ(scene.play(window, 1).size(), 1u);
+        EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+        EXPECT_EQ(test::read_file(scene.install.client_dir() / "a.bin"), "alpha");
+        EXPECT_EQ(fs::exists(scene.install.dir() / ".korvel" / "release.sequence"), keyed);
     }
 }

@@ -37,6 +37,7 @@ PatchConfig EngineTest::config() const {
     c.hash_cache_file = dir / "launcher" / ".korvel" / "hash_cache.json";
     c.version_url = server.url("version.json");
     c.launcher_version = "2.1.0";
+    c.release_public_key = release_key;
     return c;
 }
 

@@ -52,6 +52,7 @@ protected:
     std::vector<PatchStage> stages() const;
     std::vector<PatchProgress> reports_of(PatchStage stage) const;
 
+    std::string release_key;  // PatchConfig::release_public_key of config()
     ServedFolder server{"engine"};
     TempDir dir{"engine"};
     std::vector<PatchProgress> reports;

@@ -3,7 +3,7 @@
 
 Command line:
     patch_server.py --root DIR [--cert CERT --key KEY] --ready FILE [--log FILE]
-                    [--close-connections]
+                    [--close-connections] [--sign-keys DIR]
 
 Once listening, it writes FILE (atomically) as JSON:
     {"http_port": N, "https_port": M, "pid": P, "request_log": PATH, "ipv6": BOOL}
@@ -50,7 +50,14 @@ list are served normally ({} is a normal answer too). A fault object may hold:
 Headers given by the fault replace the answer's own of that name (ETag, Last-Modified).
 An answer that is not well-formed (content_length, endless, reset_after) closes its
 connection.
-Stops on SIGTERM or SIGINT.
+
+Signing (with --sign-keys DIR, a folder of P-256 private keys NAME.pem):
+    GET /_sign/NAME/public          base64 of the key's 65-byte uncompressed point
+    GET /_sign/NAME/HEX             base64 of the raw r||s ECDSA signature over the SHA-256
+                                    of the canonical form of the JSON document whose UTF-8
+                                    bytes are HEX: without "signature", keys sorted, no
+                                    spaces (what nlohmann/json's dump() gives)
+These answers are not logged. Stops on SIGTERM or SIGINT.
 """
 import argparse
 import base64
@@ -153,6 +160,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer(self, send_body):
         state = self.server.state
         url_path = urllib.parse.urlsplit(self.path).path
+        if url_path.startswith("/_sign/"):
+            self.answer_signing(url_path[len("/_sign/"):], send_body)
+            return
         local = state.local_path(url_path)
         fault_text = None
         if local is not None:
@@ -177,6 +187,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.serve(local, fault, send_body)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError, socket.timeout):
             self.close_connection = True  # the client went away; some tests do that on purpose
+
+    def answer_signing(self, request, send_body):
+        name, _, what = request.partition("/")
+        key = self.server.state.sign_keys.get(name)
+        try:
+            body = base64.b64encode(sign(key, what)) if key else b""
+        except ValueError:
+            body = b""
+        self.send_response(200 if body else 404)
+        body = body or b"no such key or bad document\n"
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
 
     def serve(self, local, fault, send_body):
         """Answers from the file, or as the fault says (None: a plain answer)."""
@@ -324,6 +349,31 @@ def wait_until_sent(sock, limit_seconds=5.0):
         pass
 
 
+def load_sign_keys(folder):
+    from cryptography.hazmat.primitives import serialization
+    keys = {}
+    for entry in sorted(os.listdir(folder)) if folder and os.path.isdir(folder) else []:
+        if entry.endswith(".pem"):
+            with open(os.path.join(folder, entry), "rb") as f:
+                keys[entry[:-4]] = serialization.load_pem_private_key(f.read(), None)
+    return keys
+
+
+def sign(key, what):
+    """The key's public point for "public", else the signature of a hex-encoded document."""
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import ec, utils
+    if what == "public":
+        return key.public_key().public_bytes(serialization.Encoding.X962,
+                                             serialization.PublicFormat.UncompressedPoint)
+    document = json.loads(bytes.fromhex(what).decode("utf-8"))
+    document.pop("signature", None)
+    canonical = json.dumps(document, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    der = key.sign(canonical.encode("utf-8"), ec.ECDSA(hashes.SHA256()))
+    r, s = utils.decode_dss_signature(der)
+    return r.to_bytes(32, "big") + s.to_bytes(32, "big")
+
+
 def pick_fault(fault_text, attempt):
     if fault_text is None:
         return None
@@ -402,10 +452,12 @@ def main():
     parser.add_argument("--ready", required=True)
     parser.add_argument("--log")
     parser.add_argument("--close-connections", action="store_true")
+    parser.add_argument("--sign-keys")
     args = parser.parse_args()
 
     log_path = os.path.abspath(args.log or os.path.join(os.path.dirname(os.path.abspath(args.ready)), "requests.jsonl"))
     state = State(args.root, log_path)
+    state.sign_keys = load_sign_keys(args.sign_keys)
     ipv6 = ipv6_loopback_available()
     plain = listen_pair(state, "http", None, ipv6, args.close_connections)
     secure = []

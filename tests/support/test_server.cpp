@@ -3,7 +3,9 @@
 #include "tests/support/test_env.h"
 
 #ifdef _WIN32
+#include "core/sha256.h"
 #include "platform/files.h"
+#include "platform/http.h"
 #include "platform/text.h"
 #endif
 
@@ -129,7 +131,31 @@ void write_atomically(fs::path const& target, std::string_view bytes) {
 #endif
 }
 
+#ifdef _WIN32
+// The server's signing answers (tests/support/patch_server.py).
+std::string signing_request(std::string_view key, std::string_view what) {
+    return http_get(L"KorvelTest", http_base() + "/_sign/" + std::string(key) + "/" + std::string(what));
+}
+
+std::string hex(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+#endif
+
 }  // namespace
+
+#ifdef _WIN32
+std::string release_public_key(std::string_view key) {
+    return signing_request(key, "public");
+}
+#endif
 
 std::string http_base() {
     return "http://127.0.0.1:" + std::to_string(server_info().http_port);
@@ -215,6 +241,19 @@ void ServedFolder::clear_fault(std::string_view relative) const {
     std::error_code ec;
     fs::remove(file, ec);
 }
+
+#ifdef _WIN32
+void ServedFolder::sign_version(std::string_view relative, std::uint64_t sequence, std::string_view key) const {
+    json document = json::parse(read_file(local(relative)));
+    std::string const manifest = http_get(L"KorvelTest", document.at("manifest_url").get<std::string>());
+    Sha256 hash;
+    hash.update(manifest.data(), manifest.size());
+    document["manifest_sha256"] = to_hex(hash.finalize());
+    document["sequence"] = sequence;
+    document["signature"] = signing_request(key, hex(document.dump()));
+    put(relative, document.dump());
+}
+#endif
 
 std::vector<Request> ServedFolder::requests() const {
     std::vector<Request> mine;

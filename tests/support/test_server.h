@@ -59,6 +59,10 @@ struct Request {
     std::optional<std::string> header(std::string_view name) const;
 };
 
+// Base64 of a test release public key: "release" (built into davari_keyed.exe) or
+// "other" (one that nothing trusts).
+std::string release_public_key(std::string_view key = "release");
+
 // Every request the server logged so far, in arrival order (all tests' requests).
 std::vector<Request> all_requests();
 
@@ -89,6 +93,12 @@ public:
     // Each call starts the count afresh.
     void set_attempts(std::string_view relative, std::vector<Fault> const& attempts) const;
     void clear_fault(std::string_view relative) const;
+
+    // Makes the version document at `relative` a signed release as the operators' tool
+    // does: adds "manifest_sha256" (of what its "manifest_url" serves now) and "sequence",
+    // and signs it with one of the build's throwaway keys (see release_public_key). Both
+    // only in the Windows test programs, which reach the server's signing answers.
+    void sign_version(std::string_view relative, std::uint64_t sequence, std::string_view key = "release") const;
 
     // The requests below this folder, or for one path of it (query ignored), in order.
     std::vector<Request> requests() const;

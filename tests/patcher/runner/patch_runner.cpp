@@ -1,14 +1,18 @@
 // Runs one patch pass in a process of its own, so that a test can kill it halfway.
-// Usage: patch_runner GAME_DIR VERSION_FILE HASH_CACHE_FILE VERSION_URL
+// Usage: patch_runner GAME_DIR VERSION_FILE HASH_CACHE_FILE VERSION_URL [--public-key B64]
+// With --public-key only a release signed with the matching private key is followed.
 #include "patcher/patcher_engine.h"
 #include "platform/text.h"
 
 #include <cstdio>
 #include <exception>
+#include <string_view>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: patch_runner GAME_DIR VERSION_FILE HASH_CACHE_FILE VERSION_URL\n");
+    bool const keyed = argc == 7 && std::wstring_view(argv[5]) == L"--public-key";
+    if (argc != 5 && !keyed) {
+        std::fprintf(stderr,
+                     "usage: patch_runner GAME_DIR VERSION_FILE HASH_CACHE_FILE VERSION_URL [--public-key B64]\n");
         return 2;
     }
     korvel::PatchConfig config;
@@ -17,6 +21,7 @@ int wmain(int argc, wchar_t** argv) {
     config.hash_cache_file = argv[3];
     config.version_url = korvel::wide_to_utf8(argv[4]);
     config.launcher_version = "2.1.0";
+    if (keyed) config.release_public_key = korvel::wide_to_utf8(argv[6]);
     try {
         korvel::PatcherEngine::run(config, false, {});
     } catch (std::exception const& e) {

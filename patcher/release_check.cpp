@@ -1,0 +1,77 @@
+#include "patcher/release_check.h"
+
+#include "core/ascii.h"
+#include "core/release_signature.h"
+#include "platform/base64.h"
+#include "platform/ecdsa_p256.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+
+namespace korvel {
+
+namespace {
+
+char const* const bad_signature = "A kiadás aláírása hiányzik vagy érvénytelen.";
+
+std::runtime_error signature_error() {
+    return std::runtime_error(bad_signature);
+}
+
+// The recorded sequence; a missing or unreadable record counts as none (0): it is
+// written again by the next successful run.
+std::uint64_t recorded_sequence(std::filesystem::path const& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    try {
+        return std::stoull(text);
+    } catch (std::out_of_range const&) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+SignedRelease check_release_document(PatchConfig const& config, std::string_view version_body) {
+    SignedRelease release;
+    if (config.release_public_key.empty()) return release;
+    release.checked = true;
+
+    nlohmann::json const document = nlohmann::json::parse(version_body);
+    auto const signature_it = document.find("signature");
+    if (signature_it == document.end() || !signature_it->is_string()) throw signature_error();
+    std::optional<std::string> const key = base64_decode(config.release_public_key);
+    std::optional<std::string> const signature = base64_decode(signature_it->get<std::string>());
+    if (!key || !signature || !ecdsa_p256_verify(*key, release_digest(document), *signature)) throw signature_error();
+
+    // Only what the signature covers is read from here on.
+    auto const sequence_it = document.find("sequence");
+    if (sequence_it == document.end() || !sequence_it->is_number_unsigned()) throw signature_error();
+    release.sequence = sequence_it->get<std::uint64_t>();
+    if (release.sequence < recorded_sequence(release_sequence_file(config)))
+        throw std::runtime_error("A szerver régebbi kiadást kínál, mint ami már telepítve van.");
+
+    auto const manifest_it = document.find("manifest_sha256");
+    if (manifest_it != document.end() && manifest_it->is_string())
+        release.manifest_sha256 = ascii_lower(manifest_it->get<std::string>());
+    return release;
+}
+
+void check_manifest_body(SignedRelease const& release, std::string_view manifest_body) {
+    if (!release.checked) return;
+    Sha256 hash;
+    hash.update(manifest_body.data(), manifest_body.size());
+    if (release.manifest_sha256 != to_hex(hash.finalize()))
+        throw std::runtime_error("A fájllista nem egyezik az aláírt kiadással.");
+}
+
+std::filesystem::path release_sequence_file(PatchConfig const& config) {
+    return config.version_file.parent_path() / L"release.sequence";
+}
+
+}  // namespace korvel
