@@ -26,6 +26,12 @@ inline constexpr RECT banner{18, 78, 795, 450};
 inline constexpr RECT news_card{815, 78, 1182, 346};
 inline constexpr RECT status_card{815, 360, 1182, 548};
 inline constexpr RECT bottom_panel{18, 565, 1182, 738};
+// Drawn only: the hero's badge and its three pills, and the progress bar's track (the
+// bar fills it from the left).
+inline constexpr RECT hero_badge{46, 112, 178, 142};
+inline constexpr std::array<RECT, 3> hero_pills{
+    RECT{48, 365, 170, 400}, RECT{180, 365, 332, 400}, RECT{342, 365, 500, 400}};
+inline constexpr RECT progress_track{40, 664, 720, 680};
 // The news card's rows, top to bottom; the card shows at most this many items.
 inline constexpr std::array<RECT, 4> news_rows{
     RECT{832, 132, 1165, 174}, RECT{832, 181, 1165, 223}, RECT{832, 230, 1165, 272}, RECT{832, 279, 1165, 321}};

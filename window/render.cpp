@@ -112,7 +112,7 @@ void draw_banner(Frame const& f) {
 }
 
 void draw_hero(Frame const& f) {
-    RECT const badge{46, 112, 178, 142};
+    RECT const badge = layout::hero_badge;
     fill_rounded_rect(f.g, badge, 15, 0xdc231c15);
     draw_rounded_border(f.g, badge, 15, 0xffb4823e);
     f.text(L"KORVEL2 ONLINE", {46, 112, 132, 30}, sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
@@ -129,9 +129,9 @@ void draw_hero(Frame const& f) {
         ARGB colour;
     };
     static constexpr std::array<Pill, 3> pills{{
-        {{48, 365, 170, 400}, L"ÚJ TARTALMAK", 0xffcbaf7e},
-        {{180, 365, 332, 400}, L"AKTÍV KÖZÖSSÉG", 0xffd5d8e3},
-        {{342, 365, 500, 400}, L"KALANDRA KÉSZ", 0xffd5d8e3},
+        {layout::hero_pills[0], L"ÚJ TARTALMAK", 0xffcbaf7e},
+        {layout::hero_pills[1], L"AKTÍV KÖZÖSSÉG", 0xffd5d8e3},
+        {layout::hero_pills[2], L"KALANDRA KÉSZ", 0xffd5d8e3},
     }};
     for (Pill const& p : pills) {
         fill_rounded_rect(f.g, p.r, 17, 0xdc0d111b);
@@ -197,12 +197,14 @@ void draw_progress(Frame const& f) {
            {40, 585, 480, 28}, sans(17, style_bold, failed ? 0xffeb686f : 0xfff0f1f6));
     f.text(state.progress.detail, {40, 618, 610, 24}, sans(12, style_regular, 0xff878ca0));
 
-    fill_rounded_rect(f.g, {40, 664, 720, 680}, 8, 0xff1d202d);
+    RECT const track = layout::progress_track;
+    fill_rounded_rect(f.g, track, 8, 0xff1d202d);
     int const p = std::clamp(state.progress.percent, 0, 100);
-    int const w = static_cast<int>(static_cast<double>(p) * 680.0 / 100.0);
+    int const w = static_cast<int>(static_cast<double>(p) * layout::width_of(track) / 100.0);
     if (w > 0) {
-        UniqueGdipPath const path = rounded_path({40, 664, 40 + w, 680}, 8);
-        UniqueGdipBrush const brush = gradient_brush({40, 664}, {40 + w, 664}, 0xff8b5beb, 0xffd49748);
+        UniqueGdipPath const path = rounded_path({track.left, track.top, track.left + w, track.bottom}, 8);
+        UniqueGdipBrush const brush =
+            gradient_brush({track.left, track.top}, {track.left + w, track.top}, 0xff8b5beb, 0xffd49748);
         if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
     f.text(std::to_wstring(p) + L"%", {670, 635, 50, 22}, sans(12, style_bold, 0xffdfe1ea, Align::Far));
