@@ -36,7 +36,8 @@ std::wstring cannot_start_text(DWORD code) {
 
 fs::path resolve_against(fs::path const& base, fs::path const& path) {
     std::wstring const& text = path.native();
-    bool const drive_absolute = text.size() >= 3 && is_ascii_letter(text[0]) && text[1] == L':' && is_path_separator(text[2]);
+    bool const drive_absolute =
+        text.size() >= 3 && is_ascii_letter(text[0]) && text[1] == L':' && is_path_separator(text[2]);
     bool const network = text.size() >= 2 && is_path_separator(text[0]) && is_path_separator(text[1]);
     if (drive_absolute || network) return path;
     return base / path;

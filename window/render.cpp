@@ -61,7 +61,8 @@ void draw_button(Frame const& f, RECT const& r, std::wstring_view label, ButtonI
 }
 
 void draw_background(Frame const& f) {
-    fill_gradient(f.g, {0, 0, layout::window_width, layout::window_height}, {0, 0}, {0, layout::window_height}, 0xff080a11, 0xff0d0e18);
+    fill_gradient(f.g, {0, 0, layout::window_width, layout::window_height}, {0, 0}, {0, layout::window_height},
+                  0xff080a11, 0xff0d0e18);
 }
 
 void draw_header(Frame const& f) {
