@@ -2,6 +2,7 @@
 
 #include "core/ascii.h"
 #include "core/name_key.h"
+#include "core/path_elements.h"
 #include "core/utf.h"
 
 #include <stdexcept>
@@ -43,17 +44,12 @@ std::string fold_case(std::string_view path) {
 
 // The names Windows would look up, in order: trailing dots and spaces are stripped from
 // every element, and what is left empty (doubled separators, ".") names nothing.
-std::vector<std::string> elements_of(std::string const& path) {
+std::vector<std::string> elements_of(std::string_view path) {
     std::vector<std::string> elements;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find_first_of("/\\", start);
-        if (end == std::string::npos) end = path.size();
-        std::string element = path.substr(start, end - start);
-        while (!element.empty() && (element.back() == '.' || element.back() == ' ')) element.pop_back();
-        if (!element.empty()) elements.push_back(std::move(element));
-        start = end + 1;
-    }
+    for_each_path_element(path, [&](std::string_view element) {
+        while (!element.empty() && (element.back() == '.' || element.back() == ' ')) element.remove_suffix(1);
+        if (!element.empty()) elements.emplace_back(element);
+    });
     return elements;
 }
 

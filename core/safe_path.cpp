@@ -1,6 +1,7 @@
 #include "core/safe_path.h"
 
 #include "core/ascii.h"
+#include "core/path_elements.h"
 #include "core/utf.h"
 
 #include <array>
@@ -9,10 +10,6 @@
 namespace korvel {
 
 namespace {
-
-bool is_separator(char c) {
-    return c == '/' || c == '\\';
-}
 
 // Windows maps these names to devices in any folder and with any extension, so
 // "data/nul.txt" would never reach a file below the game folder.
@@ -47,26 +44,19 @@ bool is_safe_relative_path(std::string_view utf8_path) {
     if (utf8_path.empty() || utf8_path.size() > 4096) return false;
     utf8_to_utf16(utf8_path);  // only its verdict: invalid UTF-8 throws
     // A leading separator is a root, and a drive or a server name needs a ':' or one.
-    if (is_separator(utf8_path.front())) return false;
+    if (is_path_separator(utf8_path.front())) return false;
     if (utf8_path.find(':') != std::string_view::npos) return false;
     if (utf8_path.find('\0') != std::string_view::npos) return false;
 
     // Elements Windows would not store under the name given ("." and ".." among them,
     // as they end in a dot).
+    bool stored_as_named = true;
     std::string_view last;
-    std::size_t start = 0;
-    while (start <= utf8_path.size()) {
-        std::size_t end = start;
-        while (end < utf8_path.size() && !is_separator(utf8_path[end])) ++end;
-        std::string_view const element = utf8_path.substr(start, end - start);
-        if (!element.empty()) {
-            if (element.back() == '.' || element.back() == ' ') return false;
-            if (is_device_name(element)) return false;
-            last = element;
-        }
-        start = end + 1;
-    }
-    return !has_download_suffix(last);
+    for_each_path_element(utf8_path, [&](std::string_view element) {
+        if (element.back() == '.' || element.back() == ' ' || is_device_name(element)) stored_as_named = false;
+        last = element;
+    });
+    return stored_as_named && !has_download_suffix(last);
 }
 
 }  // namespace korvel

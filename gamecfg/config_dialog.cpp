@@ -3,7 +3,7 @@
 #include "gamecfg/config_state.h"
 #include "gamecfg/dialog_choices.h"
 #include "gamecfg/display_modes.h"
-#include "launcher/message_box.h"
+#include "platform/message_box.h"
 
 #include <string>
 

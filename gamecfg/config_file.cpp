@@ -1,11 +1,12 @@
 #include "gamecfg/config_state.h"
 
+#include "core/ascii.h"
+#include "core/read_file.h"
+
 #include "platform/write_whole_file.h"
 
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <system_error>
 
@@ -27,10 +28,8 @@ void parse_line(std::string_view line, ConfigDialogState& state) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     auto const separator = line.find_first_of("\t =");
     if (separator == std::string_view::npos) return;
-    std::string key(trim(line.substr(0, separator)));
+    std::string const key = ascii_upper(trim(line.substr(0, separator)));
     if (key.empty()) return;
-    for (char& c : key)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     state.set_value(key, std::string(trim(line.substr(separator + 1))));
 }
 
@@ -81,11 +80,7 @@ std::string format_config_text(ConfigDialogState const& state) {
 }
 
 void read_config_file(ConfigDialogState& state) {
-    std::ifstream file(state.config_path, std::ios::binary);
-    if (!file) return;
-    std::string const bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad()) return;
-    parse_config_text(bytes, state);
+    if (std::optional<std::string> const bytes = read_whole_file(state.config_path)) parse_config_text(*bytes, state);
 }
 
 bool save_config_file(ConfigDialogState const& state) noexcept {

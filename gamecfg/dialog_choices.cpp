@@ -1,5 +1,7 @@
 #include "gamecfg/dialog_choices.h"
 
+#include "core/parse_int.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -10,17 +12,6 @@
 namespace korvel {
 
 namespace {
-
-// Like std::stoi in base 10: leading white space and a sign allowed, reading stops at the
-// first non-digit; no digits or out of range gives nothing.
-std::optional<long long> parse_int(std::string const& text) {
-    char const* const begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    long long const value = std::strtoll(begin, &end, 10);
-    if (end == begin || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
-    return value;
-}
 
 // Like std::stod. NaN counts as unparsable too: it has no list position.
 std::optional<double> parse_double(std::string const& text) {
@@ -35,7 +26,8 @@ std::optional<double> parse_double(std::string const& text) {
 long long int_value(ConfigDialogState const& state, char const* key, long long fallback) {
     auto const found = state.values.find(key);
     if (found == state.values.end()) return fallback;
-    return parse_int(found->second).value_or(fallback);
+    if (std::optional<int> const value = parse_int(found->second)) return *value;
+    return fallback;
 }
 
 int clamped(long long value, int low, int high) {

@@ -1,9 +1,12 @@
 #include "launcher/client_launch.h"
 
+#include "core/path_elements.h"
 #include "launcher/launcher_app.h"
-#include "launcher/message_box.h"
 #include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
 #include "platform/unique_handle.h"
+#include "platform/win32_error.h"
 
 #include <shellapi.h>
 
@@ -17,10 +20,6 @@ namespace korvel {
 
 namespace {
 
-bool is_separator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
 bool is_ascii_letter(wchar_t c) {
     return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
@@ -33,28 +32,35 @@ std::wstring cannot_start_text(DWORD code) {
     return L"A játék nem indítható. Win32: " + std::to_wstring(code);
 }
 
-// A failed call must never read as success, even if it left no error code behind.
-DWORD last_error_of_failure() {
-    DWORD const code = ::GetLastError();
-    return code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE;
-}
-
 }  // namespace
 
 fs::path resolve_against(fs::path const& base, fs::path const& path) {
     std::wstring const& text = path.native();
-    bool const drive_absolute = text.size() >= 3 && is_ascii_letter(text[0]) && text[1] == L':' && is_separator(text[2]);
-    bool const network = text.size() >= 2 && is_separator(text[0]) && is_separator(text[1]);
+    bool const drive_absolute =
+        text.size() >= 3 && is_ascii_letter(text[0]) && text[1] == L':' && is_path_separator(text[2]);
+    bool const network = text.size() >= 2 && is_path_separator(text[0]) && is_path_separator(text[1]);
     if (drive_absolute || network) return path;
     return base / path;
 }
 
+ClientSection read_client_section(IniFile const& ini) {
+    ClientSection client;
+    client.root = ini.get(L"client", L"root", client.root);
+    client.game = ini.get(L"client", L"game", client.game);
+    client.game_args = ini.get(L"client", L"game_args", client.game_args);
+    client.config = ini.get(L"client", L"config", client.config);
+    client.updater = ini.get(L"client", L"updater", client.updater);
+    client.launch_delay_ms = std::clamp(ini.get_int(L"client", L"launch_delay_ms", client.launch_delay_ms), 100, 3000);
+    return client;
+}
+
 ClientLaunch client_launch_from_ini(IniFile const& ini, fs::path const& base_dir) {
+    ClientSection const client = read_client_section(ini);
     ClientLaunch launch;
-    launch.folder = resolve_against(base_dir, ini.get(L"client", L"root", L"."));
-    launch.executable = launch.folder / ini.get(L"client", L"game", L"bat.exe");
-    launch.arguments = ini.get(L"client", L"game_args", L"");
-    launch.delay_ms = std::clamp(ini.get_int(L"client", L"launch_delay_ms", 500), 100, 3000);
+    launch.folder = resolve_against(base_dir, client.root);
+    launch.executable = launch.folder / client.game;
+    launch.arguments = client.game_args;
+    launch.delay_ms = client.launch_delay_ms;
     return launch;
 }
 
@@ -67,17 +73,8 @@ bool client_exists(fs::path const& executable) {
 DWORD start_client(fs::path const& executable, std::wstring const& arguments, fs::path const& folder) {
     std::wstring command_line = L"\"" + executable.native() + L"\"";
     if (!arguments.empty()) command_line += L" " + arguments;
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.c_str(), &startup, &process))
-        return last_error_of_failure();
     // The launcher never waits for a client.
-    UniqueKernelHandle(process.hThread).reset();
-    UniqueKernelHandle(process.hProcess).reset();
-    return ERROR_SUCCESS;
+    return start_process(executable, std::move(command_line), folder);
 }
 
 DWORD restart_elevated(HWND owner, fs::path const& launcher, fs::path const& folder, int count) {

@@ -16,20 +16,33 @@ namespace korvel {
 // MinGW headers).
 inline constexpr DWORD k_error_elevation_required = 740;
 
+// The [client] section of launcher.ini with its defaults: the one place they are written.
+struct ClientSection {
+    std::wstring root = L".";             // the game folder, relative to the launcher's
+    std::wstring game = L"bat.exe";       // the client executable in it
+    std::wstring game_args;
+    std::wstring config = L"zivur2.cfg";  // the client's settings file
+    std::wstring updater = L"Swapnik.exe";
+    int launch_delay_ms = 500;            // clamped to 100..3000
+};
+
+// Reads the [client] keys (root, game, game_args, config, updater, launch_delay_ms);
+// a missing key keeps its default.
+ClientSection read_client_section(IniFile const& ini);
+
 // Where and how the clients are started.
 struct ClientLaunch {
     std::filesystem::path folder;      // working folder of every client
     std::filesystem::path executable;  // folder joined with the configured file name
     std::wstring arguments;            // appended after one space when not empty
-    int delay_ms = 500;                // pause between two starts
+    int delay_ms = ClientSection{}.launch_delay_ms;  // pause between two starts
 };
 
 // A relative path joined to `base`; absolute ones ("C:\..", "C:/..", "\\server\..")
 // as they stand. Not normalised.
 std::filesystem::path resolve_against(std::filesystem::path const& base, std::filesystem::path const& path);
 
-// The [client] keys of launcher.ini (root, game, game_args, launch_delay_ms) with their
-// defaults; the delay is clamped to 100..3000 ms.
+// The start of clients as read_client_section reads launcher.ini.
 ClientLaunch client_launch_from_ini(IniFile const& ini, std::filesystem::path const& base_dir);
 
 // Starts one client: "<executable>" [space arguments], working folder `folder`, handles

@@ -1,26 +1,20 @@
 #include "launcher/command_line.h"
 
+#include "core/parse_int.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cwchar>
 
 namespace korvel {
 
 namespace {
 
 int parse_count(std::wstring const& text) {
-    wchar_t const* begin = text.c_str();
-    wchar_t* end = nullptr;
-    errno = 0;
-    long const value = std::wcstol(begin, &end, 10);
-    if (end == begin || errno == ERANGE || value < INT_MIN || value > INT_MAX) return 1;
-    return std::clamp(static_cast<int>(value), 1, 3);
+    std::optional<int> const value = parse_int(text);
+    return value ? std::clamp(*value, 1, 3) : 1;
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
 #include "launcher/ini_file.h"
 
+#include "core/parse_int.h"
+#include "core/read_file.h"
 #include "platform/text.h"
 #include "platform/write_whole_file.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
 #include <exception>
-#include <fstream>
 #include <iterator>
 
 namespace fs = std::filesystem;
@@ -44,10 +43,9 @@ std::wstring decode_settings_text(std::string bytes) {
 
 bool IniFile::load(fs::path const& path) {
     sections_.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::wstring const text = decode_settings_text(std::move(bytes));
+    std::optional<std::string> bytes = read_whole_file(path);
+    if (!bytes) return false;
+    std::wstring const text = decode_settings_text(std::move(*bytes));
 
     std::wstring section;
     size_t start = 0;
@@ -80,13 +78,7 @@ std::wstring IniFile::get(std::wstring const& section, std::wstring const& key, 
 }
 
 int IniFile::get_int(std::wstring const& section, std::wstring const& key, int fallback) const {
-    std::wstring const text = get(section, key, L"");
-    wchar_t const* begin = text.c_str();
-    wchar_t* end = nullptr;
-    errno = 0;
-    long const value = std::wcstol(begin, &end, 10);
-    if (end == begin || errno == ERANGE || value < INT_MIN || value > INT_MAX) return fallback;
-    return static_cast<int>(value);
+    return parse_int(get(section, key, L"")).value_or(fallback);
 }
 
 void IniFile::set(std::wstring const& section, std::wstring const& key, std::wstring const& value) {

@@ -1,5 +1,8 @@
 #include "launcher/launcher_app.h"
 
+#include "window/banner_image.h"
+#include "window/render.h"
+
 namespace korvel {
 
 LauncherApp::LauncherApp(HINSTANCE instance) : instance(instance) {}
@@ -14,6 +17,17 @@ LauncherApp::~LauncherApp() {
 
 std::filesystem::path LauncherApp::resolve_path(std::filesystem::path const& path) const {
     return resolve_against(base_dir, path);
+}
+
+void LauncherApp::paint_window() {
+    korvel::paint_window(hwnd, *this);
+}
+
+bool LauncherApp::load_banner_image(std::filesystem::path const& path) {
+    UniqueGdipBitmap bitmap = load_banner_bitmap(path, banner_rect);
+    if (!bitmap) return false;
+    banner_bitmap = std::move(bitmap);
+    return true;
 }
 
 }  // namespace korvel

@@ -1,14 +1,12 @@
 #pragma once
-// The launcher's one application object: settings, window state, patch state and the
-// layout of the window's active areas. Owned by start-up for the whole run and touched
+// The launcher's one application object: settings and patch state, and the window's
+// state (WindowState, which the renderer draws). Owned by start-up for the whole run and touched
 // only on the user-interface thread; workers get copies of what they need.
 
-#include "launcher/button_id.h"
 #include "launcher/client_launch.h"
 #include "launcher/ini_file.h"
 #include "patcher/patch_records.h"
-#include "platform/gdi_handles.h"
-#include "window/news_item.h"
+#include "window/window_state.h"
 
 #include <windows.h>
 
@@ -20,7 +18,7 @@
 
 namespace korvel {
 
-class LauncherApp {
+class LauncherApp : public WindowState {
 public:
     explicit LauncherApp(HINSTANCE instance = ::GetModuleHandleW(nullptr));
     // Releases the banner, then shuts GDI+ down (when it was started).
@@ -60,11 +58,11 @@ public:
     // then declined by this start's checks (a repair tries it once more).
     void check_last_hand_off();
 
-    // Draws the whole window for WM_PAINT (window/).
+    // Draws the whole window for WM_PAINT (window/render.h).
     void paint_window();
     // Loads an image file into a new banner_bitmap, decoded whole and kept at no more
-    // pixels than banner_rect shows (window/picture.h); false (old banner kept) when the
-    // file cannot be read or decoded, or declares too many pixels (window/).
+    // pixels than banner_rect shows (window/banner_image.h); false (old banner kept) when
+    // the file cannot be read or decoded, or declares too many pixels.
     bool load_banner_image(std::filesystem::path const& path);
     // The modal game settings dialog on config_file; returns when it is closed.
     void open_settings_dialog();
@@ -75,35 +73,22 @@ public:
     IniFile ini;
     std::filesystem::path base_dir;
     std::filesystem::path banner_cache_path;
-    UniqueGdipBitmap banner_bitmap;
 
     std::wstring window_title = L"Korvel2 Launcher";
-    std::wstring logo_text = L"KORVEL2";
-    std::wstring subtitle = L"Official Game Launcher";
-    std::wstring hero_title = L"LÉPJ BE A KORVEL VILÁGÁBA";
-    std::wstring hero_subtitle = L"A legendád itt kezdődik – lépj be, és írd tovább Korvel2 történetét.";
 
-    std::wstring client_exe = L"bat.exe";
+    // The [client] section (client_launch.h), with its defaults until load_settings.
+    std::wstring client_exe = ClientSection{}.game;
     std::wstring game_args;
-    std::wstring client_root = L".";
-    std::wstring config_file = L"zivur2.cfg";
-    std::wstring updater_exe = L"Swapnik.exe";
-    std::int32_t client_count = 1;
-    std::int32_t launch_delay_ms = 500;
+    std::wstring client_root = ClientSection{}.root;
+    std::wstring config_file = ClientSection{}.config;
+    std::wstring updater_exe = ClientSection{}.updater;
+    std::int32_t launch_delay_ms = ClientSection{}.launch_delay_ms;
 
-    std::wstring website_url;
-    std::wstring discord_url;
-    std::wstring register_url;
     std::string version_url;  // UTF-8, like every URL
     std::string news_url;
     std::string status_url;
     std::string banner_url;  // empty: no banner download
-    std::wstring server_name = L"Korvel2";
 
-    std::vector<NewsItem> news_items;
-    bool server_online = false;
-    bool patch_running = false;
-    bool play_ready = false;
     // The SHA-256 of a launcher offer whose replacement failed, and whether this start
     // has already handed an offer off.
     std::string declined_launcher_sha256;
@@ -112,40 +97,10 @@ public:
     // (its full_repair flag) starts when the dialog closes.
     bool settings_open = false;
     std::optional<bool> pending_patch;
-    std::wstring server_status_text = L"Állapot ellenőrzése...";
-
-    std::int32_t patch_stage = 0;
-    std::wstring progress_title;
-    std::wstring progress_detail;
-    std::wstring current_file;
-    std::uint64_t files_total = 0;
-    std::uint64_t files_done = 0;
-    std::uint64_t bytes_done = 0;
-    std::uint64_t bytes_total = 0;
-    double speed = 0;   // bytes per second
-    double eta = -1.0;  // seconds left; -1 unknown
-    std::int32_t percent = 0;
-    std::wstring remote_version_text = L"-";
-    ButtonId hover_id = ButtonId::None;
-
-    // Client pixels of the fixed 1200 x 760 window.
-    RECT close_rect{1154, 16, 1184, 46};
-    RECT minimize_rect{1114, 16, 1144, 46};
-    RECT play_rect{909, 650, 1160, 716};
-    RECT repair_rect{755, 650, 895, 716};
-    RECT settings_rect{1048, 18, 1082, 52};
-    RECT website_rect{834, 499, 934, 530};
-    RECT discord_rect{944, 499, 1044, 530};
-    RECT register_rect{1054, 499, 1164, 530};
-    RECT count1_rect{755, 607, 797, 641};
-    RECT count2_rect{804, 607, 846, 641};
-    RECT count3_rect{853, 607, 895, 641};
-    RECT banner_rect{18, 78, 795, 450};
-    RECT news_card_rect{815, 78, 1182, 346};
-    RECT status_card_rect{815, 360, 1182, 548};
-    RECT bottom_panel_rect{18, 565, 1182, 738};
-    std::vector<RECT> news_item_rects{
-        {832, 132, 1165, 174}, {832, 181, 1165, 223}, {832, 230, 1165, 272}, {832, 279, 1165, 321}};
+    // Jobs are numbered here, on the window thread; only the newest one's records are
+    // applied. (A stage 8 report ends a job before its outcome arrives, so the player can
+    // start the next one while the old outcome is still queued.)
+    std::uint64_t patch_job = 0;
 };
 
 }  // namespace korvel

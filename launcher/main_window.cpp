@@ -3,6 +3,7 @@
 #include "launcher/launcher_app.h"
 #include "launcher/window_controller.h"
 #include "platform/gdi_handles.h"
+#include "window/layout.h"
 
 #include <dwmapi.h>
 
@@ -37,7 +38,7 @@ void round_window(HWND hwnd) {
                             sizeof(corner_preference));
 
     // The region's right and bottom edges are exclusive, hence one more than the size.
-    UniqueRegion region(::CreateRoundRectRgn(0, 0, k_main_window_width + 1, k_main_window_height + 1, 18, 18));
+    UniqueRegion region(::CreateRoundRectRgn(0, 0, layout::window_width + 1, layout::window_height + 1, 18, 18));
     if (region && ::SetWindowRgn(hwnd, region.get(), TRUE)) region.release();  // now the window's
 }
 
@@ -61,7 +62,7 @@ DWORD register_main_window_class(HINSTANCE instance) {
 }
 
 POINT main_window_position(RECT const& work_area) {
-    LONG const width = k_main_window_width, height = k_main_window_height;
+    LONG const width = layout::window_width, height = layout::window_height;
     POINT at{work_area.left + (work_area.right - work_area.left - width) / 2,
              work_area.top + (work_area.bottom - work_area.top - height) / 2};
     // Where the window is larger than the area, the close, minimise and settings buttons
@@ -81,7 +82,7 @@ HWND create_main_window(LauncherApp& app) {
         work_area = monitor.rcWork;
     auto const [x, y] = main_window_position(work_area);
     HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.window_title.c_str(), WS_POPUP | WS_MINIMIZEBOX,
-                                        x, y, k_main_window_width, k_main_window_height, nullptr, nullptr,
+                                        x, y, layout::window_width, layout::window_height, nullptr, nullptr,
                                         app.instance, &app);
     if (hwnd) round_window(hwnd);
     return hwnd;

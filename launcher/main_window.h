@@ -8,8 +8,6 @@ namespace korvel {
 class LauncherApp;
 
 inline constexpr wchar_t const* k_main_window_class = L"KorvelLauncherWindow";
-inline constexpr int k_main_window_width = 1200;
-inline constexpr int k_main_window_height = 760;
 
 // Registers the window class. ERROR_SUCCESS, also when the class already exists;
 // otherwise the Win32 error code.

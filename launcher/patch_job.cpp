@@ -4,6 +4,7 @@
 #include "launcher/launcher_app.h"
 #include "launcher/release_key.h"
 #include "launcher/workers.h"
+#include "core/version.h"
 #include "patcher/patcher_engine.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
@@ -46,11 +47,6 @@ struct OutcomeRecord {
     std::uint64_t job = 0;
     PatchOutcome outcome;
 };
-
-// Jobs are numbered on the window thread; only the newest one's records are applied.
-// (A stage 8 report ends a job before its outcome arrives, so the player can start the
-// next one while the old outcome is still queued.)
-std::uint64_t current_job = 0;
 
 void post_progress(HWND hwnd, MailboxTicket const& mailbox, PatchProgress const& progress) {
     if (!::IsWindow(hwnd)) return;
@@ -141,9 +137,9 @@ void invalidate(LauncherApp const& app) {
 void show_patch_failure(LauncherApp& app, std::wstring text) {
     app.patch_running = false;
     app.play_ready = false;
-    app.patch_stage = static_cast<std::int32_t>(PatchStage::Failed);
-    app.progress_title = L"Frissítési hiba";
-    app.progress_detail = std::move(text);
+    app.progress.stage = PatchStage::Failed;
+    app.progress.title = L"Frissítési hiba";
+    app.progress.detail = std::move(text);
     invalidate(app);
 }
 
@@ -177,18 +173,8 @@ std::unique_ptr<PatchOutcome> take_patch_outcome(LPARAM lparam, std::uint64_t* j
 void on_patch_progress(LauncherApp& app, LPARAM lparam) {
     std::uint64_t job = 0;
     auto const progress = take_patch_progress(lparam, &job);
-    if (!progress || job != current_job) return;
-    app.patch_stage = static_cast<std::int32_t>(progress->stage);
-    app.progress_title = progress->title;
-    app.progress_detail = progress->detail;
-    app.current_file = progress->current_file;
-    app.files_total = progress->files_total;
-    app.files_done = progress->files_done;
-    app.bytes_done = progress->bytes_done;
-    app.bytes_total = progress->bytes_total;
-    app.speed = progress->speed;
-    app.eta = progress->eta;
-    app.percent = progress->percent;
+    if (!progress || job != app.patch_job) return;
+    app.progress = *progress;
     if (progress->stage == PatchStage::Failed) {
         // The outcome follows; until then the buttons already behave as after a failure.
         app.patch_running = false;
@@ -200,7 +186,7 @@ void on_patch_progress(LauncherApp& app, LPARAM lparam) {
 void on_patch_done(LauncherApp& app, LPARAM lparam) {
     std::uint64_t job = 0;
     auto const outcome = take_patch_outcome(lparam, &job);
-    if (!outcome || job != current_job) return;
+    if (!outcome || job != app.patch_job) return;
     app.patch_running = false;
     if (!outcome->error_message.empty()) {
         show_patch_failure(app, std::move(outcome->error_message));
@@ -224,14 +210,8 @@ void LauncherApp::start_patch(bool full_repair) {
     }
     patch_running = true;
     play_ready = false;
-    patch_stage = 0;
-    progress_detail.clear();
-    current_file.clear();
-    files_total = files_done = bytes_done = bytes_total = 0;
-    speed = 0;
-    eta = -1.0;
-    percent = 0;
-    progress_title = full_repair ? L"Teljes javítás indítása" : L"Frissítések keresése";
+    progress = no_job_progress();
+    progress.title = full_repair ? L"Teljes javítás indítása" : L"Frissítések keresése";
     invalidate(*this);
 
     PatchConfig config;
@@ -239,13 +219,13 @@ void LauncherApp::start_patch(bool full_repair) {
     config.version_file = resolve_path(L".korvel/client.version");
     config.hash_cache_file = resolve_path(L".korvel/hash_cache.json");
     config.version_url = version_url;
-    config.launcher_version = "2.1.0";
+    config.launcher_version = KORVEL_VERSION_TEXT;
     config.release_public_key = release_public_key();
     // An offer whose replacement failed is left alone, so the game can be played; a
     // repair tries it again, once per start.
     if (!full_repair || hand_off_tried) config.declined_launcher_sha256 = declined_launcher_sha256;
 
-    std::uint64_t const job = ++current_job;
+    std::uint64_t const job = ++patch_job;
     if (!start_worker([config = std::move(config), full_repair, window = hwnd, job] {
             patch_worker(config, full_repair, window, job);
         })) {

@@ -1,8 +1,9 @@
 #include "launcher/self_update.h"
 
 #include "launcher/launcher_app.h"
-#include "launcher/message_box.h"
 #include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
 #include "platform/sha256.h"
 #include "platform/unique_handle.h"
 #include "platform/write_whole_file.h"
@@ -114,21 +115,15 @@ void LauncherApp::begin_self_update(LauncherUpdate const& update) {
         return;
     }
 
-    std::wstring command_line = updater_command_line(helper, ::GetCurrentProcessId(), own, update.new_exe_path);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(helper.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          base_dir.c_str(), &startup, &started)) {
+    // The helper waits for this process to end; nothing here waits for the helper.
+    if (start_process(helper, updater_command_line(helper, ::GetCurrentProcessId(), own, update.new_exe_path),
+                      base_dir) != ERROR_SUCCESS) {
         show_message_box(hwnd, L"Nem sikerült elindítani a launcher frissítőt.", k_message_box_title,
                          MB_OK | MB_ICONERROR);
         write_hand_off(record, update.sha256, k_failed);
         start_patch(false);
         return;
     }
-    // The helper waits for this process to end; nothing here waits for the helper.
-    UniqueKernelHandle const process(started.hProcess);
-    UniqueKernelHandle const thread(started.hThread);
     ::DestroyWindow(hwnd);  // no close question: the job is over
 }
 

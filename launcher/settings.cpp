@@ -40,11 +40,13 @@ void LauncherApp::load_settings() {
     subtitle = ini.get(L"branding", L"subtitle", subtitle);
     hero_title = ini.get(L"hero", L"title", hero_title);
     hero_subtitle = ini.get(L"hero", L"subtitle", hero_subtitle);
-    client_root = ini.get(L"client", L"root", L".");
-    client_exe = ini.get(L"client", L"game", L"bat.exe");
-    game_args = ini.get(L"client", L"game_args", L"");
-    config_file = ini.get(L"client", L"config", L"zivur2.cfg");
-    updater_exe = ini.get(L"client", L"updater", L"Swapnik.exe");
+    ClientSection const client = read_client_section(ini);
+    client_root = client.root;
+    client_exe = client.game;
+    game_args = client.game_args;
+    config_file = client.config;
+    updater_exe = client.updater;
+    launch_delay_ms = client.launch_delay_ms;
     website_url = ini.get(L"links", L"website", L"");
     discord_url = ini.get(L"links", L"discord", L"");
     register_url = ini.get(L"links", L"register", L"");
@@ -55,7 +57,6 @@ void LauncherApp::load_settings() {
     banner_url = wide_to_utf8(ini.get(L"remote", L"banner_url", default_url(L"/patch/banner.jpg")));
 
     banner_cache_path = user_data_dir(*this) / L"launcher_banner.jpg";
-    launch_delay_ms = std::clamp(ini.get_int(L"client", L"launch_delay_ms", 500), 100, 3000);
 
     IniFile player;
     if (player.load(settings_file(*this)))

@@ -4,11 +4,11 @@
 #include "launcher/command_line.h"
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
-#include "launcher/message_box.h"
 #include "launcher/single_instance.h"
 #include "launcher/window_controller.h"
 #include "launcher/workers.h"
 #include "platform/files.h"
+#include "platform/message_box.h"
 
 #include <commctrl.h>
 #include <objbase.h>

@@ -1,10 +1,10 @@
 #include "launcher/window_controller.h"
 
 #include "launcher/app_messages.h"
+#include "launcher/feeds.h"
 #include "launcher/launcher_app.h"
-#include "launcher/message_box.h"
 #include "launcher/patch_job.h"
-#include "window/feeds.h"
+#include "platform/message_box.h"
 
 #include <shellapi.h>
 #include <windowsx.h>

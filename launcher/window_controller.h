@@ -1,7 +1,7 @@
 #pragma once
 // The main window's message handler. UI thread only.
 
-#include "launcher/button_id.h"
+#include "window/button_id.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 #include "launcher/workers.h"
 
 #include "launcher/launcher_app.h"
-#include "window/banner.h"
-#include "window/feeds.h"
+#include "launcher/banner_fetch.h"
+#include "launcher/feeds.h"
 
 #include <exception>
 #include <thread>

@@ -1,6 +1,7 @@
 #include "patcher/file_check.h"
 
 #include "core/ascii.h"
+#include "core/path_elements.h"
 #include "platform/dir_listing.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
@@ -55,10 +56,6 @@ struct EntryPlan {
     bool absence_is_missing = false;
 };
 
-bool is_separator(wchar_t c) {
-    return c == L'/' || c == L'\\';
-}
-
 // Names the listing can match as Windows resolves them: no wildcard (a lookup by such a
 // name matches patterns), no element Windows rewrites ("." "..", a trailing dot or space).
 bool listable_name(std::wstring_view name) {
@@ -79,22 +76,15 @@ struct SplitPath {
 };
 
 std::optional<SplitPath> split_for_listing(std::wstring_view path) {
-    if (path.empty() || is_separator(path.back())) return std::nullopt;
+    if (path.empty() || is_path_separator(path.back())) return std::nullopt;
     SplitPath split;
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = start;
-        while (end < path.size() && !is_separator(path[end])) ++end;
-        std::wstring_view const element = path.substr(start, end - start);
-        if (!element.empty()) {
-            if (!split.name.empty()) {
-                if (!split.folder.empty()) split.folder += L'\\';
-                split.folder += split.name;
-            }
-            split.name = element;
+    for_each_path_element(path, [&split](std::wstring_view element) {
+        if (!split.name.empty()) {
+            if (!split.folder.empty()) split.folder += L'\\';
+            split.folder += split.name;
         }
-        start = end + 1;
-    }
+        split.name = element;
+    });
     if (split.name.empty() || !listable_name(split.name)) return std::nullopt;
     return split;
 }
@@ -214,7 +204,7 @@ std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repa
     for (std::uint64_t i = 0; i < n; ++i) {
         FileEntry const& entry = manifest.files[i];
         fs::path const local = config.game_dir / utf8_to_wide(entry.path);
-        progress.current_file = widen_for_display(entry.path);
+        progress.current_file = utf8_or_bytes_to_wide(entry.path);
         progress.detail = L"Ellenőrzés: " + progress.current_file;
         progress.files_done = i;
         progress.percent = static_cast<std::int32_t>(i * 100 / n);

@@ -272,7 +272,7 @@ void DownloadStage::report_finished(std::vector<std::size_t> const& finished) {
                                ? percent_from(static_cast<double>(progress.bytes_done) * 100.0 /
                                               static_cast<double>(bytes_total_))
                                : static_cast<std::int32_t>(progress.files_done * 100 / items_.size());
-        progress.current_file = widen_for_display(items_[index].entry->path);
+        progress.current_file = utf8_or_bytes_to_wide(items_[index].entry->path);
         progress.detail = L"Elkészült: " + progress.current_file;
         reporter_.report();
     }
@@ -288,7 +288,7 @@ void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
     if (bytes_total_ != 0)
         progress.percent =
             percent_from(static_cast<double>(progress.bytes_done) * 100.0 / static_cast<double>(bytes_total_));
-    progress.current_file = widen_for_display(items_[largest->item].entry->path);
+    progress.current_file = utf8_or_bytes_to_wide(items_[largest->item].entry->path);
     progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " + std::to_wstring(largest->attempt) +
                       L"/3)";
     reporter_.report();

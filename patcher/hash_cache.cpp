@@ -3,13 +3,13 @@
 #include "core/ascii.h"
 #include "core/json_number.h"
 #include "core/protected_path.h"
+#include "core/read_file.h"
 #include "platform/files.h"
 #include "platform/write_whole_file.h"
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <stdexcept>
 
 namespace korvel {
@@ -57,11 +57,9 @@ HashCache parse_cache(std::string const& text) {
 HashCache load_hash_cache(std::filesystem::path const& path) {
     HashCache cache;
     try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return cache;
-        std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        if (in.bad()) return cache;
-        cache = parse_cache(text);
+        std::optional<std::string> const text = read_whole_file(path);
+        if (!text) return cache;
+        cache = parse_cache(*text);
     } catch (std::exception const&) {
         return {};
     }

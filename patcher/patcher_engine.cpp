@@ -138,7 +138,7 @@ PatchResult PatcherEngine::run(PatchConfig const& config, bool full_repair, Patc
     } catch (std::exception const& e) {
         progress.stage = PatchStage::Failed;
         progress.title = L"A frissítés sikertelen";
-        progress.detail = widen_for_display(e.what());
+        progress.detail = utf8_or_bytes_to_wide(e.what());
         reporter.report();
         throw;
     }

@@ -21,9 +21,4 @@ struct ProgressReporter {
     }
 };
 
-// Server-supplied UTF-8 text for the window: converted when valid, otherwise each byte
-// becomes one UTF-16 unit (0x80..0xFF sign-extended to 0xFF80..0xFFFF), so that a bad
-// name is still shown rather than lost. Never used for paths on disk.
-std::wstring widen_for_display(std::string_view text);
-
 }  // namespace korvel

@@ -13,14 +13,6 @@ namespace fs = std::filesystem;
 
 namespace korvel {
 
-namespace {
-
-std::string path_text(fs::path const& p) {
-    return wide_to_utf8(p.native());
-}
-
-}  // namespace
-
 fs::path exe_path() {
     std::wstring buffer(32768, L'\0');
     DWORD const n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -67,18 +59,18 @@ void replace_file(fs::path const& source, fs::path const& target) {
     UniqueFile file(::CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
-        if (!::FlushFileBuffers(file.get())) throw win32_error(failure);
+        if (!::FlushFileBuffers(file.get())) throw_last_error(failure.c_str());
         file.reset();
     }
 
     if (!::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        throw win32_error(failure);
+        throw_last_error(failure.c_str());
 }
 
 void move_file_replacing(fs::path const& source, fs::path const& target) {
     if (!::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD const code = ::GetLastError();
-        throw win32_error("Cannot replace file (close the game and try again): " + path_text(target), code);
+        throw Win32Error("Cannot replace file (close the game and try again): " + path_text(target), code);
     }
 }
 

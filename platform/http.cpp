@@ -25,12 +25,6 @@ constexpr std::size_t get_buffer_size = 65536;
 constexpr DWORD max_connections_per_server = 16;
 constexpr std::size_t download_buffer_size = 1 << 20;
 
-// Takes the error code before anything else can overwrite it.
-[[noreturn]] void throw_last_error(char const* what) {
-    DWORD const code = ::GetLastError();
-    throw win32_error(what, code);
-}
-
 // The kept session's default time-outs; each request sets its own receive time-out.
 void set_timeouts(HINTERNET handle, int receive_timeout_ms) {
     // A failure here leaves WinHTTP's defaults, which still end a dead transfer.
@@ -307,7 +301,7 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
     std::uint64_t const bytes_total = expected_size ? expected_size : (announced ? offset + announced : 0);
 
     if (options.make_parent) ensure_parent_dir(destination);
-    std::string const destination_text = wide_to_utf8(destination.native());
+    std::string const destination_text = path_text(destination);
     UniqueFile file(::CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   result.resumed ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -39,16 +39,6 @@ struct ParsedUrl {
 // (bytes received so far, bytes expected or 0 when unknown); may be empty.
 using DownloadProgressFn = std::function<void(std::uint64_t, std::uint64_t)>;
 
-// What the launcher, the patcher and the window's workers send as User-Agent.
-inline constexpr wchar_t launcher_user_agent[] = L"KorvelLauncher/2.1";
-static_assert(std::wstring_view(launcher_user_agent).size() == std::string_view(launcher_user_agent_text).size() &&
-                  [] {
-                      for (std::size_t i = 0; launcher_user_agent_text[i]; ++i)
-                          if (launcher_user_agent[i] != static_cast<wchar_t>(launcher_user_agent_text[i])) return false;
-                      return true;
-                  }(),
-              "the wide user agent must spell core/user_agent.h's");
-
 // Throws "Invalid URL: " + url, or the UTF-8 conversion error.
 ParsedUrl parse_url(std::string const& url);
 

@@ -16,7 +16,7 @@ namespace {
 UniqueFile open_for_hashing(std::filesystem::path const& path) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) throw std::runtime_error("Cannot open file for SHA-256: " + wide_to_utf8(path.native()));
+    if (!file) throw std::runtime_error("Cannot open file for SHA-256: " + path_text(path));
     return file;
 }
 
@@ -29,7 +29,7 @@ std::string hash_open_file(HANDLE file, std::filesystem::path const& path) {
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            throw std::runtime_error("Failed reading file for SHA-256: " + wide_to_utf8(path.native()));
+            throw std::runtime_error("Failed reading file for SHA-256: " + path_text(path));
         hash.update(buffer.data(), got);
         if (got < buffer.size()) break;  // a short read of a disk file marks its end
     }
@@ -52,8 +52,10 @@ OpenedFileHash sha256_file_of_size(std::filesystem::path const& path, std::uint6
     FILE_BASIC_INFO basic;
     FILE_STANDARD_INFO standard;
     if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
-        !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard))
-        throw win32_error("Cannot read file size: " + wide_to_utf8(path.native()));
+        !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard)) {
+        DWORD const code = ::GetLastError();
+        throw Win32Error("Cannot read file size: " + path_text(path), code);
+    }
     OpenedFileHash result;
     result.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
     result.modified = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);

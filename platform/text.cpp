@@ -30,6 +30,10 @@ std::string wide_to_utf8(std::wstring_view wide) {
     return utf8;
 }
 
+std::string path_text(std::filesystem::path const& path) {
+    return wide_to_utf8(path.native());
+}
+
 std::wstring utf8_or_bytes_to_wide(std::string_view text) {
     try {
         return utf8_to_wide(text);

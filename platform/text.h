@@ -3,6 +3,7 @@
 // wide strings (paths, window texts). Malformed input throws std::runtime_error;
 // nothing is ever replaced or skipped. Pure functions, any thread.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ std::wstring utf8_to_wide(std::string_view utf8);
 
 // Throws "UTF-16 -> UTF-8 conversion failed".
 std::string wide_to_utf8(std::wstring_view wide);
+
+// A path as UTF-8, for messages and documents. Throws the UTF-16 conversion error.
+std::string path_text(std::filesystem::path const& path);
 
 // For text that must be shown or read whatever its bytes: UTF-8 when it is valid,
 // otherwise one UTF-16 unit per byte by sign extension (0x80..0xFF become

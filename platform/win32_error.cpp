@@ -2,13 +2,17 @@
 
 namespace korvel {
 
-std::runtime_error win32_error(std::string const& message, DWORD code) {
-    return std::runtime_error(message + " | Win32=" + std::to_string(code));
+Win32Error::Win32Error(std::string const& message, DWORD code)
+    : std::runtime_error(message + " | Win32=" + std::to_string(code)), code_(code) {}
+
+DWORD last_error_of_failure() noexcept {
+    DWORD const code = ::GetLastError();
+    return code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE;
 }
 
-std::runtime_error win32_error(std::string const& message) {
+void throw_last_error(char const* message) {
     DWORD const code = ::GetLastError();
-    return win32_error(message, code);
+    throw Win32Error(message, code);
 }
 
 }  // namespace korvel

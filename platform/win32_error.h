@@ -1,5 +1,7 @@
 #pragma once
-// Failures of Windows calls carry the system's error code in their text.
+// Failures of Windows calls: the text names the operation (and the path or URL) and ends
+// in " | Win32=" + the decimal error code; the code also travels on its own, for callers
+// that act on it.
 
 #include <windows.h>
 
@@ -8,11 +10,25 @@
 
 namespace korvel {
 
-// message + " | Win32=" + code, in decimal.
-std::runtime_error win32_error(std::string const& message, DWORD code);
+class Win32Error : public std::runtime_error {
+public:
+    // what() is message + " | Win32=" + code.
+    Win32Error(std::string const& message, DWORD code);
 
-// Reads GetLastError() itself: call it right after the failing call, before anything
-// else that might change the thread's last error.
-std::runtime_error win32_error(std::string const& message);
+    DWORD code() const noexcept { return code_; }
+
+private:
+    DWORD code_;
+};
+
+// GetLastError() after a failed call, or ERROR_GEN_FAILURE when the call left no code:
+// a failure must never read as success.
+DWORD last_error_of_failure() noexcept;
+
+// Reads GetLastError() before anything else runs, then throws. For a text that is
+// already made: one still to be built from a path must wait until the code is taken
+// (`DWORD const code = ::GetLastError();` first), since converting the path may set the
+// thread's last error again.
+[[noreturn]] void throw_last_error(char const* message);
 
 }  // namespace korvel

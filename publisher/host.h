@@ -19,11 +19,9 @@ namespace korvel {
 using NativeString = std::filesystem::path::string_type;
 
 // A path or argument as UTF-8, for messages and documents. Windows: throws the UTF-16
-// conversion error; POSIX: the bytes as they are.
+// conversion error (path_text is platform/text.h's); POSIX: the bytes as they are.
 std::string native_text(NativeString const& text);
-inline std::string path_text(std::filesystem::path const& path) {
-    return native_text(path.native());
-}
+std::string path_text(std::filesystem::path const& path);
 
 // A UTF-8 relative path (from a manifest or a version) as a path on this system.
 std::filesystem::path path_from_utf8(std::string_view utf8);

@@ -1,8 +1,7 @@
 #include "publisher/path_rules.h"
 
 #include "core/protected_path.h"
-#include "platform/files.h"
-#include "platform/text.h"
+#include "core/safe_path.h"
 
 #include <map>
 

@@ -2,6 +2,7 @@
 
 #include "core/manifest.h"
 #include "core/protected_path.h"
+#include "core/read_file.h"
 #include "core/safe_path.h"
 #include "core/url_encode.h"
 #include "core/utf.h"
@@ -15,11 +16,10 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <type_traits>
 #include <unordered_set>
@@ -35,10 +35,6 @@ namespace {
 // spent waiting on the file system, and one per core where there are more.
 std::size_t worker_count() {
     return std::max<std::size_t>(4, std::thread::hardware_concurrency());
-}
-
-std::string utf8(fs::path const& path) {
-    return path_text(path);
 }
 
 // Windows separates folders with either slash, so a POSIX file name holding a backslash
@@ -110,11 +106,9 @@ std::vector<ReleaseFile> scan_release(fs::path const& root, std::vector<std::str
 }
 
 std::string read_bytes(fs::path const& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("Cannot open " + utf8(path));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::optional<std::string> bytes = read_whole_file(path);
+    if (!bytes) throw std::runtime_error("Cannot open " + path_text(path));
+    return std::move(*bytes);
 }
 
 bool is_inside(fs::path const& inner, fs::path const& outer) {
@@ -216,136 +210,150 @@ struct LauncherPlan {
     bool present = false;  // already published with these bytes
 };
 
-}  // namespace
+struct PreviousRelease {
+    Manifest manifest;
+    fs::path files;  // its files/ folder; empty without --previous
+    std::map<std::string, std::size_t> index;  // path -> position in manifest.files
 
-PublishRefused::PublishRefused(std::vector<std::string> problems)
-    : std::runtime_error(join_lines(problems)), problems_(std::move(problems)) {}
+    FileEntry const* find(std::string const& path) const {
+        auto const it = index.find(path);
+        return it == index.end() ? nullptr : &manifest.files[it->second];
+    }
+};
 
-std::string version_name_problem(std::string const& version) {
-    if (version.empty() || version.size() > 64) return "must be 1 to 64 characters";
-    for (char c : version)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_' && c != '+')
-            return "may hold only letters, digits and . - _ +";
-    if (version.front() == '.' || !is_safe_relative_path(version)) return "is not usable as a folder name";
-    return {};
-}
+// Where the release goes: its published folder, the staging folder it is built in
+// first, and its URL.
+struct ReleasePlace {
+    fs::path target, staging;
+    std::string url;
 
-BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
-    // Everything that can refuse is checked before the first byte is written.
+    fs::path copy_of(ReleaseFile const& f) const { return staging / "files" / path_from_utf8(f.path); }
+};
+
+// The options that can be refused without reading the release; returns the base URL
+// without trailing slashes.
+std::string check_options(BuildOptions const& o) {
     if (std::string const why = version_name_problem(o.client_version); !why.empty())
         throw std::invalid_argument("--client-version " + why);
     std::string const base = trimmed_base(o.base_url);
     check_url(base + "/");  // throws "Invalid URL: " for anything but an http(s) URL
-    if (!fs::is_directory(o.release_dir)) throw std::invalid_argument("Not a folder: " + utf8(o.release_dir));
+    if (!fs::is_directory(o.release_dir)) throw std::invalid_argument("Not a folder: " + path_text(o.release_dir));
     if (is_inside(o.out_dir, o.release_dir))
         throw std::invalid_argument("The output folder must not lie inside the release folder");
+    return base;
+}
 
+std::vector<ReleaseFile> scan_or_refuse(fs::path const& release_dir) {
     std::vector<std::string> problems;
-    std::vector<ReleaseFile> const files = scan_release(o.release_dir, problems);
+    std::vector<ReleaseFile> files = scan_release(release_dir, problems);
     std::sort(problems.begin(), problems.end());
     if (!problems.empty()) throw PublishRefused(problems);
+    return files;
+}
 
-    Manifest previous;
-    fs::path previous_files;
-    if (o.previous_manifest) {
-        try {
-            previous = read_manifest(read_bytes(*o.previous_manifest));
-        } catch (std::exception const& e) {
-            throw std::invalid_argument("Cannot read the previous manifest " + utf8(*o.previous_manifest) + ": " + e.what());
-        }
-        previous_files = o.previous_manifest->parent_path() / "files";
+PreviousRelease read_previous(BuildOptions const& o) {
+    PreviousRelease previous;
+    if (!o.previous_manifest) return previous;
+    try {
+        previous.manifest = read_manifest(read_bytes(*o.previous_manifest));
+    } catch (std::exception const& e) {
+        throw std::invalid_argument("Cannot read the previous manifest " + path_text(*o.previous_manifest) + ": " +
+                                    e.what());
     }
-    std::map<std::string, FileEntry const*> previous_by_path;
-    for (FileEntry const& f : previous.files) previous_by_path.emplace(f.path, &f);
+    previous.files = o.previous_manifest->parent_path() / "files";
+    for (std::size_t i = 0; i < previous.manifest.files.size(); ++i)
+        previous.index.emplace(previous.manifest.files[i].path, i);
+    return previous;
+}
 
+// Hashes the offered launcher and refuses one already published under its version with
+// other bytes.
+LauncherPlan plan_launcher(BuildOptions const& o, std::string const& base) {
     LauncherPlan launcher;
-    if (o.launcher_file) {
-        if (std::string const why = version_name_problem(o.launcher_version); !why.empty())
-            throw std::invalid_argument("--launcher-version " + why);
-        std::string const name = utf8(o.launcher_file->filename());
-        launcher.target = o.out_dir / "launcher" / path_from_utf8(o.launcher_version) / o.launcher_file->filename();
-        launcher.url = o.launcher_url.empty()
-                           ? base + "/launcher/" + o.launcher_version + "/" + url_encode_path(name)
-                           : o.launcher_url;
-        check_url(launcher.url);
-        FileDigest const d = hash_file(*o.launcher_file, {}, {});
-        launcher.sha256 = d.sha256;
-        launcher.size = d.size;
-        if (fs::exists(launcher.target)) {
-            if (hash_file(launcher.target, {}, {}).sha256 != d.sha256)
-                throw PublishRefused({"launcher " + o.launcher_version + " is already published with other bytes in " +
-                                      utf8(launcher.target) + "; publish it under a new launcher version"});
-            launcher.present = true;
-        }
+    if (!o.launcher_file) return launcher;
+    if (std::string const why = version_name_problem(o.launcher_version); !why.empty())
+        throw std::invalid_argument("--launcher-version " + why);
+    std::string const name = path_text(o.launcher_file->filename());
+    launcher.target = o.out_dir / "launcher" / path_from_utf8(o.launcher_version) / o.launcher_file->filename();
+    launcher.url =
+        o.launcher_url.empty() ? base + "/launcher/" + o.launcher_version + "/" + url_encode_path(name) : o.launcher_url;
+    check_url(launcher.url);
+    FileDigest const d = hash_file(*o.launcher_file, {}, {});
+    launcher.sha256 = d.sha256;
+    launcher.size = d.size;
+    if (fs::exists(launcher.target)) {
+        if (hash_file(launcher.target, {}, {}).sha256 != d.sha256)
+            throw PublishRefused({"launcher " + o.launcher_version + " is already published with other bytes in " +
+                                  path_text(launcher.target) + "; publish it under a new launcher version"});
+        launcher.present = true;
     }
+    return launcher;
+}
 
-    // A signed release's sequence must go up against the version document in OUT and the
-    // one beside --previous's release tree (OLD/releases/V/manifest.json), so that no
-    // launcher that installed either of them is offered something it must refuse.
+// The key and sequence of a signed release. The sequence must go up against the version
+// document in OUT and the one beside --previous's release tree
+// (OLD/releases/V/manifest.json), so that no launcher that installed either of them is
+// offered something it must refuse.
+struct SigningPlan {
     std::optional<ReleaseKey> key;
     std::uint64_t sequence = 0;
-    if (o.sign_key) {
-        key.emplace(*o.sign_key);
-        std::uint64_t last = published_sequence(o.out_dir / "patch" / "version.json");
-        if (o.previous_manifest) {
-            fs::path const old_tree = fs::absolute(*o.previous_manifest).parent_path().parent_path().parent_path();
-            last = std::max(last, published_sequence(old_tree / "patch" / "version.json"));
+};
+
+SigningPlan plan_signing(BuildOptions const& o) {
+    SigningPlan signing;
+    if (!o.sign_key) {
+        if (o.sequence) throw std::invalid_argument("--sequence is only for a signed release (--sign-key)");
+        return signing;
+    }
+    signing.key.emplace(*o.sign_key);
+    std::uint64_t last = published_sequence(o.out_dir / "patch" / "version.json");
+    if (o.previous_manifest) {
+        fs::path const old_tree = fs::absolute(*o.previous_manifest).parent_path().parent_path().parent_path();
+        last = std::max(last, published_sequence(old_tree / "patch" / "version.json"));
+    }
+    signing.sequence = o.sequence.value_or(last + 1);
+    if (signing.sequence <= last)
+        throw PublishRefused({"sequence " + std::to_string(signing.sequence) +
+                              " does not go up: the last published release has " + std::to_string(last)});
+    return signing;
+}
+
+// An empty staging folder with every folder the files need. Folders first, on this
+// thread; then the files on several. Under Wine every file created costs a directory
+// scan for a name that differs only in case, which keeps a single thread waiting most
+// of the time.
+void prepare_staging(ReleasePlace const& place, std::vector<ReleaseFile> const& files) {
+    fs::remove_all(place.staging);  // what a failed run left
+    fs::create_directories(place.staging / "files");
+    FolderMaker folders;
+    for (ReleaseFile const& f : files) folders.parent_of(place.copy_of(f));
+}
+
+// One file of a new release: hard-linked from the previous release when it is the same
+// there, else copied; hashed either way.
+Outcome copy_or_link(ReleaseFile const& f, fs::path const& copy, PreviousRelease const& previous,
+                     BytesReadFn const& count) {
+    Outcome out;
+    FileEntry const* const old = previous.files.empty() ? nullptr : previous.find(f.path);
+    if (old) {
+        fs::path const old_copy = previous.files / path_from_utf8(f.path);
+        std::error_code ec;
+        if (fs::file_size(old_copy, ec) == old->size && fs::file_size(f.source, ec) == old->size) {
+            out.digest = hash_file(f.source, {}, count);
+            out.linked = out.digest.sha256 == old->sha256 && make_hard_link(old_copy, copy);
         }
-        sequence = o.sequence.value_or(last + 1);
-        if (sequence <= last)
-            throw PublishRefused({"sequence " + std::to_string(sequence) + " does not go up: the last published release has " +
-                                  std::to_string(last)});
-    } else if (o.sequence) {
-        throw std::invalid_argument("--sequence is only for a signed release (--sign-key)");
     }
+    if (!out.linked) out.digest = hash_file(f.source, copy, count);
+    return out;
+}
 
-    fs::path const releases = o.out_dir / "releases";
-    fs::path const target = releases / path_from_utf8(o.client_version);
-    fs::path const staging = releases / path_from_utf8("." + o.client_version + ".staging");
-    std::string const release_url = base + "/releases/" + o.client_version;
-
-    BuildSummary summary;
-    summary.already_published = fs::exists(target);
-    summary.manifest_url = release_url + "/manifest.json";
-    summary.version_file = o.out_dir / "patch" / "version.json";
-
-    // A published release folder is never written again: players may be downloading
-    // from it right now. Re-running only hashes and compares.
-    if (!summary.already_published) {
-        fs::remove_all(staging);  // what a failed run left
-        fs::create_directories(staging / "files");
-    }
-    // Folders first, on this thread; then the files on several. Under Wine every file
-    // created costs a directory scan for a name that differs only in case, which keeps a
-    // single thread waiting most of the time.
-    auto copy_of = [&staging](ReleaseFile const& f) { return staging / "files" / path_from_utf8(f.path); };
-    if (!summary.already_published) {
-        FolderMaker folders;
-        for (ReleaseFile const& f : files) folders.parent_of(copy_of(f));
-    }
+// Runs `one` for every file on worker_count() threads and shows progress on one line;
+// the first failure stops the rest and is rethrown.
+std::vector<Outcome> for_all_files(std::vector<ReleaseFile> const& files, std::ostream& progress,
+                                   std::function<Outcome(ReleaseFile const&, BytesReadFn const&)> const& one) {
     std::vector<Outcome> outcomes(files.size());
     std::atomic<std::uint64_t> bytes_read{0};
     BytesReadFn const count = [&bytes_read](std::uint64_t n) { bytes_read += n; };
-    auto publish_one = [&](ReleaseFile const& f) {
-        Outcome out;
-        if (summary.already_published) {
-            out.digest = hash_file(f.source, {}, count);
-            return out;
-        }
-        fs::path const copy = copy_of(f);
-        auto const old = previous_by_path.find(f.path);
-        if (old != previous_by_path.end() && !previous_files.empty()) {
-            fs::path const old_copy = previous_files / path_from_utf8(f.path);
-            std::error_code ec;
-            if (fs::file_size(old_copy, ec) == old->second->size && fs::file_size(f.source, ec) == old->second->size) {
-                out.digest = hash_file(f.source, {}, count);
-                out.linked = out.digest.sha256 == old->second->sha256 && make_hard_link(old_copy, copy);
-            }
-        }
-        if (!out.linked) out.digest = hash_file(f.source, copy, count);
-        return out;
-    };
-
     std::atomic<std::size_t> next{0};
     std::atomic<std::uint64_t> files_done{0};
     std::atomic<bool> failed{false};
@@ -356,7 +364,7 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     auto worker = [&] {
         try {
             for (std::size_t i = next++; i < files.size() && !failed; i = next++) {
-                outcomes[i] = publish_one(files[i]);
+                outcomes[i] = one(files[i], count);
                 ++files_done;
             }
         } catch (...) {
@@ -379,7 +387,12 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     if (error) std::rethrow_exception(error);
     line.set(files_done, bytes_read);
     line.finish();
+    return outcomes;
+}
 
+// The manifest's text; counts the files, bytes and links into `summary`.
+std::string manifest_text(std::vector<ReleaseFile> const& files, std::vector<Outcome> const& outcomes,
+                          std::string const& release_url, BuildSummary& summary) {
     json listed = json::array();
     for (std::size_t i = 0; i < files.size(); ++i) {
         Outcome const& o = outcomes[i];
@@ -388,51 +401,113 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
         ++summary.files;
         listed.push_back({{"path", files[i].path}, {"size", o.digest.size}, {"sha256", o.digest.sha256}});
     }
-
-    summary.deletes = deletions(previous, files);
     json manifest = {{"base_url", release_url + "/files"}, {"files", std::move(listed)}};
     if (!summary.deletes.empty()) manifest["delete"] = summary.deletes;
-    std::string const manifest_text = manifest.dump(2) + "\n";
+    return manifest.dump(2) + "\n";
+}
 
-    if (summary.already_published) {
-        std::string existing;
-        try {
-            existing = read_bytes(target / "manifest.json");
-        } catch (std::exception const&) {
-        }
-        if (existing != manifest_text)
-            throw PublishRefused({"release " + o.client_version + " is already published with other content in " +
-                                  utf8(target) + "; publish it under a new version"});
-        summary.restored = restore_damaged(target, files, outcomes, o.client_version);
-    } else {
-        if (!write_new_file(staging / "manifest.json", manifest_text))
-            throw std::runtime_error("Cannot write " + utf8(staging / "manifest.json"));
-        move_into_place(staging, target);
+// The same release again: its manifest must be this one; damaged files are restored.
+std::vector<std::string> recheck_published(ReleasePlace const& place, std::string const& text,
+                                           std::vector<ReleaseFile> const& files,
+                                           std::vector<Outcome> const& outcomes, std::string const& version) {
+    std::string existing;
+    try {
+        existing = read_bytes(place.target / "manifest.json");
+    } catch (std::exception const&) {
     }
+    if (existing != text)
+        throw PublishRefused({"release " + version + " is already published with other content in " +
+                              path_text(place.target) + "; publish it under a new version"});
+    return restore_damaged(place.target, files, outcomes, version);
+}
 
+// The staged release, manifest included, appears under its name in one rename.
+void commit_release(ReleasePlace const& place, std::string const& text) {
+    if (!write_new_file(place.staging / "manifest.json", text))
+        throw std::runtime_error("Cannot write " + path_text(place.staging / "manifest.json"));
+    move_into_place(place.staging, place.target);
+}
+
+void publish_launcher(fs::path const& source, LauncherPlan const& launcher) {
+    if (launcher.present) return;
+    fs::create_directories(launcher.target.parent_path());
+    fs::path part = launcher.target;
+    part += ".staging";
+    hash_file(source, part, {});
+    move_into_place(part, launcher.target);
+}
+
+// Last, and in one step: until this document names the new release, players keep
+// getting the old one, which stays complete.
+void write_version_document(BuildOptions const& o, BuildSummary& summary, LauncherPlan const& launcher,
+                            SigningPlan const& signing, std::string const& manifest_text) {
     json version = {{"client_version", o.client_version}, {"manifest_url", summary.manifest_url}};
-    if (o.launcher_file) {
-        if (!launcher.present) {
-            fs::create_directories(launcher.target.parent_path());
-            fs::path part = launcher.target;
-            part += ".staging";
-            hash_file(*o.launcher_file, part, {});
-            move_into_place(part, launcher.target);
-        }
-        version["launcher"] = {{"version", o.launcher_version},
-                               {"url", launcher.url},
-                               {"sha256", launcher.sha256},
-                               {"size", launcher.size}};
+    if (o.launcher_file)
+        version["launcher"] = {
+            {"version", o.launcher_version}, {"url", launcher.url}, {"sha256", launcher.sha256}, {"size", launcher.size}};
+    if (signing.key) {
+        sign_version_document(version, manifest_text, signing.sequence, *signing.key);
+        summary.sequence = signing.sequence;
     }
-    if (key) {
-        sign_version_document(version, manifest_text, sequence, *key);
-        summary.sequence = sequence;
-    }
-    // Last, and in one step: until this document names the new release, players keep
-    // getting the old one, which stays complete.
     fs::create_directories(summary.version_file.parent_path());
     if (!write_document(summary.version_file, version.dump(2) + "\n"))
-        throw std::runtime_error("Cannot write " + utf8(summary.version_file));
+        throw std::runtime_error("Cannot write " + path_text(summary.version_file));
+}
+
+}  // namespace
+
+PublishRefused::PublishRefused(std::vector<std::string> problems)
+    : std::runtime_error(join_lines(problems)), problems_(std::move(problems)) {}
+
+std::string version_name_problem(std::string const& version) {
+    if (version.empty() || version.size() > 64) return "must be 1 to 64 characters";
+    for (char c : version)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_' && c != '+')
+            return "may hold only letters, digits and . - _ +";
+    if (version.front() == '.' || !is_safe_relative_path(version)) return "is not usable as a folder name";
+    return {};
+}
+
+BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
+    // Everything that can refuse is checked before the first byte is written.
+    std::string const base = check_options(o);
+    std::vector<ReleaseFile> const files = scan_or_refuse(o.release_dir);
+    PreviousRelease const previous = read_previous(o);
+    LauncherPlan const launcher = plan_launcher(o, base);
+    SigningPlan const signing = plan_signing(o);
+
+    fs::path const releases = o.out_dir / "releases";
+    ReleasePlace const place{releases / path_from_utf8(o.client_version),
+                             releases / path_from_utf8("." + o.client_version + ".staging"),
+                             base + "/releases/" + o.client_version};
+    BuildSummary summary;
+    summary.already_published = fs::exists(place.target);
+    summary.manifest_url = place.url + "/manifest.json";
+    summary.version_file = o.out_dir / "patch" / "version.json";
+
+    // A published release folder is never written again: players may be downloading
+    // from it right now. Re-running only hashes and compares.
+    std::vector<Outcome> outcomes;
+    if (summary.already_published) {
+        outcomes = for_all_files(files, progress, [](ReleaseFile const& f, BytesReadFn const& count) {
+            return Outcome{hash_file(f.source, {}, count)};
+        });
+    } else {
+        prepare_staging(place, files);
+        outcomes = for_all_files(files, progress, [&](ReleaseFile const& f, BytesReadFn const& count) {
+            return copy_or_link(f, place.copy_of(f), previous, count);
+        });
+    }
+
+    summary.deletes = deletions(previous.manifest, files);
+    std::string const text = manifest_text(files, outcomes, place.url, summary);
+    if (summary.already_published)
+        summary.restored = recheck_published(place, text, files, outcomes, o.client_version);
+    else
+        commit_release(place, text);
+
+    if (o.launcher_file) publish_launcher(*o.launcher_file, launcher);
+    write_version_document(o, summary, launcher, signing, text);
     return summary;
 }
 

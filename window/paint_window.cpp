@@ -1,5 +1,6 @@
-#include "launcher/launcher_app.h"
 #include "window/render.h"
+
+#include "window/window_state.h"
 
 namespace korvel {
 
@@ -23,11 +24,9 @@ private:
 
 }  // namespace
 
-// The frame is drawn off-screen and copied in one operation, so the window never shows
-// a half-drawn picture.
-void LauncherApp::paint_window() {
+void paint_window(HWND hwnd, WindowState const& state) noexcept {
     PaintScope const paint(hwnd);
-    UniqueGdipBitmap const frame = render_window(*this);
+    UniqueGdipBitmap const frame = render_window(state);
     if (!paint.dc() || !frame) return;
     // Declared after the scope: the screen graphics goes before EndPaint releases its DC.
     UniqueGdipGraphics screen;

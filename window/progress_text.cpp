@@ -1,9 +1,9 @@
 #include "window/progress_text.h"
 
-#include "launcher/launcher_app.h"
 #include "patcher/patch_records.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "window/window_state.h"
 
 namespace korvel {
 
@@ -23,21 +23,21 @@ std::wstring format_eta(double eta) {
     return std::to_wstring(s % 60) + L" mp";
 }
 
-std::wstring download_line(LauncherApp const& app) {
+std::wstring download_line(WindowState const& app) {
     std::wstring line;
-    if (!app.current_file.empty()) line = app.current_file + bullet;
-    line += utf8_to_wide(format_bytes(static_cast<double>(app.bytes_done))) + L" / " +
-            utf8_to_wide(format_bytes(static_cast<double>(app.bytes_total)));
+    if (!app.progress.current_file.empty()) line = app.progress.current_file + bullet;
+    line += utf8_to_wide(format_bytes(static_cast<double>(app.progress.bytes_done))) + L" / " +
+            utf8_to_wide(format_bytes(static_cast<double>(app.progress.bytes_total)));
     line += bullet;
-    line += app.speed > 0 ? utf8_to_wide(format_bytes(app.speed)) + L"/s" : std::wstring(L"-");
+    line += app.progress.speed > 0 ? utf8_to_wide(format_bytes(app.progress.speed)) + L"/s" : std::wstring(L"-");
     line += bullet;
-    line += format_eta(app.eta);
+    line += format_eta(app.progress.eta);
     return line;
 }
 
-std::wstring counter_line(LauncherApp const& app) {
-    if (app.patch_stage == static_cast<std::int32_t>(PatchStage::Downloading)) return download_line(app);
-    if (app.files_total != 0) return std::to_wstring(app.files_done) + L" / " + std::to_wstring(app.files_total) + L" fájl";
+std::wstring counter_line(WindowState const& app) {
+    if (app.progress.stage == PatchStage::Downloading) return download_line(app);
+    if (app.progress.files_total != 0) return std::to_wstring(app.progress.files_done) + L" / " + std::to_wstring(app.progress.files_total) + L" fájl";
     return {};
 }
 

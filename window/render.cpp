@@ -1,9 +1,9 @@
 #include "window/render.h"
 
-#include "launcher/launcher_app.h"
 #include "patcher/patch_records.h"
 #include "window/draw_primitives.h"
 #include "window/progress_text.h"
+#include "window/window_state.h"
 
 #include <algorithm>
 #include <array>
@@ -33,7 +33,7 @@ enum class Tone { Neutral, Gold };
 
 // Everything a region needs: the state, the target and this frame's fonts.
 struct Frame {
-    LauncherApp const& app;
+    WindowState const& state;
     GpGraphics* g;
     FontSet const& fonts;
 
@@ -49,7 +49,7 @@ TextStyle sans(float size, int style, ARGB colour, Align horizontal = Align::Nea
 
 // A disabled button never looks hovered.
 void draw_button(Frame const& f, RECT const& r, std::wstring_view label, ButtonId id, bool enabled, Tone tone) {
-    bool const hovered = enabled && f.app.hover_id == id;
+    bool const hovered = enabled && f.state.hover_id == id;
     ButtonLook const& look = !enabled                 ? disabled_look
                              : tone == Tone::Gold     ? (hovered ? gold_hover_look : gold_look)
                                                       : (hovered ? neutral_hover_look : neutral_look);
@@ -61,39 +61,40 @@ void draw_button(Frame const& f, RECT const& r, std::wstring_view label, ButtonI
 }
 
 void draw_background(Frame const& f) {
-    fill_gradient(f.g, {0, 0, window_width, window_height}, {0, 0}, {0, window_height}, 0xff080a11, 0xff0d0e18);
+    fill_gradient(f.g, {0, 0, layout::window_width, layout::window_height}, {0, 0}, {0, layout::window_height},
+                  0xff080a11, 0xff0d0e18);
 }
 
 void draw_header(Frame const& f) {
-    f.text(f.app.logo_text, {20, 17, 220, 38}, {FontRole::Serif, 28, style_bold_italic, 0xffd2a55b});
-    f.text(f.app.subtitle, {22, 48, 260, 18}, sans(11, style_regular, 0xff7c8297));
+    f.text(f.state.logo_text, {20, 17, 220, 38}, {FontRole::Serif, 28, style_bold_italic, 0xffd2a55b});
+    f.text(f.state.subtitle, {22, 48, 260, 18}, sans(11, style_regular, 0xff7c8297));
     draw_line(f.g, 18, 66, 1182, 66, 0xff282c3d);
 }
 
 void draw_title_button(Frame const& f, RECT const& r, float radius, ARGB fill, ARGB hover_fill, ButtonId id,
                        std::wstring_view glyph, FontRole role, float size, ARGB glyph_colour) {
-    fill_rounded_rect(f.g, r, radius, f.app.hover_id == id ? hover_fill : fill);
+    fill_rounded_rect(f.g, r, radius, f.state.hover_id == id ? hover_fill : fill);
     f.text(glyph, to_rectf(r), {role, size, style_regular, glyph_colour, Align::Centre, Align::Centre});
 }
 
 void draw_title_buttons(Frame const& f) {
-    draw_title_button(f, f.app.settings_rect, 9, 0xff11141e, 0xff1f2332, ButtonId::Settings, L"\u2699",
+    draw_title_button(f, f.state.settings_rect, 9, 0xff11141e, 0xff1f2332, ButtonId::Settings, L"\u2699",
                       FontRole::Symbol, 20, 0xffd2d6e2);
-    draw_title_button(f, f.app.minimize_rect, 8, 0xff0d0f17, 0xff1f2332, ButtonId::Minimize, L"\u2212",
+    draw_title_button(f, f.state.minimize_rect, 8, 0xff0d0f17, 0xff1f2332, ButtonId::Minimize, L"\u2212",
                       FontRole::Sans, 18, 0xffd2d6e2);
-    draw_title_button(f, f.app.close_rect, 8, 0xff0d0f17, 0xff912d3a, ButtonId::Close, L"\u00d7", FontRole::Sans,
+    draw_title_button(f, f.state.close_rect, 8, 0xff0d0f17, 0xff912d3a, ButtonId::Close, L"\u00d7", FontRole::Sans,
                       20, 0xffe6e8f0);
 }
 
 // The picture covers the whole area, centred; the rounded clip cuts the overflow equally.
 void draw_banner(Frame const& f) {
-    RECT const& r = f.app.banner_rect;
+    RECT const& r = f.state.banner_rect;
     UniqueGdipPath const clip = rounded_path(r, 12);
     if (clip) gp::GdipSetClipPath(f.g, clip.get(), Gdiplus::CombineModeReplace);
     UINT iw = 0, ih = 0;
-    if (f.app.banner_bitmap) {
-        gp::GdipGetImageWidth(f.app.banner_bitmap.get(), &iw);
-        gp::GdipGetImageHeight(f.app.banner_bitmap.get(), &ih);
+    if (f.state.banner_bitmap) {
+        gp::GdipGetImageWidth(f.state.banner_bitmap.get(), &iw);
+        gp::GdipGetImageHeight(f.state.banner_bitmap.get(), &ih);
     }
     if (iw != 0 && ih != 0) {
         float const w = static_cast<float>(r.right - r.left);
@@ -101,7 +102,7 @@ void draw_banner(Frame const& f) {
         float const s = std::max(w / static_cast<float>(iw), h / static_cast<float>(ih));
         float const dw = static_cast<float>(iw) * s;
         float const dh = static_cast<float>(ih) * s;
-        gp::GdipDrawImageRect(f.g, f.app.banner_bitmap.get(), static_cast<float>(r.left) + (w - dw) / 2,
+        gp::GdipDrawImageRect(f.g, f.state.banner_bitmap.get(), static_cast<float>(r.left) + (w - dw) / 2,
                               static_cast<float>(r.top) + (h - dh) / 2, dw, dh);
     } else {
         fill_gradient(f.g, r, {r.left, r.top}, {r.right, r.bottom}, 0xff182746, 0xff372342);
@@ -112,7 +113,7 @@ void draw_banner(Frame const& f) {
 }
 
 void draw_hero(Frame const& f) {
-    RECT const badge{46, 112, 178, 142};
+    RECT const badge = layout::hero_badge;
     fill_rounded_rect(f.g, badge, 15, 0xdc231c15);
     draw_rounded_border(f.g, badge, 15, 0xffb4823e);
     f.text(L"KORVEL2 ONLINE", {46, 112, 132, 30}, sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
@@ -120,8 +121,8 @@ void draw_hero(Frame const& f) {
     TextStyle title = sans(35, style_bold, 0xfffaf9f5);
     TextStyle subtitle = sans(16, style_regular, 0xffd7dbe7);
     title.lines = subtitle.lines = Lines::Wrap;
-    f.text(f.app.hero_title, {46, 164, 560, 110}, title);
-    f.text(f.app.hero_subtitle, {48, 276, 510, 62}, subtitle);
+    f.text(f.state.hero_title, {46, 164, 560, 110}, title);
+    f.text(f.state.hero_subtitle, {48, 276, 510, 62}, subtitle);
 
     struct Pill {
         RECT r;
@@ -129,9 +130,9 @@ void draw_hero(Frame const& f) {
         ARGB colour;
     };
     static constexpr std::array<Pill, 3> pills{{
-        {{48, 365, 170, 400}, L"ÚJ TARTALMAK", 0xffcbaf7e},
-        {{180, 365, 332, 400}, L"AKTÍV KÖZÖSSÉG", 0xffd5d8e3},
-        {{342, 365, 500, 400}, L"KALANDRA KÉSZ", 0xffd5d8e3},
+        {layout::hero_pills[0], L"ÚJ TARTALMAK", 0xffcbaf7e},
+        {layout::hero_pills[1], L"AKTÍV KÖZÖSSÉG", 0xffd5d8e3},
+        {layout::hero_pills[2], L"KALANDRA KÉSZ", 0xffd5d8e3},
     }};
     for (Pill const& p : pills) {
         fill_rounded_rect(f.g, p.r, 17, 0xdc0d111b);
@@ -150,17 +151,17 @@ void draw_card(Frame const& f, RECT const& r) {
 }
 
 void draw_news(Frame const& f) {
-    draw_card(f, f.app.news_card_rect);
+    draw_card(f, f.state.news_card_rect);
     f.text(L"Hírek & Események", {832, 94, 230, 24}, sans(16, style_bold, 0xffdda44d));
     f.text(L"Friss információk", {1050, 97, 115, 20}, sans(11, style_regular, 0xff777c8f, Align::Far));
 
     // The badge colour follows the row, not the tag text.
     static constexpr std::array<ARGB, 4> badge_colours{0xff467cbe, 0xff41965f, 0xff6752ad, 0xff6752ad};
-    std::size_t const rows = std::min(f.app.news_item_rects.size(), f.app.news_items.size());
+    std::size_t const rows = std::min(f.state.news_item_rects.size(), f.state.news_items.size());
     for (std::size_t i = 0; i < rows; ++i) {
-        RECT const& r = f.app.news_item_rects[i];
-        NewsItem const& n = f.app.news_items[i];
-        if (static_cast<std::size_t>(f.app.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i)
+        RECT const& r = f.state.news_item_rects[i];
+        NewsItem const& n = f.state.news_items[i];
+        if (static_cast<std::size_t>(f.state.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i)
             fill_rounded_rect(f.g, r, 6, 0xff191c29);
         fill_rounded_rect(f.g, {r.left, r.top + 8, r.left + 76, r.top + 31}, 5,
                           badge_colours[std::min<std::size_t>(i, badge_colours.size() - 1)]);
@@ -176,54 +177,56 @@ void draw_news(Frame const& f) {
 }
 
 void draw_status(Frame const& f) {
-    LauncherApp const& app = f.app;
-    draw_card(f, app.status_card_rect);
-    f.text(app.server_name, {834, 380, 220, 26}, sans(17, style_bold, 0xfff1f2f7));
-    fill_ellipse(f.g, 835, 421, 12, 12, app.server_online ? 0xff44d369 : 0xffd2464c);
-    f.text(app.server_status_text, {856, 414, 290, 28},
-           sans(13, style_regular, app.server_online ? 0xff65e085 : 0xffe67075));
+    WindowState const& state = f.state;
+    draw_card(f, state.status_card_rect);
+    f.text(state.server_name, {834, 380, 220, 26}, sans(17, style_bold, 0xfff1f2f7));
+    fill_ellipse(f.g, 835, 421, 12, 12, state.server_online ? 0xff44d369 : 0xffd2464c);
+    f.text(state.server_status_text, {856, 414, 290, 28},
+           sans(13, style_regular, state.server_online ? 0xff65e085 : 0xffe67075));
     f.text(L"Kliens verzió", {834, 454, 130, 20}, sans(11, style_regular, 0xff7c8194));
-    f.text(app.remote_version_text, {1030, 454, 115, 20}, sans(11, style_bold, 0xffd7dae5, Align::Far));
+    f.text(state.remote_version_text, {1030, 454, 115, 20}, sans(11, style_bold, 0xffd7dae5, Align::Far));
 
-    draw_button(f, app.website_rect, L"WEBOLDAL", ButtonId::Website, !app.website_url.empty(), Tone::Neutral);
-    draw_button(f, app.discord_rect, L"DISCORD", ButtonId::Discord, !app.discord_url.empty(), Tone::Neutral);
-    draw_button(f, app.register_rect, L"REGISZTRÁCIÓ", ButtonId::Register, !app.register_url.empty(), Tone::Neutral);
+    draw_button(f, state.website_rect, L"WEBOLDAL", ButtonId::Website, !state.website_url.empty(), Tone::Neutral);
+    draw_button(f, state.discord_rect, L"DISCORD", ButtonId::Discord, !state.discord_url.empty(), Tone::Neutral);
+    draw_button(f, state.register_rect, L"REGISZTRÁCIÓ", ButtonId::Register, !state.register_url.empty(), Tone::Neutral);
 }
 
 void draw_progress(Frame const& f) {
-    LauncherApp const& app = f.app;
-    bool const failed = app.patch_stage == static_cast<std::int32_t>(PatchStage::Failed);
-    f.text(app.progress_title.empty() ? std::wstring_view(L"Launcher készen áll") : app.progress_title,
+    WindowState const& state = f.state;
+    bool const failed = state.progress.stage == PatchStage::Failed;
+    f.text(state.progress.title.empty() ? std::wstring_view(L"Launcher készen áll") : state.progress.title,
            {40, 585, 480, 28}, sans(17, style_bold, failed ? 0xffeb686f : 0xfff0f1f6));
-    f.text(app.progress_detail, {40, 618, 610, 24}, sans(12, style_regular, 0xff878ca0));
+    f.text(state.progress.detail, {40, 618, 610, 24}, sans(12, style_regular, 0xff878ca0));
 
-    fill_rounded_rect(f.g, {40, 664, 720, 680}, 8, 0xff1d202d);
-    int const p = std::clamp(app.percent, 0, 100);
-    int const w = static_cast<int>(static_cast<double>(p) * 680.0 / 100.0);
+    RECT const track = layout::progress_track;
+    fill_rounded_rect(f.g, track, 8, 0xff1d202d);
+    int const p = std::clamp(state.progress.percent, 0, 100);
+    int const w = static_cast<int>(static_cast<double>(p) * layout::width_of(track) / 100.0);
     if (w > 0) {
-        UniqueGdipPath const path = rounded_path({40, 664, 40 + w, 680}, 8);
-        UniqueGdipBrush const brush = gradient_brush({40, 664}, {40 + w, 664}, 0xff8b5beb, 0xffd49748);
+        UniqueGdipPath const path = rounded_path({track.left, track.top, track.left + w, track.bottom}, 8);
+        UniqueGdipBrush const brush =
+            gradient_brush({track.left, track.top}, {track.left + w, track.top}, 0xff8b5beb, 0xffd49748);
         if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
     f.text(std::to_wstring(p) + L"%", {670, 635, 50, 22}, sans(12, style_bold, 0xffdfe1ea, Align::Far));
-    f.text(counter_line(app), {40, 689, 680, 22}, sans(11, style_regular, 0xff7e8396));
+    f.text(counter_line(state), {40, 689, 680, 22}, sans(11, style_regular, 0xff7e8396));
 }
 
 void draw_controls(Frame const& f) {
-    LauncherApp const& app = f.app;
+    WindowState const& state = f.state;
     f.text(L"INDÍTANDÓ KLIENSEK", {755, 584, 140, 18}, sans(10, style_regular, 0xff7e8396));
-    bool const idle = !app.patch_running;
-    draw_button(f, app.count1_rect, L"1\u00d7", ButtonId::Count1, idle, app.client_count == 1 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, app.count2_rect, L"2\u00d7", ButtonId::Count2, idle, app.client_count == 2 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, app.count3_rect, L"3\u00d7", ButtonId::Count3, idle, app.client_count == 3 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, app.repair_rect, L"JAVÍTÁS", ButtonId::Repair, idle, Tone::Neutral);
-    draw_button(f, app.play_rect, app.patch_running ? L"FRISSÍTÉS..." : L"JÁTÉK INDÍTÁSA", ButtonId::Play,
-                idle && app.play_ready, Tone::Gold);
+    bool const idle = !state.patch_running;
+    draw_button(f, state.count1_rect, L"1\u00d7", ButtonId::Count1, idle, state.client_count == 1 ? Tone::Gold : Tone::Neutral);
+    draw_button(f, state.count2_rect, L"2\u00d7", ButtonId::Count2, idle, state.client_count == 2 ? Tone::Gold : Tone::Neutral);
+    draw_button(f, state.count3_rect, L"3\u00d7", ButtonId::Count3, idle, state.client_count == 3 ? Tone::Gold : Tone::Neutral);
+    draw_button(f, state.repair_rect, L"JAVÍTÁS", ButtonId::Repair, idle, Tone::Neutral);
+    draw_button(f, state.play_rect, state.patch_running ? L"FRISSÍTÉS..." : L"JÁTÉK INDÍTÁSA", ButtonId::Play,
+                idle && state.play_ready, Tone::Gold);
 }
 
 void draw_bottom_panel(Frame const& f) {
-    fill_rounded_rect(f.g, f.app.bottom_panel_rect, 12, 0xff0f111a);
-    draw_rounded_border(f.g, f.app.bottom_panel_rect, 12, 0xff2b2f42);
+    fill_rounded_rect(f.g, f.state.bottom_panel_rect, 12, 0xff0f111a);
+    draw_rounded_border(f.g, f.state.bottom_panel_rect, 12, 0xff2b2f42);
     draw_progress(f);
     draw_controls(f);
 }
@@ -234,14 +237,14 @@ void draw_footer(Frame const& f) {
 
 }  // namespace
 
-void draw_window(LauncherApp const& app, GpGraphics* graphics) noexcept {
+void draw_window(WindowState const& state, GpGraphics* graphics) noexcept {
     // Only std::bad_alloc can come out of the string building below; a frame that cannot
     // allocate is left as far as it got rather than ending the process.
     try {
         gp::GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeAntiAlias);
         gp::GdipSetTextRenderingHint(graphics, Gdiplus::TextRenderingHintClearTypeGridFit);
         FontSet const fonts;
-        Frame const f{app, graphics, fonts};
+        Frame const f{state, graphics, fonts};
         draw_background(f);
         draw_header(f);
         draw_title_buttons(f);
@@ -256,13 +259,13 @@ void draw_window(LauncherApp const& app, GpGraphics* graphics) noexcept {
     }
 }
 
-UniqueGdipBitmap render_window(LauncherApp const& app) noexcept {
+UniqueGdipBitmap render_window(WindowState const& state) noexcept {
     UniqueGdipBitmap bitmap;
-    gp::GdipCreateBitmapFromScan0(window_width, window_height, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
+    gp::GdipCreateBitmapFromScan0(layout::window_width, layout::window_height, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
     if (!bitmap) return bitmap;
     UniqueGdipGraphics graphics;
     gp::GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
-    if (graphics) draw_window(app, graphics.get());
+    if (graphics) draw_window(state, graphics.get());
     return bitmap;
 }
 

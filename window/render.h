@@ -1,22 +1,25 @@
 #pragma once
-// The main window's picture as a function of LauncherApp: paint_window copies it to the
-// screen, tests and the screenshot tool read it back. UI thread only (it reads
-// LauncherApp); GDI+ must be started.
+// The main window's picture as a function of its state: paint_window copies it to the
+// screen, tests and the screenshot tool read it back. UI thread only (it reads the
+// state); GDI+ must be started.
 
 #include "platform/gdi_handles.h"
 
+#include <windows.h>
+
 namespace korvel {
 
-class LauncherApp;
-
-inline constexpr int window_width = 1200;
-inline constexpr int window_height = 760;
+struct WindowState;
 
 // Draws every region of the window, in order, into `graphics`.
-void draw_window(LauncherApp const& app, Gdiplus::GpGraphics* graphics) noexcept;
+void draw_window(WindowState const& state, Gdiplus::GpGraphics* graphics) noexcept;
 
 // A fresh 1200 x 760 32 bpp premultiplied ARGB bitmap holding one frame; empty when
 // GDI+ could not create the bitmap.
-UniqueGdipBitmap render_window(LauncherApp const& app) noexcept;
+UniqueGdipBitmap render_window(WindowState const& state) noexcept;
+
+// WM_PAINT: draws one frame off-screen and copies it to `hwnd` in one operation, so the
+// window never shows a half-drawn picture.
+void paint_window(HWND hwnd, WindowState const& state) noexcept;
 
 }  // namespace korvel

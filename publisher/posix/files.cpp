@@ -80,6 +80,10 @@ void sync_folder(fs::path const& folder) {
 
 }  // namespace
 
+std::string path_text(std::filesystem::path const& path) {
+    return native_text(path.native());
+}
+
 std::string native_text(NativeString const& text) {
     return text;
 }

@@ -5,6 +5,7 @@
 // connection is too, every body hashed as it arrives and then dropped.
 #include "publisher/host.h"
 
+#include "core/ascii.h"
 #include "core/sha256.h"
 #include "core/user_agent.h"
 
@@ -147,9 +148,7 @@ void check_url(std::string const& url) {
     auto const fail = [&] { throw std::runtime_error("Invalid URL: " + url); };
     std::size_t const colon = url.find("://");
     if (colon == std::string::npos) fail();
-    std::string scheme = url.substr(0, colon);
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    std::string const scheme = ascii_lower(url.substr(0, colon));
     if (scheme != "http" && scheme != "https") fail();
     std::string_view authority(url);
     authority = authority.substr(colon + 3, authority.find_first_of("/?#", colon + 3) - colon - 3);

@@ -1,7 +1,6 @@
 #include "publisher/host.h"
 
 #include "core/sha256.h"
-#include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"
 
@@ -13,8 +12,10 @@ namespace korvel {
 
 namespace {
 
-std::string utf8(std::filesystem::path const& path) {
-    return wide_to_utf8(path.native());
+// The code is taken first: converting the path for the text may set it again.
+[[noreturn]] void throw_file_error(char const* what, std::filesystem::path const& path) {
+    DWORD const code = ::GetLastError();
+    throw Win32Error(what + path_text(path), code);
 }
 
 }  // namespace
@@ -23,12 +24,12 @@ FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path 
                      BytesReadFn const& on_read) {
     UniqueFile in(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) throw win32_error("Cannot open release file: " + utf8(source));
+    if (!in) throw_file_error("Cannot open release file: ", source);
     UniqueFile out;
     if (!copy.empty()) {
         out.reset(::CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
-        if (!out) throw win32_error("Cannot create file: " + utf8(copy));
+        if (!out) throw_file_error("Cannot create file: ", copy);
     }
     // A copy that did not finish must not stay behind looking like a published file.
     struct RemoveUnlessDone {
@@ -50,21 +51,21 @@ FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path 
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            throw win32_error("Cannot read release file: " + utf8(source));
+            throw_file_error("Cannot read release file: ", source);
         if (got == 0) break;
         hash.update(buffer.data(), got);
         digest.size += got;
         if (out) {
             DWORD written = 0;
             if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got)
-                throw win32_error("Cannot write file: " + utf8(copy));
+                throw_file_error("Cannot write file: ", copy);
         }
         if (on_read) on_read(got);
     }
     if (out && !::CloseHandle(out.release())) {
         DWORD const code = ::GetLastError();
         ::DeleteFileW(copy.c_str());
-        throw win32_error("Cannot write file: " + utf8(copy), code);
+        throw Win32Error("Cannot write file: " + path_text(copy), code);
     }
     guard.done = true;
     digest.sha256 = to_hex(hash.finalize());

@@ -18,8 +18,10 @@ std::filesystem::path path_from_utf8(std::string_view utf8) {
 }
 
 void move_into_place(std::filesystem::path const& from, std::filesystem::path const& to) {
-    if (!::MoveFileExW(from.c_str(), to.c_str(), 0))
-        throw win32_error("Cannot move " + path_text(from) + " to " + path_text(to));
+    if (!::MoveFileExW(from.c_str(), to.c_str(), 0)) {
+        DWORD const code = ::GetLastError();
+        throw Win32Error("Cannot move " + path_text(from) + " to " + path_text(to), code);
+    }
 }
 
 bool write_new_file(std::filesystem::path const& path, std::string_view bytes) {

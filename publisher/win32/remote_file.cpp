@@ -11,11 +11,6 @@ namespace korvel {
 
 namespace {
 
-[[noreturn]] void throw_last_error(char const* what) {
-    DWORD const code = ::GetLastError();
-    throw win32_error(what, code);
-}
-
 // GETs `url` and returns the body's size and SHA-256. Throws what the HTTP client throws
 // ("HTTP 404: " + url, Win32 errors ...).
 FileDigest hash_remote_file(std::string const& url, std::uint64_t size_limit, BytesReadFn const& on_read) {

@@ -5,12 +5,13 @@
 #include "gamecfg/config_dialog.h"
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
-#include "launcher/message_box.h"
+#include "launcher/window_controller.h"
+#include "platform/message_box.h"
 #include "platform/text.h"
+#include "tests/support/input.h"
 #include "tests/support/screen.h"
 #include "tests/support/test_env.h"
 #include "tests/support/test_server.h"
-#include "launcher/window_controller.h"
 
 #include <gtest/gtest.h>
 
@@ -24,41 +25,18 @@ namespace korvel {
 namespace {
 
 bool poll(std::function<bool()> const& done) {  // every 20 ms, ten seconds at most
-    for (ULONGLONG const deadline = ::GetTickCount64() + 10000; ::GetTickCount64() < deadline; ::Sleep(20))
-        if (done()) return true;
-    return done();
+    return test::wait_until(done, 10000);
 }
 
-// The cursor to the window's middle, then a left click once it is there.
+// A left click in the window's middle.
 void click(HWND window) {
     RECT r{};
     ::GetWindowRect(window, &r);
-    POINT const at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    ::SetCursorPos(at.x, at.y);
-    poll([&] {
-        POINT now{};
-        return ::GetCursorPos(&now) && now.x == at.x && now.y == at.y;
-    });
-    INPUT buttons[2]{};
-    for (DWORD flag : {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
-        INPUT& input = buttons[flag == MOUSEEVENTF_LEFTUP];
-        input.type = INPUT_MOUSE;
-        input.mi.dwFlags = flag;
-    }
-    ::SendInput(2, buttons, sizeof(INPUT));
+    test::click_at({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
 }
 
-// Presses the keys in order and releases them in reverse: {VK_MENU, VK_F4} is Alt+F4.
 void press(std::vector<WORD> const& keys) {
-    std::vector<INPUT> inputs(keys.size() * 2);
-    for (size_t i = 0; i < keys.size(); ++i) {
-        INPUT& down = inputs[i];
-        INPUT& up = inputs[inputs.size() - 1 - i];
-        down.type = up.type = INPUT_KEYBOARD;
-        down.ki.wVk = up.ki.wVk = keys[i];
-        up.ki.dwFlags = KEYEVENTF_KEYUP;
-    }
-    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    test::press_keys(keys);
 }
 
 LRESULT ask(HWND dialog, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
@@ -254,7 +232,7 @@ TEST_F(SettingsDialog, TheFirstCheckWaitsForTheDialog) {
     EXPECT_TRUE(poll([&] {  // the job's outcome reaches the window through its queue
         MSG message;
         while (::PeekMessageW(&message, app.hwnd, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
-        return app.progress_title == L"Frissítési hiba";
+        return app.progress.title == L"Frissítési hiba";
     }));
     EXPECT_EQ(server.requests("version.json").size(), 1u);
 }

@@ -85,9 +85,7 @@ TEST(PatchWorker, KeepsOneProgressMessageInFlightCarryingTheNewestReport) {
     for (int i = 0; i < 50; ++i) {
         std::string const name = std::to_string(i) + ".bin";
         server.put("files/" + name, name);
-        korvel::Sha256 hash;
-        hash.update(name.data(), name.size());
-        manifest["files"].push_back({{"path", name}, {"size", name.size()}, {"sha256", korvel::to_hex(hash.finalize())}});
+        manifest["files"].push_back({{"path", name}, {"size", name.size()}, {"sha256", test::sha256_hex(name)}});
     }
     server.put("manifest.json", manifest.dump());
     server.put("version.json", nlohmann::json{{"version", "1"}, {"manifest_url", server.url("manifest.json")}}.dump());

@@ -6,6 +6,7 @@
 #include "platform/sha256.h"
 #include "platform/unique_handle.h"
 #include "tests/launcher/launcher_fixtures.h"
+#include "tests/support/input.h"
 #include "tests/support/process.h"
 #include "tests/support/screen.h"
 #include "tests/support/test_server.h"
@@ -27,43 +28,21 @@ namespace {
 constexpr DWORD k_timeout_ms = 60000;
 constexpr POINT k_play{1000, 680}, k_repair{800, 680}, k_close{1169, 31};
 
-std::string sha256_hex(std::string_view bytes) {
-    korvel::Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return korvel::to_hex(hash.finalize());
-}
+using test::sha256_hex;
 
 bool poll(std::function<bool()> const& done, DWORD timeout_ms = k_timeout_ms) {
-    for (ULONGLONG const end = ::GetTickCount64() + timeout_ms; !done(); ::Sleep(100))
-        if (::GetTickCount64() > end) return false;
-    return true;
+    return test::wait_until(done, timeout_ms, 100);
 }
 
-// Input through the system's input queue, as the mouse and keyboard give it: it reaches
-// whatever window lies under the pointer or has the focus. (Wine cannot start xdotool, a
-// Linux program, from a Windows test.)
-void send_input(std::vector<INPUT> const& inputs) {
-    std::vector<INPUT> copy = inputs;
-    ::SendInput(static_cast<UINT>(copy.size()), copy.data(), sizeof(INPUT));
-}
-
+// `at` in the window's own pixels.
 void click(HWND window, POINT at) {
     RECT frame{};
     ::GetWindowRect(window, &frame);
-    ::SetCursorPos(frame.left + at.x, frame.top + at.y);
-    INPUT down{}, up{};
-    down.type = up.type = INPUT_MOUSE;
-    down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    up.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    send_input({down, up});
+    test::click_at({frame.left + at.x, frame.top + at.y});
 }
 
 void press_key(WORD key) {
-    INPUT down{}, up{};
-    down.type = up.type = INPUT_KEYBOARD;
-    down.ki.wVk = up.ki.wVk = key;
-    up.ki.dwFlags = KEYEVENTF_KEYUP;
-    send_input({down, up});
+    test::press_keys({key});
 }
 
 bool near_colour(std::uint32_t a, std::uint32_t b) {

@@ -2,7 +2,7 @@
 // What the launcher tests share: a recorder for message boxes, a throwaway launcher
 // installation with the fake client as its game, and a plain window to own boxes.
 
-#include "launcher/message_box.h"
+#include "platform/message_box.h"
 #include "tests/support/client_records.h"
 #include "tests/support/test_env.h"
 

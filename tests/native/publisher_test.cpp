@@ -3,7 +3,6 @@
 // `verify` against the test patch server. (The engine's own run over a published tree
 // is in tests/publisher, under Wine.)
 #include "core/manifest.h"
-#include "core/sha256.h"
 #include "core/version_document.h"
 #include "publisher/host.h"
 #include "publisher/path_rules.h"
@@ -23,12 +22,6 @@ namespace korvel::test {
 namespace {
 
 using Files = std::map<std::string, std::string>;
-
-std::string digest_of(std::string const& bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
-}
 
 // Every file below `root` with its bytes, "/" between folders.
 Files tree(fs::path const& root) {
@@ -90,7 +83,7 @@ TEST_F(PublishTest, ManifestAndVersionDocumentReadBackByTheLaunchersReaders) {
         listed.push_back(f.path);
         ASSERT_TRUE(files.count(f.path)) << f.path;
         EXPECT_EQ(f.size, files.at(f.path).size()) << f.path;
-        EXPECT_EQ(f.sha256, digest_of(files.at(f.path))) << f.path;
+        EXPECT_EQ(f.sha256, sha256_hex(files.at(f.path))) << f.path;
     }
     // Byte order of the UTF-8 paths: the same release always gives the same manifest.
     EXPECT_EQ(listed, (std::vector<std::string>{"data/big.bin", "data/sub/with space.txt", "zeta.txt",
@@ -118,7 +111,7 @@ TEST_F(PublishTest, LauncherEntryNamesThePublishedLauncher) {
     EXPECT_TRUE(v.launcher_offered);
     EXPECT_EQ(v.launcher.version, "2.2.0");
     EXPECT_EQ(v.launcher.url, "https://patch.example.com/launcher/2.2.0/davari.exe");
-    EXPECT_EQ(v.launcher.sha256, digest_of(launcher));
+    EXPECT_EQ(v.launcher.sha256, sha256_hex(launcher));
     EXPECT_EQ(v.launcher.size, launcher.size());
     EXPECT_EQ(read_file(out / "launcher" / "2.2.0" / "davari.exe"), launcher);
 }

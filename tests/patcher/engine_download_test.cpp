@@ -150,5 +150,5 @@ TEST_F(EngineTest, NonAsciiPathsAreEncodedOnTheWireAndShownAsText) {
     EXPECT_EQ(game_file("ok/\xC3\xA1rv\xC3\xADz t\xC5\xB1r\xC5\x91.bin"), "unicode");
     EXPECT_EQ(reports_of(PatchStage::Verifying)[1].current_file, L"ok/\u00e1rv\u00edz t\u0171r\u0151.bin");
     // Bytes that are not UTF-8 are still shown, one unit each.
-    EXPECT_EQ(widen_for_display("a\xE1" "b"), std::wstring(L"a") + wchar_t(0xFFE1) + L"b");
+    EXPECT_EQ(utf8_or_bytes_to_wide("a\xE1" "b"), std::wstring(L"a") + wchar_t(0xFFE1) + L"b");
 }

@@ -1,6 +1,5 @@
 #include "tests/patcher/engine_fixture.h"
 
-#include "platform/sha256.h"
 #include "platform/text.h"
 
 #include <nlohmann/json.hpp>
@@ -8,12 +7,6 @@
 namespace fs = std::filesystem;
 
 namespace korvel::test {
-
-std::string sha256_hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
-}
 
 EngineTest::EngineTest() {
     fs::create_directories(dir / "game");

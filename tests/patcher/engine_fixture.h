@@ -16,8 +16,6 @@
 
 namespace korvel::test {
 
-std::string sha256_hex(std::string_view bytes);
-
 struct PublishedFile {
     PublishedFile(std::string content) : bytes(std::move(content)) {}
     PublishedFile(std::string content, std::uint64_t listed_size, std::optional<std::string> listed_sha256)

@@ -4,7 +4,7 @@
 #include "tests/patcher/engine_fixture.h"
 
 #include "platform/text.h"
-#include "platform/unique_handle.h"
+#include "tests/support/process.h"
 
 #include <windows.h>
 
@@ -18,19 +18,13 @@ using korvel::test::Fault;
 
 namespace {
 
-UniqueKernelHandle start_runner(PatchConfig const& config) {
-    fs::path const runner = korvel::test::bin_dir() / "patch_runner.exe";
-    std::wstring command = L"\"" + runner.native() + L"\" \"" + config.game_dir.native() + L"\" \"" +
-                           config.version_file.native() + L"\" \"" + config.hash_cache_file.native() + L"\" \"" +
-                           utf8_to_wide(config.version_url) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(runner.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info))
-        return {};
-    ::CloseHandle(info.hThread);
-    return UniqueKernelHandle(info.hProcess);
+// Throws when patch_runner.exe cannot be started.
+korvel::test::ChildProcess start_runner(PatchConfig const& config) {
+    auto const quoted = [](fs::path const& argument) { return korvel::test::quoted(argument); };
+    return korvel::test::ChildProcess(
+        korvel::test::bin_dir() / "patch_runner.exe",
+        quoted(config.game_dir) + L" " + quoted(config.version_file) + L" " + quoted(config.hash_cache_file) + L" " +
+            quoted(utf8_to_wide(config.version_url)));
 }
 
 }  // namespace
@@ -43,20 +37,19 @@ TEST_F(EngineTest, KilledMidDownloadLeavesNoPartialFileAndTheNextRunFinishes) {
     slow.pace_ms = 40;  // 8 MiB in 64 KiB pieces: about five seconds
     server.set_fault("files/data/big.pak", slow);
 
-    UniqueKernelHandle runner = start_runner(config());
-    ASSERT_TRUE(runner) << "cannot start patch_runner.exe: " << ::GetLastError();
+    korvel::test::ChildProcess runner = start_runner(config());
 
     // Wait until the download is under way, then pull the plug.
     fs::path const part = game("data/big.pak.korvel.part");
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::error_code ec;
     while (!(fs::exists(part, ec) && fs::file_size(part, ec) > 0 && !ec)) {
-        ASSERT_EQ(::WaitForSingleObject(runner.get(), 0), WAIT_TIMEOUT) << "the run ended before it was killed";
+        ASSERT_TRUE(runner.running()) << "the run ended before it was killed";
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the download never started";
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_TRUE(::TerminateProcess(runner.get(), 99));
-    ASSERT_EQ(::WaitForSingleObject(runner.get(), 10000), WAIT_OBJECT_0);
+    runner.terminate();
+    ASSERT_FALSE(runner.running());
 
     EXPECT_EQ(game_file("data/big.pak"), "the old pack");
     EXPECT_LT(fs::file_size(part), big.size());

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/unique_handle.h"
+#include "platform/win32_error.h"
 #include "tests/support/test_env.h"
 
 #include <windows.h>
@@ -82,6 +83,12 @@ TEST(Files, ReplaceFailuresNameTheTargetAndCode) {
     // Missing source.
     EXPECT_EQ(error_text([&] { korvel::replace_file(dir / "absent", dir / "target"); }),
               "Cannot replace file (close the game and try again): " + (dir / "target").string() + " | Win32=2");
+    try {
+        korvel::replace_file(dir / "absent", dir / "target");
+        ADD_FAILURE() << "no exception";
+    } catch (korvel::Win32Error const& e) {
+        EXPECT_EQ(e.code(), DWORD{ERROR_FILE_NOT_FOUND});
+    }
 
     // A target that another handle holds open without delete sharing stays intact.
     test::write_file(dir / "new.part", "new");

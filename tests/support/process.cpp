@@ -75,7 +75,7 @@ ChildProcess::ChildProcess(fs::path const& program, std::wstring const& argument
         // Asking for the desktop here starts it outside the job and keeps it for the test.
         ::GetDesktopWindow();
         job_ = ::CreateJobObjectW(nullptr, nullptr);
-        if (!job_) throw win32_error("test: CreateJobObjectW failed");
+        if (!job_) throw_last_error("test: CreateJobObjectW failed");
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -85,7 +85,7 @@ ChildProcess::ChildProcess(fs::path const& program, std::wstring const& argument
                           folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         DWORD const code = ::GetLastError();
         if (job_) ::CloseHandle(job_);
-        throw win32_error("test: cannot start " + wide_to_utf8(program.native()), code);
+        throw Win32Error("test: cannot start " + wide_to_utf8(program.native()), code);
     }
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
@@ -93,7 +93,7 @@ ChildProcess::ChildProcess(fs::path const& program, std::wstring const& argument
         DWORD const code = ::GetLastError();
         ::TerminateProcess(process_, 1);
         ::CloseHandle(info.hThread);
-        throw win32_error("test: AssignProcessToJobObject failed", code);
+        throw Win32Error("test: AssignProcessToJobObject failed", code);
     }
     ::ResumeThread(info.hThread);
     ::CloseHandle(info.hThread);
@@ -134,7 +134,7 @@ std::optional<DWORD> ChildProcess::wait_for_job(DWORD timeout_ms) const {
         JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
         if (!::QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
                                          nullptr))
-            throw win32_error("test: QueryInformationJobObject failed");
+            throw_last_error("test: QueryInformationJobObject failed");
         if (accounting.ActiveProcesses != 0) return std::nullopt;
         return accounting.TotalProcesses;
     });

@@ -1,5 +1,8 @@
 #include "tests/support/test_env.h"
 
+#include "core/read_file.h"
+#include "core/sha256.h"
+
 #ifdef _WIN32
 #include "platform/files.h"
 
@@ -12,8 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -83,11 +86,15 @@ void write_file(fs::path const& path, std::string_view bytes) {
 }
 
 std::string read_file(fs::path const& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("test: cannot read " + path.string());
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    std::optional<std::string> bytes = read_whole_file(path);
+    if (!bytes) throw std::runtime_error("test: cannot read " + path.string());
+    return std::move(*bytes);
+}
+
+std::string sha256_hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return to_hex(hash.finalize());
 }
 
 std::string random_bytes(std::size_t size, std::uint64_t seed) {

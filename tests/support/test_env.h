@@ -41,6 +41,9 @@ private:
 void write_file(std::filesystem::path const& path, std::string_view bytes);
 std::string read_file(std::filesystem::path const& path);
 
+// SHA-256 of `bytes` as 64 lower-case hexadecimal characters, as manifests carry it.
+std::string sha256_hex(std::string_view bytes);
+
 // Deterministic pseudo-random bytes, for test data that must differ from run to run
 // of a test only when the seed does.
 std::string random_bytes(std::size_t size, std::uint64_t seed);

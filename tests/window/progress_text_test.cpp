@@ -38,14 +38,14 @@ TEST(ProgressText, CounterLineByStage) {
     };
     for (Case const& c : cases) {
         korvel::LauncherApp app;
-        app.patch_stage = c.stage;
-        app.current_file = c.file;
-        app.bytes_done = c.done;
-        app.bytes_total = c.total;
-        app.files_done = c.files_done;
-        app.files_total = c.files_total;
-        app.speed = c.speed;
-        app.eta = c.eta;
+        app.progress.stage = static_cast<korvel::PatchStage>(c.stage);
+        app.progress.current_file = c.file;
+        app.progress.bytes_done = c.done;
+        app.progress.bytes_total = c.total;
+        app.progress.files_done = c.files_done;
+        app.progress.files_total = c.files_total;
+        app.progress.speed = c.speed;
+        app.progress.eta = c.eta;
         EXPECT_EQ(korvel::counter_line(app), c.line);
     }
 }

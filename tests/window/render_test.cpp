@@ -105,10 +105,10 @@ TEST(Render, StatesDrawTheirLooksAtKnownPoints) {
         {"four news items, first row hovered",
          [&](LauncherApp& a) { news(4)(a), a.hover_id = ButtonId::NewsItem0; },
          {{836, 249, 0xff6752ad}, {836, 298, 0xff6752ad}, {1100, 168, 0xff191c29}, {1100, 217, card}}},
-        {"percent -5", [](LauncherApp& a) { a.percent = -5; }, {{42, 672, track}}},
-        {"percent 1", [](LauncherApp& a) { a.percent = 1; }, {{43, 672, 0xffaf7999, 0x50}, {49, 672, track}}},
-        {"percent 50", [](LauncherApp& a) { a.percent = 50; }, {{376, 672, bar_end, 24}, {386, 672, track}}},
-        {"percent 150", [](LauncherApp& a) { a.percent = 150; }, {{716, 672, bar_end, 24}}},
+        {"percent -5", [](LauncherApp& a) { a.progress.percent = -5; }, {{42, 672, track}}},
+        {"percent 1", [](LauncherApp& a) { a.progress.percent = 1; }, {{43, 672, 0xffaf7999, 0x50}, {49, 672, track}}},
+        {"percent 50", [](LauncherApp& a) { a.progress.percent = 50; }, {{376, 672, bar_end, 24}, {386, 672, track}}},
+        {"percent 150", [](LauncherApp& a) { a.progress.percent = 150; }, {{716, 672, bar_end, 24}}},
         {"1920 x 1080 banner", [&](LauncherApp& a) { ASSERT_TRUE(a.load_banner_image(wide)); },
          {{700, 81, red, 40}, {700, 95, blue, 40}, {700, 447, red, 40}, {700, 433, blue, 40}, {790, 264, blue, 60}}},
         {"400 x 400 banner", [&](LauncherApp& a) { ASSERT_TRUE(a.load_banner_image(square)); },
@@ -140,7 +140,7 @@ TEST(Render, TextsAreDrawnInTheirColours) {
     };
     for (Ink const& ink : inks) {
         LauncherApp app;
-        if (ink.failed_stage) app.patch_stage = 8;
+        if (ink.failed_stage) app.progress.stage = korvel::PatchStage::Failed;
         korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
         int hits = 0;
         for (LONG y = ink.area.top; y < ink.area.bottom; ++y)
@@ -170,8 +170,8 @@ TEST(Render, PaintWindowCopiesTheFrameToTheWindow) {
     ::RegisterClassW(&wc);
     LauncherApp app;
     app.play_ready = true;
-    app.hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"paint", WS_POPUP, 0, 0, korvel::window_width,
-                                 korvel::window_height, nullptr, nullptr, wc.hInstance, nullptr);
+    app.hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"paint", WS_POPUP, 0, 0, korvel::layout::window_width,
+                                 korvel::layout::window_height, nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_TRUE(app.hwnd);
     ::SetWindowLongPtrW(app.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
     ::ShowWindow(app.hwnd, SW_SHOWNOACTIVATE);

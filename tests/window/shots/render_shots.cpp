@@ -55,7 +55,7 @@ int show_window(LauncherApp& app, UINT seconds) {
     wc.lpszClassName = L"KorvelRenderShots";
     ::RegisterClassW(&wc);
     app.hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"Korvel2 Launcher (paint_window)", WS_POPUP, 40, 40,
-                                 korvel::window_width, korvel::window_height, nullptr, nullptr, wc.hInstance, nullptr);
+                                 korvel::layout::window_width, korvel::layout::window_height, nullptr, nullptr, wc.hInstance, nullptr);
     if (!app.hwnd) return 1;
     ::SetWindowLongPtrW(app.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
     ::ShowWindow(app.hwnd, SW_SHOW);
@@ -86,29 +86,29 @@ int wmain(int argc, wchar_t** argv) {
          [](LauncherApp& app) {
              with_feeds(app);
              app.patch_running = true;
-             app.patch_stage = 4;
-             app.progress_title = L"Fájlok letöltése";
-             app.progress_detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
-             app.current_file = L"data/pack/terrain_north.bin";
-             app.bytes_done = 1572864;
-             app.bytes_total = 12582912;
-             app.files_total = 9;
-             app.files_done = 3;
-             app.speed = 870707.2;
-             app.eta = 13;
-             app.percent = 41;
+             app.progress.stage = korvel::PatchStage::Downloading;
+             app.progress.title = L"Fájlok letöltése";
+             app.progress.detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
+             app.progress.current_file = L"data/pack/terrain_north.bin";
+             app.progress.bytes_done = 1572864;
+             app.progress.bytes_total = 12582912;
+             app.progress.files_total = 9;
+             app.progress.files_done = 3;
+             app.progress.speed = 870707.2;
+             app.progress.eta = 13;
+             app.progress.percent = 41;
          }},
         {"ready",
          [](LauncherApp& app) {
              with_feeds(app);
              app.play_ready = true;
              app.client_count = 2;
-             app.patch_stage = 6;
-             app.progress_title = L"A kliens naprakész";
-             app.progress_detail = L"Minden fájl ellenőrizve.";
-             app.files_total = 340;
-             app.files_done = 340;
-             app.percent = 100;
+             app.progress.stage = korvel::PatchStage::Done;
+             app.progress.title = L"A kliens naprakész";
+             app.progress.detail = L"Minden fájl ellenőrizve.";
+             app.progress.files_total = 340;
+             app.progress.files_done = 340;
+             app.progress.percent = 100;
              app.hover_id = korvel::ButtonId::Play;
          }},
         {"failed",
@@ -116,10 +116,10 @@ int wmain(int argc, wchar_t** argv) {
              with_feeds(app);
              app.server_online = false;
              app.server_status_text = L"A szerverállapot nem érhető el";
-             app.patch_stage = 8;
-             app.progress_title = L"Frissítési hiba";
-             app.progress_detail = L"HTTP 404: https://patch.example.invalid/patch/version.json";
-             app.percent = 12;
+             app.progress.stage = korvel::PatchStage::Failed;
+             app.progress.title = L"Frissítési hiba";
+             app.progress.detail = L"HTTP 404: https://patch.example.invalid/patch/version.json";
+             app.progress.percent = 12;
          }},
     };
     if (window) {

@@ -1,4 +1,4 @@
-#include "launcher/message_box.h"
+#include "platform/message_box.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "launcher/app_messages.h"
 #include "tests/support/test_server.h"
-#include "window/feeds.h"
+#include "launcher/feeds.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "tests/support/test_env.h"
 #include "tests/support/test_server.h"
 #include "tests/window/gdiplus_support.h"
-#include "window/banner.h"
+#include "launcher/banner_fetch.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 // The banner picture: the cached copy in UserData, refreshed once per run by a detached
 // worker that posts the new file's path to the main window.
 
+#include "window/layout.h"
 #include "window/picture.h"
 
 #include <windows.h>
@@ -15,9 +16,8 @@ namespace korvel {
 // Largest banner download accepted (12 MiB); the download stops as soon as it passes it.
 inline constexpr std::uint64_t banner_size_limit = 12'582'912;
 
-// The banner area of the window (LauncherApp::banner_rect), which the check of a
-// download decodes the picture for.
-inline constexpr PictureSize banner_probe_area{777, 372};
+// The banner area of the window, which the check of a download decodes the picture for.
+inline constexpr PictureSize banner_probe_area{layout::width_of(layout::banner), layout::height_of(layout::banner)};
 
 // Downloads banner_url to banner_cache_path + ".download", checks that it is a picture
 // that decodes completely within the pixel bound (non-empty, at most banner_size_limit

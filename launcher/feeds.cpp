@@ -1,10 +1,10 @@
-#include "window/feeds.h"
+#include "launcher/feeds.h"
 
 #include "launcher/app_messages.h"
+#include "launcher/post_record.h"
 #include "platform/http.h"
 #include "platform/text.h"
 #include "window/text_cut.h"
-#include "window/post_record.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,11 +1,10 @@
-#include "window/banner.h"
+#include "launcher/banner_fetch.h"
 
 #include "launcher/app_messages.h"
-#include "launcher/launcher_app.h"
+#include "launcher/post_record.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "window/picture.h"
-#include "window/post_record.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,35 +12,6 @@
 #include <system_error>
 
 namespace korvel {
-
-namespace gp = Gdiplus::DllExports;
-
-// The picture is decoded into memory (bounded by the banner area, see picture.h) and
-// the file released at once, so the banner worker can replace the cache file while the
-// window shows it.
-bool LauncherApp::load_banner_image(std::filesystem::path const& path) {
-    PictureSize const area{static_cast<std::uint32_t>(std::max<LONG>(banner_rect.right - banner_rect.left, 1)),
-                           static_cast<std::uint32_t>(std::max<LONG>(banner_rect.bottom - banner_rect.top, 1))};
-    std::optional<DecodedPicture> const picture = decode_picture(path, area);
-    if (!picture) return false;
-    auto const w = static_cast<INT>(picture->size.width);
-    auto const h = static_cast<INT>(picture->size.height);
-    UniqueGdipBitmap copy;
-    gp::GdipCreateBitmapFromScan0(w, h, 0, PixelFormat32bppPARGB, nullptr, copy.put());
-    if (!copy) return false;
-    Gdiplus::Rect const all(0, 0, w, h);
-    Gdiplus::BitmapData data{};
-    if (gp::GdipBitmapLockBits(copy.get(), &all, Gdiplus::ImageLockModeWrite, PixelFormat32bppPARGB, &data) !=
-        Gdiplus::Ok)
-        return false;
-    for (INT y = 0; y < h; ++y)
-        std::memcpy(static_cast<std::uint8_t*>(data.Scan0) + static_cast<std::ptrdiff_t>(y) * data.Stride,
-                    picture->pixels.data() + static_cast<std::size_t>(y) * picture->size.width,
-                    static_cast<std::size_t>(w) * 4);
-    if (gp::GdipBitmapUnlockBits(copy.get(), &data) != Gdiplus::Ok) return false;
-    banner_bitmap = std::move(copy);
-    return true;
-}
 
 bool download_banner(std::string const& banner_url, std::filesystem::path const& banner_cache_path) noexcept {
     std::filesystem::path tmp;
