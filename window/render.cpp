@@ -40,6 +40,9 @@ struct Frame {
     void text(std::wstring_view s, RectF const& layout, TextStyle const& style) const {
         draw_text(g, fonts, s, layout, style);
     }
+    void text(std::wstring_view s, layout::TextBox const& b, TextStyle const& style) const {
+        draw_text(g, fonts, s, RectF{b.x, b.y, b.width, b.height}, style);
+    }
 };
 
 TextStyle sans(float size, int style, ARGB colour, Align horizontal = Align::Near,
@@ -66,9 +69,10 @@ void draw_background(Frame const& f) {
 }
 
 void draw_header(Frame const& f) {
-    f.text(f.state.logo_text, {20, 17, 220, 38}, {FontRole::Serif, 28, style_bold_italic, 0xffd2a55b});
-    f.text(f.state.subtitle, {22, 48, 260, 18}, sans(11, style_regular, 0xff7c8297));
-    draw_line(f.g, 18, 66, 1182, 66, 0xff282c3d);
+    f.text(f.state.logo_text, layout::text::logo, {FontRole::Serif, 28, style_bold_italic, 0xffd2a55b});
+    f.text(f.state.subtitle, layout::text::subtitle, sans(11, style_regular, 0xff7c8297));
+    RECT const rule = layout::header_rule;
+    draw_line(f.g, rule.left, rule.top, rule.right, rule.bottom, 0xff282c3d);
 }
 
 void draw_title_button(Frame const& f, RECT const& r, float radius, ARGB fill, ARGB hover_fill, ButtonId id,
@@ -116,13 +120,13 @@ void draw_hero(Frame const& f) {
     RECT const badge = layout::hero_badge;
     fill_rounded_rect(f.g, badge, 15, 0xdc231c15);
     draw_rounded_border(f.g, badge, 15, 0xffb4823e);
-    f.text(L"KORVEL2 ONLINE", {46, 112, 132, 30}, sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
+    f.text(L"KORVEL2 ONLINE", to_rectf(badge), sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
 
     TextStyle title = sans(35, style_bold, 0xfffaf9f5);
     TextStyle subtitle = sans(16, style_regular, 0xffd7dbe7);
     title.lines = subtitle.lines = Lines::Wrap;
-    f.text(f.state.hero_title, {46, 164, 560, 110}, title);
-    f.text(f.state.hero_subtitle, {48, 276, 510, 62}, subtitle);
+    f.text(f.state.hero_title, layout::text::hero_title, title);
+    f.text(f.state.hero_subtitle, layout::text::hero_subtitle, subtitle);
 
     struct Pill {
         RECT r;
@@ -152,8 +156,8 @@ void draw_card(Frame const& f, RECT const& r) {
 
 void draw_news(Frame const& f) {
     draw_card(f, f.state.news_card_rect);
-    f.text(L"Hírek & Események", {832, 94, 230, 24}, sans(16, style_bold, 0xffdda44d));
-    f.text(L"Friss információk", {1050, 97, 115, 20}, sans(11, style_regular, 0xff777c8f, Align::Far));
+    f.text(L"Hírek & Események", layout::text::news_heading, sans(16, style_bold, 0xffdda44d));
+    f.text(L"Friss információk", layout::text::news_note, sans(11, style_regular, 0xff777c8f, Align::Far));
 
     // The badge colour follows the row, not the tag text.
     static constexpr std::array<ARGB, 4> badge_colours{0xff467cbe, 0xff41965f, 0xff6752ad, 0xff6752ad};
@@ -163,15 +167,18 @@ void draw_news(Frame const& f) {
         NewsItem const& n = f.state.news_items[i];
         if (static_cast<std::size_t>(f.state.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i)
             fill_rounded_rect(f.g, r, 6, 0xff191c29);
-        fill_rounded_rect(f.g, {r.left, r.top + 8, r.left + 76, r.top + 31}, 5,
+        RECT const badge = layout::news_badge;
+        fill_rounded_rect(f.g, {r.left + badge.left, r.top + badge.top, r.left + badge.right, r.top + badge.bottom}, 5,
                           badge_colours[std::min<std::size_t>(i, badge_colours.size() - 1)]);
         float const x = static_cast<float>(r.left);
         float const y = static_cast<float>(r.top);
-        f.text(n.tag, {x, y + 8, 76, 23}, sans(9, style_bold, 0xffffffff, Align::Centre, Align::Centre));
-        // 180 wide rather than 210: the date's rectangle starts 185 pixels in, and a long
-        // title must end before a date rather than run into it.
-        f.text(n.title, {x + 86, y + 5, 180, 24}, sans(12, style_regular, 0xffe0e2eb));
-        f.text(n.date, {static_cast<float>(r.right) - 62, y + 6, 55, 20}, sans(10, style_regular, 0xff787c8d, Align::Far));
+        auto const in_row = [](float left, float top, layout::TextBox const& b) {
+            return RectF{left + b.x, top + b.y, b.width, b.height};
+        };
+        f.text(n.tag, in_row(x, y, layout::text::news_tag), sans(9, style_bold, 0xffffffff, Align::Centre, Align::Centre));
+        f.text(n.title, in_row(x, y, layout::text::news_title), sans(12, style_regular, 0xffe0e2eb));
+        f.text(n.date, in_row(static_cast<float>(r.right), y, layout::text::news_date),
+               sans(10, style_regular, 0xff787c8d, Align::Far));
         draw_line(f.g, r.left, r.bottom - 1, r.right, r.bottom - 1, 0xff272a3a);
     }
 }
@@ -179,12 +186,13 @@ void draw_news(Frame const& f) {
 void draw_status(Frame const& f) {
     WindowState const& state = f.state;
     draw_card(f, state.status_card_rect);
-    f.text(state.server_name, {834, 380, 220, 26}, sans(17, style_bold, 0xfff1f2f7));
-    fill_ellipse(f.g, 835, 421, 12, 12, state.server_online ? 0xff44d369 : 0xffd2464c);
-    f.text(state.server_status_text, {856, 414, 290, 28},
+    f.text(state.server_name, layout::text::server_name, sans(17, style_bold, 0xfff1f2f7));
+    RECT const dot = layout::status_dot;
+    fill_ellipse(f.g, dot.left, dot.top, layout::width_of(dot), layout::height_of(dot), state.server_online ? 0xff44d369 : 0xffd2464c);
+    f.text(state.server_status_text, layout::text::server_status,
            sans(13, style_regular, state.server_online ? 0xff65e085 : 0xffe67075));
-    f.text(L"Kliens verzió", {834, 454, 130, 20}, sans(11, style_regular, 0xff7c8194));
-    f.text(state.remote_version_text, {1030, 454, 115, 20}, sans(11, style_bold, 0xffd7dae5, Align::Far));
+    f.text(L"Kliens verzió", layout::text::version_label, sans(11, style_regular, 0xff7c8194));
+    f.text(state.remote_version_text, layout::text::version_value, sans(11, style_bold, 0xffd7dae5, Align::Far));
 
     draw_button(f, state.website_rect, L"WEBOLDAL", ButtonId::Website, !state.website_url.empty(), Tone::Neutral);
     draw_button(f, state.discord_rect, L"DISCORD", ButtonId::Discord, !state.discord_url.empty(), Tone::Neutral);
@@ -195,8 +203,8 @@ void draw_progress(Frame const& f) {
     WindowState const& state = f.state;
     bool const failed = state.progress.stage == PatchStage::Failed;
     f.text(state.progress.title.empty() ? std::wstring_view(L"Launcher készen áll") : state.progress.title,
-           {40, 585, 480, 28}, sans(17, style_bold, failed ? 0xffeb686f : 0xfff0f1f6));
-    f.text(state.progress.detail, {40, 618, 610, 24}, sans(12, style_regular, 0xff878ca0));
+           layout::text::progress_title, sans(17, style_bold, failed ? 0xffeb686f : 0xfff0f1f6));
+    f.text(state.progress.detail, layout::text::progress_detail, sans(12, style_regular, 0xff878ca0));
 
     RECT const track = layout::progress_track;
     fill_rounded_rect(f.g, track, 8, 0xff1d202d);
@@ -208,13 +216,13 @@ void draw_progress(Frame const& f) {
             gradient_brush({track.left, track.top}, {track.left + w, track.top}, 0xff8b5beb, 0xffd49748);
         if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
-    f.text(std::to_wstring(p) + L"%", {670, 635, 50, 22}, sans(12, style_bold, 0xffdfe1ea, Align::Far));
-    f.text(counter_line(state), {40, 689, 680, 22}, sans(11, style_regular, 0xff7e8396));
+    f.text(std::to_wstring(p) + L"%", layout::text::progress_percent, sans(12, style_bold, 0xffdfe1ea, Align::Far));
+    f.text(counter_line(state), layout::text::counter_line, sans(11, style_regular, 0xff7e8396));
 }
 
 void draw_controls(Frame const& f) {
     WindowState const& state = f.state;
-    f.text(L"INDÍTANDÓ KLIENSEK", {755, 584, 140, 18}, sans(10, style_regular, 0xff7e8396));
+    f.text(L"INDÍTANDÓ KLIENSEK", layout::text::client_count_label, sans(10, style_regular, 0xff7e8396));
     bool const idle = !state.patch_running;
     draw_button(f, state.count1_rect, L"1\u00d7", ButtonId::Count1, idle, state.client_count == 1 ? Tone::Gold : Tone::Neutral);
     draw_button(f, state.count2_rect, L"2\u00d7", ButtonId::Count2, idle, state.client_count == 2 ? Tone::Gold : Tone::Neutral);
@@ -232,7 +240,7 @@ void draw_bottom_panel(Frame const& f) {
 }
 
 void draw_footer(Frame const& f) {
-    f.text(L"© Korvel2 csapat. Minden jog fenntartva.", {20, 741, 340, 16}, sans(10, style_regular, 0xff5a5f70));
+    f.text(L"© Korvel2 csapat. Minden jog fenntartva.", layout::text::footer, sans(10, style_regular, 0xff5a5f70));
 }
 
 }  // namespace
