@@ -114,7 +114,9 @@ TEST_F(EngineTest, FirstInstallIntoAnEmptyFolder) {
         EXPECT_GE(r.bytes_done, last_bytes);
         last_bytes = r.bytes_done;
         EXPECT_EQ(r.percent, static_cast<int>(r.bytes_done * 100 / stage_bytes));
-        if (r.bytes_done == r.bytes_total) EXPECT_EQ(r.eta, -1.0);
+        if (r.bytes_done == r.bytes_total) {
+            EXPECT_EQ(r.eta, -1.0);
+        }
         if (r.detail.starts_with(L"Elkészült: "))
             done_details.push_back(r.detail);
         else
