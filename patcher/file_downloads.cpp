@@ -56,7 +56,7 @@ public:
     DownloadStage(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
                   HttpSession& http, HashCache& cache, ProgressReporter const& reporter)
         : items_(items), game_dir_(config.game_dir), base_url_(base_url), http_(http),
-          records_(part_records_folder(config)), cache_(cache), reporter_(reporter),
+          records_(part_records_folder(config), config.game_dir), cache_(cache), reporter_(reporter),
           slots_(std::min(parallel_downloads, items.size())) {
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
     }

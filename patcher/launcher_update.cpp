@@ -79,7 +79,7 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
     fs::path const part = staging / "davari.new.exe.part";
     fs::path const target = staging / "davari.new.exe";
 
-    PartRecords records(records_folder);
+    PartRecords records(records_folder, game_dir);
     PartTransfer transfer({".korvel_update/davari.new.exe", offer.url, part, offer.size, offer.sha256}, records);
     DownloadClock const clock;
     PartTransfer::Fetched const fetched =

@@ -45,12 +45,22 @@ std::optional<PartRecord> read_record(fs::path const& file) {
 
 }  // namespace
 
-PartRecords::PartRecords(fs::path folder) : folder_(std::move(folder)) {
+PartRecords::PartRecords(fs::path folder, fs::path game_dir)
+    : folder_(std::move(folder)), game_dir_(std::move(game_dir).lexically_normal()) {
     std::error_code ec;
     for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().extension() != L".json") continue;
-        if (std::optional<PartRecord> record = read_record(it->path())) found_[record->path] = std::move(*record);
+        if (std::optional<PartRecord> record = read(it->path())) found_[record->path] = std::move(*record);
     }
+}
+
+// A record is trusted only with a part file below the game folder.
+std::optional<PartRecord> PartRecords::read(fs::path const& file) const {
+    std::optional<PartRecord> record = read_record(file);
+    if (!record || !record->part.native().ends_with(L".part")) return std::nullopt;
+    fs::path const relative = record->part.lexically_normal().lexically_relative(game_dir_);
+    if (relative.empty() || relative.is_absolute() || *relative.begin() == L"..") return std::nullopt;
+    return record;
 }
 
 std::optional<PartRecord> PartRecords::find(std::string const& path) const {
@@ -90,8 +100,7 @@ void PartRecords::remove_all() {
     std::lock_guard const lock(mutex_);
     std::error_code ec;
     for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec))
-        if (std::optional<PartRecord> const record = read_record(it->path());
-            record && record->part.native().ends_with(L".part")) {  // never anything but a part file
+        if (std::optional<PartRecord> const record = read(it->path())) {
             std::error_code ignored;
             fs::remove(record->part, ignored);
         }

@@ -31,10 +31,12 @@ struct PartRecord {
 };
 
 // The records of one state folder (`.korvel/downloads/`), read once per run. Saving and
-// removing are safe from several threads.
+// removing are safe from several threads. A record whose part lies outside `game_dir` is
+// ignored and never acted on: the state folder can sit inside the game folder, where a
+// hostile manifest could plant a record naming any file on the machine.
 class PartRecords {
 public:
-    explicit PartRecords(std::filesystem::path folder);
+    PartRecords(std::filesystem::path folder, std::filesystem::path game_dir);
 
     // The record kept for a path, when one was found at construction and is whole.
     std::optional<PartRecord> find(std::string const& path) const;
@@ -49,7 +51,10 @@ public:
 private:
     std::filesystem::path file_for(std::string const& path) const;
 
+    std::optional<PartRecord> read(std::filesystem::path const& file) const;
+
     std::filesystem::path folder_;
+    std::filesystem::path game_dir_;
     std::map<std::string, PartRecord> found_;
     std::mutex mutex_;
     bool folder_made_ = false;

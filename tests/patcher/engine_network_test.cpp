@@ -4,6 +4,9 @@
 #include "tests/patcher/engine_fixture.h"
 
 #include "patcher/file_downloads.h"
+#include "platform/text.h"
+
+#include <nlohmann/json.hpp>
 
 #include <set>
 
@@ -28,11 +31,22 @@ TEST_F(EngineTest, ParallelInstallIsByteExactOverAFewKeptConnections) {
     files.emplace("packs/a.pak", random_bytes(3 << 20, 100));
     files.emplace("packs/b.pak", random_bytes(5 << 20, 101));
     publish(files);
+    // A planted record naming a part outside the game folder: the clean-up after the run
+    // must not touch that file.
+    fs::path const outside = dir / "outside.part";
+    korvel::test::write_file(outside, "not the launcher's");
+    fs::path const records = config().hash_cache_file.parent_path() / "downloads";
+    fs::create_directories(records);
+    korvel::test::write_file(records / "planted.json",
+                             nlohmann::json{{"path", "elsewhere"}, {"size", 1}, {"sha256", ""}, {"url", ""},
+                                            {"validator", "x"}, {"part", wide_to_utf8(outside.native())}}
+                                 .dump());
 
     ASSERT_TRUE(run().ok);
     for (auto const& [path, file] : files) EXPECT_EQ(game_file(path), file.bytes) << path;
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
-    EXPECT_FALSE(fs::exists(config().hash_cache_file.parent_path() / "downloads"));
+    EXPECT_FALSE(fs::exists(records));
+    EXPECT_TRUE(fs::exists(outside));
 
     std::set<int> connections;
     for (auto const& r : server.requests()) connections.insert(r.connection);
