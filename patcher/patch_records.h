@@ -20,9 +20,10 @@ struct PatchConfig {
     std::string launcher_version;           // used only when the running launcher cannot be hashed
     std::string declined_launcher_sha256;   // an offered launcher of this SHA-256 (lower-case) is not
                                             // taken: the game is patched as if none were offered
-    // Base64 of the release public key (the 65-byte uncompressed P-256 point). Empty:
-    // releases are not checked. Non-empty: only a version.json signed with its private
-    // key is followed (see release_check.h).
+    // Base64 of the release public keys (65-byte uncompressed P-256 points), separated by
+    // commas (core/release_keys.h). Empty: releases are not checked. Otherwise only a
+    // version.json signed with the private half of one of them is followed (see
+    // release_check.h).
     std::string release_public_key;
 };
 

@@ -1,6 +1,7 @@
 #include "patcher/release_check.h"
 
 #include "core/ascii.h"
+#include "core/release_keys.h"
 #include "core/release_signature.h"
 #include "platform/base64.h"
 #include "platform/ecdsa_p256.h"
@@ -35,6 +36,15 @@ std::uint64_t recorded_sequence(std::filesystem::path const& file) {
     }
 }
 
+// Any one of the trusted keys verifies: during a key change the launcher trusts both.
+bool signed_by_any(std::string_view keys, Sha256Digest const& digest, std::string const& signature) {
+    for (std::string const& text : split_release_keys(keys)) {
+        std::optional<std::string> const key = base64_decode(text);
+        if (key && ecdsa_p256_verify(*key, digest, signature)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 SignedRelease check_release_document(PatchConfig const& config, std::string_view version_body) {
@@ -45,9 +55,9 @@ SignedRelease check_release_document(PatchConfig const& config, std::string_view
     nlohmann::json const document = nlohmann::json::parse(version_body);
     auto const signature_it = document.find("signature");
     if (signature_it == document.end() || !signature_it->is_string()) throw signature_error();
-    std::optional<std::string> const key = base64_decode(config.release_public_key);
     std::optional<std::string> const signature = base64_decode(signature_it->get<std::string>());
-    if (!key || !signature || !ecdsa_p256_verify(*key, release_digest(document), *signature)) throw signature_error();
+    if (!signature || !signed_by_any(config.release_public_key, release_digest(document), *signature))
+        throw signature_error();
 
     // Only what the signature covers is read from here on.
     auto const sequence_it = document.find("sequence");

@@ -41,8 +41,8 @@ void ProgressLine::draw(bool final_line) {
     double const seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::string line = verb_ + " " + std::to_string(files_done_) + "/" + std::to_string(files_total_) +
-                       " files, " + format_bytes(static_cast<double>(bytes_));
-    if (seconds > 0.0) line += ", " + format_bytes(bytes_ / seconds) + "/s";
+                       " files, " + format_binary_bytes(static_cast<double>(bytes_));
+    if (seconds > 0.0) line += ", " + format_binary_bytes(bytes_ / seconds) + "/s";
     if (final_line) {
         char elapsed[32];
         std::snprintf(elapsed, sizeof elapsed, " in %.1f s", seconds);

@@ -1,11 +1,14 @@
 #include "publisher/publish_command.h"
 
 #include "core/format_bytes.h"
+#include "core/release_keys.h"
 #include "publisher/release_build.h"
 #include "publisher/release_signing.h"
 #include "publisher/release_verify.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <optional>
 #include <stdexcept>
 
@@ -18,8 +21,14 @@ constexpr char usage[] =
     "  korvel-publish build RELEASE_DIR OUT_DIR --client-version V --base-url URL\n"
     "                 [--previous OLD_MANIFEST] [--launcher FILE --launcher-version V [--launcher-url URL]]\n"
     "                 [--sign-key KEY_FILE [--sequence N]]\n"
-    "  korvel-publish verify VERSION_URL [--public-key B64]\n"
-    "  korvel-publish keygen KEY_FILE\n";
+    "                 [--allow-unsigned] [--allow-new-key] [--first-signed-release] [--go-back]\n"
+    "  korvel-publish verify VERSION_URL|OUT_DIR|VERSION_FILE [--public-key B64[,B64...]] [--base-url URL]\n"
+    "  korvel-publish keygen KEY_FILE\n"
+    "  korvel-publish public-key KEY_FILE\n"
+    "  korvel-publish --help\n";
+
+// Options that take no value: each lets `build` through one guard of its release history.
+constexpr char const* flags[] = {"allow-unsigned", "allow-new-key", "first-signed-release", "go-back"};
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -31,6 +40,9 @@ struct UsageError : std::runtime_error {
 struct Arguments {
     std::vector<NativeString> positional;
     std::map<std::string, NativeString> options;
+    std::set<std::string> flags;
+
+    bool flag(std::string const& name) { return flags.erase(name) > 0; }
 
     std::optional<NativeString> take(std::string const& name) {
         auto const it = options.find(name);
@@ -69,10 +81,53 @@ Arguments parse(std::vector<NativeString> const& args) {
             continue;
         }
         std::string const name = native_text(args[i].substr(2));
+        if (std::find(std::begin(flags), std::end(flags), name) != std::end(flags)) {
+            if (!parsed.flags.insert(name).second) throw UsageError("--" + name + " given twice");
+            continue;
+        }
         if (i + 1 >= args.size()) throw UsageError("--" + name + " needs a value");
         if (!parsed.options.emplace(name, args[++i]).second) throw UsageError("--" + name + " given twice");
     }
     return parsed;
+}
+
+std::string counted(std::uint64_t n, char const* one, char const* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// What a build did, and how to check it before and after the upload.
+void print_build(BuildOptions const& o, BuildSummary const& s, std::ostream& out) {
+    for (std::string const& note : s.notes) out << note << "\n";
+    if (!s.rebased_from.empty())
+        out << "Release " << o.client_version << " was already published with the same files under another base URL; "
+            << "its manifest now names " << s.manifest_url.substr(0, s.manifest_url.size() - 14) << "/files instead of "
+            << s.rebased_from << ".\n";
+    if (s.already_published && s.restored.empty() && s.rebased_from.empty()) {
+        out << "Release " << o.client_version << " was already published with the same files; left as it was.\n";
+    } else if (s.already_published && !s.restored.empty()) {
+        out << "Release " << o.client_version << " was already published with the same files; restored "
+            << counted(s.restored.size(), "damaged file", "damaged files") << ":\n";
+        for (std::string const& path : s.restored) out << "  " << path << "\n";
+    } else if (!s.already_published) {
+        out << "Release " << o.client_version << ": " << counted(s.files, "file", "files") << ", "
+            << format_binary_bytes(double(s.bytes)) << " (" << s.linked << " hard-linked from the previous release), "
+            << s.deletes.size() << " to delete.\n";
+    }
+    std::string state;
+    if (o.sign_key) state = ", signed, sequence " + std::to_string(s.sequence);
+    if (s.version_unchanged)
+        state = ", unchanged" + state;
+    else if (!s.version_changes.empty()) {
+        state += " (changed:";
+        for (std::size_t i = 0; i < s.version_changes.size(); ++i) state += (i ? ", " : " ") + s.version_changes[i];
+        state += ")";
+    }
+    std::string const key = o.sign_key ? " --public-key " + s.public_key : std::string();
+    out << "Manifest:         " << s.manifest_url << "\n"
+        << "Version document: " << path_text(s.version_file) << state << "\n"
+        << "Check it now:\n  korvel-publish verify " << path_text(o.out_dir) << key << "\n"
+        << "Upload " << path_text(o.out_dir) << " to the server with patch/version.json last, then run:\n"
+        << "  korvel-publish verify <URL of patch/version.json>" << key << "\n";
 }
 
 int build(Arguments& a, std::ostream& out, std::ostream& err) {
@@ -90,57 +145,94 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
     }
     if (auto p = a.take("sign-key")) o.sign_key = *p;
     if (auto n = a.take_text("sequence")) o.sequence = parse_sequence(*n);
+    o.allow_unsigned = a.flag("allow-unsigned");
+    o.allow_new_key = a.flag("allow-new-key");
+    o.first_signed_release = a.flag("first-signed-release");
+    o.go_back = a.flag("go-back");
     if (!a.options.empty()) throw UsageError("unknown or unused option --" + a.options.begin()->first);
 
-    BuildSummary const s = build_release(o, err);
-    std::string const out_dir = path_text(o.out_dir);
-    if (s.already_published && s.restored.empty()) {
-        out << "Release " << o.client_version << " was already published with the same files; left as it was.\n";
-    } else if (s.already_published) {
-        out << "Release " << o.client_version << " was already published with the same files; restored "
-            << s.restored.size() << " damaged " << (s.restored.size() == 1 ? "file" : "files") << ":\n";
-        for (std::string const& path : s.restored) out << "  " << path << "\n";
-    } else {
-        out << "Release " << o.client_version << ": " << s.files << " files, " << format_bytes(double(s.bytes)) << " ("
-            << s.linked << " hard-linked from the previous release), " << s.deletes.size() << " to delete.\n";
-    }
-    out << "Manifest:         " << s.manifest_url << "\n"
-        << "Version document: " << path_text(s.version_file)
-        << (o.sign_key ? ", signed, sequence " + std::to_string(s.sequence) : std::string()) << "\n"
-        << "Upload " << out_dir << " to the server with patch/version.json last, then run:\n"
-        << "  korvel-publish verify <URL of patch/version.json>\n";
+    print_build(o, build_release(o, err), out);
     return 0;
 }
 
+bool is_url(std::string const& text) {
+    return text.starts_with("http://") || text.starts_with("https://");
+}
+
+// A malformed key is the operator's typing, not a bad release.
+std::string public_keys_option(Arguments& a) {
+    std::optional<std::string> const keys = a.take_text("public-key");
+    if (!keys) return {};
+    std::vector<std::string> const list = split_release_keys(*keys);
+    if (list.empty()) throw UsageError("--public-key needs a key");
+    for (std::string const& key : list)
+        if (!looks_like_release_key(key))
+            throw UsageError("--public-key takes the line that keygen or public-key prints (88 base64 characters), "
+                             "several separated by commas; not " + key);
+    return *keys;
+}
+
 int verify(Arguments& a, std::ostream& out, std::ostream& err) {
-    std::string const public_key = a.take_text("public-key").value_or("");
-    if (a.positional.size() != 2 || !a.options.empty()) throw UsageError("verify takes one VERSION_URL");
-    std::string const url = native_text(a.positional[1]);
-    VerifyReport const report = verify_release(url, public_key, err);
+    VerifyOptions options;
+    options.public_keys = public_keys_option(a);
+    options.expected_base = a.take_text("base-url").value_or("");
+    if (a.positional.size() != 2 || !a.options.empty() || !a.flags.empty())
+        throw UsageError("verify takes one VERSION_URL, OUT_DIR or VERSION_FILE");
+    std::string const target = native_text(a.positional[1]);
+    bool const local = !is_url(target);
+    VerifyReport const report = local ? verify_local_release(a.positional[1], options, err)
+                                      : verify_release(target, options, err);
+    if (local && !report.base.empty()) out << "Published under " << report.base << "\n";
+    if (!report.signature.empty()) out << report.signature << "\n";
+    for (std::string const& note : report.notes) out << "Not checked: " << note << "\n";
     for (std::string const& problem : report.problems) out << "FAILED " << problem << "\n";
-    out << (report.problems.empty() ? "OK: " : "NOT OK: ") << report.files_checked << " files checked, "
-        << report.problems.size() << " problems.\n";
+    out << (report.problems.empty() ? "OK: " : "NOT OK: ")
+        << counted(report.files_checked, "file", "files") << " checked, "
+        << counted(report.problems.size(), "problem", "problems") << ".\n";
     return report.problems.empty() ? 0 : 1;
 }
 
 int keygen(Arguments& a, std::ostream& out) {
-    if (a.positional.size() != 2 || !a.options.empty()) throw UsageError("keygen takes one KEY_FILE");
+    if (a.positional.size() != 2 || !a.options.empty() || !a.flags.empty())
+        throw UsageError("keygen takes one KEY_FILE");
     std::filesystem::path const key_file = a.positional[1];
     std::string const public_key = generate_release_key(key_file);
     out << public_key << "\n";
     return 0;
 }
 
+// The line the launcher's build takes (-DKORVEL_RELEASE_PUBLIC_KEY=...), read back from a
+// key file.
+int public_key(Arguments& a, std::ostream& out) {
+    if (a.positional.size() != 2 || !a.options.empty() || !a.flags.empty())
+        throw UsageError("public-key takes one KEY_FILE");
+    out << ReleaseKey(a.positional[1]).public_key() << "\n";
+    return 0;
+}
+
+bool asks_for_help(std::vector<NativeString> const& args) {
+    for (NativeString const& arg : args) {
+        std::string const text = native_text(arg);
+        if (text == "--help" || text == "-h") return true;
+    }
+    return !args.empty() && native_text(args[0]) == "help";
+}
+
 }  // namespace
 
 int run_publish_command(std::vector<NativeString> const& args, std::ostream& out, std::ostream& err) {
     try {
+        if (asks_for_help(args)) {
+            out << usage;
+            return 0;
+        }
         Arguments a = parse(args);
         if (a.positional.empty()) throw UsageError("no command");
         std::string const command = native_text(a.positional[0]);
         if (command == "build") return build(a, out, err);
         if (command == "verify") return verify(a, out, err);
         if (command == "keygen") return keygen(a, out);
+        if (command == "public-key") return public_key(a, out);
         throw UsageError("unknown command " + command);
     } catch (UsageError const& e) {
         err << "korvel-publish: " << e.what() << "\n" << usage;

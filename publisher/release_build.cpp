@@ -9,6 +9,7 @@
 #include "publisher/host.h"
 #include "publisher/path_rules.h"
 #include "publisher/progress_line.h"
+#include "publisher/release_guards.h"
 #include "publisher/release_signing.h"
 
 #include <nlohmann/json.hpp>
@@ -406,19 +407,28 @@ std::string manifest_text(std::vector<ReleaseFile> const& files, std::vector<Out
     return manifest.dump(2) + "\n";
 }
 
-// The same release again: its manifest must be this one; damaged files are restored.
+// The same release again: its manifest must be this one, or differ only in its base URL
+// (a release published under a mistyped one gets the right one); damaged files are
+// restored first, while the manifest's time still tells which files to hash.
 std::vector<std::string> recheck_published(ReleasePlace const& place, std::string const& text,
-                                           std::vector<ReleaseFile> const& files,
-                                           std::vector<Outcome> const& outcomes, std::string const& version) {
+                                           std::vector<ReleaseFile> const& files, std::vector<Outcome> const& outcomes,
+                                           std::string const& version, std::string& rebased_from) {
     std::string existing;
     try {
         existing = read_bytes(place.target / "manifest.json");
     } catch (std::exception const&) {
     }
-    if (existing != text)
+    bool const rebase = existing != text && differs_only_in_base_url(existing, text);
+    if (existing != text && !rebase)
         throw PublishRefused({"release " + version + " is already published with other content in " +
                               path_text(place.target) + "; publish it under a new version"});
-    return restore_damaged(place.target, files, outcomes, version);
+    std::vector<std::string> restored = restore_damaged(place.target, files, outcomes, version);
+    if (rebase) {
+        rebased_from = nlohmann::json::parse(existing).value("base_url", "");
+        if (!write_document(place.target / "manifest.json", text))
+            throw std::runtime_error("Cannot write " + path_text(place.target / "manifest.json"));
+    }
+    return restored;
 }
 
 // The staged release, manifest included, appears under its name in one rename.
@@ -439,12 +449,21 @@ void publish_launcher(fs::path const& source, LauncherPlan const& launcher) {
 
 // Last, and in one step: until this document names the new release, players keep
 // getting the old one, which stays complete.
+// A document that would say what the published one says is left as it was, its sequence
+// included, so that re-running a build changes nothing.
 void write_version_document(BuildOptions const& o, BuildSummary& summary, LauncherPlan const& launcher,
-                            SigningPlan const& signing, std::string const& manifest_text) {
+                            SigningPlan const& signing, std::string const& manifest_text,
+                            PublishedDocument const& published) {
     json version = {{"client_version", o.client_version}, {"manifest_url", summary.manifest_url}};
     if (o.launcher_file)
         version["launcher"] = {
             {"version", o.launcher_version}, {"url", launcher.url}, {"sha256", launcher.sha256}, {"size", launcher.size}};
+    summary.version_changes =
+        version_document_changes(o, published, version, manifest_text, summary.public_key, summary.version_unchanged);
+    if (summary.version_unchanged) {
+        summary.sequence = published.sequence.value_or(0);
+        return;
+    }
     if (signing.key) {
         sign_version_document(version, manifest_text, signing.sequence, *signing.key);
         summary.sequence = signing.sequence;
@@ -468,19 +487,25 @@ std::string version_name_problem(std::string const& version) {
     return {};
 }
 
-BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
+BuildSummary build_release(BuildOptions const& options, std::ostream& progress) {
     // Everything that can refuse is checked before the first byte is written.
-    std::string const base = check_options(o);
+    std::string const base = check_options(options);
+    BuildSummary summary;
+    PublishedDocument const published = read_published_document(options);
+    BuildOptions o = options;
+    o.previous_manifest = default_previous(options, published, summary.notes);
     std::vector<ReleaseFile> const files = scan_or_refuse(o.release_dir);
     PreviousRelease const previous = read_previous(o);
     LauncherPlan const launcher = plan_launcher(o, base);
     SigningPlan const signing = plan_signing(o);
+    if (signing.key) summary.public_key = signing.key->public_key();
+    for (std::string& note : check_release_history(o, published, base, summary.public_key))
+        summary.notes.push_back(std::move(note));
 
     fs::path const releases = o.out_dir / "releases";
     ReleasePlace const place{releases / path_from_utf8(o.client_version),
                              releases / path_from_utf8("." + o.client_version + ".staging"),
                              base + "/releases/" + o.client_version};
-    BuildSummary summary;
     summary.already_published = fs::exists(place.target);
     summary.manifest_url = place.url + "/manifest.json";
     summary.version_file = o.out_dir / "patch" / "version.json";
@@ -502,12 +527,12 @@ BuildSummary build_release(BuildOptions const& o, std::ostream& progress) {
     summary.deletes = deletions(previous.manifest, files);
     std::string const text = manifest_text(files, outcomes, place.url, summary);
     if (summary.already_published)
-        summary.restored = recheck_published(place, text, files, outcomes, o.client_version);
+        summary.restored = recheck_published(place, text, files, outcomes, o.client_version, summary.rebased_from);
     else
         commit_release(place, text);
 
     if (o.launcher_file) publish_launcher(*o.launcher_file, launcher);
-    write_version_document(o, summary, launcher, signing, text);
+    write_version_document(o, summary, launcher, signing, text, published);
     return summary;
 }
 

@@ -27,6 +27,11 @@ struct BuildOptions {
     std::string launcher_url;    // empty: OUT/launcher/LV/<name> below base_url
     std::optional<std::filesystem::path> sign_key;  // signs version.json (release_signing.h)
     std::optional<std::uint64_t> sequence;          // with sign_key; default: the last one + 1
+    // Let a build through the history guards of release_guards.h, each a flag of `build`.
+    bool allow_unsigned = false;        // --allow-unsigned: unsigned after a signed release
+    bool allow_new_key = false;         // --allow-new-key: a key that did not sign the last release
+    bool first_signed_release = false;  // --first-signed-release: signed, with no version document before
+    bool go_back = false;               // --go-back: a client version published before the current one
 };
 
 struct BuildSummary {
@@ -39,6 +44,11 @@ struct BuildSummary {
     std::string manifest_url;
     std::filesystem::path version_file;
     std::uint64_t sequence = 0;  // of a signed release
+    std::string public_key;      // of the signing key, base64; empty when unsigned
+    std::vector<std::string> notes;  // choices made for the operator and warnings, one line each
+    bool version_unchanged = false;  // version.json already said all this and was left as it was
+    std::vector<std::string> version_changes;  // what the new version.json changed (top-level keys)
+    std::string rebased_from;  // already published under this other base URL; its manifest now names the new one
 };
 
 // A release that must not go out as it is. Nothing has been written when it is thrown,

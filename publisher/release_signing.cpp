@@ -1,6 +1,7 @@
 #include "publisher/release_signing.h"
 
 #include "core/ascii.h"
+#include "core/release_keys.h"
 #include "core/release_signature.h"
 #include "publisher/host.h"
 
@@ -16,6 +17,12 @@ std::string sha256_hex(std::string_view bytes) {
     Sha256 hash;
     hash.update(bytes.data(), bytes.size());
     return to_hex(hash.finalize());
+}
+
+bool signed_by_any(std::string_view public_keys, Sha256Digest const& digest, std::string const& signature) {
+    for (std::string const& key : split_release_keys(public_keys))
+        if (verify_release_signature(key, digest, signature)) return true;
+    return false;
 }
 
 }  // namespace
@@ -44,14 +51,14 @@ void sign_version_document(nlohmann::json& version, std::string_view manifest_by
 }
 
 std::vector<std::string> signature_problems(std::string_view version_body, std::string_view manifest_body,
-                                            std::string_view public_key) {
+                                            std::string_view public_keys) {
     std::vector<std::string> problems;
     nlohmann::json const version = nlohmann::json::parse(version_body, nullptr, false);
     if (!version.is_object()) return {"signature: the version document is not a JSON object"};
     auto const signature = version.find("signature");
     if (signature == version.end() || !signature->is_string())
         problems.push_back("signature: missing");
-    else if (!verify_release_signature(public_key, release_digest(version), signature->get<std::string>()))
+    else if (!signed_by_any(public_keys, release_digest(version), signature->get<std::string>()))
         problems.push_back("signature: not valid for this public key (the document changed or another key signed it)");
     auto const sequence = version.find("sequence");
     if (sequence == version.end() || !sequence->is_number_unsigned())

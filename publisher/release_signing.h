@@ -28,6 +28,8 @@ public:
     explicit ReleaseKey(std::filesystem::path const& key_file);
     // Base64 of the raw 64-byte signature (r ‖ s) of `digest`.
     std::string sign(Sha256Digest const& digest) const;
+    // Base64 of the 65-byte public point, the line davari.exe's build takes.
+    std::string public_key() const;
 
 private:
     std::string pem_;
@@ -45,9 +47,10 @@ std::uint64_t published_sequence(std::filesystem::path const& version_file);
 void sign_version_document(nlohmann::json& version, std::string_view manifest_bytes, std::uint64_t sequence,
                            ReleaseKey const& key);
 
-// What is wrong with a served release's signature, one line each: no or a bad signature,
-// no "sequence", a manifest whose bytes do not have the SHA-256 the document names.
+// What is wrong with a served release's signature, one line each: no signature or one
+// that none of `public_keys` (comma-separated, core/release_keys.h) verifies, no
+// "sequence", a manifest whose bytes do not have the SHA-256 the document names.
 std::vector<std::string> signature_problems(std::string_view version_body, std::string_view manifest_body,
-                                            std::string_view public_key);
+                                            std::string_view public_keys);
 
 }  // namespace korvel

@@ -1,77 +1,191 @@
 #include "publisher/release_verify.h"
 
+#include "core/ascii.h"
 #include "core/manifest.h"
+#include "core/read_file.h"
+#include "core/sha256.h"
 #include "core/version_document.h"
 #include "publisher/host.h"
 #include "publisher/progress_line.h"
 #include "publisher/release_signing.h"
 
+#include <nlohmann/json.hpp>
+
+#include <functional>
 #include <optional>
+
+namespace fs = std::filesystem;
 
 namespace korvel {
 
 namespace {
 
-// One line for a file whose served bytes differ from what the documents list. `size`
-// 0 is a real size for a game file but "not given" for the launcher.
+// One line for a file whose bytes differ from what the documents list. `size` 0 is a
+// real size for a game file but "not given" for the launcher.
 void compare(std::string const& what, std::optional<std::uint64_t> size, std::string const& sha256,
              FileDigest const& got, std::vector<std::string>& problems) {
     if (size && got.size > *size)
         problems.push_back(what + ": larger than the listed " + std::to_string(*size) + " bytes");
     else if (size && got.size != *size)
-        problems.push_back(what + ": size " + std::to_string(got.size) + ", listed " + std::to_string(*size));
+        problems.push_back(what + ": " + std::to_string(got.size) + " bytes, listed " + std::to_string(*size) + " bytes");
     else if (got.sha256 != sha256)
         problems.push_back(what + ": SHA-256 " + got.sha256 + ", listed " + sha256);
 }
 
-}  // namespace
+std::string trimmed(std::string url) {
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    return url;
+}
 
-VerifyReport verify_release(std::string const& version_url, std::string const& public_key, std::ostream& progress) {
-    VerifyReport report;
+// The documents of one release and where its files are: fetched or read from disk.
+struct Release {
+    std::string version_body, manifest_body;
     VersionDocument version;
     Manifest manifest;
-    std::string version_body, manifest_body;
-    try {
-        version_body = fetch_document(version_url);
-        version = read_version_document(version_body);
-    } catch (std::exception const& e) {
-        report.problems.push_back("version document " + version_url + ": " + e.what());
-        return report;
-    }
-    try {
-        manifest_body = fetch_document(version.manifest_url);
-        manifest = read_manifest(manifest_body);
-    } catch (std::exception const& e) {
-        report.problems.push_back("manifest " + version.manifest_url + ": " + e.what());
-        return report;
-    }
-    // A launcher with the key built in would stop here: nothing else is worth fetching.
-    if (!public_key.empty()) {
-        report.problems = signature_problems(version_body, manifest_body, public_key);
-        if (!report.problems.empty()) return report;
-    }
+};
 
-    // What each fetched body is compared with; the launcher last, as the player's
-    // launcher fetches it.
-    struct Expected {
-        std::string what;
-        std::optional<std::uint64_t> size;
-        std::string const* sha256;
-    };
-    std::vector<RemoteFile> remote;
-    std::vector<Expected> expected;
-    for (FileEntry const& file : manifest.files) {
-        remote.push_back({build_file_url(manifest.base_url, file.path), file.size});
-        expected.push_back({file.path, file.size, &file.sha256});
+// What a file listed in the documents is compared with.
+struct Expected {
+    std::string what;
+    std::string url;
+    std::optional<std::uint64_t> size;
+    std::string const* sha256;
+};
+
+// The base URL of the layout `build` writes: manifest_url is BASE/releases/V/manifest.json
+// and the manifest's base_url BASE/releases/V/files. Problems for anything else.
+std::string check_layout(Release const& r, VerifyOptions const& o, std::vector<std::string>& problems) {
+    std::string const& url = r.version.manifest_url;
+    std::size_t const releases = url.rfind("/releases/");
+    std::string const folder = url.ends_with("/manifest.json") ? url.substr(0, url.size() - 14) : std::string();
+    if (folder.empty() || releases == std::string::npos || folder.find('/', releases + 10) != std::string::npos) {
+        problems.push_back("layout: manifest_url " + url + " is not BASE/releases/VERSION/manifest.json");
+        return {};
     }
-    if (version.launcher_offered) {
-        LauncherUpdate const& l = version.launcher;
+    std::string const base = url.substr(0, releases);
+    if (trimmed(r.manifest.base_url) != folder + "/files")
+        problems.push_back("layout: the manifest's base_url " + r.manifest.base_url + " is not " + folder +
+                           "/files, beside manifest_url " + url);
+    if (!o.expected_base.empty() && trimmed(o.expected_base) != base)
+        problems.push_back("base URL: the release is published under " + base + ", not " + trimmed(o.expected_base));
+    return base;
+}
+
+// The signature, the sequence and manifest_sha256. False when the files are not worth
+// reading: a launcher with the key built in would stop here.
+bool check_signature(Release const& r, VerifyOptions const& o, VerifyReport& report) {
+    nlohmann::json const document = nlohmann::json::parse(r.version_body, nullptr, false);
+    bool const is_signed = document.is_object() && document.contains("signature");
+    std::string const sequence =
+        document.is_object() && document.contains("sequence") ? document["sequence"].dump() : std::string("none");
+    if (!o.public_keys.empty()) {
+        std::vector<std::string> problems = signature_problems(r.version_body, r.manifest_body, o.public_keys);
+        if (!problems.empty()) {
+            for (std::string& p : problems) report.problems.push_back(std::move(p));
+            return false;
+        }
+        report.signature = "signature OK, sequence " + sequence;
+        return true;
+    }
+    if (is_signed)
+        report.signature = "signed, sequence " + sequence + ", but unchecked: give --public-key to check the signature";
+    if (auto const it = document.find("manifest_sha256"); document.is_object() && it != document.end() && it->is_string()) {
+        Sha256 hash;
+        hash.update(r.manifest_body.data(), r.manifest_body.size());
+        std::string const actual = to_hex(hash.finalize());
+        if (ascii_lower(it->get<std::string>()) != actual)
+            report.problems.push_back("manifest_sha256: " + it->get<std::string>() + ", the manifest has " + actual);
+    }
+    return true;
+}
+
+std::vector<Expected> expected_files(Release const& r) {
+    std::vector<Expected> expected;
+    for (FileEntry const& file : r.manifest.files)
+        expected.push_back({file.path, build_file_url(r.manifest.base_url, file.path), file.size, &file.sha256});
+    if (r.version.launcher_offered) {
+        LauncherUpdate const& l = r.version.launcher;
+        expected.push_back({"launcher " + l.version + " (" + l.url + ")", l.url,
+                            l.size ? std::optional(l.size) : std::nullopt, &l.sha256});
+    }
+    return expected;
+}
+
+// Reads the documents with `read` (a URL to its body) and runs the checks that need no
+// file; nothing when the files are not worth reading.
+std::optional<Release> read_release(std::string const& version_where,
+                                    std::function<std::string(std::string const&)> const& version_read,
+                                    std::function<std::string(std::string const&)> const& read,
+                                    VerifyOptions const& o, VerifyReport& report) {
+    Release r;
+    try {
+        r.version_body = version_read(version_where);
+        r.version = read_version_document(r.version_body);
+    } catch (std::exception const& e) {
+        report.problems.push_back("version document " + version_where + ": " + e.what());
+        return std::nullopt;
+    }
+    try {
+        r.manifest_body = read(r.version.manifest_url);
+        r.manifest = read_manifest(r.manifest_body);
+    } catch (std::exception const& e) {
+        report.problems.push_back("manifest " + r.version.manifest_url + ": " + e.what());
+        return std::nullopt;
+    }
+    report.base = check_layout(r, o, report.problems);
+    if (!check_signature(r, o, report)) return std::nullopt;
+    return r;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+std::string percent_decoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        int const hi = i + 2 < text.size() && text[i] == '%' ? hex_value(text[i + 1]) : -1;
+        int const lo = hi >= 0 ? hex_value(text[i + 2]) : -1;
+        if (lo >= 0) {
+            out.push_back(static_cast<char>(hi * 16 + lo));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// Where a URL under the base lies below OUT_DIR; nothing for a URL elsewhere.
+std::optional<fs::path> local_file(fs::path const& root, std::string const& base, std::string const& url) {
+    if (base.empty() || !url.starts_with(base + "/")) return std::nullopt;
+    return root / path_from_utf8(percent_decoded(std::string_view(url).substr(base.size() + 1)));
+}
+
+// Where OUT_DIR's files are: the manifest is looked for by its URL's path under its base.
+std::string read_local(fs::path const& root, std::string const& url) {
+    std::size_t const releases = url.rfind("/releases/");
+    if (releases == std::string::npos) throw std::runtime_error("not under BASE/releases/");
+    fs::path const file = root / path_from_utf8(percent_decoded(std::string_view(url).substr(releases + 1)));
+    std::optional<std::string> bytes = read_whole_file(file);
+    if (!bytes) throw std::runtime_error("cannot read " + path_text(file));
+    return std::move(*bytes);
+}
+
+}  // namespace
+
+VerifyReport verify_release(std::string const& version_url, VerifyOptions const& options, std::ostream& progress) {
+    VerifyReport report;
+    std::optional<Release> const release = read_release(version_url, fetch_document, fetch_document, options, report);
+    if (!release) return report;
+    std::vector<Expected> const expected = expected_files(*release);
+    std::vector<RemoteFile> remote;
+    for (Expected const& e : expected)
         // The launcher has no size limit of its own when the document names none; a
         // launcher larger than this is not one.
-        remote.push_back({l.url, l.size ? l.size : (1ull << 30)});
-        expected.push_back({"launcher " + l.version + " (" + l.url + ")", l.size ? std::optional(l.size) : std::nullopt,
-                            &l.sha256});
-    }
+        remote.push_back({e.url, e.size.value_or(1ull << 30)});
 
     // Files finish in any order; their lines are reported in manifest order.
     std::vector<std::vector<std::string>> lines(remote.size());
@@ -89,6 +203,42 @@ VerifyReport verify_release(std::string const& version_url, std::string const& p
     line.finish();
     for (std::vector<std::string>& file_lines : lines)
         for (std::string& problem : file_lines) report.problems.push_back(std::move(problem));
+    return report;
+}
+
+VerifyReport verify_local_release(fs::path const& target, VerifyOptions const& options, std::ostream& progress) {
+    VerifyReport report;
+    // OUT_DIR, or OUT_DIR/patch/version.json.
+    std::error_code ec;
+    fs::path const version_file = fs::is_directory(target, ec) ? target / "patch" / "version.json" : target;
+    fs::path const root = fs::absolute(version_file).parent_path().parent_path();
+    auto const read_version = [](std::string const& where) {
+        std::optional<std::string> bytes = read_whole_file(path_from_utf8(where));
+        if (!bytes) throw std::runtime_error("cannot be read");
+        return std::move(*bytes);
+    };
+    auto const read = [&root](std::string const& url) { return read_local(root, url); };
+    std::optional<Release> const release = read_release(path_text(version_file), read_version, read, options, report);
+    if (!release) return report;
+
+    std::vector<Expected> const expected = expected_files(*release);
+    ProgressLine line(progress, "checked", expected.size());
+    BytesReadFn const count = [&line](std::uint64_t n) { line.add_bytes(n); };
+    for (Expected const& e : expected) {
+        std::optional<fs::path> const file = local_file(root, report.base, e.url);
+        if (!file) {
+            report.notes.push_back(e.what + ": served from outside the base URL, not checked on disk");
+            continue;
+        }
+        try {
+            compare(e.what, e.size, *e.sha256, hash_file(*file, {}, count), report.problems);
+        } catch (std::exception const& ex) {
+            report.problems.push_back(e.what + ": missing or unreadable in " + path_text(root) + ": " + ex.what());
+        }
+        ++report.files_checked;
+        line.file_done();
+    }
+    line.finish();
     return report;
 }
 

@@ -4,10 +4,11 @@
 #   2. generates a small demo release (a few files in folders, one of 4 MiB, the stand-in
 #      game client) and publishes it signed with the native korvel-publish, with a banner,
 #      news and status; the key is the build's throwaway release key (build/test-keys/),
-#      whose public half davari_keyed.exe has built in;
+#      whose public half the test-key launcher build
+#      (build/test-keys/davari_test_key_NOT_FOR_PLAYERS.exe) has built in;
 #   3. serves it over HTTPS on localhost with the project's test patch server, its
 #      throwaway certificate authority trusted only in the demo's own Wine prefix;
-#   4. writes a demo game folder (davari_keyed.exe as davari.exe, so that the launcher
+#   4. writes a demo game folder (that launcher as davari.exe, so that the launcher
 #      checks the release's signature; Swapnik.exe, the stand-in bat.exe and a
 #      launcher.ini pointing at that server) and starts the launcher.
 # With a display, use the window (Play starts the stand-in client); the demo ends when
@@ -130,7 +131,7 @@ printf '{"pace_ms": 150}\n' >"$www/releases/$version/files/data/world.pak.fault.
 say "Writing the demo game folder $demo/game"
 game=$demo/game
 rm -rf "$game"; mkdir -p "$game/assets"
-cp "$build/bin/davari_keyed.exe" "$game/davari.exe"
+cp "$build/test-keys/davari_test_key_NOT_FOR_PLAYERS.exe" "$game/davari.exe"
 cp "$build/bin/Swapnik.exe" "$game/"
 cp "$build/bin/demo_client.exe" "$game/bat.exe"
 cp "$www/patch/banner.jpg" "$game/assets/banner.jpg"

@@ -134,6 +134,12 @@ std::string ReleaseKey::sign(Sha256Digest const& digest) const {
     return base64_encode(std::string_view(reinterpret_cast<char const*>(raw), sizeof raw));
 }
 
+std::string ReleaseKey::public_key() const {
+    Pkey const key = read_p256_key(pem_);
+    if (!key) throw std::runtime_error("Cannot read the release key");
+    return base64_encode(public_point(key.get()));
+}
+
 bool verify_release_signature(std::string_view public_key, Sha256Digest const& digest, std::string_view signature) {
     std::optional<std::string> const point = base64_decode(public_key);
     std::optional<std::string> const raw = base64_decode(signature);

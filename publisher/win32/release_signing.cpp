@@ -30,6 +30,10 @@ std::string ReleaseKey::sign(Sha256Digest const&) const {
     signing_unavailable();
 }
 
+std::string ReleaseKey::public_key() const {
+    signing_unavailable();
+}
+
 bool verify_release_signature(std::string_view public_key, Sha256Digest const& digest, std::string_view signature) {
     std::optional<std::string> const point = base64_decode(public_key);
     std::optional<std::string> const raw = base64_decode(signature);

@@ -347,7 +347,8 @@ bool news_row_shown(std::vector<std::uint32_t> const& shot, int row) {
 // The installation's launcher becomes the build that has the test release key built in.
 void use_keyed_launcher(LiveScene const& scene) {
     fs::remove(scene.install.davari());
-    fs::copy_file(test::bin_dir() / "davari_keyed.exe", scene.install.davari());
+    fs::copy_file(test::bin_dir().parent_path() / "test-keys" / "davari_test_key_NOT_FOR_PLAYERS.exe",
+                  scene.install.davari());
 }
 
 }  // namespace

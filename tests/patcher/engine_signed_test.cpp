@@ -113,15 +113,23 @@ TEST_F(SignedEngineTest, ARefusedReleaseNamesWhyAndChangesNothing) {
     }
 }
 
-TEST_F(SignedEngineTest, PatchRunnerTakesThePublicKey) {
-    publish_release(1, 3, "other");
+// A launcher that trusts two keys (during a key change) installs releases signed with
+// either; one that trusts only one of them refuses the other's.
+TEST_F(SignedEngineTest, PatchRunnerTakesThePublicKeysAndAnyOneVerifies) {
     PatchConfig const c = config();
-    std::wstring const arguments = test::quoted(c.game_dir) + L" " + test::quoted(c.version_file) + L" " +
-                                   test::quoted(c.hash_cache_file) + L" " + utf8_to_wide(c.version_url) +
-                                   L" --public-key " + utf8_to_wide(test::release_public_key());
     fs::path const runner = test::bin_dir() / "patch_runner.exe";
-    EXPECT_EQ(test::ChildProcess(runner, arguments).wait(60000), 1u);
-    server.sign_version("version.json", 3);
-    EXPECT_EQ(test::ChildProcess(runner, arguments).wait(60000), 0u);
+    auto run_with = [&](std::string const& keys) {
+        std::wstring const arguments = test::quoted(c.game_dir) + L" " + test::quoted(c.version_file) + L" " +
+                                       test::quoted(c.hash_cache_file) + L" " + utf8_to_wide(c.version_url) +
+                                       L" --public-key " + test::quoted(utf8_to_wide(keys));
+        return test::ChildProcess(runner, arguments).wait(60000);
+    };
+    std::string const both = test::release_public_key() + ", " + test::release_public_key("other");
+    publish_release(1, 3, "other");
+    EXPECT_EQ(run_with(test::release_public_key()), 1u);
+    EXPECT_EQ(run_with(both), 0u);
     EXPECT_EQ(sequence_record(), "3");
+    publish_release(1, 4, "release");
+    EXPECT_EQ(run_with(both), 0u);
+    EXPECT_EQ(sequence_record(), "4");
 }

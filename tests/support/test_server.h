@@ -59,7 +59,7 @@ struct Request {
     std::optional<std::string> header(std::string_view name) const;
 };
 
-// Base64 of a test release public key: "release" (built into davari_keyed.exe) or
+// Base64 of a test release public key: "release" (built into the test-key launcher, test-keys/davari_test_key_NOT_FOR_PLAYERS.exe) or
 // "other" (one that nothing trusts).
 std::string release_public_key(std::string_view key = "release");
 

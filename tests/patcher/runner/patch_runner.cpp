@@ -1,6 +1,7 @@
 // Runs one patch pass in a process of its own, so that a test can kill it halfway.
 // Usage: patch_runner GAME_DIR VERSION_FILE HASH_CACHE_FILE VERSION_URL [--public-key B64]
-// With --public-key only a release signed with the matching private key is followed.
+// With --public-key only a release signed with the private half of one of its keys is
+// followed (several keys separated by commas, as the launcher's build takes them).
 #include "patcher/patcher_engine.h"
 #include "platform/text.h"
 

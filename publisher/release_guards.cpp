@@ -1,0 +1,202 @@
+#include "publisher/release_guards.h"
+
+#include "core/manifest.h"
+#include "core/protected_path.h"
+#include "core/read_file.h"
+#include "core/release_signature.h"
+#include "core/sha256.h"
+#include "publisher/host.h"
+#include "publisher/release_signing.h"
+
+#include <set>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace korvel {
+
+namespace {
+
+fs::path manifest_of(fs::path const& out_dir, std::string const& version) {
+    return out_dir / "releases" / path_from_utf8(version) / "manifest.json";
+}
+
+// "https://host/x" for "https://host/x/releases/V/manifest.json".
+std::string base_of(std::string const& manifest_url, std::string const& version) {
+    std::string const tail = "/releases/" + version + "/manifest.json";
+    if (manifest_url.size() <= tail.size() || !manifest_url.ends_with(tail)) return {};
+    return manifest_url.substr(0, manifest_url.size() - tail.size());
+}
+
+std::optional<Manifest> try_read_manifest(fs::path const& file) {
+    std::optional<std::string> const bytes = read_whole_file(file);
+    if (!bytes) return std::nullopt;
+    try {
+        return read_manifest(*bytes);
+    } catch (std::exception const&) {
+        return std::nullopt;
+    }
+}
+
+// Files the newer release lists that the older one neither lists nor deletes: going
+// back to the older one leaves them on players' disks.
+std::vector<std::string> left_behind(fs::path const& out_dir, std::string const& newer, std::string const& older) {
+    std::optional<Manifest> const n = try_read_manifest(manifest_of(out_dir, newer));
+    std::optional<Manifest> const o = try_read_manifest(manifest_of(out_dir, older));
+    if (!n || !o) return {};
+    std::set<std::string> known;
+    for (FileEntry const& f : o->files) known.insert(windows_name_key(f.path));
+    for (std::string const& path : o->deletes) known.insert(windows_name_key(path));
+    std::vector<std::string> left;
+    for (FileEntry const& f : n->files)
+        if (!known.count(windows_name_key(f.path))) left.push_back(f.path);
+    return left;
+}
+
+std::string listed(std::vector<std::string> const& paths) {
+    if (paths.empty()) return "none";
+    std::string text;
+    for (std::size_t i = 0; i < paths.size() && i < 10; ++i) text += (i ? ", " : "") + paths[i];
+    if (paths.size() > 10) text += " and " + std::to_string(paths.size() - 10) + " more";
+    return text;
+}
+
+bool signed_by(json const& document, std::string const& public_key) {
+    auto const signature = document.find("signature");
+    return signature != document.end() && signature->is_string() &&
+           verify_release_signature(public_key, release_digest(document), signature->get<std::string>());
+}
+
+json without_signature(json document) {
+    for (char const* key : {"signature", "sequence", "manifest_sha256"}) document.erase(key);
+    return document;
+}
+
+std::string sha256_hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return to_hex(hash.finalize());
+}
+
+}  // namespace
+
+PublishedDocument read_published_document(BuildOptions const& o) {
+    PublishedDocument published;
+    std::vector<fs::path> candidates = {o.out_dir / "patch" / "version.json"};
+    if (o.previous_manifest)
+        candidates.push_back(fs::absolute(*o.previous_manifest).parent_path().parent_path().parent_path() / "patch" /
+                             "version.json");
+    for (fs::path const& file : candidates) {
+        std::error_code ec;
+        if (!fs::exists(file, ec)) continue;
+        std::optional<std::string> const bytes = read_whole_file(file);
+        json document = bytes ? json::parse(*bytes, nullptr, false) : json();
+        if (!document.is_object() || !document.contains("client_version") || !document["client_version"].is_string())
+            throw std::invalid_argument("Cannot read the published version document " + path_text(file));
+        published.file = file;
+        published.in_out_dir = file == candidates.front();
+        published.client_version = document["client_version"].get<std::string>();
+        if (auto const url = document.find("manifest_url"); url != document.end() && url->is_string())
+            published.base = base_of(url->get<std::string>(), published.client_version);
+        if (auto const sequence = document.find("sequence"); sequence != document.end() && sequence->is_number_unsigned())
+            published.sequence = sequence->get<std::uint64_t>();
+        published.document = std::move(document);
+        break;
+    }
+    return published;
+}
+
+std::optional<fs::path> default_previous(BuildOptions const& o, PublishedDocument const& published,
+                                         std::vector<std::string>& notes) {
+    if (o.previous_manifest) return o.previous_manifest;
+    std::error_code ec;
+    fs::path const own = manifest_of(o.out_dir, o.client_version);
+    if (fs::exists(own, ec)) return own;
+    std::optional<fs::path> chosen;
+    if (published.in_out_dir && fs::exists(manifest_of(o.out_dir, published.client_version), ec)) {
+        chosen = manifest_of(o.out_dir, published.client_version);
+    } else if (fs::is_directory(o.out_dir / "releases", ec)) {
+        // No document names one: the manifest written last.
+        fs::file_time_type newest{};
+        for (auto const& entry : fs::directory_iterator(o.out_dir / "releases", ec)) {
+            fs::path const manifest = entry.path() / "manifest.json";
+            if (entry.path().filename().native().starts_with('.') || !fs::is_regular_file(manifest, ec)) continue;
+            fs::file_time_type const time = fs::last_write_time(manifest, ec);
+            if (!chosen || time > newest) chosen = manifest, newest = time;
+        }
+    }
+    if (chosen)
+        notes.push_back("Previous release: " + path_text(*chosen) +
+                        " (the newest in OUT_DIR; --previous names another), for the files to delete and link.");
+    return chosen;
+}
+
+std::vector<std::string> check_release_history(BuildOptions const& o, PublishedDocument const& published,
+                                               std::string const& base, std::string const& public_key) {
+    std::vector<std::string> refusals, notes;
+    std::string const from = published.exists() ? " (" + path_text(published.file) + ")" : "";
+    if (published.is_signed() && !o.sign_key && !o.allow_unsigned)
+        refusals.push_back("the published release " + published.client_version + from +
+                           " is signed and this one would not be: launchers built with a release key refuse it. "
+                           "Give --sign-key KEY_FILE, or --allow-unsigned if no player's launcher has a key");
+    if (published.is_signed() && o.sign_key && !o.allow_new_key && !signed_by(published.document, public_key))
+        refusals.push_back("the published release " + published.client_version + from + " was signed with another key than " +
+                           path_text(*o.sign_key) +
+                           ": launchers that trust only that key refuse this release. Sign with the key that signed it, "
+                           "or give --allow-new-key once the players' launchers trust the new key too");
+    if (o.sign_key && !published.exists() && !o.sequence && !o.first_signed_release)
+        refusals.push_back(
+            "OUT_DIR holds no published version document, so the signed sequence would start again at 1, and launchers "
+            "that installed a higher one refuse it. Restore OUT_DIR from its backup (or give --previous in the old tree), "
+            "give --sequence N above the last published sequence, or --first-signed-release if this really is the "
+            "first signed release");
+    std::error_code ec;
+    bool const goes_back = published.in_out_dir && published.client_version != o.client_version &&
+                           fs::exists(manifest_of(o.out_dir, o.client_version), ec);
+    if (goes_back) {
+        std::vector<std::string> const left = left_behind(o.out_dir, published.client_version, o.client_version);
+        std::string const what = "files that only " + published.client_version + " has (" + listed(left) +
+                                 ") stay on players' disks unless a later release lists them for deletion";
+        if (o.go_back)
+            notes.push_back("Going back from " + published.client_version + " to " + o.client_version + ": " + what + ".");
+        else
+            refusals.push_back("release " + o.client_version + " was published before " + published.client_version +
+                               ", which players have now; if they go back to it, " + what +
+                               ". Publish the fix under a new client version, or give --go-back");
+    }
+    if (!refusals.empty()) throw PublishRefused(refusals);
+    if (!published.base.empty() && published.base != base)
+        notes.push_back("Warning: the base URL changes from " + published.base + " to " + base +
+                        ": players' launchers find nothing there unless the files are served from it.");
+    return notes;
+}
+
+bool differs_only_in_base_url(std::string const& existing, std::string const& wanted) {
+    json a = json::parse(existing, nullptr, false), b = json::parse(wanted, nullptr, false);
+    if (!a.is_object() || !b.is_object() || !a.contains("base_url")) return false;
+    a["base_url"] = b.value("base_url", json());
+    return a == b;
+}
+
+std::vector<std::string> version_document_changes(BuildOptions const& o, PublishedDocument const& published,
+                                                  json const& unsigned_document, std::string const& manifest_text,
+                                                  std::string const& public_key, bool& unchanged) {
+    unchanged = false;
+    if (!published.in_out_dir) return {};
+    json const old = without_signature(published.document);
+    std::vector<std::string> changes;
+    for (auto const& [key, value] : unsigned_document.items())
+        if (!old.contains(key) || old[key] != value) changes.push_back(key);
+    for (auto const& [key, value] : old.items())
+        if (!unsigned_document.contains(key)) changes.push_back(key);
+    bool const same_signing = o.sign_key ? published.is_signed() && signed_by(published.document, public_key) &&
+                                               published.document.value("manifest_sha256", "") == sha256_hex(manifest_text)
+                                         : !published.is_signed();
+    unchanged = changes.empty() && same_signing && !o.sequence;
+    if (!same_signing) changes.push_back(o.sign_key ? "signature" : "signature removed");
+    if (o.sign_key && !unchanged) changes.push_back("sequence");
+    return changes;
+}
+
+}  // namespace korvel
