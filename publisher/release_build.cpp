@@ -48,21 +48,53 @@ std::string join_lines(std::vector<std::string> const& lines) {
     return text;
 }
 
+// The real folders of the walk from the release folder down to the current one: a folder
+// whose real path is already among them is reached again through a link.
+class FolderLoops {
+public:
+    explicit FolderLoops(fs::path const& root) : stack_{fs::canonical(root)} {}
+
+    // True for a loop; else the folder (`depth` below the root's children) becomes the
+    // deepest of the walk.
+    bool entering(fs::path const& folder, std::size_t depth) {
+        std::error_code ec;
+        fs::path const real = fs::canonical(folder, ec);
+        stack_.resize(depth + 1);
+        if (ec || std::find(stack_.begin(), stack_.end(), real) != stack_.end()) return true;
+        stack_.push_back(real);
+        return false;
+    }
+
+private:
+    std::vector<fs::path> stack_;
+};
+
 struct ReleaseFile {
     std::string path;  // UTF-8, "/" between folders
     fs::path source;
 };
 
 // Every regular file below the release folder, with the problems that keep one from
-// being published.
+// being published. Links are followed, to files and folders alike, wherever they lead:
+// players get the files they point to. A folder link that leads back to a folder it lies
+// in would repeat the release without end and is refused by name.
 std::vector<ReleaseFile> scan_release(fs::path const& root, std::vector<std::string>& problems) {
     std::vector<ReleaseFile> files;
     // The iterator's paths start with the root as given. Cutting it off as text keeps
     // names that the path grammar would misread (a ":" looks like a drive) as they are.
     std::size_t const prefix = (root / "x").native().size() - 1;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    FolderLoops loops(root);
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::follow_directory_symlink);
+         it != fs::recursive_directory_iterator(); ++it) {
         fs::directory_entry const& entry = *it;
-        if (entry.is_directory()) continue;  // its files are what the launcher writes
+        if (entry.is_directory()) {  // its files are what the launcher writes
+            if (loops.entering(entry.path(), static_cast<std::size_t>(it.depth()))) {
+                it.disable_recursion_pending();
+                problems.push_back(path_text(entry.path().lexically_relative(root)) +
+                                   ": a folder link that leads back into a folder it lies in");
+            }
+            continue;
+        }
         NativeString relative = entry.path().native().substr(prefix);
         bool backslash = false;
         for (auto& c : relative) {
@@ -330,6 +362,14 @@ void prepare_staging(ReleasePlace const& place, std::vector<ReleaseFile> const& 
     for (ReleaseFile const& f : files) folders.parent_of(place.copy_of(f));
 }
 
+bool old_copy_intact(fs::path const& old_copy, std::string const& sha256) {
+    try {
+        return hash_file(old_copy, {}, {}).sha256 == sha256;
+    } catch (std::exception const&) {
+        return false;
+    }
+}
+
 // One file of a new release: hard-linked from the previous release when it is the same
 // there, else copied; hashed either way.
 Outcome copy_or_link(ReleaseFile const& f, fs::path const& copy, PreviousRelease const& previous,
@@ -341,7 +381,10 @@ Outcome copy_or_link(ReleaseFile const& f, fs::path const& copy, PreviousRelease
         std::error_code ec;
         if (fs::file_size(old_copy, ec) == old->size && fs::file_size(f.source, ec) == old->size) {
             out.digest = hash_file(f.source, {}, count);
-            out.linked = out.digest.sha256 == old->sha256 && make_hard_link(old_copy, copy);
+            // The old copy may have been damaged on disk since it was published (a same-size
+            // change passes every later size check): its bytes are read before it is linked.
+            out.linked = out.digest.sha256 == old->sha256 && old_copy_intact(old_copy, old->sha256) &&
+                         make_hard_link(old_copy, copy);
         }
     }
     if (!out.linked) out.digest = hash_file(f.source, copy, count);

@@ -53,7 +53,8 @@ struct Expected {
 };
 
 // The base URL of the layout `build` writes: manifest_url is BASE/releases/V/manifest.json
-// and the manifest's base_url BASE/releases/V/files. Problems for anything else.
+// and the manifest's base_url BASE/releases/V/files. Problems for anything else, and no
+// base then.
 std::string check_layout(Release const& r, VerifyOptions const& o, std::vector<std::string>& problems) {
     std::string const& url = r.version.manifest_url;
     std::size_t const releases = url.rfind("/releases/");
@@ -63,9 +64,11 @@ std::string check_layout(Release const& r, VerifyOptions const& o, std::vector<s
         return {};
     }
     std::string const base = url.substr(0, releases);
-    if (trimmed(r.manifest.base_url) != folder + "/files")
+    if (trimmed(r.manifest.base_url) != folder + "/files") {
         problems.push_back("layout: the manifest's base_url " + r.manifest.base_url + " is not " + folder +
                            "/files, beside manifest_url " + url);
+        return {};
+    }
     if (!o.expected_base.empty() && trimmed(o.expected_base) != base)
         problems.push_back("base URL: the release is published under " + base + ", not " + trimmed(o.expected_base));
     return base;
@@ -219,7 +222,8 @@ VerifyReport verify_local_release(fs::path const& target, VerifyOptions const& o
     };
     auto const read = [&root](std::string const& url) { return read_local(root, url); };
     std::optional<Release> const release = read_release(path_text(version_file), read_version, read, options, report);
-    if (!release) return report;
+    // Without the layout's base no file can be found on disk.
+    if (!release || report.base.empty()) return report;
 
     std::vector<Expected> const expected = expected_files(*release);
     ProgressLine line(progress, "checked", expected.size());

@@ -4,6 +4,7 @@
 #include "core/release_signature.h"
 #include "publisher/publish_command.h"
 #include "publisher/release_signing.h"
+#include "tests/native/publish_run.h"
 #include "tests/support/test_env.h"
 #include "tests/support/test_server.h"
 
@@ -19,17 +20,6 @@ using nlohmann::json;
 
 namespace korvel::test {
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
-Outcome publish(std::vector<std::string> const& args) {
-    std::ostringstream out, err;
-    int const code = run_publish_command(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 TEST(PublishSigned, KeygenBuildAndVerify) {
     ServedFolder server("signed");
