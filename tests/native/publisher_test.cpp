@@ -133,11 +133,16 @@ TEST_F(PublishTest, DeletesComeFromThePreviousReleaseAndUnchangedFilesAreLinked)
 }
 
 TEST_F(PublishTest, PathRulesOfTheLauncher) {
+    auto long_name = [](std::size_t count, std::string const& piece) {
+        std::string name;
+        for (std::size_t i = 0; i < count; ++i) name += piece;
+        return name;
+    };
     struct Case {
-        char const* path;
+        std::string path;
         bool accepted;
     };
-    Case const cases[] = {
+    std::vector<Case> const cases = {
         {"data/file.bin", true},        {"sub/zivur2.cfg", true},     {"a.korvel.partial", true},
         {"davari.exe", false},          {"DAVARI.EXE", false},        {"UserData/x.cfg", false},
         {"mouse.cfg", false},           {"x.korvel.part", false},     {"d/X.KORVEL.PART", false},
@@ -145,6 +150,13 @@ TEST_F(PublishTest, PathRulesOfTheLauncher) {
         {"space ", false},              {"a:b", false},               {".korvel/hash_cache.json", false},
         {".korvel_update/davari.new.exe", false}, {"\xC3", false},  {"q?.txt", false},
         {"a<b>.txt", false},            {"tab\t.txt", false},
+        // A release path leaves room for the game folder; counted in UTF-16 units, as
+        // Windows counts, and no Windows name holds more than 255.
+        {long_name(160, "x"), true},    {long_name(161, "x"), false},  {long_name(256, "x"), false},
+        {long_name(160, "\xC3\xA9"), true},                    // two bytes, one unit each
+        {long_name(80, "\xF0\x9F\x8E\xAE"), true},           // four bytes, two units each
+        {long_name(81, "\xF0\x9F\x8E\xAE"), false},
+        {long_name(80, "d/").substr(0, 158) + "/x", true},     {long_name(80, "d/").substr(0, 158) + "/xy", false},
     };
     for (Case const& c : cases) EXPECT_EQ(publish_path_problem(c.path).empty(), c.accepted) << c.path;
 
@@ -194,10 +206,12 @@ TEST_F(PublishTest, RerunOnAnUnchangedReleaseChangesOnlyTheVersionDocument) {
         return s;
     };
     auto const before = snapshot();
+    std::string const version = read_file(out / "patch" / "version.json");
     BuildSummary const again = build("1.0");
     EXPECT_TRUE(again.already_published);
+    EXPECT_TRUE(again.version_unchanged);
     EXPECT_EQ(snapshot(), before);
-    EXPECT_TRUE(fs::exists(out / "patch" / "version.json"));
+    EXPECT_EQ(read_file(out / "patch" / "version.json"), version);
 
     // A published release is never rewritten: other bytes under the same version are refused.
     release({{"a.txt", "changed"}, {"d/b.txt", "b"}});
@@ -240,6 +254,41 @@ TEST_F(PublishTest, RebuildRestoresADamagedReleaseOrRefusesNamingIt) {
     }
     EXPECT_FALSE(fs::exists(out / "patch" / "version.json"));
     EXPECT_FALSE(fs::exists(served / "e.txt.restoring"));
+}
+
+// A linked folder is published with what it holds (a player gets the files, not the
+// link); one that leads back into the walk is refused by name, and nothing is written.
+TEST_F(PublishTest, LinkedFoldersArePublishedAndALoopIsRefused) {
+    fs::path const assets = fs::absolute(dir / "assets");
+    write_file(assets / "pack.bin", "pack");
+    release({{"a.txt", "a"}});
+    fs::create_directory_symlink(assets, dir / "release" / "assets");
+    fs::create_symlink(assets / "pack.bin", dir / "release" / "linked.bin");
+    build("1");
+    EXPECT_EQ(tree(out / "releases" / "1" / "files"),
+              (Files{{"a.txt", "a"}, {"assets/pack.bin", "pack"}, {"linked.bin", "pack"}}));
+
+    fs::create_directory_symlink(fs::absolute(dir / "release"), assets / "again");
+    auto const before = tree(out);
+    try {
+        build("2");
+        FAIL() << "published a folder loop";
+    } catch (PublishRefused const& e) {
+        EXPECT_EQ(e.problems(),
+                  std::vector<std::string>{"assets/again: a folder link that leads back into a folder it lies in"});
+    }
+    EXPECT_EQ(tree(out), before);
+}
+
+// An old copy damaged on the server's disk (same size) is never linked into the next
+// release: the new release gets the release folder's bytes.
+TEST_F(PublishTest, ADamagedOldCopyIsCopiedAgainNotLinked) {
+    release({{"a.bin", "aaaa"}, {"b.bin", "bbbb"}});
+    build("1");
+    write_file(out / "releases" / "1" / "files" / "a.bin", "AAAA");
+    BuildSummary const s = build("2", "1");
+    EXPECT_EQ(s.linked, 1u);
+    EXPECT_EQ(tree(out / "releases" / "2" / "files"), (Files{{"a.bin", "aaaa"}, {"b.bin", "bbbb"}}));
 }
 
 TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
