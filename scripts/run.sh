@@ -8,7 +8,9 @@
 #      (build/test-keys/davari_test_key_NOT_FOR_PLAYERS.exe) has built in;
 #   3. serves it over HTTPS on localhost with the project's test patch server, its
 #      throwaway certificate authority trusted only in the demo's own Wine prefix;
-#   4. writes a demo game folder (that launcher as davari.exe, so that the launcher
+#   4. Authenticode-signs that launcher and Swapnik.exe with a throwaway certificate
+#      (scripts/sign_exe.sh, osslsigncode) and checks both signatures;
+#   5. writes a demo game folder (that launcher as davari.exe, so that the launcher
 #      checks the release's signature; Swapnik.exe, the stand-in bat.exe and a
 #      launcher.ini pointing at that server) and starts the launcher.
 # With a display, use the window (Play starts the stand-in client); the demo ends when
@@ -99,9 +101,11 @@ printf 'Korvel2 demo release %s\n' "$version" >"$release/readme.txt"
 
 say "Publishing it signed with the native korvel-publish into the server's folder"
 sign_key=$build/test-keys/release.pem
-public_key=$(openssl ec -in "$sign_key" -pubout -outform DER 2>/dev/null | tail -c 65 | base64 -w0)
+public_key=$("$build/native/bin/korvel-publish" public-key "$sign_key")
+# The server's folder is new on every run: this is the first signed release it holds.
 "$build/native/bin/korvel-publish" build "$release" "$www" --client-version "$version" --base-url "$base" \
-    --sign-key "$sign_key" </dev/null >"$demo/publish.log" 2>&1 || { cat "$demo/publish.log" >&2; exit 1; }
+    --sign-key "$sign_key" --first-signed-release </dev/null >"$demo/publish.log" 2>&1 \
+    || { cat "$demo/publish.log" >&2; exit 1; }
 tr '\r' '\n' <"$demo/publish.log" | grep -v '^ *$' | sed 's/^/    /'
 # The Windows build checks, under Wine: its prefix trusts the demo's CA, and its CNG is
 # what the launcher verifies the signature with.
@@ -128,11 +132,25 @@ printf '{"online": true, "label": "Kalandra kész"}\n' >"$www/patch/status.json"
 # The 4 MiB file is served slowly (64 KiB every 150 ms), so that the download can be seen.
 printf '{"pace_ms": 150}\n' >"$www/releases/$version/files/data/world.pak.fault.json"
 
+# Authenticode: the programs players download are signed, as an operator signs them with
+# the code-signing certificate they bought (scripts/sign_exe.sh); here a throwaway RSA
+# certificate made for this run, which only this run's check trusts.
+say "Authenticode-signing davari.exe and Swapnik.exe with a throwaway certificate (osslsigncode)"
+signed=$demo/signed
+rm -rf "$signed"; mkdir -p "$signed"
+openssl req -x509 -newkey rsa:3072 -nodes -days 2 -subj "/CN=Korvel2 demo code signing (throwaway)" \
+    -keyout "$signed/code.key" -out "$signed/code.crt" -addext extendedKeyUsage=codeSigning \
+    -addext keyUsage=critical,digitalSignature >/dev/null 2>&1
+cp "$build/test-keys/davari_test_key_NOT_FOR_PLAYERS.exe" "$signed/davari.exe"
+cp "$build/bin/Swapnik.exe" "$signed/Swapnik.exe"
+"$root/scripts/sign_exe.sh" --cert "$signed/code.crt" --key "$signed/code.key" --ca "$signed/code.crt" \
+    "$signed/davari.exe" "$signed/Swapnik.exe" | sed 's/^/    /'
+
 say "Writing the demo game folder $demo/game"
 game=$demo/game
 rm -rf "$game"; mkdir -p "$game/assets"
-cp "$build/test-keys/davari_test_key_NOT_FOR_PLAYERS.exe" "$game/davari.exe"
-cp "$build/bin/Swapnik.exe" "$game/"
+cp "$signed/davari.exe" "$game/davari.exe"
+cp "$signed/Swapnik.exe" "$game/"
 cp "$build/bin/demo_client.exe" "$game/bat.exe"
 cp "$www/patch/banner.jpg" "$game/assets/banner.jpg"
 cat >"$game/launcher.ini" <<INI
