@@ -190,11 +190,13 @@ std::vector<std::string> version_document_changes(BuildOptions const& o, Publish
         if (!old.contains(key) || old[key] != value) changes.push_back(key);
     for (auto const& [key, value] : old.items())
         if (!unsigned_document.contains(key)) changes.push_back(key);
-    bool const same_signing = o.sign_key ? published.is_signed() && signed_by(published.document, public_key) &&
-                                               published.document.value("manifest_sha256", "") == sha256_hex(manifest_text)
-                                         : !published.is_signed();
-    unchanged = changes.empty() && same_signing && !o.sequence;
-    if (!same_signing) changes.push_back(o.sign_key ? "signature" : "signature removed");
+    bool const same_key = o.sign_key ? published.is_signed() && signed_by(published.document, public_key)
+                                     : !published.is_signed();
+    bool const same_manifest =
+        !o.sign_key || published.document.value("manifest_sha256", "") == sha256_hex(manifest_text);
+    if (!same_key) changes.push_back(o.sign_key ? "signature" : "signature removed");
+    if (same_key && !same_manifest && changes.empty()) changes.push_back("manifest_sha256");
+    unchanged = changes.empty() && !o.sequence;
     if (o.sign_key && !unchanged) changes.push_back("sequence");
     return changes;
 }
