@@ -2,7 +2,7 @@
 # The native and the Windows korvel-publish write byte-identical manifest.json and
 # version.json for the same release folders: a first release offering a launcher, then
 # a second one built with --previous, which hard-links, deletes and renames a file's
-# letter case.
+# letter case. Both then answer `verify OUT_DIR` and a refused build alike.
 # Usage: same_output.sh NATIVE_TOOL WINE_RUN WINDOWS_TOOL
 set -eu
 native=$1 wine_run=$2 windows=$3
@@ -42,4 +42,28 @@ for f in releases/1/manifest.json releases/2/manifest.json patch/version.json; d
     fi
 done
 grep -q '"delete"' "$work/out-native/releases/2/manifest.json" || { echo "release 2 lists no deletions"; status=1; }
+
+# The same answers: verify of each tool's release on disk, and the refusal of going back
+# to release 1 (its exit code and text), which writes nothing.
+answers() {  # NAME RUN...
+    name=$1; shift
+    prefix=""
+    [ "$name" = windows ] && prefix="Z:"
+    out=$work/out-$name
+    code=0
+    "$@" verify "$prefix$out" >"$work/$name-verify.txt" 2>/dev/null || code=$?
+    echo "exit $code" >>"$work/$name-verify.txt"
+    code=0
+    "$@" build "$prefix$work/r1" "$prefix$out" --client-version 1 --base-url https://patch.example.com/ \
+        >/dev/null 2>"$work/$name-refusal.txt" || code=$?
+    echo "exit $code" >>"$work/$name-refusal.txt"
+    cat "$work/$name-verify.txt" "$work/$name-refusal.txt" | tr -d '\r' | grep -v '^$' >"$work/$name-answers.txt"
+}
+answers native "$native"
+answers windows "$wine_run" "$windows"
+if ! cmp -s "$work/native-answers.txt" "$work/windows-answers.txt"; then
+    diff "$work/native-answers.txt" "$work/windows-answers.txt" || true
+    status=1
+fi
+grep -q 'give --go-back' "$work/native-answers.txt" || { cat "$work/native-answers.txt"; status=1; }
 exit $status

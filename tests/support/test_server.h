@@ -59,8 +59,9 @@ struct Request {
     std::optional<std::string> header(std::string_view name) const;
 };
 
-// Base64 of a test release public key: "release" (built into the test-key launcher, test-keys/davari_test_key_NOT_FOR_PLAYERS.exe) or
-// "other" (one that nothing trusts).
+// Base64 of a test release public key: "release" (built into the test-key launcher,
+// test-keys/davari_test_key_NOT_FOR_PLAYERS.exe, beside "second") or "other" (one that
+// nothing trusts).
 std::string release_public_key(std::string_view key = "release");
 
 // Every request the server logged so far, in arrival order (all tests' requests).
