@@ -491,9 +491,9 @@ void publish_launcher(fs::path const& source, LauncherPlan const& launcher) {
 }
 
 // Last, and in one step: until this document names the new release, players keep
-// getting the old one, which stays complete.
-// A document that would say what the published one says is left as it was, its sequence
-// included, so that re-running a build changes nothing.
+// getting the old one, which stays complete. A document that would say what the
+// published one says is left as it was, its sequence included, so that re-running a
+// build changes nothing.
 void write_version_document(BuildOptions const& o, BuildSummary& summary, LauncherPlan const& launcher,
                             SigningPlan const& signing, std::string const& manifest_text,
                             PublishedDocument const& published) {
