@@ -53,4 +53,8 @@ TEST(FormatBytes, UnitsAndDecimals) {
         {2048 * 1099511627776.0, "2048.0 TB"},
     };
     for (auto const& c : cases) EXPECT_EQ(korvel::format_bytes(c.bytes), c.text) << c.bytes;
+    // The operators' tool names the binary units as what they are.
+    EXPECT_EQ(korvel::format_binary_bytes(1023), "1023 B");
+    EXPECT_EQ(korvel::format_binary_bytes(1536), "1.5 KiB");
+    EXPECT_EQ(korvel::format_binary_bytes(5.5 * 1073741824.0), "5.5 GiB");
 }
