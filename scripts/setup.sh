@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, the tests, the demo (run.sh), screenshots.sh and the benchmarks
 # need, with apt-get, when it is missing: g++, libcurl4-openssl-dev and libssl-dev build the native
-# korvel-publish, busybox's httpd serves the publish benchmark. wine64 only recommends
+# korvel-publish, busybox's httpd serves the publish benchmark; nginx, zsync, casync and rsync
+# are the delta benchmark's server and the tools it compares with. wine64 only recommends
 # wine (the wine, wineboot and winepath commands) and libwine only recommends fonts-wine
 # (Tahoma, the window's second choice of face): both are named, so that a no-recommends
 # install has them too.
@@ -9,7 +10,7 @@ set -euo pipefail
 
 packages=(cmake make g++ libcurl4-openssl-dev libssl-dev g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
           googletest python3 python3-cryptography openssl curl busybox imagemagick time
-          fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils)
+          fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils nginx zsync casync rsync)
 
 missing=()
 for p in "${packages[@]}"; do
