@@ -230,7 +230,7 @@ run_rsync() {  # PATTERN OLD NEW
         >"$work/rsync.log" 2>&1 || { echo "rsync failed:" >&2; cat "$work/rsync.log" >&2; exit 1; }
     secs[rsync_$1]=$(echo "$(now) - $start" | bc -l)
     bytes[rsync_$1]=$(sed -n 's/^Total bytes received: //p' "$work/rsync.log" | tr -d ,)
-    reqs[rsync_$1]=1
+    reqs[rsync_$1]=-  # one session, no requests
     conns[rsync_$1]=1
     same_or_fail "$work/rs/pack.pak" "$3" rsync
 }
@@ -283,7 +283,7 @@ fi
 publish_line=""
 if [ "${BENCH_PUBLISH:-1}" != 0 ]; then
     echo "The publisher next to sha256sum (scripts/bench_publish.sh)..." >&2
-    publish_line=$("$root/scripts/bench_publish.sh" | grep '^ratio build / sha256sum' || true)
+    publish_line=$("$root/scripts/bench_publish.sh" | grep -E '^(release:|korvel-publish build \(|sha256sum|ratio build)' || true)
 fi
 
 # The table.
@@ -298,7 +298,7 @@ for p in "${patterns[@]}"; do
             printf '  %-18s n/a (no index support in this build)\n' "${names[$k]}"
             continue
         fi
-        printf '  %-18s %9.2f MB %6d requests %5d conn. %7.1f s\n' "${names[$k]}" "$(mb "${bytes[${k}_$p]}")" \
+        printf '  %-18s %9.2f MB %6s requests %5d conn. %7.1f s\n' "${names[$k]}" "$(mb "${bytes[${k}_$p]}")" \
             "${reqs[${k}_$p]}" "${conns[${k}_$p]}" "${secs[${k}_$p]}"
     done
 done
@@ -344,7 +344,8 @@ else
     echo "5. working set of a large pack's delta: n/a"
 fi
 if [ -n "$publish_line" ]; then
-    ratio=$(echo "$publish_line" | grep -o '[0-9.]*' | head -1)
+    ratio=$(echo "$publish_line" | sed -n 's/^ratio build \/ sha256sum: \([0-9.]*\).*/\1/p')
+    echo "$publish_line" | grep -v '^ratio' | sed 's/^/   /'
     printf '6. publisher build / sha256sum %s <= 1.5: %s\n' "$ratio" "$(verdict "$ratio <= 1.5")"
 else
     echo "6. publisher: n/a"
