@@ -2,7 +2,8 @@
 # Installs what building, the tests, the demo (run.sh), screenshots.sh and the benchmarks
 # need, with apt-get, when it is missing: g++, libcurl4-openssl-dev and libssl-dev build the native
 # korvel-publish, busybox's httpd serves the publish benchmark, osslsigncode Authenticode-signs
-# the demo's programs (scripts/sign_exe.sh). wine64 only recommends
+# the demo's programs (scripts/sign_exe.sh); nginx, zsync, casync and rsync are the delta
+# benchmark's server and the tools it compares with. wine64 only recommends
 # wine (the wine, wineboot and winepath commands) and libwine only recommends fonts-wine
 # (Tahoma, the window's second choice of face): both are named, so that a no-recommends
 # install has them too.
@@ -10,7 +11,8 @@ set -euo pipefail
 
 packages=(cmake make g++ libcurl4-openssl-dev libssl-dev g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
           googletest python3 python3-cryptography openssl curl busybox imagemagick time
-          fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils osslsigncode)
+          fonts-dejavu-core fonts-liberation fonts-wine procps bc x11-utils osslsigncode
+          nginx zsync casync rsync)
 
 missing=()
 for p in "${packages[@]}"; do

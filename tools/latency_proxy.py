@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
-"""A loopback TCP proxy that adds network latency, for scripts/bench_network.sh.
+"""A loopback TCP proxy that adds network latency, for the network benchmarks.
 
-    latency_proxy.py --target PORT --delay-ms D --ready FILE
+    latency_proxy.py --target PORT --delay-ms D --ready FILE [--rate-mbit R]
 
 Listens on a free port of 127.0.0.1 (written to FILE once listening) and forwards every
 connection to 127.0.0.1:PORT. Every chunk goes on D ms after it arrived, in both
 directions and in order, so a request and its answer take a round trip of 2 D; a new
 connection first waits one round trip more, as a TCP handshake with a distant server
 would. A reset from either side is passed on as a reset. Stops on SIGTERM.
+
+With --rate-mbit, each direction is one link of R Mbit/s shared by all connections:
+a chunk waits for the bytes queued before it to pass, then for its own, then D ms.
+A connection reads no more while its direction has more than a quarter second queued,
+so the sender feels the link as it would a real one.
 """
 import argparse
 import asyncio
@@ -19,7 +24,24 @@ import struct
 import termios
 
 
-async def forward(reader, writer, delay):
+class Link:
+    """One direction's bandwidth: the time its last queued byte has passed."""
+
+    BACKLOG = 0.25  # seconds queued before a reader waits
+
+    def __init__(self, rate_mbit):
+        self.bytes_per_s = rate_mbit * 1e6 / 8
+        self.free_at = 0.0
+
+    def passed_at(self, now, size):
+        self.free_at = max(now, self.free_at) + size / self.bytes_per_s
+        return self.free_at
+
+    def backlog(self, now):
+        return max(0.0, self.free_at - now - self.BACKLOG)
+
+
+async def forward(reader, writer, delay, link=None):
     loop = asyncio.get_running_loop()
     queue = asyncio.Queue()
 
@@ -52,16 +74,20 @@ async def forward(reader, writer, delay):
             data = await reader.read(1 << 16)
         except (ConnectionResetError, OSError):
             data = None
-        queue.put_nowait((loop.time() + delay, data))
+        now = loop.time()
+        sent = link.passed_at(now, len(data)) if link and data else now
+        queue.put_nowait((sent + delay, data))
         if not data:
             break
+        if link and link.backlog(now):
+            await asyncio.sleep(link.backlog(now))
     try:
         await sender
     except (ConnectionResetError, BrokenPipeError, OSError):
         writer.transport.abort()
 
 
-async def serve(client_reader, client_writer, target, delay):
+async def serve(client_reader, client_writer, target, delay, links):
     await asyncio.sleep(2 * delay)  # the handshake's round trip
     try:
         server_reader, server_writer = await asyncio.open_connection("127.0.0.1", target)
@@ -69,8 +95,8 @@ async def serve(client_reader, client_writer, target, delay):
         client_writer.transport.abort()
         return
     try:
-        await asyncio.gather(forward(client_reader, server_writer, delay),
-                             forward(server_reader, client_writer, delay), return_exceptions=True)
+        await asyncio.gather(forward(client_reader, server_writer, delay, links[0]),
+                             forward(server_reader, client_writer, delay, links[1]), return_exceptions=True)
     except asyncio.CancelledError:
         pass  # stopping
     for w in (client_writer, server_writer):
@@ -82,9 +108,11 @@ async def main():
     parser.add_argument("--target", type=int, required=True)
     parser.add_argument("--delay-ms", type=float, required=True)
     parser.add_argument("--ready", required=True)
+    parser.add_argument("--rate-mbit", type=float, help="each direction's bandwidth; none when not given")
     args = parser.parse_args()
     delay = args.delay_ms / 1000.0
-    server = await asyncio.start_server(lambda r, w: serve(r, w, args.target, delay), "127.0.0.1", 0)
+    links = (Link(args.rate_mbit), Link(args.rate_mbit)) if args.rate_mbit else (None, None)
+    server = await asyncio.start_server(lambda r, w: serve(r, w, args.target, delay, links), "127.0.0.1", 0)
     with open(args.ready + ".tmp", "w") as f:
         f.write(str(server.sockets[0].getsockname()[1]))
     os.replace(args.ready + ".tmp", args.ready)
