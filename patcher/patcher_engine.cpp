@@ -40,12 +40,9 @@ void delete_listed_files(PatchConfig const& config, Manifest const& manifest, Ha
     for (std::string const& path : manifest.deletes) {
         if (is_protected_path(path)) continue;
         fs::path const local = config.game_dir / utf8_to_wide(path);
-        std::error_code ec;
-        fs::file_status const status = fs::status(local, ec);
-        if (!ec && fs::is_regular_file(status)) {
-            make_replaceable(local);  // else a read-only obsolete file would stay for ever
-            fs::remove(local, ec);  // a failure is left for the next run
-        }
+        // Read-only too, else an obsolete file from a disc would stay for ever; a failure
+        // is left for the next run.
+        if (is_regular_file_at(local)) remove_file(local);
         cache.erase(path);
     }
 }

@@ -62,6 +62,15 @@ void make_replaceable(fs::path const& target) {
         ::SetFileAttributesW(call_path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
 }
 
+bool remove_file(fs::path const& path) noexcept {
+    try {
+        make_replaceable(path);
+        return ::DeleteFileW(win32_path(path).c_str()) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::uint64_t file_size(fs::path const& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (attributes_of(path, data) && !(data.dwFileAttributes & not_a_plain_file))

@@ -28,6 +28,10 @@ bool is_regular_file_at(std::filesystem::path const& path);
 // carry it). Nothing else changes; a failure is left to the replacing call to report.
 void make_replaceable(std::filesystem::path const& target);
 
+// Removes a file in the game folder, read-only or not, in the long-path form. False when
+// it is still there afterwards (held, refused) or was never a file. Never throws.
+bool remove_file(std::filesystem::path const& path) noexcept;
+
 // Full path of the running executable. Throws "GetModuleFileNameW failed".
 std::filesystem::path exe_path();
 
