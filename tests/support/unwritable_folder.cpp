@@ -1,5 +1,6 @@
 #include "tests/support/unwritable_folder.h"
 
+#include "tests/support/input.h"
 #include "tests/support/process.h"
 
 #include <windows.h>
@@ -12,7 +13,8 @@ namespace korvel::test {
 
 namespace {
 
-// Runs chattr on the folder and waits for it ("start /wait /unix" runs a Linux program).
+// Runs chattr on the folder ("start /unix" runs a Linux program; its /wait does not
+// always hold until the program has ended, so callers poll for the effect).
 void chattr(fs::path const& folder, wchar_t const* change) {
     std::wstring const& native = folder.native();
     if (native.size() < 3 || (native[0] != L'Z' && native[0] != L'z') || native[1] != L':') return;
@@ -35,15 +37,21 @@ bool can_create_in(fs::path const& folder) {
     return true;
 }
 
+// Whether `writable` becomes what the folder is within ten seconds.
+bool settles(fs::path const& folder, bool writable) {
+    return wait_until([&] { return can_create_in(folder) == writable; }, 10000, 20);
+}
+
 }  // namespace
 
 UnwritableFolder::UnwritableFolder(fs::path folder) : folder_(std::move(folder)) {
     chattr(folder_, L"+i");
-    ok_ = !can_create_in(folder_);
+    ok_ = settles(folder_, false);
 }
 
 UnwritableFolder::~UnwritableFolder() {
     chattr(folder_, L"-i");
+    settles(folder_, true);
 }
 
 }  // namespace korvel::test
