@@ -27,10 +27,6 @@ namespace {
 // other entry, folders that cannot be read) goes through the per-name queries instead,
 // so that the outcome is the same either way.
 
-// Paths of this length or more fail the per-name queries, and then count as missing;
-// the listing would find them, so they stay with those queries.
-constexpr std::size_t longest_listed_path = 259;
-
 // What a folder's listing said about one of the manifest's names in it.
 struct NameSlot {
     unsigned matches = 0;  // listed entries with this name's key
@@ -102,7 +98,7 @@ std::vector<EntryPlan> plan_entries(fs::path const& game_dir, std::vector<FileEn
             continue;  // fails when its turn comes, as it always has
         }
         std::optional<SplitPath> const split = split_for_listing(wide);
-        if (!split || game_dir.native().size() + 1 + wide.size() >= longest_listed_path) continue;
+        if (!split) continue;
 
         Folder*& folder = by_key[file_name_key(split->folder)];
         if (!folder) {
@@ -134,9 +130,7 @@ public:
 
     // The queries by name, one file at a time.
     bool correct_by_path(FileEntry const& entry, fs::path const& local) {
-        std::error_code ec;
-        fs::file_status const status = fs::status(local, ec);
-        if (ec || !fs::is_regular_file(status)) return false;
+        if (!is_regular_file_at(local)) return false;
         std::uint64_t const size = korvel::file_size(local);
         if (size != entry.size) return false;
         std::uint64_t const modified = file_mtime(local);

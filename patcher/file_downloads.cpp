@@ -2,7 +2,9 @@
 
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
+#include "platform/file_error.h"
 #include "platform/files.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <unordered_set>
@@ -22,6 +25,18 @@ namespace {
 
 constexpr auto pause_between_attempts = std::chrono::milliseconds(2000);
 constexpr std::size_t no_item = static_cast<std::size_t>(-1);
+
+// The time the cache keeps for a placed file, read after the move: a time read through
+// the download's own handle may still change when the handle closes (on FAT it is only
+// set then), and the next quick check would hash the whole file again. 0, which matches
+// no file, when it cannot be read.
+std::uint64_t placed_time(fs::path const& file) {
+    try {
+        return file_mtime(file);
+    } catch (std::exception const&) {
+        return 0;
+    }
+}
 
 // Each folder of the run is made once: asking about a folder that is already there
 // costs several kernel round trips per file, which add up over thousands of files.
@@ -187,7 +202,10 @@ void DownloadStage::work(std::size_t slot) {
 }
 
 // Up to three attempts; throws the last one's text after the third, or TransferStopped
-// when another file ended the stage first.
+// when another file ended the stage first. A cause that another attempt cannot mend (a
+// folder that cannot be written, a full disk) ends the item at once. A download that
+// passed its check but could not replace its target is kept, and later attempts only
+// try the replacement again.
 void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer) {
     fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
     fs::path const part = part_path_for(local_path);
@@ -195,38 +213,45 @@ void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<c
     // no byte more, however long its body claims or turns out to be.
     PartTransfer transfer({item.path, build_file_url(base_url_, item.path), part, item.size, item.sha256, item.size},
                           records_);
+    std::optional<PartTransfer::Fetched> verified;
     std::string last_error;
     for (int attempt = 1; attempt <= download_attempts; ++attempt) {
         {
             std::lock_guard const lock(mutex_);
             Slot& s = slots_[slot];
             s.attempt = attempt;
-            s.bytes = s.counted = transfer.kept_bytes();
+            s.bytes = s.counted = verified ? verified->size : transfer.kept_bytes();
             dirty_ = true;
         }
+        changed_.notify_one();  // the attempt's number is shown at once, bytes or not
         try {
-            folders_.make_parent(local_path);
-            PartTransfer::Fetched const fetched =
-                transfer.attempt(http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer);
-            if (fetched.sha256 != item.sha256) {
-                transfer.discard();
-                throw std::runtime_error("SHA-256 eltérés: " + item.path);
+            if (!verified) {
+                folders_.make_parent(local_path);
+                PartTransfer::Fetched const fetched = transfer.attempt(
+                    http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer);
+                if (fetched.sha256 != item.sha256) {
+                    transfer.discard();
+                    throw std::runtime_error("SHA-256 eltérés: " + item.path);
+                }
+                verified = fetched;
             }
-            try {
-                move_file_replacing(part, local_path);
-            } catch (...) {
-                transfer.discard();
-                throw;
-            }
+            place_download(part, local_path);
             transfer.placed();
             std::lock_guard const lock(mutex_);
-            cache_[item.path] = CacheEntry{fetched.size, fetched.modified, fetched.sha256};
+            cache_[item.path] = CacheEntry{verified->size, placed_time(local_path), verified->sha256};
             return;
+        } catch (FileError const& e) {
+            last_error = e.what();
+            if (e.lasting()) break;
         } catch (std::exception const& e) {
             last_error = e.what();
         }
-        if (attempt < download_attempts && !pause()) throw TransferStopped{};
+        if (attempt < download_attempts && !pause()) {
+            if (verified) transfer.discard();
+            throw TransferStopped{};
+        }
     }
+    if (verified) transfer.discard();
     throw std::runtime_error(last_error);
 }
 
@@ -299,7 +324,13 @@ void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
 fs::path part_path_for(fs::path const& local_path) {
     fs::path part = local_path;
     part += ".korvel.part";
-    return part;
+    if (part.filename().native().size() <= longest_file_name) return part;
+    // A name too long to take the suffix: a short one made from its hash, still beside
+    // the target (see the header).
+    std::string const name = wide_to_utf8(local_path.filename().native());
+    Sha256 hash;
+    hash.update(name.data(), name.size());
+    return local_path.parent_path() / (utf8_to_wide(to_hex(hash.finalize()).substr(0, 32)) + L".korvel.part");
 }
 
 void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,

@@ -45,7 +45,16 @@ void download_files(std::vector<DownloadItem> const& items, PatchConfig const& c
 // the launcher's state folder.
 std::filesystem::path part_records_folder(PatchConfig const& config);
 
-// The temporary name a file is downloaded to: the whole name + ".korvel.part".
+// The longest file name (one path element, in UTF-16 units) Windows file systems hold.
+inline constexpr std::size_t longest_file_name = 255;
+
+// The temporary name a file is downloaded to: the whole name + ".korvel.part". A name
+// that would grow past longest_file_name with it (244 units or more) gets the first 32
+// hex digits of its UTF-8 name's SHA-256 + ".korvel.part" instead. That part stays
+// beside its target rather than in the state folder: the final move must stay on the
+// target's volume, which the state folder need not share, and a part record is only
+// acted on for a part inside the game folder. No listed name ends in ".korvel.part",
+// so the short name cannot meet a game file.
 std::filesystem::path part_path_for(std::filesystem::path const& local_path);
 
 }  // namespace korvel

@@ -102,7 +102,7 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
     }
     std::error_code ignored;
     fs::remove(target, ignored);  // a copy left by an earlier run
-    move_file_replacing(part, target);
+    place_download(part, target);
     transfer.placed();
 
     PatchResult result;

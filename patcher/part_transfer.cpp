@@ -1,6 +1,7 @@
 #include "patcher/part_transfer.h"
 
 #include "core/json_number.h"
+#include "platform/files.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "platform/write_whole_file.h"
@@ -200,8 +201,7 @@ void PartTransfer::keep_or_discard(bool resumable, std::uint64_t part_size, std:
 }
 
 void PartTransfer::discard() {
-    std::error_code ignored;
-    fs::remove(target_.part, ignored);
+    remove_file(target_.part);
     if (recorded_) records_.remove(target_.path);
     recorded_ = false;
     resume_.reset();

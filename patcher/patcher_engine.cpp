@@ -11,6 +11,7 @@
 #include "core/version_document.h"
 #include "platform/files.h"
 #include "platform/http.h"
+#include "platform/keep_awake.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "platform/write_whole_file.h"
@@ -39,17 +40,9 @@ void delete_listed_files(PatchConfig const& config, Manifest const& manifest, Ha
     for (std::string const& path : manifest.deletes) {
         if (is_protected_path(path)) continue;
         fs::path const local = config.game_dir / utf8_to_wide(path);
-        std::error_code ec;
-        fs::file_status const status = fs::status(local, ec);
-        if (!ec && fs::is_regular_file(status)) {
-            // Installs copied from a disc or unpacked from some archives mark their files
-            // read-only, which Windows refuses to delete: an obsolete file would stay for
-            // ever. Only a file about to go loses that attribute.
-            DWORD const attributes = ::GetFileAttributesW(local.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-                ::SetFileAttributesW(local.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-            fs::remove(local, ec);  // a failure is left for the next run
-        }
+        // Read-only too, else an obsolete file from a disc would stay for ever; a failure
+        // is left for the next run.
+        if (is_regular_file_at(local)) remove_file(local);
         cache.erase(path);
     }
 }
@@ -65,6 +58,18 @@ void save_client_version(fs::path const& version_file, std::string const& versio
     } catch (std::runtime_error const&) {
     }
     if (!written) throw std::runtime_error("Nem írható a verziófájl.");
+}
+
+// What a run leaves for the next one: the hash cache, which only spares hashing, and the
+// recorded versions. A client that was just verified whole is playable even where none
+// of them can be written (a game under Program Files, a folder that Controlled Folder
+// Access guards); such a failure only costs the next run its shortcuts.
+template <class Save>
+void save_if_possible(Save const& save) {
+    try {
+        save();
+    } catch (std::exception const&) {
+    }
 }
 
 PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {
@@ -108,9 +113,10 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     set_stage(progress, PatchStage::Finalizing, L"Frissítés véglegesítése", L"Gyorsítótár és verzió mentése");
     reporter.report();
     delete_listed_files(config, manifest, cache);
-    save_hash_cache(config.hash_cache_file, cache);
-    save_client_version(config.version_file, version.client_version);
-    if (release.checked) save_client_version(release_sequence_file(config), std::to_string(release.sequence));
+    save_if_possible([&] { save_hash_cache(config.hash_cache_file, cache); });
+    save_if_possible([&] { save_client_version(config.version_file, version.client_version); });
+    if (release.checked)
+        save_if_possible([&] { save_client_version(release_sequence_file(config), std::to_string(release.sequence)); });
 
     set_stage(progress, PatchStage::Done, L"A kliens naprakész",
               downloads.empty() ? L"Nem volt szükség letöltésre." : L"A frissítés sikeresen elkészült.");
@@ -131,6 +137,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
 }  // namespace
 
 PatchResult PatcherEngine::run(PatchConfig const& config, bool full_repair, PatchProgressFn const& progress_fn) {
+    KeepAwake const awake;
     PatchProgress progress;  // starts as the first report of a run: stage 1, numbers 0
     ProgressReporter const reporter{progress, progress_fn};
     try {

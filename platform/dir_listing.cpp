@@ -1,6 +1,7 @@
 #include "platform/dir_listing.h"
 
 #include "core/name_key.h"
+#include "platform/files.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -36,7 +37,7 @@ void visit_entry(WIN32_FIND_DATAW const& data, std::function<void(ListedEntry co
 }  // namespace
 
 ListingResult list_folder(std::filesystem::path const& folder, std::function<void(ListedEntry const&)> const& visit) {
-    std::wstring pattern = folder.native();
+    std::wstring pattern = win32_path(folder).native();
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
     pattern += L'*';
 

@@ -1,5 +1,6 @@
 #include "platform/http.h"
 
+#include "platform/file_error.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
@@ -302,10 +303,17 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
 
     if (options.make_parent) ensure_parent_dir(destination);
     std::string const destination_text = path_text(destination);
-    UniqueFile file(::CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE,
+    UniqueFile file(::CreateFileW(win32_path(destination).c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   result.resumed ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw std::runtime_error("Cannot create download file: " + destination_text);
+    if (!file) {
+        DWORD const code = last_error_of_failure();
+        throw file_error(FileStep::create, destination, "Cannot create download file: " + destination_text, code);
+    }
+    auto const write_failed = [&] {
+        DWORD const code = last_error_of_failure();
+        return file_error(FileStep::write, destination, "Cannot write download file: " + destination_text, code);
+    };
 
     std::vector<char> own_buffer;
     std::vector<char>& buffer = options.buffer ? *options.buffer : own_buffer;
@@ -316,7 +324,7 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
         LARGE_INTEGER position{};
         position.QuadPart = static_cast<LONGLONG>(offset);
         if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get()))
-            throw std::runtime_error("Cannot write download file: " + destination_text);
+            throw write_failed();
     }
 
     std::uint64_t size = offset;
@@ -327,8 +335,7 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
         while (n > 0) {
             std::size_t const got = download_read(request, buffer.data(), std::min(n, buffer.size()));
             if (got == 0) break;
-            if (!write_all(file.get(), buffer.data(), got))
-                throw std::runtime_error("Cannot write download file: " + destination_text);
+            if (!write_all(file.get(), buffer.data(), got)) throw write_failed();
             if (options.hash) options.hash->update(buffer.data(), got);
             n -= got;
             result.received += got;
@@ -345,8 +352,7 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
             if (options.on_progress) options.on_progress(size, bytes_total);
         }
     }
-    if (options.flush && !::FlushFileBuffers(file.get()))
-        throw std::runtime_error("Cannot write download file: " + destination_text);
+    if (options.flush && !::FlushFileBuffers(file.get())) throw write_failed();
     FILETIME written{};
     if (::GetFileTime(file.get(), nullptr, nullptr, &written))
         result.modified = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;

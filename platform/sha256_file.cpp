@@ -1,5 +1,6 @@
 #include "platform/sha256.h"
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"
@@ -14,7 +15,7 @@ namespace korvel {
 namespace {
 
 UniqueFile open_for_hashing(std::filesystem::path const& path) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    UniqueFile file(::CreateFileW(win32_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) throw std::runtime_error("Cannot open file for SHA-256: " + path_text(path));
     return file;

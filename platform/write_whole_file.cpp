@@ -11,7 +11,7 @@
 namespace korvel {
 
 WriteStatus write_whole_file(std::filesystem::path const& path, std::string_view bytes) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    UniqueFile file(::CreateFileW(win32_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return WriteStatus::not_opened;
 

@@ -2,7 +2,8 @@
 // launcher has ended, then starts it again. Its whole interface is the command line
 //   Swapnik.exe <launcher pid> "<launcher path>" "<new file path>"
 // and the exit code: 0 replaced and restarted, 1 bad command line, 2 replacement failed,
-// 3 replaced but the restart failed. It talks to the user only in message boxes: every
+// 3 replaced but the restart failed. After a failed replacement the old launcher is
+// started again. It talks to the user only in message boxes: every
 // code but 0 comes with one.
 
 #include <windows.h>
@@ -80,11 +81,21 @@ bool replace_across_volumes(Arguments const& args) {
     return false;
 }
 
+// Windows refuses to replace a read-only file, and a launcher copied from a disc or an
+// archive may carry that attribute: it is cleared before each attempt. Nothing else of
+// the file changes.
+void make_replaceable(std::wstring const& target) {
+    DWORD const attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesW(target.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+}
+
 // The file may stay locked for a moment after the launcher's process has ended (a virus
 // scanner, a slow shutdown), so the replacement is retried for about ten seconds. `error`
 // is the move's own code: the copy fallback's calls would name another failure.
 bool replace_launcher(Arguments const& args, DWORD& error) {
     for (int attempt = 0; attempt < k_replace_attempts; ++attempt) {
+        make_replaceable(args.target);
         if (::MoveFileExW(args.source.c_str(), args.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         error = ::GetLastError();
@@ -134,5 +145,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return 3;
     }
     show_error(L"Nem sikerült lecserélni a launchert.\nWin32: " + std::to_wstring(error));
+    // The old launcher is still whole: started again, it tells the player once that its
+    // update failed and lets the game be played. Without it the player has none.
+    restart_launcher(args.target);
     return 2;
 }

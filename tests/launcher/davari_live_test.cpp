@@ -10,6 +10,7 @@
 #include "tests/support/process.h"
 #include "tests/support/screen.h"
 #include "tests/support/test_server.h"
+#include "tests/support/unwritable_folder.h"
 #include "tests/window/gdiplus_support.h"
 #include "patcher/hash_cache.h"
 
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <functional>
 #include <iostream>
+#include <optional>
 
 namespace fs = std::filesystem;
 namespace test = korvel::test;
@@ -225,6 +227,24 @@ TEST(DavariLive, SelfUpdateWithoutTheHelperKeepsTheLauncherAndPlaysTheGame) {
     EXPECT_EQ(test::read_file(scene.hand_off_record()), sha256_hex(new_launcher) + " failed\r\n");
 }
 
+// The launcher's state folder cannot be written (a game under Program Files): a current
+// client is still verified and played, and nothing is written.
+TEST(DavariLive, AStateFolderThatCannotBeWrittenStillPlaysACurrentClient) {
+    LiveScene scene;
+    scene.publish({{"a.bin", "alpha"}});
+    test::write_file(scene.install.client_dir() / "a.bin", "alpha");
+    test::write_file(scene.client_version(), "0.9");
+    test::UnwritableFolder const state(scene.client_version().parent_path());
+    ASSERT_TRUE(state.ok());
+    test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(scene.play(window, 1).size(), 1u);
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+    EXPECT_EQ(test::read_file(scene.client_version()), "0.9");
+    EXPECT_EQ(scene.server.requests("files/a.bin").size(), 0u);
+}
+
 // Swapnik cannot replace the launcher (the file is held open): the next start says so
 // once and plays; the start after it is silent; its repair tries the offer again, which
 // now works and clears the record.
@@ -243,25 +263,38 @@ TEST(DavariLive, AFailedReplacementIsSaidOnceAndTheGameStillPlays) {
         ASSERT_TRUE(poll([&] { return (swapnik_box = ::FindWindowW(L"#32770", L"Swapnik")) != nullptr; }));
         test::dismiss_dialog(swapnik_box);
     }
+    // Start 2 is Swapnik's: it starts the old launcher again after its box. Start 3 is the
+    // player's.
     for (int start = 2; start <= 3; ++start) {
         SCOPED_TRACE(start);
-        test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
+        std::optional<test::ChildProcess> own;
+        DWORD pid = 0;
         if (start == 2) {
-            auto const box = test::wait_for_dialog(davari.pid(), k_timeout_ms);
+            HWND box = nullptr;
+            ASSERT_TRUE(poll([&] { return (box = ::FindWindowW(L"#32770", L"Korvel Launcher")) != nullptr; }));
+            ::GetWindowThreadProcessId(box, &pid);
+        } else {
+            own.emplace(scene.install.davari(), L"", scene.install.dir());
+            pid = own->pid();
+        }
+        korvel::UniqueKernelHandle const process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+        ASSERT_TRUE(process);
+        if (start == 2) {
+            auto const box = test::wait_for_dialog(pid, k_timeout_ms);
             ASSERT_TRUE(box);
             EXPECT_EQ(box->text, L"A launcher frissítése nem sikerült; a játék a jelenlegi launcherrel is indítható.");
             test::dismiss_dialog(box->hwnd);
         }
-        HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+        HWND const window = test::wait_for_window(pid, L"KorvelLauncherWindow", k_timeout_ms);
         ASSERT_TRUE(window);
         EXPECT_TRUE(near_colour(shot_when_ready(window)[700 * 1200 + 920], 0x744d20));
-        EXPECT_FALSE(test::wait_for_dialog(davari.pid(), 0));
+        EXPECT_FALSE(test::wait_for_dialog(pid, 0));
         EXPECT_EQ(scene.server.requests("launcher/davari.exe").size(), 1u);
         EXPECT_EQ(test::read_file(scene.hand_off_record()), sha256_hex(new_launcher) + " failed\r\n");
         EXPECT_EQ(test::read_file(scene.install.davari()), old_launcher);
         EXPECT_TRUE(poll([&] {
             click(window, start == 2 ? k_play : k_repair);
-            return davari.wait(3000).has_value();
+            return ::WaitForSingleObject(process.get(), 3000) == WAIT_OBJECT_0;
         }));
     }
     EXPECT_EQ(test::client_records(scene.install.client_dir()).size(), 1u);

@@ -92,3 +92,22 @@ TEST_F(EngineTest, AFolderHoldingMoreThanTheManifestLists) {
     EXPECT_EQ(game_file("data/extra299.bin"), "the player's");
     EXPECT_EQ(load_hash_cache(config().hash_cache_file).size(), 2u);
 }
+
+// A game folder deeper than 260 characters (a OneDrive "Dokumentumok" tree): files are
+// placed, found again without a download, and listed deletions still go.
+TEST_F(EngineTest, GameFolderPathOverTwoHundredSixtyCharacters) {
+    PatchConfig deep = config();
+    while (deep.game_dir.native().size() <= 280) deep.game_dir /= std::wstring(40, L'g');
+    fs::create_directories(deep.game_dir);
+    std::map<std::string, korvel::test::PublishedFile> const files = {{"data/a.bin", {"a"}}, {"b.bin", {"b"}}};
+    publish(files);
+    auto const run_deep = [&] { return PatcherEngine::run(deep, false, {}); };
+    ASSERT_TRUE(run_deep().ok);
+    ASSERT_TRUE(run_deep().ok);
+    EXPECT_EQ(server.requests("files/data/a.bin").size(), 1u);
+    EXPECT_EQ(korvel::test::read_file(deep.game_dir / "data" / "a.bin"), "a");
+
+    publish({{"data/a.bin", {"a"}}}, {"b.bin"});
+    ASSERT_TRUE(run_deep().ok);
+    EXPECT_FALSE(fs::exists(deep.game_dir / "b.bin"));
+}

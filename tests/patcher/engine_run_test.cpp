@@ -164,6 +164,8 @@ TEST_F(EngineTest, QuickCheckTrustsTheCacheAndFullRepairDoesNot) {
 
     // Same size, same last-write time, other content: only hashing can tell.
     std::uint64_t const modified = file_mtime(game("bin/game.dat"));
+    // The time kept for a download is the placed file's own, so the check below trusts it.
+    EXPECT_EQ(load_hash_cache(config().hash_cache_file).at("bin/game.dat").modified, modified);
     put_game_file("bin/game.dat", "GAME-DATA");
     set_mtime(game("bin/game.dat"), modified);
 
@@ -252,7 +254,9 @@ TEST_F(EngineTest, FailuresAreReportedOnceAsStageEightThenThrown) {
     EXPECT_FALSE(fs::exists(config().version_file));
 }
 
-TEST_F(EngineTest, CacheThatCannotBeSavedFailsAfterPatchingAndKeepsTheVersion) {
+// The cache only spares hashing: a run that placed and verified every file succeeds
+// without it, and the next run simply hashes more.
+TEST_F(EngineTest, CacheThatCannotBeSavedStillEndsTheRunWell) {
     publish({{"a.bin", {"new a"}}});
     write_file(config().version_file, "1.0.0");
     // A file where the cache's folder must be.
@@ -261,22 +265,16 @@ TEST_F(EngineTest, CacheThatCannotBeSavedFailsAfterPatchingAndKeepsTheVersion) {
     c.hash_cache_file = dir / "blocker" / "hash_cache.json";
 
     reports.clear();
-    try {
-        PatcherEngine::run(c, false, [this](PatchProgress const& p) { reports.push_back(p); });
-        ADD_FAILURE() << "the run did not fail";
-    } catch (std::runtime_error const& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create directory: " + (dir / "blocker").string());
-    }
+    EXPECT_TRUE(PatcherEngine::run(c, false, [this](PatchProgress const& p) { reports.push_back(p); }).ok);
     EXPECT_EQ(game_file("a.bin"), "new a");
-    EXPECT_EQ(read_file(config().version_file), "1.0.0");
-    EXPECT_EQ(reports.back().stage, PatchStage::Failed);
-    EXPECT_EQ(reports[reports.size() - 2].stage, PatchStage::Finalizing);
+    EXPECT_EQ(read_file(config().version_file), "1.2.3");
+    EXPECT_EQ(reports.back().stage, PatchStage::Done);
 }
 
-TEST_F(EngineTest, VersionFileThatCannotBeWrittenFailsAfterTheCacheIsSaved) {
+TEST_F(EngineTest, VersionFileThatCannotBeWrittenStillEndsTheRunWell) {
     publish({{"a.bin", {"a"}}});
     fs::create_directories(dir / "launcher" / ".korvel" / "client.version.tmp");  // a folder blocks the write
-    EXPECT_EQ(run_failing(), "Nem írható a verziófájl.");
+    EXPECT_TRUE(run().ok);
     EXPECT_EQ(load_hash_cache(config().hash_cache_file).count("a.bin"), 1u);
     EXPECT_FALSE(fs::exists(config().version_file));
 }

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "tests/support/test_env.h"
+#include "tests/support/unwritable_folder.h"
 #include "tests/support/test_server.h"
 
 #include <winsock2.h>
@@ -400,7 +401,12 @@ TEST(Http, DestinationProblemsNameThePath) {
               "Cannot create directory: " + utf8(dir / "file" / "sub"));
     fs::create_directories(dir / "folder");
     EXPECT_EQ(error_text([&] { korvel::http_download(agent, site.url("f"), dir / "folder", 0, {}); }),
-              "Cannot create download file: " + utf8(dir / "folder"));
+              "Cannot create download file: " + utf8(dir / "folder") + " | Win32=5");
+    // A folder nothing can be created in is named once, in the player's language.
+    test::UnwritableFolder const locked(dir / "folder");
+    ASSERT_TRUE(locked.ok());
+    EXPECT_EQ(error_text([&] { korvel::http_download(agent, site.url("f"), dir / "folder" / "f", 0, {}); }),
+              "A játék mappája nem írható: " + utf8(dir / "folder"));
 }
 
 TEST(Http, HttpsToLocalhost) {

@@ -119,6 +119,7 @@ TEST(Resources, IconGroupAndManifest) {
         EXPECT_TRUE(contains("level=\"asInvoker\""));
         EXPECT_FALSE(contains("requireAdministrator"));
         EXPECT_TRUE(contains("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2</dpiAwareness>"));
+        EXPECT_TRUE(contains("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"));
         EXPECT_TRUE(contains("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"));  // Windows 10
     }
 }

@@ -123,8 +123,13 @@ TEST(Swapnik, GivesUpAfterTwentyAttemptsAndLeavesTheOldLauncher) {
     korvel::UniqueFile lock(::CreateFileW(locked.target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);
+    // A read-only old launcher that can still start: it loses the attribute before the
+    // first attempt and is started again after the box.
     UpdateScene missing;
     fs::remove(missing.source);
+    fs::remove(missing.target);
+    fs::copy_file(test::fake_client_exe(), missing.target);
+    ASSERT_TRUE(::SetFileAttributesW(missing.target.c_str(), FILE_ATTRIBUTE_READONLY));
     // From another volume, with a folder where the copy fallback puts its temporary file:
     // the box names the move's failure (17), not the fallback's.
     UpdateScene distant;
@@ -149,10 +154,14 @@ TEST(Swapnik, GivesUpAfterTwentyAttemptsAndLeavesTheOldLauncher) {
     lock.reset();
     EXPECT_EQ(test::read_file(locked.target), locked.old_bytes);
     EXPECT_EQ(test::read_file(locked.source), locked.new_bytes);
-    EXPECT_TRUE(test::client_records(locked.game_dir).empty());  // nothing was started
+    EXPECT_TRUE(test::client_records(locked.game_dir).empty());  // its old launcher is no program
 
     EXPECT_EQ(expect_error_box(missing_swapnik, L"Nem sikerült lecserélni a launchert.\nWin32: 2"), 2u);
-    EXPECT_EQ(test::read_file(missing.target), missing.old_bytes);
+    EXPECT_EQ(test::read_file(missing.target), test::read_file(test::fake_client_exe()));
+    EXPECT_FALSE(::GetFileAttributesW(missing.target.c_str()) & FILE_ATTRIBUTE_READONLY);
+    auto const restarted = test::wait_for_client_records(missing.game_dir, 1, k_timeout_ms);
+    ASSERT_EQ(restarted.size(), 1u);
+    EXPECT_EQ(fs::path(restarted[0].folder), missing.game_dir);
 
     EXPECT_EQ(expect_error_box(distant_swapnik, L"Nem sikerült lecserélni a launchert.\nWin32: 17"), 2u);
     EXPECT_EQ(test::read_file(distant.target), distant.old_bytes);
