@@ -32,7 +32,7 @@ VerifyReport verify_release(std::string const& version_url, std::string const& p
     Manifest manifest;
     std::string version_body, manifest_body;
     try {
-        version_body = fetch_document(version_url);
+        version_body = fetch_document(version_url, version_document_limit);
         version = read_version_document(version_body);
     } catch (std::exception const& e) {
         report.problems.push_back("version document " + version_url + ": " + e.what());
