@@ -1,6 +1,7 @@
 #include "core/manifest.h"
 
 #include "core/ascii.h"
+#include "core/json_document.h"
 #include "core/json_number.h"
 #include "core/protected_path.h"
 #include "core/safe_path.h"
@@ -17,6 +18,12 @@ namespace korvel {
 using nlohmann::json;
 
 namespace {
+
+// The launcher's own files, and the folders it keeps its state in, are never the
+// manifest's to write or delete.
+bool left_alone(std::string_view path) {
+    return is_protected_path(path) || is_launcher_state_path(path);
+}
 
 // One "files" element as the reader takes it, or the exception that fails the manifest.
 FileEntry read_entry(json const& element) {
@@ -54,7 +61,7 @@ public:
         if (depth != 2 || event != E::object_end || !in_files_array_) return true;
         try {
             FileEntry entry = read_entry(parsed);
-            if (!is_protected_path(entry.path)) entries_.push_back(std::move(entry));
+            if (!left_alone(entry.path)) entries_.push_back(std::move(entry));
         } catch (std::exception const&) {
             return true;
         }
@@ -73,7 +80,7 @@ private:
 
 Manifest read_manifest(std::string_view body) {
     FilesCollector collector;
-    json const doc = json::parse(body, std::ref(collector));
+    json const doc = parse_json_document(body, std::ref(collector));
 
     Manifest manifest;
     manifest.base_url = doc.at("base_url").get<std::string>();
@@ -85,7 +92,7 @@ Manifest read_manifest(std::string_view body) {
     manifest.files = collector.take();
     for (json const& element : doc.at("files")) {
         FileEntry entry = read_entry(element);
-        if (!is_protected_path(entry.path)) manifest.files.push_back(std::move(entry));
+        if (!left_alone(entry.path)) manifest.files.push_back(std::move(entry));
     }
 
     if (auto const deletes = doc.find("delete"); deletes != doc.end()) {
@@ -98,7 +105,7 @@ Manifest read_manifest(std::string_view body) {
         for (json const& element : *deletes) {
             std::string path = element.get<std::string>();
             if (!is_safe_relative_path(path)) throw std::runtime_error("Érvénytelen törlési útvonal: " + path);
-            if (is_protected_path(path) || listed.contains(windows_name_key(path))) continue;
+            if (left_alone(path) || listed.contains(windows_name_key(path))) continue;
             manifest.deletes.push_back(std::move(path));
         }
     }

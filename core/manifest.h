@@ -17,7 +17,7 @@ struct FileEntry {
 
 struct Manifest {
     std::string base_url;              // never empty
-    std::vector<FileEntry> files;      // manifest order, duplicates kept, protected paths left out
+    std::vector<FileEntry> files;      // manifest order, duplicates kept, protected and state paths left out
     std::vector<std::string> deletes;  // manifest order, protected paths and listed files left out
 };
 
@@ -30,7 +30,8 @@ struct Manifest {
 // "A manifest base_url értéke üres.", "Érvénytelen manifest bejegyzés: " + path (unsafe
 // path or a hash not 64 characters long) and "Érvénytelen törlési útvonal: " + path.
 // Paths that are not valid UTF-8 fail with the conversion error. A delete entry that
-// reaches a listed file under any spelling Windows accepts is left out.
+// reaches a listed file under any spelling Windows accepts is left out, and so is every
+// file or deletion in the launcher's state folders (see is_launcher_state_path).
 Manifest read_manifest(std::string_view body);
 
 // base_url without its trailing "/" characters + "/" + the path without its leading

@@ -73,4 +73,9 @@ bool is_protected_path(std::string_view utf8_path) {
     return name == "DAVARI.EXE" || name == "ZIVUR2.CFG" || name == "MOUSE.CFG";
 }
 
+bool is_launcher_state_path(std::string_view utf8_path) {
+    std::vector<std::string> const elements = elements_of(fold_case(utf8_path));
+    return !elements.empty() && (elements.front() == ".KORVEL" || elements.front() == ".KORVEL_UPDATE");
+}
+
 }  // namespace korvel

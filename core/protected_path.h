@@ -15,6 +15,11 @@ namespace korvel {
 // element dropped. Only the top level counts: "sub/zivur2.cfg" is an ordinary file.
 bool is_protected_path(std::string_view utf8_path);
 
+// True when the UTF-8 relative path lies in, or is, one of the launcher's own folders
+// below the game folder: ".korvel" (the patch lock, the part records, the release
+// sequence) or ".korvel_update" (the staged launcher). Compared as above.
+bool is_launcher_state_path(std::string_view utf8_path);
+
 // The name under which Windows finds the UTF-8 relative path, as a text to compare: the
 // same rules as above (letters upper-cased by the system's fixed table, so also accented
 // ones; either separator; empty and "." elements, trailing dots and spaces dropped),

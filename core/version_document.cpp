@@ -1,6 +1,7 @@
 #include "core/version_document.h"
 
 #include "core/ascii.h"
+#include "core/json_document.h"
 #include "core/json_number.h"
 
 #include <nlohmann/json.hpp>
@@ -23,7 +24,7 @@ std::string optional_string(json const& object, char const* key) {
 }  // namespace
 
 VersionDocument read_version_document(std::string_view body) {
-    json const doc = json::parse(body);
+    json const doc = parse_json_document(body);
 
     VersionDocument result;
     // contains() is false for every non-object, so at() below raises the type error

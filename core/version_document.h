@@ -4,6 +4,7 @@
 
 #include "core/launcher_offer.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,9 @@ struct VersionDocument {
     LauncherUpdate launcher;     // version, url, sha256 (lower-case), size; not ready, no path
     bool launcher_offered = false;  // version, url and sha256 of the launcher all non-empty
 };
+
+// The most a version document may hold: it lists a few texts and hashes.
+inline constexpr std::uint64_t version_document_limit = 64 << 10;
 
 // Reads the response body. Throws, in this order of checks: the JSON library's
 // parse_error for anything but one JSON value; its type_error 304 when that is not an

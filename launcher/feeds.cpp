@@ -1,5 +1,6 @@
 #include "launcher/feeds.h"
 
+#include "core/json_document.h"
 #include "launcher/app_messages.h"
 #include "launcher/post_record.h"
 #include "platform/http.h"
@@ -36,7 +37,7 @@ std::wstring link_of(json const& element) {
 
 // Items accepted before a failing element stay; the exception ends the reading.
 void read_news(std::string const& url, std::vector<NewsItem>& items) {
-    json const doc = json::parse(http_get(launcher_user_agent, url, feed_document_limit));
+    json const doc = parse_json_document(http_get(launcher_user_agent, url, feed_document_limit));
     json const list = doc.value("items", json::array());
     // Iterating a json visits an array's elements, an object's values in key order,
     // nothing for null and the value itself for any other single value.
@@ -51,7 +52,7 @@ void read_news(std::string const& url, std::vector<NewsItem>& items) {
 }
 
 void read_status(std::string const& url, FeedResult& result) {
-    json const doc = json::parse(http_get(launcher_user_agent, url, feed_document_limit));
+    json const doc = parse_json_document(http_get(launcher_user_agent, url, feed_document_limit));
     result.online = doc.value("online", false);
     result.label = text_of(doc, "label", result.online ? "Kalandra kész" : "Karbantartás");
 }

@@ -2,6 +2,7 @@
 
 #include "core/ascii.h"
 #include "core/path_elements.h"
+#include "core/protected_path.h"
 #include "platform/dir_listing.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
@@ -12,6 +13,7 @@
 #include <string>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -195,6 +197,9 @@ std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repa
     FileChecker checker(full_repair, cache);
 
     std::vector<DownloadItem> downloads;
+    // A path the manifest repeats (in any spelling that reaches the same file) is fetched
+    // once: two transfers into one part file would cut each other's bytes.
+    std::unordered_set<std::string> queued;
     for (std::uint64_t i = 0; i < n; ++i) {
         FileEntry const& entry = manifest.files[i];
         fs::path const local = config.game_dir / utf8_to_wide(entry.path);
@@ -213,7 +218,7 @@ std::vector<DownloadItem> verify_files(PatchConfig const& config, bool full_repa
         } else {
             correct = checker.correct_by_path(entry, local);
         }
-        if (!correct) downloads.push_back(DownloadItem{&entry});
+        if (!correct && queued.insert(windows_name_key(entry.path)).second) downloads.push_back(DownloadItem{&entry});
     }
     progress.percent = 100;
     progress.files_done = n;

@@ -72,7 +72,7 @@ public:
                   HttpSession& http, HashCache& cache, ProgressReporter const& reporter)
         : items_(items), game_dir_(config.game_dir), base_url_(base_url), http_(http),
           records_(part_records_folder(config), config.game_dir), cache_(cache), reporter_(reporter),
-          slots_(std::min(parallel_downloads, items.size())) {
+          slots_(std::min(parallel_downloads, items.size())), cancels_(slots_.size()) {
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
     }
 
@@ -84,6 +84,7 @@ private:
     void on_bytes(std::size_t slot, std::uint64_t done);
     bool pause();  // false when the stage is stopping
     void stop_and_join(std::vector<std::thread>& workers);
+    void stop_transfers();  // under mutex_
     void report_finished(std::vector<std::size_t> const& finished);
     void report_in_flight(std::vector<Slot> const& slots);
     void set_bytes(std::uint64_t bytes_done, std::uint64_t received);
@@ -104,6 +105,7 @@ private:
     std::condition_variable changed_;   // workers -> the reporting thread
     std::condition_variable stopping_;  // the stage -> pausing workers
     std::vector<Slot> slots_;
+    std::vector<DownloadCancel> cancels_;  // per slot, for ending its transfer at once
     std::size_t next_ = 0;
     std::size_t running_ = 0;
     std::vector<std::size_t> finished_;  // placed, not reported yet
@@ -157,10 +159,17 @@ void DownloadStage::run() {
     records_.remove_all();
 }
 
+// Every transfer still in flight ends now: a stalled one would otherwise hold the
+// stage's end back until its receive time-out.
+void DownloadStage::stop_transfers() {
+    stop_ = true;
+    for (DownloadCancel& cancel : cancels_) cancel.cancel();
+}
+
 void DownloadStage::stop_and_join(std::vector<std::thread>& workers) {
     {
         std::lock_guard const lock(mutex_);
-        stop_ = true;
+        stop_transfers();
     }
     stopping_.notify_all();
     for (std::thread& worker : workers)
@@ -191,7 +200,7 @@ void DownloadStage::work(std::size_t slot) {
     } catch (...) {
         std::lock_guard const lock(mutex_);
         if (!failure_) failure_ = std::current_exception();
-        stop_ = true;
+        stop_transfers();
         stopping_.notify_all();
     }
     std::lock_guard const lock(mutex_);
@@ -228,7 +237,7 @@ void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<c
             if (!verified) {
                 folders_.make_parent(local_path);
                 PartTransfer::Fetched const fetched = transfer.attempt(
-                    http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer);
+                    http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer, &cancels_[slot]);
                 if (fetched.sha256 != item.sha256) {
                     transfer.discard();
                     throw std::runtime_error("SHA-256 eltérés: " + item.path);

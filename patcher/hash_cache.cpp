@@ -1,6 +1,7 @@
 #include "patcher/hash_cache.h"
 
 #include "core/ascii.h"
+#include "core/json_document.h"
 #include "core/json_number.h"
 #include "core/protected_path.h"
 #include "core/read_file.h"
@@ -34,7 +35,7 @@ HashCache parse_cache(std::string const& text) {
     HashCache cache;
     bool top_is_object = false;
     std::string key;
-    json const doc = json::parse(text, [&](int depth, json::parse_event_t event, json& parsed) {
+    json const doc = parse_json_document(text, [&](int depth, json::parse_event_t event, json& parsed) {
         using E = json::parse_event_t;
         if (depth == 0 && event == E::object_start) top_is_object = true;
         if (depth != 1 || !top_is_object) return true;

@@ -8,6 +8,7 @@
 #include "platform/sha256.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -16,6 +17,10 @@ namespace fs = std::filesystem;
 namespace korvel {
 
 namespace {
+
+// An offer that names no size still has an end: no launcher is this large, and an
+// endless answer must not fill the player's disk.
+constexpr std::uint64_t unsized_launcher_limit = 1ull << 30;
 
 std::vector<std::uint32_t> version_numbers(std::string_view text) {
     std::vector<std::uint32_t> numbers;
@@ -80,7 +85,9 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
     fs::path const target = staging / "davari.new.exe";
 
     PartRecords records(records_folder, game_dir);
-    PartTransfer transfer({".korvel_update/davari.new.exe", offer.url, part, offer.size, offer.sha256}, records);
+    std::optional<std::uint64_t> const limit =
+        offer.size ? std::nullopt : std::optional<std::uint64_t>(unsized_launcher_limit);
+    PartTransfer transfer({".korvel_update/davari.new.exe", offer.url, part, offer.size, offer.sha256, limit}, records);
     DownloadClock const clock;
     PartTransfer::Fetched const fetched =
         transfer.attempt(http,

@@ -1,7 +1,9 @@
 #include "patcher/part_transfer.h"
 
+#include "core/json_document.h"
 #include "core/json_number.h"
 #include "platform/files.h"
+#include "core/protected_path.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "platform/write_whole_file.h"
@@ -30,7 +32,7 @@ std::optional<PartRecord> read_record(fs::path const& file) {
         std::ifstream in(file, std::ios::binary);
         if (!in) return std::nullopt;
         std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        json const doc = json::parse(text);
+        json const doc = parse_json_document(text);
         PartRecord record;
         record.path = doc.at("path").get<std::string>();
         record.size = json_to_u64(doc.at("size"));
@@ -41,6 +43,23 @@ std::optional<PartRecord> read_record(fs::path const& file) {
         return record;
     } catch (std::exception const&) {
         return std::nullopt;
+    }
+}
+
+// A validator goes back to the server in a header line: a record holding a line break
+// or another control character (a damaged or planted file) could add headers of its own.
+bool fits_a_header(std::string const& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c > 0x7e) return false;
+    return true;
+}
+
+// Whether the part, given relative to the game folder, lies where the patch never writes.
+bool in_protected_place(fs::path const& relative) {
+    try {
+        return is_protected_path(wide_to_utf8(relative.generic_wstring()));
+    } catch (std::exception const&) {
+        return true;  // a name no manifest path can give
     }
 }
 
@@ -55,12 +74,14 @@ PartRecords::PartRecords(fs::path folder, fs::path game_dir)
     }
 }
 
-// A record is trusted only with a part file below the game folder.
+// A record is trusted only with a part file below the game folder, outside the places
+// the patch never touches (the player's UserData above all).
 std::optional<PartRecord> PartRecords::read(fs::path const& file) const {
     std::optional<PartRecord> record = read_record(file);
     if (!record || !record->part.native().ends_with(L".part")) return std::nullopt;
     fs::path const relative = record->part.lexically_normal().lexically_relative(game_dir_);
     if (relative.empty() || relative.is_absolute() || *relative.begin() == L"..") return std::nullopt;
+    if (in_protected_place(relative)) return std::nullopt;
     return record;
 }
 
@@ -115,7 +136,8 @@ PartTransfer::PartTransfer(Target target, PartRecords& records) : target_(std::m
     if (!record) return;
     recorded_ = true;  // whatever it says, it is replaced or removed later
     if (record->size != target_.size || record->sha256 != target_.sha256 || record->url != target_.url ||
-        record->part != target_.part || record->validator.empty())
+        record->part != target_.part || record->validator.empty() || !fits_a_header(record->validator) ||
+        listed_empty())
         return;
     std::error_code ec;
     std::uint64_t const kept = fs::file_size(target_.part, ec);
@@ -123,7 +145,7 @@ PartTransfer::PartTransfer(Target target, PartRecords& records) : target_(std::m
 }
 
 PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressFn const& progress,
-                                            std::vector<char>* buffer) {
+                                            std::vector<char>* buffer, DownloadCancel* cancel) {
     bool answered = false;
     std::uint64_t part_size = kept_bytes();
     std::string validator = resume_ ? resume_->validator : std::string();
@@ -137,6 +159,7 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
     options.make_parent = false;
     options.flush = true;
     options.buffer = buffer;
+    options.cancel = cancel;
     options.on_answer = [&](DownloadAnswer const& answer) {
         answered = true;
         bool const same_record = answer.resumed && resume_ && answer.validator == resume_->validator && recorded_;
@@ -145,7 +168,7 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
         if (validator.empty()) {
             if (recorded_) records_.remove(target_.path);
             recorded_ = false;
-        } else if (target_.size == 0 || target_.size >= record_on_answer_from) {
+        } else if (!listed_empty() && (target_.size == 0 || target_.size >= record_on_answer_from)) {
             if (!same_record) records_.save({target_.path, target_.size, target_.sha256, target_.url, validator, target_.part});
             recorded_ = true;
         } else if (recorded_ && !answer.resumed) {
@@ -170,10 +193,10 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
     } catch (HttpUnusableRange const&) {
         discard();
         throw;
-    } catch (HttpStatusError const& e) {
-        // An answer with a bad status leaves the part as it was. Only a range the server
-        // cannot satisfy says that the part itself is wrong.
-        keep_or_discard(e.status() != 416, kept_bytes(), resume_ ? resume_->validator : std::string());
+    } catch (HttpStatusError const&) {
+        // A server or a cache between that answers a range with an error (400, 403, 501
+        // ...) would answer the next one alike: the next attempt asks for the whole file.
+        discard();
         throw;
     } catch (...) {
         // Before any answer (no connection, a time-out) the part is untouched and stays
@@ -186,6 +209,10 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
     }
     resume_.reset();
     return Fetched{to_hex(hash.finalize()), result.size, result.modified};
+}
+
+bool PartTransfer::listed_empty() const {
+    return target_.size == 0 && target_.size_limit == std::uint64_t{0};
 }
 
 void PartTransfer::keep_or_discard(bool resumable, std::uint64_t part_size, std::string const& validator) {

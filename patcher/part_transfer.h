@@ -88,8 +88,10 @@ public:
     // One attempt with `http_download` (no folder made, data flushed to disk). When it
     // throws, the part is either kept for the next attempt (a transfer that broke or was
     // stopped after bytes arrived, from an answer with a validator) or removed with its
-    // record. `progress` receives the part's bytes (kept prefix included) and the total.
-    Fetched attempt(HttpSession& http, DownloadProgressFn const& progress, std::vector<char>* buffer);
+    // record (also after any error status, so that the next attempt asks for the whole
+    // file). `progress` receives the part's bytes (kept prefix included) and the total.
+    Fetched attempt(HttpSession& http, DownloadProgressFn const& progress, std::vector<char>* buffer,
+                    DownloadCancel* cancel = nullptr);
 
     // The part and its record go: after a hash mismatch, or any other failure of the
     // caller's own that makes the bytes worthless.
@@ -102,6 +104,8 @@ public:
 
 private:
     void keep_or_discard(bool resumable, std::uint64_t part_size, std::string const& validator);
+    // A file listed with size 0: nothing to continue, so no record and no resumed part.
+    bool listed_empty() const;
 
     Target target_;
     PartRecords& records_;

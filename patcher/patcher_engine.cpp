@@ -78,14 +78,17 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
 
     // One session for every request of the run, so that its connections are reused.
     HttpSession http(launcher_user_agent);
-    std::string const version_body = http_get(http, config.version_url);
+    std::string const version_body = http_get(http, config.version_url, version_document_limit);
     VersionDocument const version = read_version_document(version_body);
     SignedRelease const release = check_release_document(config, version_body);
     bool const declined = !config.declined_launcher_sha256.empty() &&
                           version.launcher.sha256 == config.declined_launcher_sha256;
-    if (version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version))
-        return download_launcher_update(version.launcher, config.game_dir, http, part_records_folder(config),
-                                        reporter);
+    if (version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version)) {
+        PatchResult staged = download_launcher_update(version.launcher, config.game_dir, http,
+                                                      part_records_folder(config), reporter);
+        record_release_sequence(config, release);
+        return staged;
+    }
 
     set_stage(progress, PatchStage::FetchingManifest, L"Frissítési lista letöltése",
               L"A Korvel2 kliensfájljainak listája töltődik...");
@@ -115,8 +118,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     delete_listed_files(config, manifest, cache);
     save_if_possible([&] { save_hash_cache(config.hash_cache_file, cache); });
     save_if_possible([&] { save_client_version(config.version_file, version.client_version); });
-    if (release.checked)
-        save_if_possible([&] { save_client_version(release_sequence_file(config), std::to_string(release.sequence)); });
+    save_if_possible([&] { record_release_sequence(config, release); });
 
     set_stage(progress, PatchStage::Done, L"A kliens naprakész",
               downloads.empty() ? L"Nem volt szükség letöltésre." : L"A frissítés sikeresen elkészült.");

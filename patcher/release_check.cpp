@@ -2,12 +2,16 @@
 
 #include "core/ascii.h"
 #include "core/release_keys.h"
+#include "core/json_document.h"
 #include "core/release_signature.h"
 #include "platform/base64.h"
 #include "platform/ecdsa_p256.h"
+#include "platform/files.h"
+#include "platform/write_whole_file.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -45,6 +49,21 @@ bool signed_by_any(std::string_view keys, Sha256Digest const& digest, std::strin
     return false;
 }
 
+// Where launchers before this one kept the record: beside client.version, in the
+// launcher's folder. It still counts, so that moving the record allows no rollback.
+std::filesystem::path earlier_sequence_file(PatchConfig const& config) {
+    return config.version_file.parent_path() / L"release.sequence";
+}
+
+bool write_record(std::filesystem::path const& file, std::string const& text) {
+    try {
+        ensure_parent_dir(file);
+        return write_file_replacing(file, text);
+    } catch (std::runtime_error const&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 SignedRelease check_release_document(PatchConfig const& config, std::string_view version_body) {
@@ -52,7 +71,7 @@ SignedRelease check_release_document(PatchConfig const& config, std::string_view
     if (config.release_public_key.empty()) return release;
     release.checked = true;
 
-    nlohmann::json const document = nlohmann::json::parse(version_body);
+    nlohmann::json const document = parse_json_document(version_body);
     auto const signature_it = document.find("signature");
     if (signature_it == document.end() || !signature_it->is_string()) throw signature_error();
     std::optional<std::string> const signature = base64_decode(signature_it->get<std::string>());
@@ -63,7 +82,9 @@ SignedRelease check_release_document(PatchConfig const& config, std::string_view
     auto const sequence_it = document.find("sequence");
     if (sequence_it == document.end() || !sequence_it->is_number_unsigned()) throw signature_error();
     release.sequence = sequence_it->get<std::uint64_t>();
-    if (release.sequence < recorded_sequence(release_sequence_file(config)))
+    std::uint64_t const recorded =
+        std::max(recorded_sequence(release_sequence_file(config)), recorded_sequence(earlier_sequence_file(config)));
+    if (release.sequence < recorded)
         throw std::runtime_error("A szerver régebbi kiadást kínál, mint ami már telepítve van.");
 
     auto const manifest_it = document.find("manifest_sha256");
@@ -81,7 +102,15 @@ void check_manifest_body(SignedRelease const& release, std::string_view manifest
 }
 
 std::filesystem::path release_sequence_file(PatchConfig const& config) {
-    return config.version_file.parent_path() / L"release.sequence";
+    return config.game_dir / L".korvel" / L"release.sequence";
+}
+
+void record_release_sequence(PatchConfig const& config, SignedRelease const& release) {
+    if (!release.checked) return;
+    std::string const text = std::to_string(release.sequence);
+    // A game folder the player cannot write keeps the record beside the launcher.
+    if (!write_record(release_sequence_file(config), text) && !write_record(earlier_sequence_file(config), text))
+        throw std::runtime_error("Nem írható a verziófájl.");
 }
 
 }  // namespace korvel

@@ -34,8 +34,14 @@ SignedRelease check_release_document(PatchConfig const& config, std::string_view
 // the manifest's bytes do not have the SHA-256 it names.
 void check_manifest_body(SignedRelease const& release, std::string_view manifest_body);
 
-// The record of the highest accepted sequence: "release.sequence" beside client.version,
-// decimal digits, written only after a successful run of a checked release.
+// The record of the highest accepted sequence, kept with the game folder's state:
+// game_dir/.korvel/release.sequence, decimal digits. A record that earlier launchers left
+// beside client.version still counts.
 std::filesystem::path release_sequence_file(PatchConfig const& config);
+
+// Records a checked release's sequence: after a successful run, and as soon as a launcher
+// it offers is staged (so that the release cannot be replayed under the new launcher).
+// Throws "Nem írható a verziófájl." when no record can be written.
+void record_release_sequence(PatchConfig const& config, SignedRelease const& release);
 
 }  // namespace korvel

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace korvel {
@@ -130,21 +131,53 @@ std::string validator_of(HINTERNET request) {
     return {};
 }
 
-// The first byte position of "Content-Range: bytes N-M/L", or nothing.
-std::optional<std::uint64_t> content_range_start(HINTERNET request) {
-    std::optional<std::wstring> const text = header_text(request, L"Content-Range");
-    constexpr std::wstring_view unit = L"bytes ";
-    if (!text || !text->starts_with(unit)) return std::nullopt;
+// The decimal number at `i` in `text`, `i` left after it; nothing without digits or
+// past 64 bits.
+std::optional<std::uint64_t> number_at(std::wstring_view text, std::size_t& i) {
     std::uint64_t value = 0;
-    std::size_t i = unit.size();
     std::size_t const first = i;
-    for (; i < text->size() && (*text)[i] >= L'0' && (*text)[i] <= L'9'; ++i) {
-        std::uint64_t const digit = static_cast<std::uint64_t>((*text)[i] - L'0');
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        std::uint64_t const digit = static_cast<std::uint64_t>(text[i] - L'0');
         if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
         value = value * 10 + digit;
     }
-    if (i == first || i >= text->size() || (*text)[i] != L'-') return std::nullopt;
+    if (i == first) return std::nullopt;
     return value;
+}
+
+// "Content-Range: bytes N-M/L": the first byte position N and the whole length L
+// (nothing for "*").
+struct ContentRange {
+    std::uint64_t start = 0;
+    std::optional<std::uint64_t> total;
+};
+
+std::optional<ContentRange> content_range(HINTERNET request) {
+    std::optional<std::wstring> const text = header_text(request, L"Content-Range");
+    constexpr std::wstring_view unit = L"bytes ";
+    if (!text || !text->starts_with(unit)) return std::nullopt;
+    std::size_t i = unit.size();
+    std::optional<std::uint64_t> const start = number_at(*text, i);
+    if (!start || i >= text->size() || (*text)[i] != L'-') return std::nullopt;
+    ContentRange range{*start, std::nullopt};
+    if (std::size_t const slash = text->find(L'/', i); slash != std::wstring::npos) {
+        i = slash + 1;
+        range.total = number_at(*text, i);
+    }
+    return range;
+}
+
+// Whether a 206 answer continues the very bytes the destination's prefix came from: it
+// starts where the prefix ends, belongs to a file of the size the caller knows, and,
+// when the prefix came with an ETag, carries that ETag (a server that ignores If-Range
+// would send another version's bytes as readily).
+void check_continuation(HINTERNET request, ResumeFrom const& resume, std::uint64_t expected_size,
+                        std::string const& url) {
+    std::optional<ContentRange> const range = content_range(request);
+    if (!range || range->start != resume.offset || (expected_size && range->total != expected_size))
+        throw HttpUnusableRange("Unexpected Content-Range: " + url);
+    if (resume.validator.starts_with('"') && header_text(request, L"ETag") != utf8_to_wide(resume.validator))
+        throw HttpUnusableRange("Unexpected ETag: " + url);
 }
 
 DWORD status_code(HINTERNET request) {
@@ -196,7 +229,47 @@ bool hash_prefix(HANDLE file, std::uint64_t length, Sha256& hash, std::vector<ch
     return true;
 }
 
+// Keeps the request attached to a DownloadCancel while the download runs.
+class CancelGuard {
+public:
+    CancelGuard(DownloadCancel* cancel, UniqueWinHttp& request, std::string const& url)
+        : cancel_(cancel), request_(request) {
+        if (cancel_ && !cancel_->attach(request_.get())) throw std::runtime_error("Download cancelled: " + url);
+    }
+    ~CancelGuard() {
+        if (cancel_ && cancel_->detach()) request_.release();
+    }
+    CancelGuard(CancelGuard const&) = delete;
+    CancelGuard& operator=(CancelGuard const&) = delete;
+
+private:
+    DownloadCancel* cancel_;
+    UniqueWinHttp& request_;
+};
+
 }  // namespace
+
+void DownloadCancel::cancel() {
+    std::lock_guard const lock(mutex_);
+    cancelled_ = true;
+    if (!request_ || closed_) return;
+    ::WinHttpCloseHandle(request_);
+    closed_ = true;
+}
+
+bool DownloadCancel::attach(HINTERNET request) {
+    std::lock_guard const lock(mutex_);
+    if (cancelled_) return false;
+    request_ = request;
+    closed_ = false;
+    return true;
+}
+
+bool DownloadCancel::detach() {
+    std::lock_guard const lock(mutex_);
+    request_ = nullptr;
+    return std::exchange(closed_, false);
+}
 
 HttpSession::HttpSession(std::wstring const& user_agent) {
     session_.reset(::WinHttpOpen(user_agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -273,7 +346,8 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
 
 DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
                              DownloadOptions const& options) {
-    UniqueWinHttp const request_handle = open_request(session, url, download_receive_timeout_ms);
+    UniqueWinHttp request_handle = open_request(session, url, download_receive_timeout_ms);
+    CancelGuard const cancel_guard(options.cancel, request_handle, url);
     HINTERNET const request = request_handle.get();
     ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
     if (resume) {
@@ -290,8 +364,7 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
     result.validator = validator_of(request);
     if (resume && status_code(request) == 206) {
         // Bytes from anywhere else cannot be joined to the prefix, nor stand for the file.
-        if (content_range_start(request) != resume->offset)
-            throw HttpUnusableRange("Unexpected Content-Range: " + url);
+        check_continuation(request, *resume, options.expected_size, url);
         result.resumed = true;
     }
     if (options.on_answer) options.on_answer(DownloadAnswer{result.validator, result.resumed});
@@ -300,6 +373,12 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
     std::uint64_t const announced = content_length(request);
     std::uint64_t const expected_size = options.expected_size;
     std::uint64_t const bytes_total = expected_size ? expected_size : (announced ? offset + announced : 0);
+    // Without a size of its own, a body announced past the limit is refused before any
+    // byte is written (a known size is checked against the body instead).
+    if (!expected_size && options.size_limit &&
+        (announced > *options.size_limit || offset > *options.size_limit - announced))
+        throw std::runtime_error("Download larger than " + std::to_string(*options.size_limit) +
+                                 " bytes: " + path_text(destination));
 
     if (options.make_parent) ensure_parent_dir(destination);
     std::string const destination_text = path_text(destination);

@@ -80,7 +80,8 @@ std::string http_get(HttpSession& session, std::string const& url, std::uint64_t
 // Content-Length fails too. A non-2xx answer creates no file.
 // `size_limit`, when given, is a hard cap independent of `expected_size` (where 0 means
 // "unknown"): the transfer stops as soon as the body passes it ("Download larger than N
-// bytes: " + destination), so even a limit of 0 accepts no body byte.
+// bytes: " + destination), so even a limit of 0 accepts no body byte; without an
+// expected size, a Content-Length past it is refused before the destination is opened.
 void http_download(std::wstring const& user_agent, std::string const& url, std::filesystem::path const& destination,
                    std::uint64_t expected_size, DownloadProgressFn const& on_progress,
                    std::optional<std::uint64_t> size_limit = std::nullopt);
@@ -100,14 +101,42 @@ struct DownloadAnswer {
     bool resumed = false;  // the body continues the destination at ResumeFrom::offset
 };
 
+// Lets another thread end a download at once. A transfer waiting for bytes that do not
+// come (a stalled server) would otherwise notice a stop only when they arrive, or at its
+// receive time-out minutes later; cancel() closes the request handle, which on Windows
+// makes the waiting call fail straight away. (Wine's WinHTTP finishes a receive already
+// waiting; the next call then fails.) Once cancelled, every download given it fails
+// before it sends. The two other calls are http_download's.
+class DownloadCancel {
+public:
+    DownloadCancel() = default;
+    DownloadCancel(DownloadCancel const&) = delete;
+    DownloadCancel& operator=(DownloadCancel const&) = delete;
+
+    void cancel();
+
+    // False when already cancelled: the request must not be sent.
+    bool attach(HINTERNET request);
+    // True when cancel() closed the attached handle: its owner must not close it again.
+    bool detach();
+
+private:
+    std::mutex mutex_;
+    HINTERNET request_ = nullptr;
+    bool cancelled_ = false;
+    bool closed_ = false;
+};
+
 struct DownloadOptions {
     std::uint64_t expected_size = 0;            // as in http_download above; 0 = unknown
     std::optional<std::uint64_t> size_limit{};  // as in http_download above
     DownloadProgressFn on_progress{};           // bytes of the destination, resumed prefix included
     // Asks only for the bytes from `offset` on ("Range: bytes=N-" with "If-Range:
-    // validator"). Only a 206 whose Content-Range starts at `offset` is appended; a 200
-    // answer truncates the destination and fills it from the start; a 206 for other
-    // bytes fails with HttpUnusableRange ("Unexpected Content-Range: " + url).
+    // validator"). Only a 206 whose Content-Range starts at `offset` (and, with a non-zero
+    // expected_size, names that as the whole length) is appended; a 200 answer truncates
+    // the destination and fills it from the start; a 206 for other bytes fails with
+    // HttpUnusableRange ("Unexpected Content-Range: " + url), and one without the ETag
+    // that the validator names with HttpUnusableRange ("Unexpected ETag: " + url).
     std::optional<ResumeFrom> resume{};
     // Fed every byte the destination ends with (a kept prefix is read back once), so
     // that the caller has the file's SHA-256 without reading it again.
@@ -119,6 +148,9 @@ struct DownloadOptions {
     std::vector<char>* buffer = nullptr;
     // Called once the status is good, before the destination is opened.
     std::function<void(DownloadAnswer const&)> on_answer{};
+    // Ends the transfer from another thread; it then fails with the error of the call
+    // it was in (or "Download cancelled: " + url when it had not started).
+    DownloadCancel* cancel = nullptr;
 };
 
 struct DownloadResult {

@@ -62,8 +62,9 @@ void check_url(std::string const& url);
 
 // A small document (version.json, manifest.json) fetched the way the launcher fetches
 // it: no-cache headers, the launcher's user agent, a status outside 200..299 as
-// "HTTP " + status + ": " + url.
-std::string fetch_document(std::string const& url);
+// "HTTP " + status + ": " + url. A body past `max_bytes` is refused as soon as it is
+// announced or received ("HTTP response larger than ...", as the launcher says it).
+std::string fetch_document(std::string const& url, std::uint64_t max_bytes = 128ull << 20);
 
 struct RemoteFile {
     std::string url;

@@ -55,8 +55,7 @@ std::string publish_path_problem(std::string_view utf8_path) {
     if (key.ends_with(".KORVEL.PART")) return "ends in the launcher's temporary suffix \".korvel.part\"";
     // The launcher keeps its hash cache and client version in ".korvel" and stages its
     // own update in ".korvel_update"; a game file there would fight them on every run.
-    std::string_view const first = std::string_view(key).substr(0, key.find('/'));
-    if (first == ".KORVEL" || first == ".KORVEL_UPDATE") return "inside the launcher's own state folder";
+    if (is_launcher_state_path(utf8_path)) return "inside the launcher's own state folder";
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/ascii.h"
 #include "core/release_keys.h"
+#include "core/json_document.h"
 #include "core/release_signature.h"
 #include "publisher/host.h"
 
@@ -23,6 +24,13 @@ bool signed_by_any(std::string_view public_keys, Sha256Digest const& digest, std
     for (std::string const& key : split_release_keys(public_keys))
         if (verify_release_signature(key, digest, signature)) return true;
     return false;
+// The document, or a discarded value (no object) when it cannot be read.
+nlohmann::json read_document(std::string_view text) {
+    try {
+        return parse_json_document(text);
+    } catch (nlohmann::json::exception const&) {
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+    }
 }
 
 }  // namespace
@@ -32,7 +40,7 @@ std::uint64_t published_sequence(std::filesystem::path const& version_file) {
     if (!std::filesystem::exists(version_file, ec)) return 0;
     std::ifstream in(version_file, std::ios::binary);
     std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    nlohmann::json const document = nlohmann::json::parse(text, nullptr, false);
+    nlohmann::json const document = read_document(text);
     if (!in || !document.is_object())
         throw std::invalid_argument("Cannot read the published version document " + path_text(version_file));
     auto const it = document.find("sequence");
@@ -53,7 +61,7 @@ void sign_version_document(nlohmann::json& version, std::string_view manifest_by
 std::vector<std::string> signature_problems(std::string_view version_body, std::string_view manifest_body,
                                             std::string_view public_keys) {
     std::vector<std::string> problems;
-    nlohmann::json const version = nlohmann::json::parse(version_body, nullptr, false);
+    nlohmann::json const version = read_document(version_body);
     if (!version.is_object()) return {"signature: the version document is not a JSON object"};
     auto const signature = version.find("signature");
     if (signature == version.end() || !signature->is_string())

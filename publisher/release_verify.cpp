@@ -1,6 +1,7 @@
 #include "publisher/release_verify.h"
 
 #include "core/ascii.h"
+#include "core/json_document.h"
 #include "core/manifest.h"
 #include "core/read_file.h"
 #include "core/sha256.h"
@@ -77,7 +78,11 @@ std::string check_layout(Release const& r, VerifyOptions const& o, std::vector<s
 // The signature, the sequence and manifest_sha256. False when the files are not worth
 // reading: a launcher with the key built in would stop here.
 bool check_signature(Release const& r, VerifyOptions const& o, VerifyReport& report) {
-    nlohmann::json const document = nlohmann::json::parse(r.version_body, nullptr, false);
+    nlohmann::json document = nlohmann::json(nlohmann::json::value_t::discarded);
+    try {
+        document = parse_json_document(r.version_body);
+    } catch (nlohmann::json::exception const&) {
+    }
     bool const is_signed = document.is_object() && document.contains("signature");
     std::string const sequence =
         document.is_object() && document.contains("sequence") ? document["sequence"].dump() : std::string("none");
@@ -181,7 +186,9 @@ std::string read_local(fs::path const& root, std::string const& url) {
 
 VerifyReport verify_release(std::string const& version_url, VerifyOptions const& options, std::ostream& progress) {
     VerifyReport report;
-    std::optional<Release> const release = read_release(version_url, fetch_document, fetch_document, options, report);
+    std::optional<Release> const release = read_release(
+        version_url, [](std::string const& url) { return fetch_document(url, version_document_limit); },
+        [](std::string const& url) { return fetch_document(url); }, options, report);
     if (!release) return report;
     std::vector<Expected> const expected = expected_files(*release);
     std::vector<RemoteFile> remote;

@@ -280,8 +280,10 @@ HeaderVerdict check_picture_header(std::filesystem::path const& path) noexcept {
 
 std::optional<DecodedPicture> decode_picture(std::filesystem::path const& path, PictureSize cover) noexcept {
     try {
-        HeaderVerdict const header = check_picture_header(path);
-        if (header == HeaderVerdict::TooLarge || header == HeaderVerdict::Broken) return std::nullopt;
+        // Only a picture whose size was read first reaches a decoder: another format's
+        // decoder may expand the whole picture as its frame is fetched (an icon can hold
+        // a PNG of any size), before its size could be asked.
+        if (check_picture_header(path) != HeaderVerdict::Fits) return std::nullopt;
 
         ComScope const com;
         ComOwner<IWICImagingFactory> factory;
@@ -296,7 +298,7 @@ std::optional<DecodedPicture> decode_picture(std::filesystem::path const& path, 
                                                             WICDecodeMetadataCacheOnDemand, decoder.put())) ||
             FAILED(decoder.get()->GetFrame(0, frame.put())) || FAILED(frame.get()->GetSize(&size.width, &size.height)))
             return std::nullopt;
-        // Formats not checked above: the decoder's own header reading is the bound.
+        // The decoder's own reading of the size must agree with the header's.
         if (verdict_for(size.width, size.height) != HeaderVerdict::Fits) return std::nullopt;
 
         ComOwner<IWICFormatConverter> converter;

@@ -30,17 +30,16 @@ struct DecodedPicture {
 // What the header of a PNG, GIF, JPEG or BMP file declares, read without decoding:
 // Fits, TooLarge (over picture_pixel_limit; for a GIF, all its frames together) or
 // Broken (cut short or malformed where the header is read, a JPEG without its end
-// marker). Other formats are Unknown and left to the decoder. Decoders of the four
-// formats may decode the whole picture as soon as they are opened, which is why they
-// are checked here first.
+// marker). Other formats are Unknown, and not decoded at all. Decoders may decode the
+// whole picture as soon as they are opened, which is why the size is read here first.
 enum class HeaderVerdict { Fits, TooLarge, Broken, Unknown };
 HeaderVerdict check_picture_header(std::filesystem::path const& path) noexcept;
 
 // The first frame of an image file, decoded completely (every row of it is read, so a
 // cut-short file fails), cropped to the part that shows when the picture covers an area
 // of `cover` pixels centred, and scaled down to at most `cover` pixels. Empty when the
-// file cannot be opened or decoded, declares no pixels or more than
-// picture_pixel_limit, or stops short.
+// file is not a PNG, GIF, JPEG or BMP, cannot be opened or decoded, declares no pixels
+// or more than picture_pixel_limit, or stops short.
 std::optional<DecodedPicture> decode_picture(std::filesystem::path const& path, PictureSize cover) noexcept;
 
 }  // namespace korvel

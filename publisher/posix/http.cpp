@@ -24,9 +24,6 @@ namespace {
 // not to look like an attack to the server.
 constexpr std::size_t parallel_transfers = 16;
 
-// The documents are small; a broken or hostile server must not fill the memory.
-constexpr std::uint64_t max_document = 128ull << 20;
-
 void global_init() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -166,16 +163,19 @@ void check_url(std::string const& url) {
     if (host.empty()) fail();
 }
 
-std::string fetch_document(std::string const& url) {
+std::string fetch_document(std::string const& url, std::uint64_t max_bytes) {
     check_url(url);
     HeaderList const headers = no_cache_headers();
     std::unique_ptr<Transfer> const t = make_transfer(headers.get());
     std::string body;
     t->body = &body;
-    t->start(url, max_document);
+    t->start(url, max_bytes);
     CURLcode const result = curl_easy_perform(t->easy.get());
     if (t->over_limit)
-        throw std::runtime_error("HTTP response larger than " + std::to_string(max_document >> 20) + " MiB: " + url);
+        throw std::runtime_error("HTTP response larger than " +
+                                 (max_bytes % (1 << 20) == 0 ? std::to_string(max_bytes >> 20) + " MiB: "
+                                                             : std::to_string(max_bytes) + " bytes: ") +
+                                 url);
     if (std::string const why = t->failure(result); !why.empty()) throw std::runtime_error(why);
     return body;
 }

@@ -36,8 +36,8 @@ void check_url(std::string const& url) {
     parse_url(url);
 }
 
-std::string fetch_document(std::string const& url) {
-    return http_get(launcher_user_agent, url);
+std::string fetch_document(std::string const& url, std::uint64_t max_bytes) {
+    return http_get(launcher_user_agent, url, max_bytes);
 }
 
 }  // namespace korvel

@@ -34,8 +34,9 @@ TEST(Manifest, ReadsFilesInOrderAndSkipsProtectedOnes) {
                              entry("data/b.bin", "1048576", std::string(32, 'A') + std::string(32, 'f')) + "," +
                              entry("Davari.EXE") + "," + entry("UserData/x.cfg") + "," + entry("userdata\\\\y.cfg") +
                              "," + entry("sub/mouse.cfg", "7.9") + "," + entry("a.bin", "0") + "," +
-                             entry("data/b.bin", "2", hash_b) +
-                             R"(], "delete": ["old/x.dll", "userdata", "ZIVUR2.cfg", "old/y.dll"]})";
+                             entry("data/b.bin", "2", hash_b) + "," + entry(".korvel/release.sequence") + "," +
+                             entry(".KORVEL_update\\\\davari.new.exe") + R"(], "delete": ["old/x.dll", "userdata", )" +
+                             R"("ZIVUR2.cfg", ".Korvel/patch.lock", "old/y.dll"]})";
     auto const m = read_manifest(body);
     EXPECT_EQ(m.base_url, "https://h/files/");
     ASSERT_EQ(paths_of(m), (std::vector<std::string>{"data/b.bin", "sub/mouse.cfg", "a.bin", "data/b.bin"}));

@@ -70,6 +70,12 @@ TEST(VersionDocument, ErrorTexts) {
               "check that your input string or stream contains the expected JSON");
     // A body of white space only is no document either.
     EXPECT_TRUE(error_text([] { read_version_document("  \n"); }).starts_with("[json.exception.parse_error.101] "));
+    // 64 levels of arrays and objects are read; one more (a copy recurses once per level) is not.
+    std::string const head = R"({"version": "1", "manifest_url": "u", "x": )";
+    EXPECT_EQ(error_text([&] { read_version_document(head + std::string(63, '[') + std::string(63, ']') + "}"); }),
+              "(no exception)");
+    EXPECT_EQ(error_text([&] { read_version_document(head + std::string(64, '[') + std::string(64, ']') + "}"); }),
+              "[json.exception.parse_error.101] parse error: document nested deeper than 64 levels");
 }
 
 TEST(VersionDocument, LauncherOffer) {

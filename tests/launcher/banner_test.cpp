@@ -19,6 +19,12 @@ std::string picture(int w, int h, std::uint32_t gap = 0) {
     return korvel::test::bmp_bytes(w, h, [](int x, int y) { return static_cast<std::uint32_t>(x * 7 + y); }, gap);
 }
 
+// A 4 x 4 icon of 32-bit pixels: a format Windows decodes, but not one of the four.
+std::string icon() {
+    return std::string("\0\0\1\0\1\0\4\4\0\0\1\0\x20\0\x78\0\0\0\x16\0\0\0\x28\0\0\0\4\0\0\0\x08\0\0\0\1\0\x20\0", 38) +
+           std::string(24, '\0') + std::string(64, '\x7f') + std::string(16, '\0');
+}
+
 UINT width_of(korvel::LauncherApp const& app) {
     UINT w = 0;
     Gdiplus::DllExports::GdipGetImageWidth(app.banner_bitmap.get(), &w);
@@ -62,6 +68,7 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
          std::string("GIF89a\1\0\1\0\x80\0\0\xff\xff\xff\0\0\0!\xf9\4\1\0\0\0\0,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 43),
          {}, true},
         {"a JPEG cut short", jpeg.substr(0, jpeg.size() * 2 / 3), {}, false},
+        {"an icon, whose size is not read first", icon(), {}, false},
     };
     korvel::test::ServedFolder const folder("banner");
     korvel::test::TempDir const dir("banner");

@@ -463,6 +463,9 @@ TEST(DavariLive, KeyedAndUnkeyedLaunchersInstallASignedRelease) {
         LiveScene scene("", "signed");
         if (keyed) use_keyed_launcher(scene);
         scene.publish({{"a.bin", "alpha"}});
+        // News nested 200,000 deep once overflowed the launcher's stack at every start.
+        scene.server.put("news.json", R"({"items":)" + std::string(200000, '[') + std::string(200000, ']') + "}");
+        scene.add_ini("[remote]\nnews_url=" + scene.server.url("news.json") + "\n");
         scene.server.sign_version("version.json", 4);
         test::ChildProcess davari(scene.install.davari(), L"", scene.install.dir());
         HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
@@ -470,6 +473,6 @@ TEST(DavariLive, KeyedAndUnkeyedLaunchersInstallASignedRelease) {
         EXPECT_EQ(scene.play(window, 1).size(), 1u);
         EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
         EXPECT_EQ(test::read_file(scene.install.client_dir() / "a.bin"), "alpha");
-        EXPECT_EQ(fs::exists(scene.install.dir() / ".korvel" / "release.sequence"), keyed);
+        EXPECT_EQ(fs::exists(scene.install.client_dir() / ".korvel" / "release.sequence"), keyed);
     }
 }

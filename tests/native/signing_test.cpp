@@ -12,6 +12,9 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
 
 #include <sstream>
 
@@ -72,6 +75,21 @@ TEST(PublishSigned, KeygenBuildAndVerify) {
     Outcome const changed = publish({"verify", version_url, "--public-key", public_key});
     EXPECT_EQ(changed.code, 1);
     EXPECT_TRUE(changed.out.starts_with("FAILED manifest_sha256: ")) << changed.out;
+
+    // A document that would overflow the stack where it is copied: the real tool lives
+    // on and reports it as unreadable.
+    write_file(out / "patch" / "version.json",
+               "{\"x\":" + std::string(30000, '[') + std::string(30000, ']') + "," + signed_document.substr(1));
+    std::string const command =
+        (bin_dir() / "korvel-publish").string() + " verify " + version_url + " --public-key " + public_key + " 2>&1";
+    FILE* const tool = ::popen(command.c_str(), "r");
+    ASSERT_TRUE(tool);
+    std::string output(4096, '\0');
+    output.resize(std::fread(output.data(), 1, output.size(), tool));
+    int const exit_status = ::pclose(tool);
+    EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 1) << output;  // not killed by a signal
+    EXPECT_TRUE(output.starts_with("FAILED version document " + version_url + ": [json.exception.parse_error.101] "
+                                   "parse error: document nested deeper than 64 levels\n")) << output;
 }
 
 }  // namespace

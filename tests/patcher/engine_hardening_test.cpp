@@ -35,6 +35,23 @@ TEST_F(EngineTest, DeleteEntriesThatReachAListedFileAreSkipped) {
     EXPECT_EQ(server.requests("files/a.txt").size(), 1u);
 }
 
+// A file listed thrice (two spellings) is fetched once; the launcher's state is left alone.
+TEST_F(EngineTest, RepeatedPathsAreFetchedOnceAndStateFoldersAreLeftAlone) {
+    publish({{"a.bin", {"alpha"}}});
+    nlohmann::json manifest = nlohmann::json::parse(read_file(server.local("manifest.json")));
+    nlohmann::json const a = manifest["files"][0];
+    manifest["files"] = {a, a, a, a};
+    manifest["files"][1]["path"] = "A.BIN";
+    manifest["files"][3]["path"] = ".korvel/release.sequence";
+    manifest["delete"] = {".korvel_update/davari.new.exe"};
+    server.put("manifest.json", manifest.dump());
+    put_game_file(".korvel/release.sequence", "9");
+    put_game_file(".korvel_update/davari.new.exe", "staged");
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(server.requests("files/a.bin").size() + server.requests("files/A.BIN").size(), 1u);
+    EXPECT_EQ(game_file(".korvel/release.sequence") + game_file(".korvel_update/davari.new.exe"), "9staged");
+}
+
 TEST_F(EngineTest, ReadOnlyObsoleteFileIsRemoved) {
     publish({{"keep.bin", {"keep"}}}, {"old/readonly.bin"});
     put_game_file("old/readonly.bin", "from the disc");

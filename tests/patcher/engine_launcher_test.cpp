@@ -98,6 +98,10 @@ TEST_F(EngineTest, LauncherWithoutSizeTakesTheServersLength) {
             {{"version", "3.0"}, {"url", server.url("launcher/davari.exe")}, {"sha256", sha256_hex(new_launcher)}});
     ASSERT_TRUE(run().launcher_update.ready);
     EXPECT_EQ(reports.back().bytes_total, new_launcher.size());
+    // Still bounded: an answer announcing more than 1 GiB is refused before it is read.
+    server.set_fault("launcher/davari.exe", {.content_length = std::to_string((1ull << 30) + 1)});
+    std::string const refused = run_failing();
+    EXPECT_TRUE(refused.starts_with("Download larger than 1073741824 bytes: ")) << refused;
 }
 
 TEST(LauncherUpdate, VersionsAreComparedOnlyWhenTheLauncherCannotBeHashed) {

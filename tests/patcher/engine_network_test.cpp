@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <set>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using namespace korvel;
@@ -100,6 +101,12 @@ TEST_F(EngineTest, BrokenTransferResumesOnlyWhenTheServerAnswersForThePart) {
          {false, true}},
         {"a 200 answer: the whole file", {{.reset_after = cut}, {.ignore_range = true}}, {false, true}},
         {"only Last-Modified: still resumed", {{.reset_after = cut, .no_etag = true}}, {false, true}},
+        {"an error answer to the range: the whole file next",
+         {{.reset_after = cut}, {.status = 403}}, {false, true, false}},
+        {"a 206 with another ETag: the whole file next",
+         {{.reset_after = cut}, {.headers = {{"ETag", "\"other\""}}, .ignore_if_range = true}}, {false, true, false}},
+        {"a 206 of another length: the whole file next", {{.reset_after = cut}, {.range_total = "999"}},
+         {false, true, false}},
         {"a corrupted prefix: from zero after the hash",
          {{.body = corrupted, .headers = fixed_etag.headers, .reset_after = cut}, fixed_etag},
          {false, true, false}},
@@ -149,4 +156,30 @@ TEST_F(EngineTest, LauncherOfferResumesAtTheNextRun) {
     EXPECT_EQ(read_file(game(".korvel_update/davari.new.exe")), launcher);
     EXPECT_EQ(range_of(server.requests("launcher/davari.exe").back()), "bytes=" + std::to_string(prefix.size()) + "-");
     EXPECT_FALSE(fs::exists(game(".korvel_update/davari.new.exe.part")));
+}
+
+// Records the run must not follow: a validator with a line break (a header of its own),
+// a part of a file listed as empty, and a part in UserData.
+TEST_F(EngineTest, PlantedPartRecordsAreNotFollowed) {
+    std::string const bytes = random_bytes(1 << 20, 41);
+    publish({{"x.bin", {bytes}}, {"empty.bin", {""}}});
+    fs::path const records = config().hash_cache_file.parent_path() / "downloads";
+    for (auto const& [path, validator, part] : {std::tuple("x.bin", "\"v\"\r\nX-Planted: 1", bytes.substr(0, 9)),
+                                               std::tuple("empty.bin", "\"v\"", std::string("junk")),
+                                               std::tuple("UserData/save", "\"v\"", std::string("the player's"))}) {
+        std::string const name = path;
+        korvel::test::write_file(game(name + ".korvel.part"), part);
+        nlohmann::json const record = {{"path", name}, {"size", name == "x.bin" ? bytes.size() : 0},
+                                       {"sha256", korvel::test::sha256_hex(name == "x.bin" ? bytes : "")},
+                                       {"url", server.url("files/" + name)}, {"validator", validator},
+                                       {"part", wide_to_utf8(game(name + ".korvel.part").native())}};
+        korvel::test::write_file(records / (name.substr(0, 5) + ".json"), record.dump());
+    }
+    ASSERT_TRUE(run().ok);
+    for (char const* path : {"files/x.bin", "files/empty.bin"}) {
+        std::vector<korvel::test::Request> const requests = server.requests(path);
+        ASSERT_EQ(requests.size(), 1u) << path;
+        EXPECT_FALSE(range_of(requests[0]) || requests[0].header("X-Planted")) << path;
+    }
+    EXPECT_EQ(read_file(game("UserData/save.korvel.part")), "the player's");
 }

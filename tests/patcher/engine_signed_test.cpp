@@ -46,7 +46,15 @@ protected:
     }
 
     std::string sequence_record() const { return test::read_file(release_sequence_file(config())); }
+
+    void nest_version(std::size_t depth) {
+        std::string document = test::read_file(server.local("version.json"));
+        document.insert(1, "\"x\":" + std::string(depth, '[') + std::string(depth, ']') + ",");
+        server.put("version.json", document);
+    }
 };
+
+std::string const too_deep = "[json.exception.parse_error.101] parse error: document nested deeper than 64 levels";
 
 }  // namespace
 
@@ -66,6 +74,7 @@ TEST_F(SignedEngineTest, KeyedRunInstallsASignedReleaseAndAnUnkeyedOneIgnoresThe
 
 TEST_F(SignedEngineTest, ARefusedReleaseNamesWhyAndChangesNothing) {
     std::string const bad_signature = "A kiadás aláírása hiányzik vagy érvénytelen.";
+    std::string const older = "A szerver régebbi kiadást kínál, mint ami már telepítve van.";
     struct Case {
         char const* name;
         std::function<void()> serve;  // after release 1 is installed and release 2 published
@@ -90,7 +99,20 @@ TEST_F(SignedEngineTest, ARefusedReleaseNamesWhyAndChangesNothing) {
              ASSERT_TRUE(run().ok);
              publish_release(1, 1);
          },
-         "A szerver régebbi kiadást kínál, mint ami már telepítve van."},
+         older},
+        {"older release replayed after a launcher was taken",
+         [&] {
+             server.put("launcher.exe", "new launcher");
+             edit("version.json", [](json& d) { d["launcher"]["sha256"] = test::sha256_hex("new launcher"); });
+             server.sign_version("version.json", 2);
+             ASSERT_TRUE(run().launcher_update.ready);
+             publish_release(1, 1);
+         },
+         older},
+        {"a record an earlier launcher kept beside itself",
+         [&] { test::write_file(dir / "launcher" / ".korvel" / "release.sequence", "5"); }, older},
+        {"nested 200,000 deep, past 64 KiB", [&] { nest_version(200000); },
+         "HTTP response larger than 65536 bytes: " + server.url("version.json")},
     };
     release_key = test::release_public_key();
     for (auto const& c : cases) {
@@ -132,4 +154,8 @@ TEST_F(SignedEngineTest, PatchRunnerTakesThePublicKeysAndAnyOneVerifies) {
     publish_release(1, 4, "release");
     EXPECT_EQ(run_with(both), 0u);
     EXPECT_EQ(sequence_record(), "4");
+    // A document that would overflow the stack where it is copied: an ordinary failure.
+    nest_version(30000);
+    EXPECT_EQ(run_with(both), 1u);
+    EXPECT_EQ(run_failing(), too_deep);
 }

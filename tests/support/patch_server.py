@@ -42,6 +42,8 @@ list are served normally ({} is a normal answer too). A fault object may hold:
                     the connection (RST)
     ignore_range    true: answer a Range request with the whole body and 200
     no_etag         true: send no ETag (Last-Modified stays the validator)
+    ignore_if_range true: answer a Range with 206 whatever If-Range names
+    range_total     text written as the whole length in a 206's Content-Range
     endless         true or {"limit_bytes": N, "limit_seconds": S}: repeat the body
                     (or "x" when empty) until a limit is reached (default 1 GiB / 60 s)
                     or the client goes away, then close normally
@@ -238,14 +240,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         headers += [(k, v) for k, v in validators.items() if k.lower() not in overridden]
         start, length = 0, size
         if status == 200 and not endless and not fault.get("ignore_range"):
-            ranged = self.requested_range(size, fault.get("headers", {}), validators)
+            ranged = self.requested_range(size, fault.get("headers", {}), validators, fault.get("ignore_if_range"))
             if ranged == "unsatisfiable":
                 status, start, length = 416, 0, 0
                 headers.append(("Content-Range", f"bytes */{size}"))
             elif ranged is not None:
                 status, (start, end) = 206, ranged
                 length = end - start + 1
-                headers.append(("Content-Range", f"bytes {start}-{end}/{size}"))
+                headers.append(("Content-Range", f"bytes {start}-{end}/{fault.get('range_total', size)}"))
         headers += [(name, str(value)) for name, value in fault.get("headers", {}).items()]
 
         well_formed = not endless and "reset_after" not in fault and "content_length" not in fault
@@ -281,7 +283,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if source is not None:
                 source.close()
 
-    def requested_range(self, size, fault_headers, validators):
+    def requested_range(self, size, fault_headers, validators, ignore_if_range=False):
         """(first, last) of a "Range: bytes=N-[M]" that applies, "unsatisfiable", or None
         for a whole answer: no or another kind of Range, or an If-Range naming something
         other than what would be sent now."""
@@ -289,7 +291,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not match:
             return None
         if_range = self.headers.get("If-Range")
-        if if_range is not None:
+        if if_range is not None and not ignore_if_range:
             sent = {k.lower(): v for k, v in validators.items()}
             sent.update({k.lower(): str(v) for k, v in fault_headers.items()})
             if if_range not in (sent.get("etag"), sent.get("last-modified")):

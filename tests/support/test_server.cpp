@@ -116,6 +116,8 @@ json fault_json(Fault const& f) {
     if (f.pace_ms) j["pace_ms"] = f.pace_ms;
     if (f.ignore_range) j["ignore_range"] = true;
     if (f.no_etag) j["no_etag"] = true;
+    if (f.ignore_if_range) j["ignore_if_range"] = true;
+    if (f.range_total) j["range_total"] = *f.range_total;
     return j;
 }
 

@@ -44,6 +44,8 @@ struct Fault {
     int pace_ms = 0;                           // between body chunks of 64 KiB
     bool ignore_range = false;                 // Range requests get the whole body and 200
     bool no_etag = false;                      // Last-Modified is the only validator
+    bool ignore_if_range = false;              // a Range gets 206 whatever If-Range names
+    std::optional<std::string> range_total{};  // the whole length a 206's Content-Range names
 };
 
 // One request as the server received it.
