@@ -24,6 +24,8 @@ bool signed_by_any(std::string_view public_keys, Sha256Digest const& digest, std
     for (std::string const& key : split_release_keys(public_keys))
         if (verify_release_signature(key, digest, signature)) return true;
     return false;
+}
+
 // The document, or a discarded value (no object) when it cannot be read.
 nlohmann::json read_document(std::string_view text) {
     try {
