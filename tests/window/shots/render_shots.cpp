@@ -111,6 +111,19 @@ int wmain(int argc, wchar_t** argv) {
              app.progress.percent = 100;
              app.hover_id = korvel::ButtonId::Play;
          }},
+        {"ready-150",  // the "ready" state on a display at 150 %
+         [](LauncherApp& app) {
+             app.scale.dpi = 144;
+             with_feeds(app);
+             app.play_ready = true;
+             app.client_count = 2;
+             app.progress.stage = korvel::PatchStage::Done;
+             app.progress.title = L"A kliens naprakész";
+             app.progress.detail = L"Minden fájl ellenőrizve.";
+             app.progress.files_total = 340;
+             app.progress.files_done = 340;
+             app.progress.percent = 100;
+         }},
         {"failed",
          [](LauncherApp& app) {
              with_feeds(app);
@@ -124,7 +137,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     if (window) {
         LauncherApp app;
-        shots[2].state(app);
+        shots[2].state(app);  // "ready"
         return show_window(app, static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)));
     }
     std::filesystem::path const out = argv[1];
