@@ -245,6 +245,46 @@ TEST_F(SettingsDialog, TheFirstCheckWaitsForTheDialog) {
     EXPECT_EQ(server.requests("version.json").size(), 1u);
 }
 
+// Every control, labels included, in the dialog's font; after a move to a monitor at
+// 200 % the window takes the suggested rectangle and every control and the font double.
+TEST_F(SettingsDialog, EveryControlHasTheFontAndAScaleChangeDoublesThem) {
+    struct Seen {
+        std::vector<LONG> font_heights;  // one per control, 0 for none
+        SIZE apply{}, label{};
+    };
+    auto const look = [](HWND dialog) {
+        Seen seen;
+        for (HWND c = ::GetWindow(dialog, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+            LOGFONTW font{};
+            auto const handle = reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0));
+            seen.font_heights.push_back(handle && ::GetObjectW(handle, sizeof(font), &font) ? font.lfHeight : 0);
+            RECT r{};
+            ::GetWindowRect(c, &r);
+            wchar_t text[32] = {};
+            ::GetWindowTextW(c, text, 32);
+            if (std::wstring(text) == L"Gamma") seen.label = {r.right - r.left, r.bottom - r.top};
+        }
+        RECT r{};
+        ::GetWindowRect(::GetDlgItem(dialog, k_apply_button), &r);
+        seen.apply = {r.right - r.left, r.bottom - r.top};
+        return seen;
+    };
+    Seen at_96, at_192;
+    RECT suggested{10, 20, 10 + 1080, 20 + 920}, frame{};
+    run_dialog([&](HWND dialog) {
+        at_96 = look(dialog);
+        ::SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+        at_192 = look(dialog);
+        ::GetWindowRect(dialog, &frame);
+        click(::GetDlgItem(dialog, k_cancel_button));
+    });
+    EXPECT_EQ(at_96.font_heights, std::vector<LONG>(17, -16));
+    EXPECT_EQ(at_192.font_heights, std::vector<LONG>(17, -32));
+    EXPECT_TRUE(at_96.apply.cx == 130 && at_96.apply.cy == 36 && at_96.label.cx == 150 && at_96.label.cy == 22);
+    EXPECT_TRUE(at_192.apply.cx == 260 && at_192.apply.cy == 72 && at_192.label.cx == 300 && at_192.label.cy == 44);
+    EXPECT_TRUE(::EqualRect(&frame, &suggested));
+}
+
 TEST_F(SettingsDialog, AQuitWhileOpenClosesTheDialogAndReachesTheMainLoop) {
     DWORD const ui_thread = ::GetCurrentThreadId();
     run_dialog([&](HWND) { ::PostThreadMessageW(ui_thread, WM_QUIT, 7, 0); });
