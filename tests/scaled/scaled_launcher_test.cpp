@@ -8,6 +8,7 @@
 #include "tests/support/process.h"
 #include "tests/support/screen.h"
 #include "tests/support/test_server.h"
+#include "tests/window/gdiplus_support.h"
 #include "window/layout.h"
 
 #include <gtest/gtest.h>
@@ -153,6 +154,25 @@ TEST(ScaledDisplay, At150PercentTheButtonsAndTheTitleStripAreWhereTheyAreDrawn) 
     }, 5000);
     EXPECT_EQ(after.left - before.left, -70);
     EXPECT_EQ(after.top - before.top, 40);
+
+    // The settings dialog opens at the window's scale; its picture (the launcher's
+    // Common Controls 6 under Wine) is kept beside the test for a person to look at.
+    HWND dialog = nullptr;
+    ASSERT_TRUE(poll([&] {
+        test::click_at(on_screen(window, scale, centre(layout::settings)));
+        return (dialog = test::wait_for_window(davari.pid(), L"KorvelConfigDialog", 2000)) != nullptr;
+    }));
+    RECT box{};
+    ::GetWindowRect(dialog, &box);
+    EXPECT_EQ(box.right - box.left, scale.px(540));
+    EXPECT_EQ(box.bottom - box.top, scale.px(460));
+    ::RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    std::vector<std::uint32_t> const picture = test::screen_capture(box);
+    test::write_file("settings-150.bmp", test::bmp_bytes(box.right - box.left, box.bottom - box.top, [&](int x, int y) {
+                         return picture[static_cast<std::size_t>(y) * (box.right - box.left) + x];
+                     }));
+    ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(poll([&] { return !::IsWindow(dialog); }));
 
     ASSERT_TRUE(poll([&] {
         test::click_at(on_screen(window, scale, centre(layout::play)));
