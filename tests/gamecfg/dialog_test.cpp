@@ -245,31 +245,21 @@ TEST_F(SettingsDialog, TheFirstCheckWaitsForTheDialog) {
     EXPECT_EQ(server.requests("version.json").size(), 1u);
 }
 
-// Every control, labels included, in the dialog's font; after a move to a monitor at
-// 200 % the window takes the suggested rectangle and every control and the font double.
+// Every control, labels included, in the dialog's font; moved to a monitor at 200 %, the
+// dialog takes the suggested rectangle and its controls and font double.
 TEST_F(SettingsDialog, EveryControlHasTheFontAndAScaleChangeDoublesThem) {
-    struct Seen {
-        std::vector<LONG> font_heights;  // one per control, 0 for none
-        SIZE apply{}, label{};
-    };
-    auto const look = [](HWND dialog) {
-        Seen seen;
+    auto const look = [](HWND dialog) {  // each control's font height, then the apply button's size
+        std::vector<LONG> seen;
         for (HWND c = ::GetWindow(dialog, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
             LOGFONTW font{};
-            auto const handle = reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0));
-            seen.font_heights.push_back(handle && ::GetObjectW(handle, sizeof(font), &font) ? font.lfHeight : 0);
-            RECT r{};
-            ::GetWindowRect(c, &r);
-            wchar_t text[32] = {};
-            ::GetWindowTextW(c, text, 32);
-            if (std::wstring(text) == L"Gamma") seen.label = {r.right - r.left, r.bottom - r.top};
+            ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0)), sizeof(font), &font);
+            seen.push_back(font.lfHeight);
         }
         RECT r{};
         ::GetWindowRect(::GetDlgItem(dialog, k_apply_button), &r);
-        seen.apply = {r.right - r.left, r.bottom - r.top};
-        return seen;
+        return seen.push_back(r.right - r.left), seen.push_back(r.bottom - r.top), seen;
     };
-    Seen at_96, at_192;
+    std::vector<LONG> at_96, at_192;
     RECT suggested{10, 20, 10 + 1080, 20 + 920}, frame{};
     run_dialog([&](HWND dialog) {
         at_96 = look(dialog);
@@ -278,10 +268,11 @@ TEST_F(SettingsDialog, EveryControlHasTheFontAndAScaleChangeDoublesThem) {
         ::GetWindowRect(dialog, &frame);
         click(::GetDlgItem(dialog, k_cancel_button));
     });
-    EXPECT_EQ(at_96.font_heights, std::vector<LONG>(17, -16));
-    EXPECT_EQ(at_192.font_heights, std::vector<LONG>(17, -32));
-    EXPECT_TRUE(at_96.apply.cx == 130 && at_96.apply.cy == 36 && at_96.label.cx == 150 && at_96.label.cy == 22);
-    EXPECT_TRUE(at_192.apply.cx == 260 && at_192.apply.cy == 72 && at_192.label.cx == 300 && at_192.label.cy == 44);
+    std::vector<LONG> expected(17, -16);  // 17 controls
+    expected.insert(expected.end(), {130, 36});
+    EXPECT_EQ(at_96, expected);
+    expected.assign(17, -32), expected.insert(expected.end(), {260, 72});
+    EXPECT_EQ(at_192, expected);
     EXPECT_TRUE(::EqualRect(&frame, &suggested));
 }
 

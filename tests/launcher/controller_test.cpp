@@ -46,28 +46,6 @@ TEST(HitTest, ButtonsInOrderEdgesAndNewsRowsWithItems) {
     EXPECT_EQ(korvel::hit_test(app, POINT{1160, 20}), ButtonId::Close);
 }
 
-// At 150 % and 200 % the areas are where the renderer draws them: the layout's edges
-// times the scale (left and top inside, right and bottom outside).
-TEST(HitTest, AreasFollowTheDisplayScale) {
-    struct Case {
-        UINT dpi;
-        POINT point;
-        ButtonId expected;
-    };
-    Case const cases[] = {
-        {144, {1731, 24}, ButtonId::Close},    {144, {1775, 68}, ButtonId::Close},   {144, {1776, 30}, ButtonId::None},
-        {144, {1364, 975}, ButtonId::Play},    {144, {1363, 975}, ButtonId::None},   {144, {1739, 1073}, ButtonId::Play},
-        {144, {1000, 680}, ButtonId::None},    {144, {1248, 198}, ButtonId::NewsItem0}, {144, {1248, 261}, ButtonId::None},
-        {192, {1706, 1214}, ButtonId::Count3}, {192, {1818, 1300}, ButtonId::Play},   {192, {1817, 1300}, ButtonId::None},
-    };
-    korvel::LauncherApp app;
-    app.news_items.assign(1, korvel::NewsItem{});
-    for (auto const& c : cases) {
-        app.scale.dpi = c.dpi;
-        EXPECT_EQ(korvel::hit_test(app, c.point), c.expected) << c.dpi << ": " << c.point.x << "," << c.point.y;
-    }
-}
-
 namespace {
 
 struct JobSeen {

@@ -1,5 +1,7 @@
 #include "tests/support/input.h"
 
+#include <algorithm>
+
 namespace korvel::test {
 
 bool wait_until(std::function<bool()> const& done, DWORD timeout_ms, DWORD every_ms) {
@@ -25,31 +27,17 @@ void click_at(POINT at) {
     ::SendInput(2, buttons, sizeof(INPUT));
 }
 
-namespace {
-
-// The pointer moved to `at` through the input queue, as a mouse moves it.
-INPUT pointer_at(POINT at, DWORD buttons = 0) {
-    int const w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = ::MulDiv(at.x, 65535, w > 1 ? w - 1 : 1);
-    input.mi.dy = ::MulDiv(at.y, 65535, h > 1 ? h - 1 : 1);
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | buttons;
-    return input;
-}
-
-}  // namespace
-
 void drag(POINT from, POINT to) {
-    INPUT press = pointer_at(from, MOUSEEVENTF_LEFTDOWN);
-    ::SendInput(1, &press, sizeof(INPUT));
-    constexpr int steps = 8;
-    for (int i = 1; i <= steps; ++i) {
-        INPUT move = pointer_at({from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
-        ::SendInput(1, &move, sizeof(INPUT));
+    INPUT steps[10]{};  // down at `from`, eight moves, up at `to`; absolute: 0..65535 across the screen
+    for (int i = 0; i < 10; ++i) {
+        int const k = std::clamp(i, 0, 8);
+        steps[i].type = INPUT_MOUSE;
+        steps[i].mi.dx = ::MulDiv(from.x + (to.x - from.x) * k / 8, 65535, ::GetSystemMetrics(SM_CXSCREEN) - 1);
+        steps[i].mi.dy = ::MulDiv(from.y + (to.y - from.y) * k / 8, 65535, ::GetSystemMetrics(SM_CYSCREEN) - 1);
+        steps[i].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE |
+                              (i == 0 ? MOUSEEVENTF_LEFTDOWN : i == 9 ? MOUSEEVENTF_LEFTUP : 0);
     }
-    INPUT release = pointer_at(to, MOUSEEVENTF_LEFTUP);
-    ::SendInput(1, &release, sizeof(INPUT));
+    ::SendInput(10, steps, sizeof(INPUT));
 }
 
 void press_keys(std::vector<WORD> const& keys) {
