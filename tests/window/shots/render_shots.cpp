@@ -29,6 +29,18 @@ void with_feeds(LauncherApp& app) {
     app.register_url = L"https://example.invalid/register";
 }
 
+void ready_to_play(LauncherApp& app) {
+    with_feeds(app);
+    app.play_ready = true;
+    app.client_count = 2;
+    app.progress.stage = korvel::PatchStage::Done;
+    app.progress.title = L"A kliens naprakész";
+    app.progress.detail = L"Minden fájl ellenőrizve.";
+    app.progress.files_total = 340;
+    app.progress.files_done = 340;
+    app.progress.percent = 100;
+}
+
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     auto* const app = reinterpret_cast<LauncherApp*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (message) {
@@ -100,30 +112,10 @@ int wmain(int argc, wchar_t** argv) {
          }},
         {"ready",
          [](LauncherApp& app) {
-             with_feeds(app);
-             app.play_ready = true;
-             app.client_count = 2;
-             app.progress.stage = korvel::PatchStage::Done;
-             app.progress.title = L"A kliens naprakész";
-             app.progress.detail = L"Minden fájl ellenőrizve.";
-             app.progress.files_total = 340;
-             app.progress.files_done = 340;
-             app.progress.percent = 100;
+             ready_to_play(app);
              app.hover_id = korvel::ButtonId::Play;
          }},
-        {"ready-150",  // the "ready" state on a display at 150 %
-         [](LauncherApp& app) {
-             app.scale.dpi = 144;
-             with_feeds(app);
-             app.play_ready = true;
-             app.client_count = 2;
-             app.progress.stage = korvel::PatchStage::Done;
-             app.progress.title = L"A kliens naprakész";
-             app.progress.detail = L"Minden fájl ellenőrizve.";
-             app.progress.files_total = 340;
-             app.progress.files_done = 340;
-             app.progress.percent = 100;
-         }},
+        {"ready-150", [](LauncherApp& app) { ready_to_play(app), app.scale.dpi = 144; }},  // on a display at 150 %
         {"failed",
          [](LauncherApp& app) {
              with_feeds(app);
