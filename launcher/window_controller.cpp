@@ -233,6 +233,13 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
         case WM_BANNER_READY:
             on_banner_ready(app, hwnd, lparam);
             return 0;
+        case WM_GETDPISCALEDSIZE:  // asked before WM_DPICHANGED: the size the frame is drawn at
+            if (auto* size = reinterpret_cast<SIZE*>(lparam)) {
+                DisplayScale const next{LOWORD(wparam)};
+                *size = {next.px(layout::window_width), next.px(layout::window_height)};
+                return TRUE;
+            }
+            return FALSE;
         case WM_DPICHANGED:
             on_dpi_changed(app, hwnd, wparam, lparam);
             return 0;

@@ -51,6 +51,9 @@ TEST(MainWindow, ADisplayScaleChangeResizesReshapesAndRedecodes) {
     Gdiplus::DllExports::GdipGetImageWidth(app.banner_bitmap.get(), &banner_width);
     EXPECT_EQ(banner_width, 777u);
 
+    SIZE asked{};  // the size the system then suggests
+    ::SendMessageW(hwnd, WM_GETDPISCALEDSIZE, 144, reinterpret_cast<LPARAM>(&asked));
+    EXPECT_TRUE(asked.cx == 1800 && asked.cy == 1140);
     RECT suggested{100, 50, 100 + 1800, 50 + 1140}, frame{}, outline{};
     ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
     EXPECT_EQ(app.scale.dpi, 144u);
