@@ -3,7 +3,10 @@
 #include "gamecfg/config_state.h"
 #include "gamecfg/dialog_choices.h"
 #include "gamecfg/display_modes.h"
+#include "platform/display_scale.h"
 #include "platform/message_box.h"
+
+#include <uxtheme.h>
 
 #include <string>
 
@@ -107,11 +110,25 @@ DialogChoices read_choices(HWND dialog) {
     return choices;
 }
 
+// Places every control at `scale` (the table is in design pixels) and gives each one,
+// labels included, the dialog's font at that scale. The old font goes only once no
+// control uses it any more.
+void lay_out(ConfigDialogState& state, DisplayScale scale) {
+    UniqueFont font(::CreateFontW(-scale.px(16), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                  DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI"));
+    for (std::size_t i = 0; i < state.controls.size(); ++i) {
+        ControlLayout const& layout = k_controls[i];
+        RECT const r = scale.px(RECT{layout.x, layout.y, layout.x + layout.width, layout.y + layout.height});
+        ::SetWindowPos(state.controls[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        if (font) ::SendMessageW(state.controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    }
+    if (font) state.control_font = std::move(font);
+}
+
 bool on_create(HWND dialog, ConfigDialogState& state) {
     auto const instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
-    state.control_font.reset(::CreateFontW(-16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                           DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI"));
     for (ControlLayout const& layout : k_controls) {
         DWORD const ex_style = layout.class_name == std::wstring_view(L"COMBOBOX") ? WS_EX_CLIENTEDGE : 0;
         HWND const control =
@@ -119,10 +136,13 @@ bool on_create(HWND dialog, ConfigDialogState& state) {
                               layout.y, layout.width, layout.height, dialog,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
         if (!control) return false;
-        // Labels keep the default font.
-        if (layout.id != 0 && state.control_font)
-            ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(state.control_font.get()), TRUE);
+        // A themed check box draws its label in the theme's own (dark) colour, which the
+        // dark background would swallow; unthemed, it takes the colour given below.
+        if ((layout.style & BS_TYPEMASK) == BS_AUTOCHECKBOX && layout.class_name == std::wstring_view(L"BUTTON"))
+            ::SetWindowTheme(control, L"", L"");
+        state.controls.push_back(control);
     }
+    lay_out(state, DisplayScale{window_dpi(dialog)});
     state.modes = usable_display_modes();
     show_choices(dialog, state, choices_from_values(state));
     return true;
@@ -163,6 +183,17 @@ LRESULT on_static_colour(HDC dc) {
     return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
 }
 
+// Moved to a monitor of another scale: the size the system suggests, the controls and
+// their font at the new scale.
+void on_dpi_changed(HWND dialog, ConfigDialogState& state, WPARAM wparam, LPARAM lparam) {
+    if (auto const* suggested = reinterpret_cast<RECT const*>(lparam))
+        ::SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    UINT const dpi = LOWORD(wparam);
+    lay_out(state, DisplayScale{dpi != 0 ? dpi : k_design_dpi});
+    ::InvalidateRect(dialog, nullptr, TRUE);
+}
+
 void on_destroy(ConfigDialogState const& state) {
     ::EnableWindow(state.owner, TRUE);
     ::SetForegroundWindow(state.owner);
@@ -187,6 +218,9 @@ LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
                 return on_erase_background(hwnd, reinterpret_cast<HDC>(wparam));
             case WM_CTLCOLORSTATIC:
                 return on_static_colour(reinterpret_cast<HDC>(wparam));
+            case WM_DPICHANGED:
+                on_dpi_changed(hwnd, *state, wparam, lparam);
+                return 0;
             case WM_COMMAND:
                 on_command(hwnd, *state, LOWORD(wparam));
                 return 0;
@@ -200,6 +234,7 @@ LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
                 // The children are gone by now, so nothing draws with the font any more;
                 // the state outlives the window, so it must not be reached from here on.
                 state->control_font.reset();
+                state->controls.clear();
                 ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
                 return ::DefWindowProcW(hwnd, message, wparam, lparam);
         }

@@ -36,6 +36,7 @@ struct ConfigDialogState {
     std::vector<std::string> key_order;  // first appearance: file order, then keys the dialog adds
     std::vector<DisplayMode> modes;      // in the order the display-mode list shows them
     UniqueFont control_font;             // the dialog's, released once its controls are gone
+    std::vector<HWND> controls;          // the dialog's controls, in creation order
 
     // A new key goes to the end of key_order; an existing one keeps its place.
     void set_value(std::string const& key, std::string value);

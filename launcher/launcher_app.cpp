@@ -24,9 +24,10 @@ void LauncherApp::paint_window() {
 }
 
 bool LauncherApp::load_banner_image(std::filesystem::path const& path) {
-    UniqueGdipBitmap bitmap = load_banner_bitmap(path, banner_rect);
+    UniqueGdipBitmap bitmap = load_banner_bitmap(path, scale.px(banner_rect));
     if (!bitmap) return false;
     banner_bitmap = std::move(bitmap);
+    banner_source = path;
     return true;
 }
 

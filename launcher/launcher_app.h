@@ -61,8 +61,9 @@ public:
     // Draws the whole window for WM_PAINT (window/render.h).
     void paint_window();
     // Loads an image file into a new banner_bitmap, decoded whole and kept at no more
-    // pixels than banner_rect shows (window/banner_image.h); false (old banner kept) when
-    // the file cannot be read or decoded, or declares too many pixels.
+    // pixels than banner_rect shows at the window's scale (window/banner_image.h); false
+    // (old banner kept) when the file cannot be read or decoded, or declares too many
+    // pixels. The file is remembered as banner_source.
     bool load_banner_image(std::filesystem::path const& path);
     // The modal game settings dialog on config_file; returns when it is closed.
     void open_settings_dialog();
@@ -73,6 +74,8 @@ public:
     IniFile ini;
     std::filesystem::path base_dir;
     std::filesystem::path banner_cache_path;
+    // The file the banner was last loaded from: decoded again when the scale changes.
+    std::filesystem::path banner_source;
 
     std::wstring window_title = L"Korvel2 Launcher";
 

@@ -31,18 +31,24 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
     }
 }
 
-void round_window(HWND hwnd) {
+SIZE window_size(DisplayScale scale) {
+    return {scale.px(layout::window_width), scale.px(layout::window_height)};
+}
+
+}  // namespace
+
+void shape_main_window(HWND hwnd, DisplayScale scale) {
     // Windows 11 rounds the frame itself when asked; older systems and Wine ignore it.
     DWORD const corner_preference = 2;  // DWMWCP_ROUND
     ::DwmSetWindowAttribute(hwnd, 33 /* DWMWA_WINDOW_CORNER_PREFERENCE */, &corner_preference,
                             sizeof(corner_preference));
 
     // The region's right and bottom edges are exclusive, hence one more than the size.
-    UniqueRegion region(::CreateRoundRectRgn(0, 0, layout::window_width + 1, layout::window_height + 1, 18, 18));
+    SIZE const size = window_size(scale);
+    int const corner = scale.px(18);
+    UniqueRegion region(::CreateRoundRectRgn(0, 0, size.cx + 1, size.cy + 1, corner, corner));
     if (region && ::SetWindowRgn(hwnd, region.get(), TRUE)) region.release();  // now the window's
 }
-
-}  // namespace
 
 DWORD register_main_window_class(HINSTANCE instance) {
     WNDCLASSEXW window_class{};
@@ -61,8 +67,8 @@ DWORD register_main_window_class(HINSTANCE instance) {
     return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
-POINT main_window_position(RECT const& work_area) {
-    LONG const width = layout::window_width, height = layout::window_height;
+POINT main_window_position(RECT const& work_area, SIZE size) {
+    LONG const width = size.cx, height = size.cy;
     POINT at{work_area.left + (work_area.right - work_area.left - width) / 2,
              work_area.top + (work_area.bottom - work_area.top - height) / 2};
     // Where the window is larger than the area, the close, minimise and settings buttons
@@ -80,11 +86,19 @@ HWND create_main_window(LauncherApp& app) {
     monitor.cbSize = sizeof(monitor);
     if (::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor))
         work_area = monitor.rcWork;
-    auto const [x, y] = main_window_position(work_area);
+    auto const [x, y] = main_window_position(work_area, window_size(DisplayScale{}));
     HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.window_title.c_str(), WS_POPUP | WS_MINIMIZEBOX,
                                         x, y, layout::window_width, layout::window_height, nullptr, nullptr,
                                         app.instance, &app);
-    if (hwnd) round_window(hwnd);
+    if (!hwnd) return nullptr;
+    // The scale is known once the window is on a monitor; it is resized before it shows.
+    app.scale.dpi = window_dpi(hwnd);
+    if (app.scale.dpi != k_design_dpi) {
+        SIZE const size = window_size(app.scale);
+        auto const [sx, sy] = main_window_position(work_area, size);
+        ::SetWindowPos(hwnd, nullptr, sx, sy, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    shape_main_window(hwnd, app.scale);
     return hwnd;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
-// The launcher's borderless, rounded 1200 x 760 main window. UI thread only.
+// The launcher's borderless, rounded main window: 1200 x 760 design pixels, scaled to its
+// monitor's DPI. UI thread only.
+
+#include "platform/display_scale.h"
 
 #include <windows.h>
 
@@ -13,12 +16,16 @@ inline constexpr wchar_t const* k_main_window_class = L"KorvelLauncherWindow";
 // otherwise the Win32 error code.
 DWORD register_main_window_class(HINSTANCE instance);
 
-// Where the window goes in a monitor's work area (screen pixels): centred, and kept
-// inside it; in an area smaller than the window its top and right edges stay inside.
-POINT main_window_position(RECT const& work_area);
+// Where a window of `size` goes in a monitor's work area (screen pixels): centred, and
+// kept inside it; in an area smaller than the window its top and right edges stay inside.
+POINT main_window_position(RECT const& work_area, SIZE size);
 
-// Creates the window at main_window_position of the primary monitor's work area, with
-// `app` as its creation data, and gives it rounded corners. Null on failure.
+// Creates the window with `app` as its creation data, takes the DPI of its monitor into
+// app.scale, and sizes it, places it at main_window_position of the primary monitor's
+// work area and rounds its corners at that scale. Null on failure.
 HWND create_main_window(LauncherApp& app);
+
+// The window's rounded outline at `scale` (the region, and the corner preference).
+void shape_main_window(HWND hwnd, DisplayScale scale);
 
 }  // namespace korvel

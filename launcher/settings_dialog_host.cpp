@@ -40,11 +40,13 @@ void LauncherApp::open_settings_dialog() {
     ::EnableWindow(hwnd, FALSE);
     RECT owner_rect{};
     ::GetWindowRect(hwnd, &owner_rect);
-    int const x = owner_rect.left + (owner_rect.right - owner_rect.left - k_config_dialog_width) / 2;
-    int const y = owner_rect.top + (owner_rect.bottom - owner_rect.top - k_config_dialog_height) / 2;
+    // On the main window's monitor, so at its scale.
+    int const width = scale.px(k_config_dialog_width), height = scale.px(k_config_dialog_height);
+    int const x = owner_rect.left + (owner_rect.right - owner_rect.left - width) / 2;
+    int const y = owner_rect.top + (owner_rect.bottom - owner_rect.top - height) / 2;
     HWND const dialog = ::CreateWindowExW(WS_EX_DLGMODALFRAME, k_config_dialog_class, k_config_dialog_title,
-                                          WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x, y, k_config_dialog_width,
-                                          k_config_dialog_height, hwnd, nullptr, instance, state.get());
+                                          WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x, y, width, height, hwnd,
+                                          nullptr, instance, state.get());
     if (!dialog) {
         ::EnableWindow(hwnd, TRUE);
         return;

@@ -113,6 +113,10 @@ bool start_gdiplus(LauncherApp& app, Gdiplus::GdiplusStartupInput const& input) 
 }
 
 int launcher_main(HINSTANCE instance, int show_command) {
+    // The manifest declares per-monitor (v2) awareness, and where the system honours it
+    // this call changes nothing: awareness is set once per process, and a later call is
+    // refused. It counts only where the manifest's setting is not read, and there it
+    // keeps the system from stretching the window as a bitmap.
     ::SetProcessDPIAware();
     try {
         if (auto const count = launch_clients_count_of_process()) return run_launch_mode(*count);

@@ -3,6 +3,7 @@
 #include "launcher/app_messages.h"
 #include "launcher/feeds.h"
 #include "launcher/launcher_app.h"
+#include "launcher/main_window.h"
 #include "launcher/patch_job.h"
 #include "platform/message_box.h"
 
@@ -18,7 +19,7 @@ namespace korvel {
 
 namespace {
 
-constexpr LONG k_drag_strip_bottom = 63;  // rows 0..63 drag the window
+constexpr int k_drag_strip_height = 64;  // design rows 0..63 drag the window
 
 void invalidate_all(HWND hwnd) {
     ::InvalidateRect(hwnd, nullptr, FALSE);
@@ -50,8 +51,10 @@ void open_link(std::wstring const& link) {
     ::ShellExecuteW(nullptr, L"open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-bool inside(RECT const& rect, POINT point) {
-    return ::PtInRect(&rect, point) != FALSE;
+// `rect` in design pixels, `point` in the window's device pixels.
+bool inside(LauncherApp const& app, RECT const& rect, POINT point) {
+    RECT const device = app.scale.px(rect);
+    return ::PtInRect(&device, point) != FALSE;
 }
 
 LRESULT on_close(LauncherApp const& app, HWND hwnd) {
@@ -67,9 +70,9 @@ LRESULT on_close(LauncherApp const& app, HWND hwnd) {
 LRESULT on_nc_hit_test(LauncherApp const& app, HWND hwnd, LPARAM lparam) {
     POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     ::ScreenToClient(hwnd, &point);
-    bool const on_top_button =
-        inside(app.close_rect, point) || inside(app.minimize_rect, point) || inside(app.settings_rect, point);
-    return point.y <= k_drag_strip_bottom && !on_top_button ? HTCAPTION : HTCLIENT;
+    bool const on_top_button = inside(app, app.close_rect, point) || inside(app, app.minimize_rect, point) ||
+                               inside(app, app.settings_rect, point);
+    return point.y < app.scale.px(k_drag_strip_height) && !on_top_button ? HTCAPTION : HTCLIENT;
 }
 
 void on_mouse_move(LauncherApp& app, HWND hwnd, LPARAM lparam) {
@@ -145,7 +148,22 @@ void on_feed_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
 void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     std::unique_ptr<std::wstring> const path(reinterpret_cast<std::wstring*>(lparam));
     if (!path) return;
-    if (app.load_banner_image(*path)) ::InvalidateRect(hwnd, &app.banner_rect, FALSE);
+    RECT const area = app.scale.px(app.banner_rect);
+    if (app.load_banner_image(*path)) ::InvalidateRect(hwnd, &area, FALSE);
+}
+
+// The window moved to a monitor of another scale (or the scale changed): the size the
+// system suggests, everything laid out again at the new scale, the banner decoded again
+// for its new size.
+void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
+    UINT const dpi = LOWORD(wparam);
+    app.scale.dpi = dpi != 0 ? dpi : k_design_dpi;
+    if (auto const* suggested = reinterpret_cast<RECT const*>(lparam))
+        ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    shape_main_window(hwnd, app.scale);
+    if (!app.banner_source.empty()) app.load_banner_image(app.banner_source);
+    invalidate_all(hwnd);
 }
 
 }  // namespace
@@ -160,10 +178,10 @@ ButtonId hit_test(LauncherApp const& app, POINT point) {
         {app.register_rect, ButtonId::Register},
     };
     for (auto const& [rect, id] : buttons)
-        if (inside(rect, point)) return id;
+        if (inside(app, rect, point)) return id;
     // A news row without an item is neither clickable nor highlighted.
     for (size_t i = 0; i < app.news_item_rects.size() && i < app.news_items.size() && i < 4; ++i)
-        if (inside(app.news_item_rects[i], point))
+        if (inside(app, app.news_item_rects[i], point))
             return static_cast<ButtonId>(static_cast<int>(ButtonId::NewsItem0) + static_cast<int>(i));
     return ButtonId::None;
 }
@@ -214,6 +232,16 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
             return 0;
         case WM_BANNER_READY:
             on_banner_ready(app, hwnd, lparam);
+            return 0;
+        case WM_GETDPISCALEDSIZE:  // asked before WM_DPICHANGED: the size the frame is drawn at
+            if (auto* size = reinterpret_cast<SIZE*>(lparam)) {
+                DisplayScale const next{LOWORD(wparam)};
+                *size = {next.px(layout::window_width), next.px(layout::window_height)};
+                return TRUE;
+            }
+            return FALSE;
+        case WM_DPICHANGED:
+            on_dpi_changed(app, hwnd, wparam, lparam);
             return 0;
         default:
             return ::DefWindowProcW(hwnd, message, wparam, lparam);

@@ -82,10 +82,10 @@ void fill_rounded_rect(GpGraphics* g, RECT const& r, float radius, ARGB colour) 
     if (path && brush) gp::GdipFillPath(g, brush.get(), path.get());
 }
 
-void draw_rounded_border(GpGraphics* g, RECT const& r, float radius, ARGB colour) noexcept {
+void draw_rounded_border(GpGraphics* g, RECT const& r, float radius, ARGB colour, float width) noexcept {
     UniqueGdipPath const path = rounded_path(r, radius);
     UniqueGdipPen pen;
-    gp::GdipCreatePen1(colour, 1.0f, Gdiplus::UnitWorld, pen.put());
+    gp::GdipCreatePen1(colour, width, Gdiplus::UnitWorld, pen.put());
     if (path && pen) gp::GdipDrawPath(g, pen.get(), path.get());
 }
 
@@ -105,9 +105,9 @@ void fill_ellipse(GpGraphics* g, float x, float y, float width, float height, AR
     if (brush) gp::GdipFillEllipse(g, brush.get(), x, y, width, height);
 }
 
-void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour) noexcept {
+void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour, float width) noexcept {
     UniqueGdipPen pen;
-    gp::GdipCreatePen1(colour, 1.0f, Gdiplus::UnitWorld, pen.put());
+    gp::GdipCreatePen1(colour, width, Gdiplus::UnitWorld, pen.put());
     if (pen) gp::GdipDrawLineI(g, pen.get(), x1, y1, x2, y2);
 }
 

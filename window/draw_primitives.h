@@ -68,12 +68,13 @@ UniqueGdipPath rounded_path(RECT const& r, float radius) noexcept;
 // A linear gradient brush from `from` to `to` (tile wrap); empty on failure.
 UniqueGdipBrush gradient_brush(POINT from, POINT to, ARGB first, ARGB second) noexcept;
 void fill_rounded_rect(GpGraphics* g, RECT const& r, float radius, ARGB colour) noexcept;
-void draw_rounded_border(GpGraphics* g, RECT const& r, float radius, ARGB colour) noexcept;
+// `width`: the pen's width in pixels.
+void draw_rounded_border(GpGraphics* g, RECT const& r, float radius, ARGB colour, float width = 1.0f) noexcept;
 // Fills `area` with a linear gradient from `from` to `to` (tile wrap).
 void fill_gradient(GpGraphics* g, RECT const& area, POINT from, POINT to, ARGB first, ARGB second) noexcept;
 void fill_rect(GpGraphics* g, RECT const& r, ARGB colour) noexcept;
 void fill_ellipse(GpGraphics* g, float x, float y, float width, float height, ARGB colour) noexcept;
-void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour) noexcept;
+void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour, float width = 1.0f) noexcept;
 // Draws the text into `layout` (see Lines); a text too long for its one line ends in an
 // ellipsis at a character boundary. Throws only std::bad_alloc.
 void draw_text(GpGraphics* g, FontSet const& fonts, std::wstring_view text, Gdiplus::RectF const& layout,

@@ -1,7 +1,8 @@
 #pragma once
-// Where everything sits in the fixed 1200 x 760 window, in client pixels: the window's
-// size, every area the controller hit-tests and the renderer draws, and where each text
-// goes.
+// Where everything sits in the 1200 x 760 window, in design pixels (96 DPI, 100 %): the
+// window's size, every area the controller hit-tests and the renderer draws, and where
+// each text goes. Written once; DisplayScale::px (platform/display_scale.h) maps it to
+// the device pixels of the window's display scale wherever it is used.
 
 #include <windows.h>
 

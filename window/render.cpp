@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 
 namespace korvel {
@@ -31,17 +32,41 @@ constexpr ButtonLook disabled_look{0xff1b1c22, 0xff2b2c35, 0xff70737d};
 
 enum class Tone { Neutral, Gold };
 
-// Everything a region needs: the state, the target and this frame's fonts.
+// Everything a region needs: the state, the target and this frame's fonts. The regions
+// place things in design pixels (window/layout.h); the frame maps every rectangle, box,
+// radius, pen and font size to device pixels with the state's scale, the same mapping
+// the controller hit-tests with. Texts are laid out at their device size, not drawn
+// small and stretched, so they stay crisp at any scale.
 struct Frame {
     WindowState const& state;
     GpGraphics* g;
     FontSet const& fonts;
 
-    void text(std::wstring_view s, RectF const& layout, TextStyle const& style) const {
-        draw_text(g, fonts, s, layout, style);
+    RECT px(RECT const& r) const { return state.scale.px(r); }
+    float px(float length) const { return state.scale.px(length); }
+    float pen() const { return state.scale.pen(1); }
+    // A text box's edges rounded as a rectangle's are.
+    RectF px(layout::TextBox const& b) const {
+        auto const edge = [&](float v) { return std::round(px(v)); };
+        float const left = edge(b.x), top = edge(b.y);
+        return RectF{left, top, edge(b.x + b.width) - left, edge(b.y + b.height) - top};
     }
-    void text(std::wstring_view s, layout::TextBox const& b, TextStyle const& style) const {
-        draw_text(g, fonts, s, RectF{b.x, b.y, b.width, b.height}, style);
+
+    void text(std::wstring_view s, RectF const& device_layout, TextStyle style) const {
+        style.size_px = px(style.size_px);
+        draw_text(g, fonts, s, device_layout, style);
+    }
+    void text(std::wstring_view s, layout::TextBox const& b, TextStyle const& style) const { text(s, px(b), style); }
+    void text(std::wstring_view s, RECT const& r, TextStyle const& style) const { text(s, to_rectf(px(r)), style); }
+
+    void fill_rounded(RECT const& r, float radius, ARGB colour) const {
+        fill_rounded_rect(g, px(r), px(radius), colour);
+    }
+    void border_rounded(RECT const& r, float radius, ARGB colour) const {
+        draw_rounded_border(g, px(r), px(radius), colour, pen());
+    }
+    void line(int x1, int y1, int x2, int y2, ARGB colour) const {
+        draw_line(g, state.scale.px(x1), state.scale.px(y1), state.scale.px(x2), state.scale.px(y2), colour, pen());
     }
 };
 
@@ -56,29 +81,29 @@ void draw_button(Frame const& f, RECT const& r, std::wstring_view label, ButtonI
     ButtonLook const& look = !enabled                 ? disabled_look
                              : tone == Tone::Gold     ? (hovered ? gold_hover_look : gold_look)
                                                       : (hovered ? neutral_hover_look : neutral_look);
-    fill_rounded_rect(f.g, r, 9, look.fill);
-    draw_rounded_border(f.g, r, 9, look.border);
+    f.fill_rounded(r, 9, look.fill);
+    f.border_rounded(r, 9, look.border);
     TextStyle style = sans(14, style_bold, look.label, Align::Centre, Align::Centre);
     style.lines = Lines::Fitted;
-    f.text(label, to_rectf(r), style);
+    f.text(label, r, style);
 }
 
 void draw_background(Frame const& f) {
-    fill_gradient(f.g, {0, 0, layout::window_width, layout::window_height}, {0, 0}, {0, layout::window_height},
-                  0xff080a11, 0xff0d0e18);
+    RECT const all = f.px(RECT{0, 0, layout::window_width, layout::window_height});
+    fill_gradient(f.g, all, {0, 0}, {0, all.bottom}, 0xff080a11, 0xff0d0e18);
 }
 
 void draw_header(Frame const& f) {
     f.text(f.state.logo_text, layout::text::logo, {FontRole::Serif, 28, style_bold_italic, 0xffd2a55b});
     f.text(f.state.subtitle, layout::text::subtitle, sans(11, style_regular, 0xff7c8297));
     RECT const rule = layout::header_rule;
-    draw_line(f.g, rule.left, rule.top, rule.right, rule.bottom, 0xff282c3d);
+    f.line(rule.left, rule.top, rule.right, rule.bottom, 0xff282c3d);
 }
 
 void draw_title_button(Frame const& f, RECT const& r, float radius, ARGB fill, ARGB hover_fill, ButtonId id,
                        std::wstring_view glyph, FontRole role, float size, ARGB glyph_colour) {
-    fill_rounded_rect(f.g, r, radius, f.state.hover_id == id ? hover_fill : fill);
-    f.text(glyph, to_rectf(r), {role, size, style_regular, glyph_colour, Align::Centre, Align::Centre});
+    f.fill_rounded(r, radius, f.state.hover_id == id ? hover_fill : fill);
+    f.text(glyph, r, {role, size, style_regular, glyph_colour, Align::Centre, Align::Centre});
 }
 
 void draw_title_buttons(Frame const& f) {
@@ -92,8 +117,8 @@ void draw_title_buttons(Frame const& f) {
 
 // The picture covers the whole area, centred; the rounded clip cuts the overflow equally.
 void draw_banner(Frame const& f) {
-    RECT const& r = f.state.banner_rect;
-    UniqueGdipPath const clip = rounded_path(r, 12);
+    RECT const r = f.px(f.state.banner_rect);
+    UniqueGdipPath const clip = rounded_path(r, f.px(12.0f));
     if (clip) gp::GdipSetClipPath(f.g, clip.get(), Gdiplus::CombineModeReplace);
     UINT iw = 0, ih = 0;
     if (f.state.banner_bitmap) {
@@ -113,14 +138,14 @@ void draw_banner(Frame const& f) {
     }
     fill_gradient(f.g, r, {r.left, r.top}, {r.right, r.top}, 0xeb05080e, 0x2305080e);
     gp::GdipResetClip(f.g);
-    draw_rounded_border(f.g, r, 12, 0xff303549);
+    f.border_rounded(f.state.banner_rect, 12, 0xff303549);
 }
 
 void draw_hero(Frame const& f) {
     RECT const badge = layout::hero_badge;
-    fill_rounded_rect(f.g, badge, 15, 0xdc231c15);
-    draw_rounded_border(f.g, badge, 15, 0xffb4823e);
-    f.text(L"KORVEL2 ONLINE", to_rectf(badge), sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
+    f.fill_rounded(badge, 15, 0xdc231c15);
+    f.border_rounded(badge, 15, 0xffb4823e);
+    f.text(L"KORVEL2 ONLINE", badge, sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
 
     TextStyle title = sans(35, style_bold, 0xfffaf9f5);
     TextStyle subtitle = sans(16, style_regular, 0xffd7dbe7);
@@ -139,19 +164,19 @@ void draw_hero(Frame const& f) {
         {layout::hero_pills[2], L"KALANDRA KÉSZ", 0xffd5d8e3},
     }};
     for (Pill const& p : pills) {
-        fill_rounded_rect(f.g, p.r, 17, 0xdc0d111b);
-        draw_rounded_border(f.g, p.r, 17, 0xff40465f);
+        f.fill_rounded(p.r, 17, 0xdc0d111b);
+        f.border_rounded(p.r, 17, 0xff40465f);
     }
     for (Pill const& p : pills) {
         TextStyle style = sans(12, style_bold, p.colour, Align::Centre, Align::Centre);
         style.lines = Lines::Fitted;
-        f.text(p.label, to_rectf(p.r), style);
+        f.text(p.label, p.r, style);
     }
 }
 
 void draw_card(Frame const& f, RECT const& r) {
-    fill_rounded_rect(f.g, r, 12, 0xff10121c);
-    draw_rounded_border(f.g, r, 12, 0xff2b2f42);
+    f.fill_rounded(r, 12, 0xff10121c);
+    f.border_rounded(r, 12, 0xff2b2f42);
 }
 
 void draw_news(Frame const& f) {
@@ -166,20 +191,20 @@ void draw_news(Frame const& f) {
         RECT const& r = f.state.news_item_rects[i];
         NewsItem const& n = f.state.news_items[i];
         if (static_cast<std::size_t>(f.state.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i)
-            fill_rounded_rect(f.g, r, 6, 0xff191c29);
+            f.fill_rounded(r, 6, 0xff191c29);
         RECT const badge = layout::news_badge;
-        fill_rounded_rect(f.g, {r.left + badge.left, r.top + badge.top, r.left + badge.right, r.top + badge.bottom}, 5,
-                          badge_colours[std::min<std::size_t>(i, badge_colours.size() - 1)]);
+        f.fill_rounded({r.left + badge.left, r.top + badge.top, r.left + badge.right, r.top + badge.bottom}, 5,
+                       badge_colours[std::min<std::size_t>(i, badge_colours.size() - 1)]);
         float const x = static_cast<float>(r.left);
         float const y = static_cast<float>(r.top);
         auto const in_row = [](float left, float top, layout::TextBox const& b) {
-            return RectF{left + b.x, top + b.y, b.width, b.height};
+            return layout::TextBox{left + b.x, top + b.y, b.width, b.height};
         };
         f.text(n.tag, in_row(x, y, layout::text::news_tag), sans(9, style_bold, 0xffffffff, Align::Centre, Align::Centre));
         f.text(n.title, in_row(x, y, layout::text::news_title), sans(12, style_regular, 0xffe0e2eb));
         f.text(n.date, in_row(static_cast<float>(r.right), y, layout::text::news_date),
                sans(10, style_regular, 0xff787c8d, Align::Far));
-        draw_line(f.g, r.left, r.bottom - 1, r.right, r.bottom - 1, 0xff272a3a);
+        f.line(r.left, r.bottom - 1, r.right, r.bottom - 1, 0xff272a3a);
     }
 }
 
@@ -187,7 +212,7 @@ void draw_status(Frame const& f) {
     WindowState const& state = f.state;
     draw_card(f, state.status_card_rect);
     f.text(state.server_name, layout::text::server_name, sans(17, style_bold, 0xfff1f2f7));
-    RECT const dot = layout::status_dot;
+    RECT const dot = f.px(layout::status_dot);
     fill_ellipse(f.g, dot.left, dot.top, layout::width_of(dot), layout::height_of(dot), state.server_online ? 0xff44d369 : 0xffd2464c);
     f.text(state.server_status_text, layout::text::server_status,
            sans(13, style_regular, state.server_online ? 0xff65e085 : 0xffe67075));
@@ -207,13 +232,14 @@ void draw_progress(Frame const& f) {
     f.text(state.progress.detail, layout::text::progress_detail, sans(12, style_regular, 0xff878ca0));
 
     RECT const track = layout::progress_track;
-    fill_rounded_rect(f.g, track, 8, 0xff1d202d);
+    f.fill_rounded(track, 8, 0xff1d202d);
     int const p = std::clamp(state.progress.percent, 0, 100);
-    int const w = static_cast<int>(static_cast<double>(p) * layout::width_of(track) / 100.0);
+    RECT const bar = f.px(track);
+    int const w = static_cast<int>(static_cast<double>(p) * layout::width_of(bar) / 100.0);
     if (w > 0) {
-        UniqueGdipPath const path = rounded_path({track.left, track.top, track.left + w, track.bottom}, 8);
+        UniqueGdipPath const path = rounded_path({bar.left, bar.top, bar.left + w, bar.bottom}, f.px(8.0f));
         UniqueGdipBrush const brush =
-            gradient_brush({track.left, track.top}, {track.left + w, track.top}, 0xff8b5beb, 0xffd49748);
+            gradient_brush({bar.left, bar.top}, {bar.left + w, bar.top}, 0xff8b5beb, 0xffd49748);
         if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
     f.text(std::to_wstring(p) + L"%", layout::text::progress_percent, sans(12, style_bold, 0xffdfe1ea, Align::Far));
@@ -233,8 +259,8 @@ void draw_controls(Frame const& f) {
 }
 
 void draw_bottom_panel(Frame const& f) {
-    fill_rounded_rect(f.g, f.state.bottom_panel_rect, 12, 0xff0f111a);
-    draw_rounded_border(f.g, f.state.bottom_panel_rect, 12, 0xff2b2f42);
+    f.fill_rounded(f.state.bottom_panel_rect, 12, 0xff0f111a);
+    f.border_rounded(f.state.bottom_panel_rect, 12, 0xff2b2f42);
     draw_progress(f);
     draw_controls(f);
 }
@@ -269,7 +295,8 @@ void draw_window(WindowState const& state, GpGraphics* graphics) noexcept {
 
 UniqueGdipBitmap render_window(WindowState const& state) noexcept {
     UniqueGdipBitmap bitmap;
-    gp::GdipCreateBitmapFromScan0(layout::window_width, layout::window_height, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
+    RECT const size = state.scale.px(RECT{0, 0, layout::window_width, layout::window_height});
+    gp::GdipCreateBitmapFromScan0(size.right, size.bottom, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
     if (!bitmap) return bitmap;
     UniqueGdipGraphics graphics;
     gp::GdipGetImageGraphicsContext(bitmap.get(), graphics.put());

@@ -14,8 +14,8 @@ struct WindowState;
 // Draws every region of the window, in order, into `graphics`.
 void draw_window(WindowState const& state, Gdiplus::GpGraphics* graphics) noexcept;
 
-// A fresh 1200 x 760 32 bpp premultiplied ARGB bitmap holding one frame; empty when
-// GDI+ could not create the bitmap.
+// A fresh 32 bpp premultiplied ARGB bitmap of the window's size at state.scale (1200 x
+// 760 at 100 %) holding one frame; empty when GDI+ could not create the bitmap.
 UniqueGdipBitmap render_window(WindowState const& state) noexcept;
 
 // WM_PAINT: draws one frame off-screen and copies it to `hwnd` in one operation, so the

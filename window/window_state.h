@@ -3,6 +3,7 @@
 // draws (window/render.h). Nothing in it acts; UI thread only.
 
 #include "patcher/patch_records.h"
+#include "platform/display_scale.h"
 #include "platform/gdi_handles.h"
 #include "window/button_id.h"
 #include "window/layout.h"
@@ -53,6 +54,10 @@ struct WindowState {
 
     // The newest report of the running or last job (no_job_progress() before the first).
     PatchProgress progress = no_job_progress();
+
+    // The DPI of the window's monitor: every rectangle below, and everything in
+    // window/layout.h, is in design pixels and reaches the screen through scale.px.
+    DisplayScale scale;
 
     // The active areas, as window/layout.h places them.
     RECT close_rect = layout::close;

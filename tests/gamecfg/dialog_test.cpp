@@ -245,6 +245,37 @@ TEST_F(SettingsDialog, TheFirstCheckWaitsForTheDialog) {
     EXPECT_EQ(server.requests("version.json").size(), 1u);
 }
 
+// Every control, labels included, in the dialog's font; moved to a monitor at 200 %, the
+// dialog takes the suggested rectangle and its controls and font double.
+TEST_F(SettingsDialog, EveryControlHasTheFontAndAScaleChangeDoublesThem) {
+    auto const look = [](HWND dialog) {  // each control's font height, then the apply button's size
+        std::vector<LONG> seen;
+        for (HWND c = ::GetWindow(dialog, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+            LOGFONTW font{};
+            ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0)), sizeof(font), &font);
+            seen.push_back(font.lfHeight);
+        }
+        RECT r{};
+        ::GetWindowRect(::GetDlgItem(dialog, k_apply_button), &r);
+        return seen.push_back(r.right - r.left), seen.push_back(r.bottom - r.top), seen;
+    };
+    std::vector<LONG> at_96, at_192;
+    RECT suggested{10, 20, 10 + 1080, 20 + 920}, frame{};
+    run_dialog([&](HWND dialog) {
+        at_96 = look(dialog);
+        ::SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+        at_192 = look(dialog);
+        ::GetWindowRect(dialog, &frame);
+        click(::GetDlgItem(dialog, k_cancel_button));
+    });
+    std::vector<LONG> expected(17, -16);  // 17 controls
+    expected.insert(expected.end(), {130, 36});
+    EXPECT_EQ(at_96, expected);
+    expected.assign(17, -32), expected.insert(expected.end(), {260, 72});
+    EXPECT_EQ(at_192, expected);
+    EXPECT_TRUE(::EqualRect(&frame, &suggested));
+}
+
 TEST_F(SettingsDialog, AQuitWhileOpenClosesTheDialogAndReachesTheMainLoop) {
     DWORD const ui_thread = ::GetCurrentThreadId();
     run_dialog([&](HWND) { ::PostThreadMessageW(ui_thread, WM_QUIT, 7, 0); });

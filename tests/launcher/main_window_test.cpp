@@ -3,6 +3,7 @@
 #include "launcher/startup.h"
 #include "tests/launcher/launcher_fixtures.h"
 #include "launcher/workers.h"
+#include "tests/window/gdiplus_support.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,39 @@ TEST(MainWindow, TheWindowKnowsItsAppAndItsDestructionEndsTheLoop) {
     EXPECT_EQ(message.wParam, 0u);
 }
 
+// Moved to a monitor at 150 %: the window takes the rectangle the system suggests, its
+// outline and its banner (decoded again from the same file) follow the new scale.
+TEST(MainWindow, ADisplayScaleChangeResizesReshapesAndRedecodes) {
+    korvel::test::ensure_gdiplus();
+    ASSERT_EQ(korvel::register_main_window_class(::GetModuleHandleW(nullptr)), static_cast<DWORD>(ERROR_SUCCESS));
+    korvel::test::TempDir const dir("dpi");
+    korvel::test::write_file(dir / "banner.bmp", korvel::test::bmp_bytes(1920, 1080, [](int, int) { return 0x336699u; }));
+    korvel::LauncherApp app;
+    HWND const hwnd = korvel::create_main_window(app);
+    ASSERT_TRUE(hwnd);
+    ASSERT_EQ(app.scale.dpi, 96u);  // this test program's display
+    ASSERT_TRUE(app.load_banner_image(dir / "banner.bmp"));
+    UINT banner_width = 0;
+    Gdiplus::DllExports::GdipGetImageWidth(app.banner_bitmap.get(), &banner_width);
+    EXPECT_EQ(banner_width, 777u);
+
+    SIZE asked{};  // the size the system then suggests
+    ::SendMessageW(hwnd, WM_GETDPISCALEDSIZE, 144, reinterpret_cast<LPARAM>(&asked));
+    EXPECT_TRUE(asked.cx == 1800 && asked.cy == 1140);
+    RECT suggested{100, 50, 100 + 1800, 50 + 1140}, frame{}, outline{};
+    ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(app.scale.dpi, 144u);
+    ::GetWindowRect(hwnd, &frame);
+    EXPECT_TRUE(::EqualRect(&frame, &suggested));
+    ::GetWindowRgnBox(hwnd, &outline);
+    EXPECT_TRUE(outline.right >= 1800 && outline.bottom >= 1140);
+    Gdiplus::DllExports::GdipGetImageWidth(app.banner_bitmap.get(), &banner_width);
+    EXPECT_EQ(banner_width, 1166u);  // 777 x 1.5, rounded
+    ::DestroyWindow(hwnd);
+    MSG quit;
+    ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
 TEST(Workers, StartWorkerRunsTheBodyOnAThreadOfItsOwn) {
     HANDLE const done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<DWORD> worker_thread{0};
@@ -50,6 +84,7 @@ TEST(MainWindow, PlacedInsideTheWorkAreaTopAndRightFirst) {
     struct Case {
         RECT work_area;
         POINT expected;
+        SIZE size = {1200, 760};
     };
     Case const cases[] = {
         {{0, 0, 1920, 1080}, {360, 160}},       // centred
@@ -58,9 +93,11 @@ TEST(MainWindow, PlacedInsideTheWorkAreaTopAndRightFirst) {
         {{0, 0, 1280, 720}, {40, 0}},           // too low: the top stays
         {{0, 40, 1024, 768}, {-176, 40}},       // too narrow: the right edge stays
         {{-1024, 0, 0, 700}, {-1200, 0}},       // both, left of the primary monitor
+        {{0, 0, 1920, 1080}, {60, 0}, {1800, 1140}},    // at 150 %: too low for the scaled size
+        {{0, 0, 3840, 2160}, {720, 320}, {2400, 1520}},  // at 200 %: centred
     };
     for (auto const& c : cases) {
-        POINT const at = korvel::main_window_position(c.work_area);
+        POINT const at = korvel::main_window_position(c.work_area, c.size);
         EXPECT_TRUE(at.x == c.expected.x && at.y == c.expected.y) << at.x << "," << at.y;
     }
 }

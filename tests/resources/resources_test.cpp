@@ -21,11 +21,12 @@ struct Program {
     wchar_t const* description;
     char const* assembly_name;
     char const* assembly_description;
+    bool common_controls_6;  // the settings dialog's themed controls (the helper shows only boxes)
 };
 
 Program const programs[] = {
-    {L"davari.exe", L"Korvel2 Official Game Launcher", "Korvel.Launcher", "Korvel2 Launcher"},
-    {L"Swapnik.exe", L"Korvel2 Swapnik", "Korvel.Swapnik", "Korvel2 Swapnik"},
+    {L"davari.exe", L"Korvel2 Official Game Launcher", "Korvel.Launcher", "Korvel2 Launcher", true},
+    {L"Swapnik.exe", L"Korvel2 Swapnik", "Korvel.Swapnik", "Korvel2 Swapnik", false},
 };
 
 std::wstring version_string(std::vector<char> const& block, wchar_t const* name) {
@@ -121,5 +122,6 @@ TEST(Resources, IconGroupAndManifest) {
         EXPECT_TRUE(contains("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2</dpiAwareness>"));
         EXPECT_TRUE(contains("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"));
         EXPECT_TRUE(contains("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"));  // Windows 10
+        EXPECT_EQ(contains("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), program.common_controls_6);
     }
 }

@@ -1,5 +1,7 @@
 #include "tests/support/input.h"
 
+#include <algorithm>
+
 namespace korvel::test {
 
 bool wait_until(std::function<bool()> const& done, DWORD timeout_ms, DWORD every_ms) {
@@ -23,6 +25,19 @@ void click_at(POINT at) {
         input.mi.dwFlags = flag;
     }
     ::SendInput(2, buttons, sizeof(INPUT));
+}
+
+void drag(POINT from, POINT to) {
+    INPUT steps[10]{};  // down at `from`, eight moves, up at `to`; absolute: 0..65535 across the screen
+    for (int i = 0; i < 10; ++i) {
+        int const k = std::clamp(i, 0, 8);
+        steps[i].type = INPUT_MOUSE;
+        steps[i].mi.dx = ::MulDiv(from.x + (to.x - from.x) * k / 8, 65535, ::GetSystemMetrics(SM_CXSCREEN) - 1);
+        steps[i].mi.dy = ::MulDiv(from.y + (to.y - from.y) * k / 8, 65535, ::GetSystemMetrics(SM_CYSCREEN) - 1);
+        steps[i].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE |
+                              (i == 0 ? MOUSEEVENTF_LEFTDOWN : i == 9 ? MOUSEEVENTF_LEFTUP : 0);
+    }
+    ::SendInput(10, steps, sizeof(INPUT));
 }
 
 void press_keys(std::vector<WORD> const& keys) {

@@ -18,6 +18,10 @@ bool wait_until(std::function<bool()> const& done, DWORD timeout_ms, DWORD every
 // button.
 void click_at(POINT at);
 
+// Presses the left button at `from`, moves the pointer to `to` in a few steps and
+// releases it there (screen pixels): a drag.
+void drag(POINT from, POINT to);
+
 // Presses the keys in order and releases them in reverse: {VK_MENU, VK_F4} is Alt+F4.
 void press_keys(std::vector<WORD> const& keys);
 

@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <climits>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -147,6 +152,68 @@ TEST(Render, TextsAreDrawnInTheirColours) {
             for (LONG x = ink.area.left; x < ink.area.right; ++x)
                 hits += close_to(korvel::test::pixel(frame.get(), x, y), ink.colour, 12);
         EXPECT_EQ(hits >= 3, ink.present) << ink.name << ": " << hits << " pixels";
+    }
+}
+
+namespace layout = korvel::layout;
+
+// Pixels of `colour` (within 12 a channel) in `area`, and the rows they span.
+std::tuple<int, LONG, LONG> ink_in(Gdiplus::GpBitmap* frame, RECT const& area, ARGB colour) {
+    int pixels = 0;
+    LONG top = LONG_MAX, bottom = 0;
+    for (LONG y = area.top; y < area.bottom; ++y)
+        for (LONG x = area.left; x < area.right; ++x)
+            if (close_to(korvel::test::pixel(frame, x, y), colour, 12))
+                ++pixels, top = std::min(top, y), bottom = y + 1;
+    return {pixels, top, bottom};
+}
+
+// At 100, 125, 150 and 200 %: each area's fill lies just inside the layout's rectangle
+// times the scale, not just outside it; each text lies inside its scaled box (none of
+// it in a band around the box), with glyphs as many times taller as the scale says.
+TEST(Render, EveryAreaAndTextFollowsTheDisplayScale) {
+    korvel::test::ensure_gdiplus();
+    auto const box = [](layout::TextBox const& b) {
+        return RECT{LONG(b.x), LONG(b.y), LONG(b.x + b.width), LONG(b.y + b.height)};
+    };
+    std::pair<RECT, ARGB> const areas[] = {{layout::play, gold}, {layout::repair, neutral}, {layout::count1, gold},
+                                           {layout::count2, neutral}, {layout::progress_track, track}};
+    std::pair<RECT, ARGB> const texts[] = {{layout::play, 0xfff4f2ec}, {box(layout::text::logo), 0xffd2a55b},
+                                           {box(layout::text::hero_title), 0xfffaf9f5},
+                                           {box(layout::text::server_name), 0xfff1f2f7},
+                                           {box(layout::text::progress_title), 0xfff0f1f6}};
+    std::vector<LONG> heights_at_96;
+    for (UINT const dpi : {96u, 120u, 144u, 192u}) {
+        LauncherApp app;
+        app.scale.dpi = dpi, app.play_ready = true;
+        korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
+        korvel::test::save_png(frame.get(), "render-" + std::to_string(dpi) + "dpi.png");  // to look at
+        auto const at = [&](LONG x, LONG y) { return korvel::test::pixel(frame.get(), x, y); };
+        UINT width = 0, height = 0;
+        Gdiplus::DllExports::GdipGetImageWidth(frame.get(), &width);
+        Gdiplus::DllExports::GdipGetImageHeight(frame.get(), &height);
+        EXPECT_TRUE(LONG(width) == app.scale.px(1200) && LONG(height) == app.scale.px(760)) << dpi;
+        for (auto const& [design, fill] : areas) {
+            RECT const r = app.scale.px(design);
+            LONG const d = app.scale.px(3), x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+            for (auto const [in_x, in_y, out_x, out_y] :
+                 {std::array{r.left + d, y, r.left - d, y}, std::array{r.right - 1 - d, y, r.right + d, y},
+                  std::array{x, r.top + d, x, r.top - d}, std::array{x, r.bottom - 1 - d, x, r.bottom + d}}) {
+                EXPECT_TRUE(close_to(at(in_x, in_y), fill, 3)) << dpi << ": inside at " << in_x << "," << in_y;
+                EXPECT_FALSE(close_to(at(out_x, out_y), fill, 3)) << dpi << ": outside at " << out_x << "," << out_y;
+            }
+        }
+        for (std::size_t i = 0; i < std::size(texts); ++i) {
+            RECT const r = app.scale.px(texts[i].first);
+            LONG const band = app.scale.px(12);
+            auto const [pixels, top, bottom] = ink_in(frame.get(), r, texts[i].second);
+            EXPECT_GE(pixels, 20) << dpi << ": text " << i;
+            EXPECT_EQ(std::get<0>(ink_in(frame.get(), {r.left - band, r.top - band, r.right + band, r.bottom + band},
+                                         texts[i].second)), pixels) << dpi << ": text " << i << " outside its box";
+            if (dpi == 96) heights_at_96.push_back(bottom - top);
+            double const expected = heights_at_96[i] * dpi / 96.0;  // hinting moves edges a pixel or two
+            EXPECT_NEAR(bottom - top, expected, 1 + expected / 10) << dpi << ": text " << i;
+        }
     }
 }
 

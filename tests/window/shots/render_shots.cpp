@@ -29,6 +29,18 @@ void with_feeds(LauncherApp& app) {
     app.register_url = L"https://example.invalid/register";
 }
 
+void ready_to_play(LauncherApp& app) {
+    with_feeds(app);
+    app.play_ready = true;
+    app.client_count = 2;
+    app.progress.stage = korvel::PatchStage::Done;
+    app.progress.title = L"A kliens naprakész";
+    app.progress.detail = L"Minden fájl ellenőrizve.";
+    app.progress.files_total = 340;
+    app.progress.files_done = 340;
+    app.progress.percent = 100;
+}
+
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     auto* const app = reinterpret_cast<LauncherApp*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (message) {
@@ -100,17 +112,10 @@ int wmain(int argc, wchar_t** argv) {
          }},
         {"ready",
          [](LauncherApp& app) {
-             with_feeds(app);
-             app.play_ready = true;
-             app.client_count = 2;
-             app.progress.stage = korvel::PatchStage::Done;
-             app.progress.title = L"A kliens naprakész";
-             app.progress.detail = L"Minden fájl ellenőrizve.";
-             app.progress.files_total = 340;
-             app.progress.files_done = 340;
-             app.progress.percent = 100;
+             ready_to_play(app);
              app.hover_id = korvel::ButtonId::Play;
          }},
+        {"ready-150", [](LauncherApp& app) { ready_to_play(app), app.scale.dpi = 144; }},  // on a display at 150 %
         {"failed",
          [](LauncherApp& app) {
              with_feeds(app);
@@ -124,7 +129,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     if (window) {
         LauncherApp app;
-        shots[2].state(app);
+        shots[2].state(app);  // "ready"
         return show_window(app, static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)));
     }
     std::filesystem::path const out = argv[1];
