@@ -80,8 +80,8 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
     reporter.report();
 
     fs::path const staging = game_dir / ".korvel_update";
-    fs::create_directories(staging);  // throws the library's filesystem_error
     fs::path const part = staging / "davari.new.exe.part";
+    ensure_parent_dir(part);  // a game folder the player cannot write is named as such
     fs::path const target = staging / "davari.new.exe";
 
     PartRecords records(records_folder, game_dir);

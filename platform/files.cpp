@@ -130,8 +130,9 @@ void replace_file(fs::path const& source, fs::path const& target) {
     // flush the file's data. Without this flush a power loss can leave the target at its
     // full size but filled with zeros, which the size-and-time cache would then trust.
     // A source that cannot be opened is left for MoveFileExW to report.
-    UniqueFile file(::CreateFileW(win32_path(source).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(::CreateFileW(win32_path(source).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
         if (!::FlushFileBuffers(file.get())) throw_last_error(failure.c_str());
         file.reset();

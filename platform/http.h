@@ -176,7 +176,8 @@ public:
 };
 
 // http_download through a kept session, with the options above. The destination is
-// opened and written through one handle.
+// opened and written through one handle; a failure to create or write it is a FileError
+// (file_error.h) that names its cause.
 DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
                              DownloadOptions const& options);
 

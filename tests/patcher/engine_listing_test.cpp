@@ -99,15 +99,11 @@ TEST_F(EngineTest, GameFolderPathOverTwoHundredSixtyCharacters) {
     PatchConfig deep = config();
     while (deep.game_dir.native().size() <= 280) deep.game_dir /= std::wstring(40, L'g');
     fs::create_directories(deep.game_dir);
-    std::map<std::string, korvel::test::PublishedFile> const files = {{"data/a.bin", {"a"}}, {"b.bin", {"b"}}};
-    publish(files);
-    auto const run_deep = [&] { return PatcherEngine::run(deep, false, {}); };
-    ASSERT_TRUE(run_deep().ok);
-    ASSERT_TRUE(run_deep().ok);
+    publish({{"data/a.bin", {"a"}}, {"b.bin", {"b"}}});
+    for (int run = 0; run < 2; ++run) ASSERT_TRUE(PatcherEngine::run(deep, false, {}).ok);
     EXPECT_EQ(server.requests("files/data/a.bin").size(), 1u);
-    EXPECT_EQ(korvel::test::read_file(deep.game_dir / "data" / "a.bin"), "a");
-
     publish({{"data/a.bin", {"a"}}}, {"b.bin"});
-    ASSERT_TRUE(run_deep().ok);
+    ASSERT_TRUE(PatcherEngine::run(deep, false, {}).ok);
+    EXPECT_TRUE(korvel::is_regular_file_at(deep.game_dir / "data" / "a.bin"));
     EXPECT_FALSE(fs::exists(deep.game_dir / "b.bin"));
 }

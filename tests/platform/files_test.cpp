@@ -1,7 +1,5 @@
 #include "platform/files.h"
 
-#include "platform/dir_listing.h"
-#include "platform/sha256.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"
 #include "platform/write_whole_file.h"
@@ -13,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -110,93 +109,29 @@ TEST(Files, ReplaceFailuresNameTheTargetAndCode) {
 }
 
 TEST(Files, LongFormOfAbsolutePaths) {
-    struct Case {
-        wchar_t const* given;
-        wchar_t const* call;
-    };
-    for (Case const& c : {Case{L"C:/Games/./Korvel2/x/../data.pak", L"\\\\?\\C:\\Games\\Korvel2\\data.pak"},
-                          Case{L"\\\\server\\share\\game\\a.bin", L"\\\\?\\UNC\\server\\share\\game\\a.bin"},
-                          Case{L"\\\\?\\C:\\already\\long", L"\\\\?\\C:\\already\\long"},
-                          Case{L"relative\\a.bin", L"relative\\a.bin"}})
-        EXPECT_EQ(korvel::win32_path(c.given).native(), c.call) << c.given;
+    for (auto const& [given, call] : std::initializer_list<std::pair<wchar_t const*, wchar_t const*>>{
+             {L"C:/Games/./Korvel2/x/../data.pak", L"\\\\?\\C:\\Games\\Korvel2\\data.pak"},
+             {L"\\\\server\\share\\game\\a.bin", L"\\\\?\\UNC\\server\\share\\game\\a.bin"},
+             {L"\\\\?\\C:\\already\\long", L"\\\\?\\C:\\already\\long"},
+             {L"relative\\a.bin", L"relative\\a.bin"}})
+        EXPECT_EQ(korvel::win32_path(given).native(), call) << given;
 }
 
-// A game folder deeper than the old 260-character limit: every file helper works there,
-// and the texts name the path as given, without the long form's prefix.
-TEST(Files, FolderPathOverTwoHundredSixtyCharacters) {
-    test::TempDir dir("files");
-    fs::path deep = dir.path();
-    while (deep.native().size() <= 300) deep /= std::wstring(40, L'd');
-    fs::path const file = deep / "data" / "file.bin";
-    korvel::ensure_parent_dir(file);
-    ASSERT_TRUE(korvel::write_file_replacing(file, "first"));
-    ASSERT_TRUE(korvel::write_file_replacing(file, "second!"));
-    EXPECT_TRUE(korvel::is_regular_file_at(file));
-    EXPECT_FALSE(korvel::is_regular_file_at(file.parent_path()));
-    EXPECT_EQ(korvel::file_size(file), 7u);
-    EXPECT_NE(korvel::file_mtime(file), 0u);
-    EXPECT_EQ(korvel::sha256_file(file), test::sha256_hex("second!"));
-
-    ASSERT_TRUE(korvel::write_file_replacing(deep / "new.part", "moved"));
-    korvel::place_download(deep / "new.part", file);
-    EXPECT_EQ(korvel::sha256_file(file), test::sha256_hex("moved"));
-    std::size_t listed = 0;
-    EXPECT_EQ(korvel::list_folder(file.parent_path(), [&](korvel::ListedEntry const&) { ++listed; }),
-              korvel::ListingResult::Listed);
-    EXPECT_EQ(listed, 1u);
-    EXPECT_EQ(error_text([&] { korvel::file_size(deep / "absent"); }), "Cannot read file size: " + (deep / "absent").string());
-}
-
-namespace {
-
-bool read_only(fs::path const& path) {
-    DWORD const attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-}  // namespace
-
-// Windows refuses to move over a read-only file (Wine does not): every way of replacing
-// a file clears the attribute first. A target held open makes the move fail afterwards,
-// so the attribute read back shows what happened before the move.
+// Windows refuses to move over a read-only file (Wine does not), so every replacement
+// clears the attribute first; a target held open then fails the move, so the attribute
+// read back shows what happened before it.
 TEST(Files, ReadOnlyTargetsAreClearedBeforeEachReplacement) {
-    using Replace = void (*)(fs::path const&, fs::path const&);
-    struct Case {
-        char const* name;
-        Replace replace;
-    };
-    for (Case const& c : {Case{"replace_file", korvel::replace_file},
-                          Case{"move_file_replacing", korvel::move_file_replacing},
-                          Case{"place_download", korvel::place_download},
-                          Case{"write_file_replacing", [](fs::path const&, fs::path const& target) {
-                                   korvel::write_file_replacing(target, "new");
-                               }}}) {
+    using Replace = std::function<void(fs::path const&, fs::path const&)>;
+    for (Replace const& replace :
+         {Replace(korvel::replace_file), Replace(korvel::move_file_replacing), Replace(korvel::place_download),
+          Replace([](fs::path const&, fs::path const& target) { korvel::write_file_replacing(target, "new"); })}) {
         test::TempDir dir("files");
-        fs::path const target = dir / "target";
-        test::write_file(target, "old");
+        test::write_file(dir / "target", "old");
         test::write_file(dir / "new.part", "new");
-        ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
-        ASSERT_TRUE(read_only(target));
-        korvel::UniqueFile holder(
-            ::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(holder);
-        EXPECT_FALSE(error_text([&] { c.replace(dir / "new.part", target); }).empty()) << c.name;
-        EXPECT_FALSE(read_only(target)) << c.name;
-        EXPECT_EQ(test::read_file(target), "old") << c.name;
+        ASSERT_TRUE(::SetFileAttributesW((dir / "target").c_str(), FILE_ATTRIBUTE_READONLY));
+        korvel::UniqueFile holder(::CreateFileW((dir / "target").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(error_text([&] { replace(dir / "new.part", dir / "target"); }).empty());
+        EXPECT_EQ(::GetFileAttributesW((dir / "target").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     }
-}
-
-TEST(Files, AHeldTargetIsNamedInHungarianAfterTheRetries) {
-    test::TempDir dir("files");
-    test::write_file(dir / "target", "old");
-    test::write_file(dir / "new.part", "new");
-    korvel::UniqueFile holder(::CreateFileW((dir / "target").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(holder);
-    EXPECT_EQ(error_text([&] { korvel::place_download(dir / "new.part", dir / "target"); }),
-              "A fájlt egy másik program használja (a játék bezárása után próbálja újra): " +
-                  (dir / "target").string());
-    holder.reset();
-    korvel::place_download(dir / "new.part", dir / "target");
-    EXPECT_EQ(test::read_file(dir / "target"), "new");
 }

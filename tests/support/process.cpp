@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "platform/win32_error.h"
+#include "tests/support/input.h"
 
 #include <psapi.h>
 
@@ -167,6 +168,44 @@ HWND wait_for_window(DWORD pid, std::wstring const& class_name, DWORD timeout_ms
 
 std::wstring quoted(fs::path const& path) {
     return L"\"" + path.native() + L"\"";
+}
+
+namespace {
+
+// "start /unix" runs a Linux program; its /wait does not always hold until the program
+// has ended, so the effect is polled for.
+void chattr(fs::path const& folder, wchar_t const* change) {
+    std::wstring unix_path = folder.native().substr(2);  // drive Z: is the Unix root
+    for (wchar_t& c : unix_path)
+        if (c == L'\\') c = L'/';
+    wchar_t system[MAX_PATH];
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    ChildProcess(fs::path(system) / L"start.exe",
+                 std::wstring(L"/wait /unix /usr/bin/chattr ") + change + L" " + quoted(fs::path(unix_path)))
+        .wait(30000);
+}
+
+bool becomes_writable(fs::path const& folder, bool writable) {
+    fs::path const probe = folder / L"unwritable-probe";
+    return wait_until([&] {
+        HANDLE const file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return !writable;
+        ::CloseHandle(file);
+        ::DeleteFileW(probe.c_str());
+        return writable;
+    }, 10000);
+}
+
+}  // namespace
+
+UnwritableFolder::UnwritableFolder(fs::path folder) : folder_(std::move(folder)) {
+    chattr(folder_, L"+i");
+    ok_ = becomes_writable(folder_, false);
+}
+
+UnwritableFolder::~UnwritableFolder() {
+    chattr(folder_, L"-i");
+    becomes_writable(folder_, true);
 }
 
 }  // namespace korvel::test

@@ -62,4 +62,21 @@ HWND wait_for_window(DWORD pid, std::wstring const& class_name, DWORD timeout_ms
 // A command-line argument in double quotes.
 std::wstring quoted(std::filesystem::path const& path);
 
+// A folder on drive Z: in which nothing can be created, removed or renamed, as a game
+// folder under Program Files is for a player: Linux's immutable attribute (chattr +i),
+// the one refusal that root, running Wine here, cannot pass. ok() says whether it took;
+// the destructor makes the folder writable again, whatever the test did.
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(std::filesystem::path folder);
+    ~UnwritableFolder();
+    UnwritableFolder(UnwritableFolder const&) = delete;
+    UnwritableFolder& operator=(UnwritableFolder const&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::filesystem::path folder_;
+    bool ok_ = false;
+};
+
 }  // namespace korvel::test
