@@ -1,5 +1,7 @@
 #include "core/chunk_index.h"
 
+#include "core/sha256.h"
+
 #include <stdexcept>
 
 namespace korvel {
@@ -74,7 +76,14 @@ void append_fine_entry(std::string& out, FineEntry const& entry) {
     put(out, entry.hash, 8);
 }
 
-std::uint64_t coarse_hash_of(std::string_view fine_bytes) { return chunk_hash(fine_bytes.data(), fine_bytes.size()); }
+std::uint64_t coarse_hash_of(std::string_view fine_bytes) {
+    Sha256 hash;
+    hash.update(fine_bytes.data(), fine_bytes.size());
+    Sha256Digest const digest = hash.finalize();
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | digest[static_cast<std::size_t>(i)];
+    return value;
+}
 
 void ChunkIndexWriter::add(Chunk const& chunk) {
     append_fine_entry(fine_, {chunk.size, chunk.hash});

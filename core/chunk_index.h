@@ -9,8 +9,9 @@
 // SHA-256 is in the manifest. Fine entries are fetched by range, only under the coarse
 // chunks a launcher lacks: entries are fixed-size, so coarse chunk c's entries start at
 // fine_offset + 12 * (fine entries of the coarse chunks before c). A coarse entry's hash
-// is chunk_hash over its fine entries' bytes, so fetched fine entries are checked
-// against the head, and the head against the manifest.
+// is the first 8 bytes of the SHA-256 of its fine entries' bytes, so fetched fine
+// entries are checked against the head, and the head against the manifest: a server
+// cannot slip in other entries without a second preimage.
 
 #include "core/chunker.h"
 
@@ -32,7 +33,7 @@ struct FineEntry {
 };
 
 struct CoarseEntry {
-    std::uint64_t hash = 0;  // chunk_hash of the serialised fine entries under it
+    std::uint64_t hash = 0;  // coarse_hash_of the serialised fine entries under it
     std::uint32_t size = 0;  // bytes of the file
     std::uint32_t fine_count = 0;
 };

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 
 namespace korvel {
@@ -17,7 +18,7 @@ constexpr char usage[] =
     "usage:\n"
     "  korvel-publish build RELEASE_DIR OUT_DIR --client-version V --base-url URL\n"
     "                 [--previous OLD_MANIFEST] [--launcher FILE --launcher-version V [--launcher-url URL]]\n"
-    "                 [--sign-key KEY_FILE [--sequence N]]\n"
+    "                 [--sign-key KEY_FILE [--sequence N]] [--no-delta]\n"
     "  korvel-publish verify VERSION_URL [--public-key B64]\n"
     "  korvel-publish keygen KEY_FILE\n";
 
@@ -57,6 +58,9 @@ std::uint64_t parse_sequence(std::string const& text) {
     return std::stoull(text);
 }
 
+// Options that take no value.
+std::set<std::string> const flags = {"no-delta"};
+
 bool is_option(NativeString const& arg) {
     return arg.size() >= 2 && arg[0] == '-' && arg[1] == '-';
 }
@@ -69,6 +73,10 @@ Arguments parse(std::vector<NativeString> const& args) {
             continue;
         }
         std::string const name = native_text(args[i].substr(2));
+        if (flags.contains(name)) {
+            if (!parsed.options.emplace(name, NativeString()).second) throw UsageError("--" + name + " given twice");
+            continue;
+        }
         if (i + 1 >= args.size()) throw UsageError("--" + name + " needs a value");
         if (!parsed.options.emplace(name, args[++i]).second) throw UsageError("--" + name + " given twice");
     }
@@ -90,6 +98,7 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
     }
     if (auto p = a.take("sign-key")) o.sign_key = *p;
     if (auto n = a.take_text("sequence")) o.sequence = parse_sequence(*n);
+    if (a.take("no-delta")) o.chunk_indexes = false;
     if (!a.options.empty()) throw UsageError("unknown or unused option --" + a.options.begin()->first);
 
     BuildSummary const s = build_release(o, err);

@@ -3,6 +3,7 @@
 // serves, under the launcher's own rules:
 //   OUT/releases/V/files/...       the release's files, never changed once published
 //   OUT/releases/V/manifest.json   their paths, sizes and SHA-256, and what to delete
+//   OUT/releases/V/chunks/H.idx    the chunk index of each large file, H its SHA-256
 //   OUT/launcher/LV/<name>         the offered launcher, when one is given
 //   OUT/patch/version.json         the only mutable document, written last
 
@@ -27,6 +28,7 @@ struct BuildOptions {
     std::string launcher_url;    // empty: OUT/launcher/LV/<name> below base_url
     std::optional<std::filesystem::path> sign_key;  // signs version.json (release_signing.h)
     std::optional<std::uint64_t> sequence;          // with sign_key; default: the last one + 1
+    bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
 };
 
 struct BuildSummary {
