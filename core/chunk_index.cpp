@@ -72,8 +72,8 @@ Header read_header(std::string_view bytes) {
 }  // namespace
 
 void append_fine_entry(std::string& out, FineEntry const& entry) {
-    put(out, entry.size, 4);
-    put(out, entry.hash, 8);
+    put(out, entry.size, 2);
+    put(out, entry.hash, 6);
 }
 
 std::uint64_t coarse_hash_of(std::string_view fine_bytes) {
@@ -86,7 +86,7 @@ std::uint64_t coarse_hash_of(std::string_view fine_bytes) {
 }
 
 void ChunkIndexWriter::add(Chunk const& chunk) {
-    append_fine_entry(fine_, {chunk.size, chunk.hash});
+    append_fine_entry(fine_, {chunk.size, fine_hash_of(chunk.hash)});
     file_size_ += chunk.size;
     coarse_size_ += chunk.size;
     if (!chunk.ends_coarse) return;
@@ -151,7 +151,7 @@ std::vector<FineEntry> read_fine_entries(std::string_view bytes) {
     std::vector<FineEntry> entries;
     entries.reserve(bytes.size() / fine_entry_size);
     for (std::size_t at = 0; at < bytes.size(); at += fine_entry_size)
-        entries.push_back({static_cast<std::uint32_t>(get(bytes, at, 4)), get(bytes, at + 4, 8)});
+        entries.push_back({static_cast<std::uint32_t>(get(bytes, at, 2)), get(bytes, at + 2, 6)});
     return entries;
 }
 

@@ -3,12 +3,13 @@
 // already has and ranges of the served file. Binary, little-endian:
 //
 //   head   header (64 bytes), then one 16-byte coarse entry per coarse chunk
-//   fine   one 12-byte fine entry per fine chunk, in file order
+//   fine   one 8-byte fine entry per fine chunk, in file order: its size (2 bytes) and
+//          the low 48 bits of its chunk_hash (6 bytes)
 //
 // The head is small (about 16 bytes per 150 KiB of file) and is fetched whole; its
 // SHA-256 is in the manifest. Fine entries are fetched by range, only under the coarse
 // chunks a launcher lacks: entries are fixed-size, so coarse chunk c's entries start at
-// fine_offset + 12 * (fine entries of the coarse chunks before c). A coarse entry's hash
+// fine_offset + 8 * (fine entries of the coarse chunks before c). A coarse entry's hash
 // is the first 8 bytes of the SHA-256 of its fine entries' bytes, so fetched fine
 // entries are checked against the head, and the head against the manifest: a server
 // cannot slip in other entries without a second preimage.
@@ -25,12 +26,16 @@ namespace korvel {
 inline constexpr std::uint16_t chunk_index_format = 1;
 inline constexpr std::size_t chunk_index_header_size = 64;
 inline constexpr std::size_t coarse_entry_size = 16;
-inline constexpr std::size_t fine_entry_size = 12;
+inline constexpr std::size_t fine_entry_size = 8;
 
 struct FineEntry {
     std::uint32_t size = 0;
-    std::uint64_t hash = 0;
+    std::uint64_t hash = 0;  // fine_hash_of the chunk
 };
+
+// What an index keeps of a fine chunk's hash: 48 bits make a false match between two
+// chunks of a few GiB of seeds and files unlikely, and the file's SHA-256 still decides.
+inline std::uint64_t fine_hash_of(std::uint64_t chunk_hash) { return chunk_hash & 0xffffffffffffull; }
 
 struct CoarseEntry {
     std::uint64_t hash = 0;  // coarse_hash_of the serialised fine entries under it

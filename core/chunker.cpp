@@ -84,7 +84,7 @@ Cut find_cut(std::uint8_t const* p, std::size_t n, ChunkerParams const& params, 
 }  // namespace
 
 bool chunker_params_valid(ChunkerParams const& p) {
-    return p.min_size >= 64 && p.min_size < p.avg_size && p.avg_size < p.max_size && p.max_size <= (1u << 20) &&
+    return p.min_size >= 64 && p.min_size < p.avg_size && p.avg_size < p.max_size && p.max_size <= 65535 &&
            std::has_single_bit(p.avg_size) && p.avg_size >= 256 && p.coarse_bits >= 1 && p.coarse_bits <= 12 &&
            p.coarse_min <= p.coarse_max && p.coarse_max <= (64u << 20);
 }

@@ -18,17 +18,17 @@ namespace korvel {
 inline constexpr std::uint16_t chunker_version = 1;
 
 struct ChunkerParams {
-    std::uint32_t min_size = 512;   // no cut before this many bytes of a chunk
-    std::uint32_t avg_size = 2048;  // a power of two: the target of normalised cutting
-    std::uint32_t max_size = 8192;  // a cut at the latest here
-    std::uint32_t coarse_bits = 6;  // a fine cut is also coarse with chance 2^-bits
-    std::uint32_t coarse_min = 32768;
-    std::uint32_t coarse_max = 524288;  // a coarse cut at the first fine cut from here
+    std::uint32_t min_size = 256;   // no cut before this many bytes of a chunk
+    std::uint32_t avg_size = 1024;  // a power of two: the target of normalised cutting
+    std::uint32_t max_size = 4096;  // a cut at the latest here
+    std::uint32_t coarse_bits = 7;  // a fine cut is also coarse with chance 2^-bits
+    std::uint32_t coarse_min = 16384;
+    std::uint32_t coarse_max = 262144;  // a coarse cut at the first fine cut from here
 
     bool operator==(ChunkerParams const&) const = default;
 };
 
-// Sizes the chunker can work with: 64 <= min < avg < max <= 1 MiB, avg a power of two,
+// Sizes the chunker can work with: 64 <= min < avg < max < 64 KiB, avg a power of two,
 // 1 <= coarse_bits <= 12, coarse_min <= coarse_max <= 64 MiB.
 bool chunker_params_valid(ChunkerParams const& params);
 

@@ -34,8 +34,8 @@ void SeedChunks::add(fs::path const& file, bool aligned, SeedReadFn const& on_re
     std::uint64_t coarse_size = 0;
     Chunker chunker(params_);
     ChunkFn const keep = [&](Chunk const& c, std::uint8_t const*) {
-        fine_.push_back({c.hash, c.offset, c.size, seed});
-        append_fine_entry(coarse_entries, {c.size, c.hash});
+        fine_.push_back({fine_hash_of(c.hash), c.offset, c.size, seed});
+        append_fine_entry(coarse_entries, {c.size, fine_hash_of(c.hash)});
         coarse_size += c.size;
         if (!c.ends_coarse) return;
         auto const count = static_cast<std::uint32_t>(fine_.size() - coarse_first);
@@ -90,8 +90,11 @@ std::span<SeedChunk const> SeedChunks::find_coarse(std::uint64_t hash, std::uint
 namespace {
 
 // Coarse chunks whose fine entries are worth fetching: every one no seed has, except
-// the inside of a run of more than two of them.
-std::vector<bool> coarse_needing_fine(std::vector<bool> const& matched) {
+// the inside of a long run of them (more than `new_stretch` bytes between its first and
+// last chunk), which is taken as new: appended assets, a pack with nothing in common.
+// Fine entries cost about 12 bytes per fine chunk, so a short run's are always worth it.
+std::vector<bool> coarse_needing_fine(ChunkIndexHead const& head, std::vector<bool> const& matched,
+                                      std::uint64_t new_stretch) {
     std::vector<bool> need(matched.size(), false);
     for (std::size_t i = 0; i < matched.size();) {
         if (matched[i]) {
@@ -99,8 +102,11 @@ std::vector<bool> coarse_needing_fine(std::vector<bool> const& matched) {
             continue;
         }
         std::size_t end = i;
-        while (end < matched.size() && !matched[end]) ++end;
-        if (end - i <= 2) {
+        std::uint64_t inside = 0;
+        while (end < matched.size() && !matched[end]) inside += head.coarse[end++].size;
+        inside -= head.coarse[i].size;
+        if (end - i > 1) inside -= head.coarse[end - 1].size;
+        if (inside <= new_stretch) {
             for (std::size_t k = i; k < end; ++k) need[k] = true;
         } else {
             need[i] = need[end - 1] = true;
@@ -188,7 +194,7 @@ DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, I
     }
     DeltaPlan plan;
     std::vector<std::vector<FineEntry>> const fine =
-        fetch_fine_entries(head, coarse_needing_fine(matched), fetch_index, limits, plan.index_bytes);
+        fetch_fine_entries(head, coarse_needing_fine(head, matched, limits.new_stretch), fetch_index, limits, plan.index_bytes);
 
     for (std::size_t c = 0; c < n; ++c) {
         std::uint64_t offset = offsets[c];

@@ -18,7 +18,7 @@ namespace korvel {
 inline constexpr std::uint32_t no_seed_chunk = 0xffffffffu;
 
 struct SeedChunk {
-    std::uint64_t hash = 0;
+    std::uint64_t hash = 0;  // fine_hash_of the chunk
     std::uint64_t offset = 0;
     std::uint32_t size = 0;
     std::uint32_t seed = 0;  // position in the seed list
@@ -98,14 +98,15 @@ struct PlanLimits {
     std::uint64_t gap_fill = 4096;         // copies between two fetches up to this size are fetched too
     std::uint64_t max_range = 16ull << 20;  // a longer run of fetched bytes is split
     std::uint64_t index_gap_fill = 4096;   // likewise for fine entries of the index
+    std::uint64_t new_stretch = 8 << 20;   // see make_delta_plan
 };
 
 // Fetches bytes [first, first + length) of the chunk index.
 using IndexRangeFn = std::function<std::string(std::uint64_t first, std::uint64_t length)>;
 
 // The plan for the file the head describes. Fine entries are fetched (through
-// `fetch_index`) only for coarse chunks no seed has, and of a run of more than two such
-// chunks only for its first and last: the inside of a long new stretch is new. Throws
+// `fetch_index`) only for coarse chunks no seed has, and of a run of such chunks more
+// than `new_stretch` long only for its first and last: the inside is new. Throws
 // "Érvénytelen darabindex" when fetched entries do not match their coarse entry.
 DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, IndexRangeFn const& fetch_index,
                           PlanLimits const& limits = {});

@@ -128,7 +128,7 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     std::uint64_t at = 0;
     for (std::size_t i = first; i < end; ++i) {
         SeedChunk const& c = seeds_.chunk(pieces[i].seed_chunk);
-        if (chunk_hash(copy_buffer_.data() + at, c.size) != c.hash) throw GiveUp("seed changed");
+        if (fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size)) != c.hash) throw GiveUp("seed changed");
         at += c.size;
     }
     // The part's own chunks already lie where they belong.
