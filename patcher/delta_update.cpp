@@ -16,6 +16,8 @@ namespace korvel {
 namespace {
 
 // Thrown inside this file when the delta gives up; the whole file is fetched instead.
+constexpr std::uint64_t max_index_head = 16 << 20;
+
 struct GiveUp : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -216,7 +218,9 @@ std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, st
 std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
                                           fs::path const& part, std::vector<DeltaSeed> const& seeds,
                                           DeltaEvents const& events, std::vector<char>& buffer) {
-    if (!entry.chunk_index) return std::nullopt;
+    // A head larger than any real file needs (about 16 bytes per 150 KiB) is not fetched
+    // into memory: the manifest may come from a server that is not the operator's.
+    if (!entry.chunk_index || entry.chunk_index->head_size > max_index_head) return std::nullopt;
     std::vector<std::pair<DeltaSeed, std::uint64_t>> const usable = present(seeds);
     if (usable.empty()) return std::nullopt;
     std::optional<DeltaResult> result;
