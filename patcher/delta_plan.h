@@ -101,6 +101,10 @@ struct PlanLimits {
     std::uint64_t new_stretch = 8 << 20;   // see make_delta_plan
 };
 
+// At or above this share of the file fetched anyway, the whole file is simpler and
+// costs no more round trips.
+inline constexpr double delta_most_of_file = 0.75;
+
 // Fetches bytes [first, first + length) of the chunk index.
 using IndexRangeFn = std::function<std::string(std::uint64_t first, std::uint64_t length)>;
 

@@ -48,8 +48,4 @@ std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& en
                                           std::filesystem::path const& part, std::vector<DeltaSeed> const& seeds,
                                           DeltaEvents const& events, std::vector<char>& buffer);
 
-// At or above this share of the file fetched anyway, the whole file is simpler and
-// costs no more round trips.
-inline constexpr double delta_most_of_file = 0.75;
-
 }  // namespace korvel
