@@ -119,34 +119,46 @@ std::vector<bool> coarse_needing_fine(ChunkIndexHead const& head, std::vector<bo
 // Fetches the needed fine entries in few ranges (near neighbours merged) and checks
 // each coarse chunk's entries against its hash.
 std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& head, std::vector<bool> const& need,
-                                                       IndexRangeFn const& fetch_index, PlanLimits const& limits,
+                                                       IndexRangesFn const& fetch_index, PlanLimits const& limits,
                                                        std::uint64_t& fetched) {
     std::vector<std::uint64_t> first_fine(head.coarse.size() + 1, 0);
     for (std::size_t c = 0; c < head.coarse.size(); ++c) first_fine[c + 1] = first_fine[c] + head.coarse[c].fine_count;
     auto const at = [&](std::size_t c) { return head.head_size() + first_fine[c] * fine_entry_size; };
 
-    std::vector<std::vector<FineEntry>> entries(head.coarse.size());
+    // One request from coarse chunk `first` to `last`, bridging small gaps.
+    struct Group {
+        std::size_t first, last;
+    };
+    std::vector<Group> groups;
+    std::vector<ByteRange> ranges;
     for (std::size_t c = 0; c < head.coarse.size();) {
         if (!need[c]) {
             ++c;
             continue;
         }
-        // One request from coarse chunk c to `last`, bridging small gaps.
         std::size_t last = c;
         for (std::size_t next = c + 1; next < head.coarse.size(); ++next) {
             if (!need[next]) continue;
             if (at(next) - at(last + 1) > limits.index_gap_fill) break;
             last = next;
         }
-        std::string const bytes = fetch_index(at(c), at(last + 1) - at(c));
+        groups.push_back({c, last});
+        ranges.push_back({at(c), at(last + 1) - at(c)});
+        c = last + 1;
+    }
+    std::vector<std::vector<FineEntry>> entries(head.coarse.size());
+    if (groups.empty()) return entries;
+    std::vector<std::string> const fetched_bytes = fetch_index(ranges);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        std::string const& bytes = fetched_bytes.at(g);
+        if (bytes.size() != ranges[g].length) throw std::runtime_error("Érvénytelen darabindex");
         fetched += bytes.size();
-        for (std::size_t k = c; k <= last; ++k) {
+        for (std::size_t k = groups[g].first; k <= groups[g].last; ++k) {
             if (!need[k]) continue;
-            std::string_view const own = std::string_view(bytes).substr(at(k) - at(c), at(k + 1) - at(k));
+            std::string_view const own = std::string_view(bytes).substr(at(k) - at(groups[g].first), at(k + 1) - at(k));
             if (coarse_hash_of(own) != head.coarse[k].hash) throw std::runtime_error("Érvénytelen darabindex");
             entries[k] = read_fine_entries(own);
         }
-        c = last + 1;
     }
     return entries;
 }
@@ -181,7 +193,7 @@ void make_ranges(DeltaPlan& plan, PlanLimits const& limits) {
 
 }  // namespace
 
-DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, IndexRangeFn const& fetch_index,
+DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, IndexRangesFn const& fetch_index,
                           PlanLimits const& limits) {
     std::size_t const n = head.coarse.size();
     std::vector<std::uint64_t> offsets(n + 1, 0);

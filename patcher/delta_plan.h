@@ -96,7 +96,7 @@ struct DeltaPlan {
 
 struct PlanLimits {
     std::uint64_t gap_fill = 4096;         // copies between two fetches up to this size are fetched too
-    std::uint64_t max_range = 16ull << 20;  // a longer run of fetched bytes is split
+    std::uint64_t max_range = 4ull << 20;  // a longer run of fetched bytes is split
     std::uint64_t index_gap_fill = 4096;   // likewise for fine entries of the index
     std::uint64_t new_stretch = 8 << 20;   // see make_delta_plan
 };
@@ -105,14 +105,14 @@ struct PlanLimits {
 // costs no more round trips.
 inline constexpr double delta_most_of_file = 0.75;
 
-// Fetches bytes [first, first + length) of the chunk index.
-using IndexRangeFn = std::function<std::string(std::uint64_t first, std::uint64_t length)>;
+// Fetches these byte ranges of the chunk index (at once, when it can), in order.
+using IndexRangesFn = std::function<std::vector<std::string>(std::vector<ByteRange> const&)>;
 
 // The plan for the file the head describes. Fine entries are fetched (through
 // `fetch_index`) only for coarse chunks no seed has, and of a run of such chunks more
 // than `new_stretch` long only for its first and last: the inside is new. Throws
 // "Érvénytelen darabindex" when fetched entries do not match their coarse entry.
-DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, IndexRangeFn const& fetch_index,
+DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, IndexRangesFn const& fetch_index,
                           PlanLimits const& limits = {});
 
 }  // namespace korvel

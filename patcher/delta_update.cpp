@@ -4,10 +4,15 @@
 #include "core/sha256.h"
 #include "patcher/delta_plan.h"
 
+#include <atomic>
+#include <exception>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -40,12 +45,72 @@ std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> 
     return out;
 }
 
+// Requests of one file in flight at once: a round trip costs more than the bytes of a
+// small range, and the run's session keeps connections for them.
+constexpr std::size_t parallel_ranges = 4;
+// Fetched ranges held in memory, waiting for their turn in the part.
+constexpr std::uint64_t batch_bytes = 16 << 20;
+
+// The bytes that have travelled for one file, counted from any thread.
+class Travel {
+public:
+    explicit Travel(DeltaEvents const& events) : events_(events) {}
+    void add(std::uint64_t bytes) {
+        std::lock_guard const lock(mutex_);
+        total_ += bytes;
+        if (events_.travelled) events_.travelled(total_);
+    }
+    std::uint64_t total() {
+        std::lock_guard const lock(mutex_);
+        return total_;
+    }
+
+private:
+    DeltaEvents const& events_;
+    std::mutex mutex_;
+    std::uint64_t total_ = 0;
+};
+
+// The ranges of `url`, each into memory, up to parallel_ranges requests at once over the
+// run's session. The first failure (or stop) is thrown once every request has ended.
+std::vector<std::string> fetch_ranges(HttpSession& http, std::string const& url, std::span<ByteRange const> ranges,
+                                      Travel& travel) {
+    std::vector<std::string> out(ranges.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    auto const work = [&] {
+        std::vector<char> buffer;
+        try {
+            for (std::size_t i; (i = next++) < ranges.size();) {
+                out[i].reserve(ranges[i].length);
+                http_get_range(http, url, ranges[i].first, ranges[i].length,
+                               [&, i](char const* data, std::size_t size) {
+                                   out[i].append(data, size);
+                                   travel.add(size);
+                               },
+                               buffer);
+            }
+        } catch (...) {
+            std::lock_guard const lock(mutex);
+            if (!failure) failure = std::current_exception();
+            next = ranges.size();
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t k = 1; k < std::min(parallel_ranges, ranges.size()); ++k) helpers.emplace_back(work);
+        work();
+    }
+    if (failure) std::rethrow_exception(failure);
+    return out;
+}
+
 class Assembler {
 public:
     Assembler(HttpSession& http, std::string const& url, fs::path const& part, SeedChunks const& seeds,
-              DeltaEvents const& events, std::vector<char>& buffer, std::uint64_t travelled)
-        : http_(http), url_(url), part_(part), seeds_(seeds), events_(events), buffer_(buffer),
-          travelled_(travelled) {}
+              Travel& travel)
+        : http_(http), url_(url), part_(part), seeds_(seeds), travel_(travel) {}
 
     bool touched_part = false;  // from here on a failure leaves a part worth nothing
 
@@ -53,7 +118,7 @@ public:
 
 private:
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
-    void fetch(ByteRange const& range);
+    void place_range(std::vector<ByteRange> const& ranges, std::size_t index);
     std::istream& seed_stream(std::uint32_t seed);
     void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
@@ -61,9 +126,9 @@ private:
     std::string const& url_;
     fs::path const& part_;
     SeedChunks const& seeds_;
-    DeltaEvents const& events_;
-    std::vector<char>& buffer_;
-    std::uint64_t travelled_;
+    Travel& travel_;
+    std::vector<std::string> batch_;  // fetched ranges from batch_first_ on
+    std::size_t batch_first_ = 0;
     std::fstream out_;
     std::vector<std::unique_ptr<std::ifstream>> inputs_;
     std::vector<char> copy_buffer_;
@@ -82,9 +147,9 @@ std::string Assembler::run(DeltaPlan const& plan) {
             i = copy_run(pieces, i);
             continue;
         }
-        ByteRange const& r = plan.ranges.at(range++);
+        ByteRange const& r = plan.ranges.at(range);
         if (r.first != pieces[i].offset) throw std::logic_error("delta plan out of order");
-        fetch(r);
+        place_range(plan.ranges, range++);
         while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
     }
     out_.close();
@@ -139,18 +204,23 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     return end;
 }
 
-void Assembler::fetch(ByteRange const& range) {
-    out_.seekp(static_cast<std::streamoff>(range.first));
-    http_get_range(
-        http_, url_, range.first, range.length,
-        [&](char const* data, std::size_t size) {
-            out_.write(data, static_cast<std::streamsize>(size));
-            if (!out_) throw GiveUp("cannot write the part");
-            hash_.update(data, size);
-            travelled_ += size;
-            if (events_.travelled) events_.travelled(travelled_);
-        },
-        buffer_);
+// Writes range `index` into the part, fetching it with the ranges after it (up to
+// batch_bytes) when it has not arrived yet.
+void Assembler::place_range(std::vector<ByteRange> const& ranges, std::size_t index) {
+    if (index < batch_first_ || index >= batch_first_ + batch_.size()) {
+        std::size_t end = index;
+        std::uint64_t bytes = 0;
+        while (end < ranges.size() && end - index < 2 * parallel_ranges &&
+               (end == index || bytes + ranges[end].length <= batch_bytes))
+            bytes += ranges[end++].length;
+        batch_.clear();
+        batch_ = fetch_ranges(http_, url_, std::span(ranges).subspan(index, end - index), travel_);
+        batch_first_ = index;
+    }
+    std::string& bytes = batch_[index - batch_first_];
+    write_at(ranges[index].first, bytes.data(), bytes.size());
+    hash_.update(bytes.data(), bytes.size());
+    std::string().swap(bytes);
 }
 
 // Reads every seed with the index's chunker, reporting as it goes. A seed that cannot
@@ -179,10 +249,10 @@ std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, st
                                    DeltaEvents const& events, std::vector<char>& buffer, bool& touched_part) {
     ChunkIndexRef const& ref = *entry.chunk_index;
     std::string head_bytes;
+    Travel travel(events);
     http_get_range(http, ref.url, 0, ref.head_size, [&](char const* d, std::size_t n) { head_bytes.append(d, n); },
                    buffer);
-    std::uint64_t travelled = head_bytes.size();
-    if (events.travelled) events.travelled(travelled);
+    travel.add(head_bytes.size());
     if (sha256_hex(head_bytes) != ref.head_sha256) return std::nullopt;
     ChunkIndexHead const head = read_chunk_index_head(head_bytes);
     if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)
@@ -190,19 +260,13 @@ std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, st
 
     SeedChunks const chunks = read_seeds(seeds, head.params, events);
     if (chunks.empty()) return std::nullopt;
-    DeltaPlan const plan = make_delta_plan(head, chunks, [&](std::uint64_t first, std::uint64_t length) {
-        std::string bytes;
-        http_get_range(http, ref.url, first, length, [&](char const* d, std::size_t n) { bytes.append(d, n); },
-                       buffer);
-        travelled += bytes.size();
-        if (events.travelled) events.travelled(travelled);
-        return bytes;
-    });
+    DeltaPlan const plan = make_delta_plan(
+        head, chunks, [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(http, ref.url, ranges, travel); });
     if (static_cast<double>(plan.fetch_bytes) >= delta_most_of_file * static_cast<double>(entry.size))
         return std::nullopt;
-    if (events.planned) events.planned(travelled + plan.fetch_bytes);
+    if (events.planned) events.planned(travel.total() + plan.fetch_bytes);
 
-    Assembler assembler(http, url, part, chunks, events, buffer, travelled);
+    Assembler assembler(http, url, part, chunks, travel);
     struct Touched {
         Assembler const& assembler;
         bool& touched;

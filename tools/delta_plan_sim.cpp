@@ -68,9 +68,11 @@ void report(Pattern const& next, ChunkerParams const& params, SeedChunks const& 
     std::string const index = chunk_index_of(next.bytes.data(), next.bytes.size(), params);
     ChunkIndexHead const head = read_chunk_index_head(index);
     std::size_t index_requests = 0;
-    DeltaPlan const plan = make_delta_plan(head, seeds, [&](std::uint64_t first, std::uint64_t length) {
-        ++index_requests;
-        return index.substr(first, length);
+    DeltaPlan const plan = make_delta_plan(head, seeds, [&](std::vector<ByteRange> const& ranges) {
+        std::vector<std::string> parts;
+        for (ByteRange const& r : ranges) parts.push_back(index.substr(r.first, r.length));
+        index_requests += ranges.size();
+        return parts;
     });
     std::size_t const requests = 1 + index_requests + plan.ranges.size();
     bool const whole = static_cast<double>(plan.fetch_bytes) >= delta_most_of_file * static_cast<double>(next.bytes.size());
