@@ -38,6 +38,7 @@ std::size_t between(std::size_t low, std::size_t high) { return low + rng() % (h
 struct Pattern {
     char const* name;
     std::string bytes;
+    std::uint64_t new_bytes = 0;  // written anew; the least any method must send
 };
 
 // 20 assets of 16-512 KiB replaced by others of other lengths; 16 MiB appended with a
@@ -48,19 +49,26 @@ std::vector<Pattern> next_versions(std::string const& pack) {
     std::vector<std::size_t> at;
     for (int i = 0; i < 20; ++i) at.push_back(between(0, pack.size() - 600000));
     std::sort(at.rbegin(), at.rend());
-    for (std::size_t p : at) replaced.replace(p, between(16 << 10, 512 << 10), random_bytes(between(16 << 10, 512 << 10)));
-    out.push_back({"replaced", replaced});
+    std::uint64_t replaced_new = 0;
+    for (std::size_t p : at) {
+        std::string const asset = random_bytes(between(16 << 10, 512 << 10));
+        replaced.replace(p, between(16 << 10, 512 << 10), asset);
+        replaced_new += asset.size();
+    }
+    out.push_back({"replaced", replaced, replaced_new});
     std::string appended = pack;
     appended.replace(0, 64 << 10, random_bytes(64 << 10));
     appended += random_bytes(16 << 20);
-    out.push_back({"appended", appended});
+    out.push_back({"appended", appended, (64 << 10) + (16 << 20)});
     std::string scattered = pack;
+    std::uint64_t scattered_new = 0;
     for (int i = 0; i < 300; ++i) {
         std::size_t const length = between(1024, 4096), p = between(0, pack.size() - length);
         scattered.replace(p, length, random_bytes(length));
+        scattered_new += length;
     }
-    out.push_back({"scattered", scattered});
-    out.push_back({"nothing", random_bytes(pack.size())});
+    out.push_back({"scattered", scattered, scattered_new});
+    out.push_back({"nothing", random_bytes(pack.size()), pack.size()});
     return out;
 }
 
@@ -79,8 +87,8 @@ void report(Pattern const& next, ChunkerParams const& params, SeedChunks const& 
     double const sent = whole ? static_cast<double>(head.head_size() + plan.index_bytes + next.bytes.size() + 600)
                               : static_cast<double>(head.head_size() + plan.index_bytes + plan.fetch_bytes) +
                                     300.0 * static_cast<double>(requests);
-    std::printf("  %-10s %8.3f MB sent  (head %zu B, fine entries %llu B, %zu ranges of %llu B, %zu requests)%s\n",
-                next.name, sent / 1e6, head.head_size(), static_cast<unsigned long long>(plan.index_bytes),
+    std::printf("  %-10s %6.2f MB new, %8.3f MB sent  (head %zu B, fine entries %llu B, %zu ranges of %llu B, %zu requests)%s\n",
+                next.name, static_cast<double>(next.new_bytes) / 1e6, sent / 1e6, head.head_size(), static_cast<unsigned long long>(plan.index_bytes),
                 plan.ranges.size(), static_cast<unsigned long long>(plan.fetch_bytes), requests,
                 whole ? "  -> whole file" : "");
 }
