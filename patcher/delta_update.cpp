@@ -49,7 +49,7 @@ std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> 
 // small range, and the run's session keeps connections for them.
 constexpr std::size_t parallel_ranges = 4;
 // Fetched ranges held in memory, waiting for their turn in the part.
-constexpr std::uint64_t batch_bytes = 16 << 20;
+constexpr std::uint64_t batch_bytes = 8 << 20;
 
 // The bytes that have travelled for one file, counted from any thread.
 class Travel {
