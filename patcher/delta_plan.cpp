@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -29,6 +30,11 @@ void SeedChunks::add(fs::path const& file, bool aligned, SeedReadFn const& on_re
     if (!in) throw std::runtime_error("Cannot open seed: " + file.string());
     auto const seed = static_cast<std::uint32_t>(seeds_.size());
     std::size_t const fine_before = fine_.size(), coarse_before = coarse_.size();
+    // Room for the chunks of a seed of average cuts, so that the list does not double
+    // (and briefly exist twice) while a large seed is read.
+    std::error_code ec;
+    std::uint64_t const size = fs::file_size(file, ec);
+    if (!ec) fine_.reserve(fine_.size() + static_cast<std::size_t>(size / params_.avg_size) + 64);
     std::string coarse_entries;  // the serialised fine entries of the open coarse chunk
     std::uint32_t coarse_first = static_cast<std::uint32_t>(fine_.size());
     std::uint64_t coarse_size = 0;
@@ -211,10 +217,7 @@ DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, I
     for (std::size_t c = 0; c < n; ++c) {
         std::uint64_t offset = offsets[c];
         if (matched[c]) {
-            for (SeedChunk const& s : found[c]) {
-                plan.pieces.push_back({offset, s.size, seeds.position_of(s)});
-                offset += s.size;
-            }
+            plan.pieces.push_back({offset, head.coarse[c].size, seeds.position_of(found[c].front())});
         } else if (!fine[c].empty()) {
             for (FineEntry const& f : fine[c]) {
                 SeedChunk const* const s = seeds.find_fine(f.hash, f.size, offset);

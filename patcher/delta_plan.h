@@ -48,6 +48,7 @@ public:
         return static_cast<std::uint32_t>(&chunk - fine_.data());
     }
     SeedChunk const& chunk(std::uint32_t position) const { return fine_[position]; }
+    std::size_t chunk_count() const { return fine_.size(); }
     std::filesystem::path const& path(std::uint32_t seed) const { return seeds_[seed].path; }
     bool aligned(std::uint32_t seed) const { return seeds_[seed].aligned; }
     bool empty() const { return fine_.empty(); }
@@ -75,7 +76,9 @@ private:
     std::vector<std::uint32_t> coarse_by_hash_;  // positions in coarse_
 };
 
-// One piece of the new file: copied from a seed chunk, or fetched.
+// One piece of the new file: fetched, or copied from a seed, starting with the seed
+// chunk at `seed_chunk` and going on through the chunks after it in that seed (a
+// whole coarse chunk is one piece).
 struct Piece {
     std::uint64_t offset = 0;
     std::uint32_t size = 0;

@@ -175,16 +175,19 @@ void Assembler::write_at(std::uint64_t offset, char const* data, std::size_t siz
     if (!out_) throw GiveUp("cannot write the part");
 }
 
-// Copies the pieces from `first` on that lie one after the other in one seed (up to
-// 1 MiB) with one read, checking each chunk; returns the next piece.
+// Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
+// or one larger piece) with one read, checking every chunk; returns the next piece.
 std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t first) {
-    SeedChunk const& start = seeds_.chunk(pieces[first].seed_chunk);
+    std::uint32_t const first_chunk = pieces[first].seed_chunk;
+    SeedChunk const& start = seeds_.chunk(first_chunk);
     std::size_t end = first;
     std::uint64_t length = 0;
     while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk) {
         SeedChunk const& c = seeds_.chunk(pieces[end].seed_chunk);
-        if (c.seed != start.seed || c.offset != start.offset + length || length + c.size > (1u << 20)) break;
-        length += c.size;
+        if (c.seed != start.seed || c.offset != start.offset + length ||
+            (end > first && length + pieces[end].size > (1u << 20)))
+            break;
+        length += pieces[end].size;
         ++end;
     }
     copy_buffer_.resize(length);
@@ -192,10 +195,15 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     in.seekg(static_cast<std::streamoff>(start.offset));
     in.read(copy_buffer_.data(), static_cast<std::streamsize>(length));
     if (static_cast<std::uint64_t>(in.gcount()) != length) throw GiveUp("seed changed");
+    // The pieces continue one another in the seed, so their chunks are the seed's chunks
+    // from the first one on.
     std::uint64_t at = 0;
-    for (std::size_t i = first; i < end; ++i) {
-        SeedChunk const& c = seeds_.chunk(pieces[i].seed_chunk);
-        if (fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size)) != c.hash) throw GiveUp("seed changed");
+    for (std::uint32_t k = first_chunk; at < length; ++k) {
+        if (k >= seeds_.chunk_count()) throw GiveUp("seed changed");
+        SeedChunk const& c = seeds_.chunk(k);
+        if (c.seed != start.seed || at + c.size > length ||
+            fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size)) != c.hash)
+            throw GiveUp("seed changed");
         at += c.size;
     }
     // The part's own chunks already lie where they belong.
