@@ -206,9 +206,9 @@ void DownloadStage::work(std::size_t slot) {
 void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer) {
     fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
     fs::path const part = part_path_for(local_path);
+    if (item.chunk_index && fetch_delta(slot, item, local_path, buffer)) return;
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
-    if (item.chunk_index && fetch_delta(slot, item, local_path, buffer)) return;
     PartTransfer transfer({item.path, build_file_url(base_url_, item.path), part, item.size, item.sha256, item.size},
                           records_);
     std::string last_error;
