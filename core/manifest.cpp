@@ -25,6 +25,31 @@ bool left_alone(std::string_view path) {
     return is_protected_path(path) || is_launcher_state_path(path);
 }
 
+bool is_hash_text(std::string const& text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// The entry's chunk index, when it names one whole; anything else leaves the file to be
+// fetched whole, as launchers that do not know the key do.
+std::shared_ptr<ChunkIndexRef const> read_chunk_index_ref(json const& element) {
+    auto const it = element.find("chunk_index");
+    if (it == element.end() || !it->is_object()) return nullptr;
+    try {
+        ChunkIndexRef ref;
+        ref.url = it->at("url").get<std::string>();
+        ref.size = json_to_u64(it->at("size"));
+        ref.sha256 = ascii_lower(it->at("sha256").get<std::string>());
+        ref.head_size = json_to_u64(it->at("head_size"));
+        ref.head_sha256 = ascii_lower(it->at("head_sha256").get<std::string>());
+        if (ref.url.empty() || !is_hash_text(ref.sha256) || !is_hash_text(ref.head_sha256) || ref.head_size == 0 ||
+            ref.head_size > ref.size)
+            return nullptr;
+        return std::make_shared<ChunkIndexRef const>(std::move(ref));
+    } catch (std::exception const&) {
+        return nullptr;
+    }
+}
+
 // One "files" element as the reader takes it, or the exception that fails the manifest.
 FileEntry read_entry(json const& element) {
     FileEntry entry;
@@ -33,6 +58,7 @@ FileEntry read_entry(json const& element) {
     entry.sha256 = ascii_lower(element.at("sha256").get<std::string>());
     if (!is_safe_relative_path(entry.path) || entry.sha256.size() != 64)
         throw std::runtime_error("Érvénytelen manifest bejegyzés: " + entry.path);
+    entry.chunk_index = read_chunk_index_ref(element);
     return entry;
 }
 

@@ -3,16 +3,31 @@
 // common download prefix, and the files to remove.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace korvel {
 
+// Where a file's chunk index lies (core/chunk_index.h), under the entry's "chunk_index"
+// key. The head (the first head_size bytes) is what a launcher fetches whole and checks
+// against head_sha256; size and sha256 are of the whole index.
+struct ChunkIndexRef {
+    std::string url;
+    std::uint64_t size = 0;
+    std::string sha256;  // 64 characters, lower-case
+    std::uint64_t head_size = 0;
+    std::string head_sha256;
+};
+
 struct FileEntry {
     std::string path;    // UTF-8, relative to the game folder, exactly as listed
     std::uint64_t size = 0;
     std::string sha256;  // 64 characters, lower-case
+    // Only when the entry names a well-formed one; a malformed "chunk_index" is ignored
+    // (the file is then fetched whole), never an error.
+    std::shared_ptr<ChunkIndexRef const> chunk_index;
 };
 
 struct Manifest {

@@ -1,5 +1,6 @@
 #include "patcher/file_downloads.h"
 
+#include "patcher/delta_update.h"
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
 #include "platform/file_error.h"
@@ -38,6 +39,10 @@ std::uint64_t placed_time(fs::path const& file) {
     }
 }
 
+// Deleted files smaller than this are not read as seeds: no chunk index is made for
+// files that small, so no renamed pack is one.
+constexpr std::uint64_t delta_seed_from = 1 << 20;
+
 // Each folder of the run is made once: asking about a folder that is already there
 // costs several kernel round trips per file, which add up over thousands of files.
 class FolderMaker {
@@ -64,13 +69,17 @@ struct Slot {
     int attempt = 1;
     std::uint64_t bytes = 0;    // in the item's part now
     std::uint64_t counted = 0;  // of those, already added to the stage's received bytes
+    std::uint64_t travel = 0;   // bytes the item sends: its size, or what a delta plans
+    std::string comparing;      // the seed being read for a delta, UTF-8; empty when none
+    std::int32_t compare_percent = 0;
 };
 
 class DownloadStage {
 public:
     DownloadStage(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
-                  HttpSession& http, HashCache& cache, ProgressReporter const& reporter)
-        : items_(items), game_dir_(config.game_dir), base_url_(base_url), http_(http),
+                  std::vector<std::string> const& deleted, HttpSession& http, HashCache& cache,
+                  ProgressReporter const& reporter)
+        : items_(items), game_dir_(config.game_dir), base_url_(base_url), deleted_(deleted), http_(http),
           records_(part_records_folder(config), config.game_dir), cache_(cache), reporter_(reporter),
           slots_(std::min(parallel_downloads, items.size())), cancels_(slots_.size()) {
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
@@ -81,27 +90,31 @@ public:
 private:
     void work(std::size_t slot);
     void fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer);
+    bool fetch_delta(std::size_t slot, FileEntry const& item, fs::path const& local_path, std::vector<char>& buffer);
+    std::vector<DeltaSeed> seeds_for(FileEntry const& item, fs::path const& local_path) const;
+    void set_travel(std::size_t slot, std::uint64_t travel);
     void on_bytes(std::size_t slot, std::uint64_t done);
     bool pause();  // false when the stage is stopping
     void stop_and_join(std::vector<std::thread>& workers);
     void stop_transfers();  // under mutex_
     void report_finished(std::vector<std::size_t> const& finished);
     void report_in_flight(std::vector<Slot> const& slots);
-    void set_bytes(std::uint64_t bytes_done, std::uint64_t received);
+    void set_bytes(std::uint64_t bytes_done, std::uint64_t bytes_total, std::uint64_t received);
 
     std::vector<DownloadItem> const& items_;
     fs::path const& game_dir_;
     std::string const& base_url_;
+    std::vector<std::string> const& deleted_;  // seeds for a file new at its path
     HttpSession& http_;
     PartRecords records_;
     HashCache& cache_;
     ProgressReporter const& reporter_;
     FolderMaker folders_;
     DownloadClock const clock_;
-    std::uint64_t bytes_total_ = 0;
 
     // Shared with the workers, under mutex_.
     std::mutex mutex_;
+    std::uint64_t bytes_total_ = 0;  // bytes that travel: a delta's plan replaces its file's size
     std::condition_variable changed_;   // workers -> the reporting thread
     std::condition_variable stopping_;  // the stage -> pausing workers
     std::vector<Slot> slots_;
@@ -129,6 +142,7 @@ void DownloadStage::run() {
             std::vector<std::size_t> finished;
             std::vector<Slot> slots;
             std::uint64_t bytes_done = 0;
+            std::uint64_t bytes_total = 0;
             std::uint64_t received = 0;
             bool over = false;
             {
@@ -141,9 +155,10 @@ void DownloadStage::run() {
                 for (Slot const& s : slots_)
                     if (s.item != no_item) bytes_done += s.bytes;
                 received = received_;
+                bytes_total = bytes_total_;
                 over = running_ == 0;
             }
-            set_bytes(bytes_done, received);
+            set_bytes(bytes_done, bytes_total, received);
             report_finished(finished);
             report_in_flight(slots);
             if (over) break;
@@ -185,13 +200,13 @@ void DownloadStage::work(std::size_t slot) {
                 std::lock_guard const lock(mutex_);
                 if (stop_ || next_ >= items_.size()) break;
                 index = next_++;
-                slots_[slot] = Slot{index, 1, 0, 0};
+                slots_[slot] = Slot{index, 1, 0, 0, items_[index].entry->size, {}, 0};
             }
             fetch(slot, *items_[index].entry, buffer);
             std::lock_guard const lock(mutex_);
             slots_[slot].item = no_item;
             finished_.push_back(index);
-            finished_bytes_ += items_[index].entry->size;
+            finished_bytes_ += slots_[slot].travel;
             dirty_ = true;
             changed_.notify_one();
         }
@@ -218,6 +233,7 @@ void DownloadStage::work(std::size_t slot) {
 void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer) {
     fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
     fs::path const part = part_path_for(local_path);
+    if (item.chunk_index && fetch_delta(slot, item, local_path, buffer)) return;
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
     PartTransfer transfer({item.path, build_file_url(base_url_, item.path), part, item.size, item.sha256, item.size},
@@ -286,14 +302,14 @@ bool DownloadStage::pause() {
     return !stopping_.wait_for(lock, pause_between_attempts, [this] { return stop_; });
 }
 
-void DownloadStage::set_bytes(std::uint64_t bytes_done, std::uint64_t received) {
+void DownloadStage::set_bytes(std::uint64_t bytes_done, std::uint64_t bytes_total, std::uint64_t received) {
     PatchProgress& progress = reporter_.progress;
     progress.bytes_done = bytes_done;
-    progress.bytes_total = bytes_total_;
+    progress.bytes_total = bytes_total;
     double const elapsed = std::max(clock_.elapsed_seconds(), 0.001);
     progress.speed = static_cast<double>(received) / elapsed;
-    progress.eta = (bytes_done < bytes_total_ && progress.speed > 1.0)
-                       ? static_cast<double>(bytes_total_ - bytes_done) / progress.speed
+    progress.eta = (bytes_done < bytes_total && progress.speed > 1.0)
+                       ? static_cast<double>(bytes_total - bytes_done) / progress.speed
                        : -1.0;
 }
 
@@ -302,9 +318,9 @@ void DownloadStage::report_finished(std::vector<std::size_t> const& finished) {
     for (std::size_t index : finished) {
         ++progress.files_done;
         // By bytes; a stage of empty files only can go by files.
-        progress.percent = bytes_total_ != 0
+        progress.percent = progress.bytes_total != 0
                                ? percent_from(static_cast<double>(progress.bytes_done) * 100.0 /
-                                              static_cast<double>(bytes_total_))
+                                              static_cast<double>(progress.bytes_total))
                                : static_cast<std::int32_t>(progress.files_done * 100 / items_.size());
         progress.current_file = utf8_or_bytes_to_wide(items_[index].entry->path);
         progress.detail = L"Elkészült: " + progress.current_file;
@@ -319,13 +335,110 @@ void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
             largest = &s;
     if (!largest) return;
     PatchProgress& progress = reporter_.progress;
-    if (bytes_total_ != 0)
-        progress.percent =
-            percent_from(static_cast<double>(progress.bytes_done) * 100.0 / static_cast<double>(bytes_total_));
+    if (!largest->comparing.empty()) {
+        // Reading a seed sends nothing: the percent shows how far the comparison got.
+        progress.percent = largest->compare_percent;
+        progress.current_file = utf8_or_bytes_to_wide(items_[largest->item].entry->path);
+        progress.detail = L"Meglévő fájl összevetése: " + utf8_or_bytes_to_wide(largest->comparing);
+        reporter_.report();
+        return;
+    }
+    if (progress.bytes_total != 0)
+        progress.percent = percent_from(static_cast<double>(progress.bytes_done) * 100.0 /
+                                        static_cast<double>(progress.bytes_total));
     progress.current_file = utf8_or_bytes_to_wide(items_[largest->item].entry->path);
     progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " + std::to_wstring(largest->attempt) +
                       L"/3)";
     reporter_.report();
+}
+
+// ---- Delta updates: a file with a chunk index is first rebuilt from local seeds ----
+
+// Where the file's unchanged chunks may already lie: the old file, the part of an
+// interrupted transfer (its chunks only where they already are), and, for a file new
+// at its path, the large files this manifest deletes (a pack renamed).
+std::vector<DeltaSeed> DownloadStage::seeds_for(FileEntry const& item, fs::path const& local_path) const {
+    std::vector<DeltaSeed> seeds;
+    std::error_code ec;
+    bool const old_there = fs::is_regular_file(local_path, ec);
+    if (old_there) seeds.push_back({local_path, item.path, false});
+    seeds.push_back({part_path_for(local_path), item.path + ".korvel.part", true});
+    if (old_there) return seeds;
+    for (std::string const& path : deleted_) {
+        fs::path file;
+        try {
+            file = game_dir_ / utf8_to_wide(path);
+        } catch (std::exception const&) {
+            continue;
+        }
+        if (fs::file_size(file, ec) >= delta_seed_from && !ec) seeds.push_back({file, path, false});
+    }
+    return seeds;
+}
+
+void DownloadStage::set_travel(std::size_t slot, std::uint64_t travel) {
+    std::lock_guard const lock(mutex_);
+    Slot& s = slots_[slot];
+    bytes_total_ = bytes_total_ - s.travel + travel;
+    s.travel = travel;
+    dirty_ = true;
+}
+
+// True when the file was rebuilt and placed; false to fetch it whole.
+bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, fs::path const& local_path,
+                                std::vector<char>& buffer) {
+    fs::path const part = part_path_for(local_path);
+    DeltaEvents events;
+    events.comparing = [&](std::string const& name, std::uint64_t read, std::uint64_t total) {
+        {
+            std::lock_guard const lock(mutex_);
+            Slot& s = slots_[slot];
+            s.comparing = name;
+            s.compare_percent = total ? percent_from(static_cast<double>(read) * 100.0 / static_cast<double>(total)) : 0;
+            dirty_ = true;
+        }
+        on_bytes(slot, slots_[slot].bytes);
+    };
+    events.planned = [&](std::uint64_t travel) {
+        {
+            std::lock_guard const lock(mutex_);
+            slots_[slot].comparing.clear();
+        }
+        set_travel(slot, travel);
+    };
+    events.travelled = [&](std::uint64_t done) { on_bytes(slot, done); };
+    try {
+        folders_.make_parent(local_path);
+    } catch (std::exception const&) {
+        return false;
+    }
+    std::optional<DeltaResult> const rebuilt = korvel::fetch_by_delta(http_, item, build_file_url(base_url_, item.path),
+                                                                      part, seeds_for(item, local_path), events, buffer);
+    {
+        std::lock_guard const lock(mutex_);
+        slots_[slot].comparing.clear();
+    }
+    if (!rebuilt) {
+        // The whole file travels after all; what the delta sent stays counted as received.
+        set_travel(slot, item.size);
+        std::lock_guard const lock(mutex_);
+        slots_[slot].bytes = 0;
+        slots_[slot].counted = 0;
+        return false;
+    }
+    try {
+        replace_file(part, local_path);
+    } catch (std::exception const&) {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+        set_travel(slot, item.size);
+        return false;
+    }
+    records_.remove(item.path);
+    std::uint64_t const modified = file_mtime(local_path);
+    std::lock_guard const lock(mutex_);
+    cache_[item.path] = CacheEntry{rebuilt->size, modified, rebuilt->sha256};
+    return true;
 }
 
 }  // namespace
@@ -343,8 +456,9 @@ fs::path part_path_for(fs::path const& local_path) {
 }
 
 void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter) {
-    DownloadStage stage(items, config, base_url, http, cache, reporter);
+                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter,
+                    std::vector<std::string> const& deleted) {
+    DownloadStage stage(items, config, base_url, deleted, http, cache, reporter);
     stage.run();
 }
 

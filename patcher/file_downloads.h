@@ -38,8 +38,12 @@ inline constexpr std::size_t parallel_downloads = 8;
 // thrown once every worker has ended. A transfer that breaks keeps its part, and a
 // record of it in part_records_folder(config), for the next attempt or run; after the
 // last file is placed, every remaining part record and its part go.
+// A file whose entry has a chunk index is first rebuilt from the chunks the player
+// already has (patcher/delta_update.h), with `deleted` (the manifest's delete list)
+// among the seeds of a file new at its path; the stage's bytes then count what travels.
 void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter);
+                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter,
+                    std::vector<std::string> const& deleted = {});
 
 // Where the records of part files kept for resuming live: beside the hash cache, in
 // the launcher's state folder.

@@ -111,7 +111,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     progress.files_total = downloads.size();
     progress.files_done = 0;
     reporter.report();
-    download_files(downloads, config, manifest.base_url, http, cache, reporter);
+    download_files(downloads, config, manifest.base_url, http, cache, reporter, manifest.deletes);
 
     set_stage(progress, PatchStage::Finalizing, L"Frissítés véglegesítése", L"Gyorsítótár és verzió mentése");
     reporter.report();

@@ -453,4 +453,47 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
     return result;
 }
 
+// ---- Single ranges, for rebuilding a file from the chunks a player already has ----
+
+namespace {
+
+// "bytes FIRST-LAST/..." exactly as asked, or false.
+bool content_range_is(HINTERNET request, std::uint64_t first, std::uint64_t last) {
+    std::optional<std::wstring> const text = header_text(request, L"Content-Range");
+    if (!text) return false;
+    std::wstring const want = L"bytes " + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"/";
+    return text->starts_with(want);
+}
+
+}  // namespace
+
+void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
+                    RangeSinkFn const& sink, std::vector<char>& buffer) {
+    if (length == 0) return;
+    std::uint64_t const last = first + length - 1;
+    UniqueWinHttp const request_handle = open_request(session, url, download_receive_timeout_ms);
+    HINTERNET const request = request_handle.get();
+    std::wstring const headers = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"\r\n";
+    send_and_receive(request, headers.c_str());
+    check_http_status(request, url);
+    // A 200 carries the whole file: its body is never read, the request is closed.
+    if (status_code(request) != 206 || !content_range_is(request, first, last))
+        throw HttpRangeRefused("Ranges not served as asked: " + url);
+    if (buffer.size() != download_buffer_size) buffer.assign(download_buffer_size, '\0');
+    std::uint64_t received = 0;
+    for (;;) {
+        std::size_t const n = download_available(request);
+        if (n == 0) break;
+        std::size_t const want = static_cast<std::size_t>(std::min<std::uint64_t>({n, buffer.size(), length - received + 1}));
+        std::size_t const got = download_read(request, buffer.data(), want);
+        if (got == 0) break;
+        if (received + got > length) throw HttpRangeRefused("Ranges not served as asked: " + url);
+        sink(buffer.data(), got);
+        received += got;
+    }
+    if (received != length)
+        throw HttpTransferBroken("Incomplete range: " + url + " expected=" + std::to_string(length) +
+                                 " got=" + std::to_string(received));
+}
+
 }  // namespace korvel

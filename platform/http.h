@@ -196,4 +196,21 @@ private:
 // 200..299, HttpStatusError. `request` has received its response.
 void check_http_status(HINTERNET request, std::string const& url);
 
+// A Range request answered with anything but a 206 for exactly the asked bytes: a 200
+// with the whole file, another range, a longer body. The server, or a cache before it,
+// does not serve ranges that can be used.
+class HttpRangeRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using RangeSinkFn = std::function<void(char const*, std::size_t)>;
+
+// GETs bytes [first, first + length) of `url` with one "Range" and hands them to `sink`
+// as they arrive, through `buffer` (resized to 1 MiB). Throws HttpStatusError for a
+// status outside 200..299, HttpRangeRefused as above (a 200's body is not read), and
+// HttpTransferBroken when fewer bytes arrive. No cache headers: the file is immutable.
+void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
+                    RangeSinkFn const& sink, std::vector<char>& buffer);
+
 }  // namespace korvel

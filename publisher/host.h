@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,18 +27,22 @@ std::string path_text(std::filesystem::path const& path);
 // A UTF-8 relative path (from a manifest or a version) as a path on this system.
 std::filesystem::path path_from_utf8(std::string_view utf8);
 
+struct ChunkerParams;
+
 struct FileDigest {
     std::uint64_t size = 0;
     std::string sha256;  // 64 lower-case hex characters
+    std::optional<std::string> chunk_index;  // when asked for (publisher/file_digest.h)
 };
 
 // Called with the number of bytes just read.
 using BytesReadFn = std::function<void(std::uint64_t)>;
 
 // Hashes `source`; when `copy` is not empty, also writes its bytes there (created or
-// truncated; its folder must exist). A failed copy is removed again.
+// truncated; its folder must exist). A failed copy is removed again. With
+// `index_params`, also makes the file's chunk index.
 FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path const& copy,
-                     BytesReadFn const& on_read);
+                     BytesReadFn const& on_read, ChunkerParams const* index_params = nullptr);
 
 // Makes `link` a second name of `existing`; false when the file system cannot (another
 // volume, no hard links), so that the caller copies instead.
@@ -69,6 +74,7 @@ std::string fetch_document(std::string const& url, std::uint64_t max_bytes = 128
 struct RemoteFile {
     std::string url;
     std::uint64_t size_limit = 0;  // reading stops past it; the size then reads size_limit + 1
+    ChunkerParams const* index_params = nullptr;  // also make the body's chunk index
 };
 
 // Called once per file on the calling thread, in any order: its digest, or when it could

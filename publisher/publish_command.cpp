@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 #include <optional>
+#include <set>
 #include <stdexcept>
 
 namespace korvel {
@@ -20,15 +20,16 @@ constexpr char usage[] =
     "usage:\n"
     "  korvel-publish build RELEASE_DIR OUT_DIR --client-version V --base-url URL\n"
     "                 [--previous OLD_MANIFEST] [--launcher FILE --launcher-version V [--launcher-url URL]]\n"
-    "                 [--sign-key KEY_FILE [--sequence N]]\n"
+    "                 [--sign-key KEY_FILE [--sequence N]] [--no-delta]\n"
     "                 [--allow-unsigned] [--allow-new-key] [--first-signed-release] [--go-back]\n"
     "  korvel-publish verify VERSION_URL|OUT_DIR|VERSION_FILE [--public-key B64[,B64...]] [--base-url URL]\n"
     "  korvel-publish keygen KEY_FILE\n"
     "  korvel-publish public-key KEY_FILE\n"
     "  korvel-publish --help\n";
 
-// Options that take no value: each lets `build` through one guard of its release history.
-constexpr char const* flags[] = {"allow-unsigned", "allow-new-key", "first-signed-release", "go-back"};
+// Options that take no value: --no-delta, and each flag that lets `build` through one guard
+// of its release history.
+constexpr char const* flags[] = {"allow-unsigned", "allow-new-key", "first-signed-release", "go-back", "no-delta"};
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -149,6 +150,7 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
     o.allow_new_key = a.flag("allow-new-key");
     o.first_signed_release = a.flag("first-signed-release");
     o.go_back = a.flag("go-back");
+    if (a.flag("no-delta")) o.chunk_indexes = false;
     if (!a.options.empty()) throw UsageError("unknown or unused option --" + a.options.begin()->first);
 
     print_build(o, build_release(o, err), out);

@@ -1,8 +1,10 @@
 #include "publisher/release_build.h"
 
+#include "core/chunk_index.h"
 #include "core/manifest.h"
 #include "core/protected_path.h"
 #include "core/read_file.h"
+#include "core/sha256.h"
 #include "core/safe_path.h"
 #include "core/url_encode.h"
 #include "core/utf.h"
@@ -187,8 +189,85 @@ private:
 };
 
 struct Outcome {
-    FileDigest digest;
+    FileDigest digest;  // its chunk_index is dropped once the index is written
     bool linked = false;
+    std::optional<ChunkIndexRef> index;  // url left empty: set by manifest_text
+};
+
+// Below this size a file is fetched whole: a delta's extra round trips (index head, fine
+// entries, ranges) cost more time than the few hundred KiB it could save.
+constexpr std::uint64_t chunk_index_from = 1 << 20;
+
+ChunkerParams const chunk_params{};
+
+std::string sha256_hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return to_hex(hash.finalize());
+}
+
+// What the manifest says of an index, from its bytes.
+ChunkIndexRef describe_index(std::string_view bytes) {
+    std::size_t const head = chunk_index_head_size(bytes);
+    return {{}, bytes.size(), sha256_hex(bytes), head, sha256_hex(bytes.substr(0, head))};
+}
+
+// Where a release keeps its chunk indexes: one per distinct file content, named by it.
+fs::path index_file(fs::path const& release_folder, std::string const& file_sha256) {
+    return release_folder / "chunks" / (file_sha256 + ".idx");
+}
+
+// The indexes of a release being staged; files with the same bytes share one.
+class IndexWriter {
+public:
+    IndexWriter(fs::path folder, bool enabled) : folder_(std::move(folder)), enabled_(enabled) {}
+
+    // The parameters to chunk a file of `size` bytes with, or null for no index.
+    ChunkerParams const* params_for(std::uint64_t size) const {
+        return enabled_ && size >= chunk_index_from ? &chunk_params : nullptr;
+    }
+
+    // Writes the index that came with the digest, once per content.
+    void write(Outcome& out) {
+        if (!out.digest.chunk_index) return;
+        std::string const bytes = std::move(*out.digest.chunk_index);
+        out.digest.chunk_index.reset();
+        out.index = describe_index(bytes);
+        if (!claim(out.digest.sha256)) return;
+        if (!write_new_file(index_file(folder_, out.digest.sha256), bytes))
+            throw std::runtime_error("Cannot write " + path_text(index_file(folder_, out.digest.sha256)));
+    }
+
+    // The previous release's index of an unchanged file, when it was made the way this
+    // build would make it: linked (or copied) instead of chunking the file again.
+    bool reuse(fs::path const& previous_folder, FileEntry const& old, Outcome& out) {
+        if (!old.chunk_index || !params_for(old.size)) return false;
+        std::optional<std::string> const bytes = read_whole_file(index_file(previous_folder, old.sha256));
+        try {
+            if (!bytes || sha256_hex(*bytes) != old.chunk_index->sha256 ||
+                read_chunk_index_head(*bytes).params != chunk_params)
+                return false;
+        } catch (std::exception const&) {
+            return false;
+        }
+        out.index = describe_index(*bytes);
+        if (!claim(old.sha256)) return true;
+        fs::path const target = index_file(folder_, old.sha256);
+        if (!make_hard_link(index_file(previous_folder, old.sha256), target) && !write_new_file(target, *bytes))
+            throw std::runtime_error("Cannot write " + path_text(target));
+        return true;
+    }
+
+private:
+    bool claim(std::string const& sha256) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return written_.insert(sha256).second;
+    }
+
+    fs::path folder_;
+    bool enabled_;
+    std::mutex mutex_;
+    std::set<std::string> written_;
 };
 
 // A published release can be damaged after the fact: a file edited, truncated or removed
@@ -355,9 +434,10 @@ SigningPlan plan_signing(BuildOptions const& o) {
 // thread; then the files on several. Under Wine every file created costs a directory
 // scan for a name that differs only in case, which keeps a single thread waiting most
 // of the time.
-void prepare_staging(ReleasePlace const& place, std::vector<ReleaseFile> const& files) {
+void prepare_staging(ReleasePlace const& place, std::vector<ReleaseFile> const& files, bool chunk_indexes) {
     fs::remove_all(place.staging);  // what a failed run left
     fs::create_directories(place.staging / "files");
+    if (chunk_indexes) fs::create_directories(place.staging / "chunks");
     FolderMaker folders;
     for (ReleaseFile const& f : files) folders.parent_of(place.copy_of(f));
 }
@@ -371,23 +451,28 @@ bool old_copy_intact(fs::path const& old_copy, std::string const& sha256) {
 }
 
 // One file of a new release: hard-linked from the previous release when it is the same
-// there, else copied; hashed either way.
+// there, else copied; hashed (and chunked) either way. An unchanged file keeps its index.
 Outcome copy_or_link(ReleaseFile const& f, fs::path const& copy, PreviousRelease const& previous,
-                     BytesReadFn const& count) {
+                     IndexWriter& indexes, BytesReadFn const& count) {
     Outcome out;
+    std::error_code ec;
+    std::uint64_t const size = fs::file_size(f.source, ec);
     FileEntry const* const old = previous.files.empty() ? nullptr : previous.find(f.path);
     if (old) {
         fs::path const old_copy = previous.files / path_from_utf8(f.path);
-        std::error_code ec;
-        if (fs::file_size(old_copy, ec) == old->size && fs::file_size(f.source, ec) == old->size) {
-            out.digest = hash_file(f.source, {}, count);
+        if (fs::file_size(old_copy, ec) == old->size && size == old->size) {
+            bool const reusable = old->chunk_index != nullptr;
+            out.digest = hash_file(f.source, {}, count, reusable ? nullptr : indexes.params_for(size));
             // The old copy may have been damaged on disk since it was published (a same-size
             // change passes every later size check): its bytes are read before it is linked.
             out.linked = out.digest.sha256 == old->sha256 && old_copy_intact(old_copy, old->sha256) &&
                          make_hard_link(old_copy, copy);
+            if (out.linked && reusable && !indexes.reuse(previous.files.parent_path(), *old, out))
+                out.digest = hash_file(f.source, {}, {}, indexes.params_for(size));
         }
     }
-    if (!out.linked) out.digest = hash_file(f.source, copy, count);
+    if (!out.linked) out.digest = hash_file(f.source, copy, count, indexes.params_for(size));
+    indexes.write(out);
     return out;
 }
 
@@ -443,7 +528,14 @@ std::string manifest_text(std::vector<ReleaseFile> const& files, std::vector<Out
         summary.linked += o.linked;
         summary.bytes += o.digest.size;
         ++summary.files;
-        listed.push_back({{"path", files[i].path}, {"size", o.digest.size}, {"sha256", o.digest.sha256}});
+        json entry = {{"path", files[i].path}, {"size", o.digest.size}, {"sha256", o.digest.sha256}};
+        if (o.index)
+            entry["chunk_index"] = {{"url", release_url + "/chunks/" + o.digest.sha256 + ".idx"},
+                                    {"size", o.index->size},
+                                    {"sha256", o.index->sha256},
+                                    {"head_size", o.index->head_size},
+                                    {"head_sha256", o.index->head_sha256}};
+        listed.push_back(std::move(entry));
     }
     json manifest = {{"base_url", release_url + "/files"}, {"files", std::move(listed)}};
     if (!summary.deletes.empty()) manifest["delete"] = summary.deletes;
@@ -556,14 +648,20 @@ BuildSummary build_release(BuildOptions const& options, std::ostream& progress) 
     // A published release folder is never written again: players may be downloading
     // from it right now. Re-running only hashes and compares.
     std::vector<Outcome> outcomes;
+    IndexWriter indexes(place.staging, o.chunk_indexes);
     if (summary.already_published) {
-        outcomes = for_all_files(files, progress, [](ReleaseFile const& f, BytesReadFn const& count) {
-            return Outcome{hash_file(f.source, {}, count)};
+        outcomes = for_all_files(files, progress, [&](ReleaseFile const& f, BytesReadFn const& count) {
+            std::error_code ec;
+            Outcome out;
+            out.digest = hash_file(f.source, {}, count, indexes.params_for(fs::file_size(f.source, ec)));
+            if (out.digest.chunk_index) out.index = describe_index(*out.digest.chunk_index);
+            out.digest.chunk_index.reset();
+            return out;
         });
     } else {
-        prepare_staging(place, files);
+        prepare_staging(place, files, o.chunk_indexes);
         outcomes = for_all_files(files, progress, [&](ReleaseFile const& f, BytesReadFn const& count) {
-            return copy_or_link(f, place.copy_of(f), previous, count);
+            return copy_or_link(f, place.copy_of(f), previous, indexes, count);
         });
     }
 

@@ -3,6 +3,7 @@
 // serves, under the launcher's own rules:
 //   OUT/releases/V/files/...       the release's files, never changed once published
 //   OUT/releases/V/manifest.json   their paths, sizes and SHA-256, and what to delete
+//   OUT/releases/V/chunks/H.idx    the chunk index of each large file, H its SHA-256
 //   OUT/launcher/LV/<name>         the offered launcher, when one is given
 //   OUT/patch/version.json         the only mutable document, written last
 
@@ -32,6 +33,7 @@ struct BuildOptions {
     bool allow_new_key = false;         // --allow-new-key: a key that did not sign the last release
     bool first_signed_release = false;  // --first-signed-release: signed, with no version document before
     bool go_back = false;               // --go-back: a client version published before the current one
+    bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
 };
 
 struct BuildSummary {

@@ -1,6 +1,7 @@
 #include "publisher/release_verify.h"
 
 #include "core/ascii.h"
+#include "core/chunk_index.h"
 #include "core/json_document.h"
 #include "core/manifest.h"
 #include "core/read_file.h"
@@ -51,7 +52,55 @@ struct Expected {
     std::string url;
     std::optional<std::uint64_t> size;
     std::string const* sha256;
+    ChunkIndexRef const* index_ref = nullptr;  // the file's chunk index, when the manifest names one
+    std::string index;                         // its bytes, once read and found as listed
+    std::optional<ChunkerParams> index_params; // then: the parameters the file must chunk to
 };
+
+using ReadFn = std::function<std::string(std::string const&)>;
+
+std::string sha256_hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return to_hex(hash.finalize());
+}
+
+// Reads each listed chunk index and checks it against the manifest's size and hashes; a
+// problem line for each that is not as listed (its file is then only hashed).
+void read_indexes(std::vector<Expected>& expected, ReadFn const& read, std::vector<std::string>& problems) {
+    for (Expected& e : expected) {
+        if (!e.index_ref) continue;
+        ChunkIndexRef const& ref = *e.index_ref;
+        std::string const what = e.what + ": chunk index " + ref.url;
+        std::string bytes;
+        try {
+            bytes = read(ref.url);
+        } catch (std::exception const& ex) {
+            problems.push_back(what + ": unreachable: " + ex.what());
+            continue;
+        }
+        if (bytes.size() != ref.size || sha256_hex(bytes) != ref.sha256 || ref.head_size > bytes.size() ||
+            sha256_hex(std::string_view(bytes).substr(0, ref.head_size)) != ref.head_sha256) {
+            problems.push_back(what + ": size or SHA-256 not as listed");
+            continue;
+        }
+        try {
+            ChunkIndexHead const head = read_chunk_index_head(bytes);
+            if (head.head_size() != ref.head_size) throw std::runtime_error("head size not as listed");
+            e.index_params = head.params;
+            e.index = std::move(bytes);
+        } catch (std::exception const& ex) {
+            problems.push_back(what + ": " + ex.what());
+        }
+    }
+}
+
+// The file's digest against the listing, and its chunking against its index.
+void check_digest(Expected const& e, FileDigest const& digest, std::vector<std::string>& problems) {
+    compare(e.what, e.size, *e.sha256, digest, problems);
+    if (e.index_params && digest.chunk_index != e.index)
+        problems.push_back(e.what + ": the chunk index does not match the file");
+}
 
 // The base URL of the layout `build` writes: manifest_url is BASE/releases/V/manifest.json
 // and the manifest's base_url BASE/releases/V/files. Problems for anything else, and no
@@ -110,7 +159,8 @@ bool check_signature(Release const& r, VerifyOptions const& o, VerifyReport& rep
 std::vector<Expected> expected_files(Release const& r) {
     std::vector<Expected> expected;
     for (FileEntry const& file : r.manifest.files)
-        expected.push_back({file.path, build_file_url(r.manifest.base_url, file.path), file.size, &file.sha256});
+        expected.push_back(
+            {file.path, build_file_url(r.manifest.base_url, file.path), file.size, &file.sha256, file.chunk_index.get()});
     if (r.version.launcher_offered) {
         LauncherUpdate const& l = r.version.launcher;
         expected.push_back({"launcher " + l.version + " (" + l.url + ")", l.url,
@@ -190,12 +240,15 @@ VerifyReport verify_release(std::string const& version_url, VerifyOptions const&
         version_url, [](std::string const& url) { return fetch_document(url, version_document_limit); },
         [](std::string const& url) { return fetch_document(url); }, options, report);
     if (!release) return report;
-    std::vector<Expected> const expected = expected_files(*release);
+    std::vector<Expected> expected = expected_files(*release);
+    read_indexes(expected, [](std::string const& url) { return fetch_document(url); }, report.problems);
     std::vector<RemoteFile> remote;
-    for (Expected const& e : expected)
+    for (Expected const& e : expected) {
         // The launcher has no size limit of its own when the document names none; a
         // launcher larger than this is not one.
         remote.push_back({e.url, e.size.value_or(1ull << 30)});
+        if (e.index_params) remote.back().index_params = &*e.index_params;
+    }
 
     // Files finish in any order; their lines are reported in manifest order.
     std::vector<std::vector<std::string>> lines(remote.size());
@@ -204,7 +257,7 @@ VerifyReport verify_release(std::string const& version_url, VerifyOptions const&
     hash_remote_files(remote, count, [&](std::size_t i, FileDigest const* digest, std::string const& error) {
         Expected const& e = expected[i];
         if (digest)
-            compare(e.what, e.size, *e.sha256, *digest, lines[i]);
+            check_digest(e, *digest, lines[i]);
         else
             lines[i].push_back(e.what + ": unreachable: " + error);
         ++report.files_checked;
@@ -232,7 +285,8 @@ VerifyReport verify_local_release(fs::path const& target, VerifyOptions const& o
     // Without the layout's base no file can be found on disk.
     if (!release || report.base.empty()) return report;
 
-    std::vector<Expected> const expected = expected_files(*release);
+    std::vector<Expected> expected = expected_files(*release);
+    read_indexes(expected, read, report.problems);
     ProgressLine line(progress, "checked", expected.size());
     BytesReadFn const count = [&line](std::uint64_t n) { line.add_bytes(n); };
     for (Expected const& e : expected) {
@@ -242,7 +296,7 @@ VerifyReport verify_local_release(fs::path const& target, VerifyOptions const& o
             continue;
         }
         try {
-            compare(e.what, e.size, *e.sha256, hash_file(*file, {}, count), report.problems);
+            check_digest(e, hash_file(*file, {}, count, e.index_params ? &*e.index_params : nullptr), report.problems);
         } catch (std::exception const& ex) {
             report.problems.push_back(e.what + ": missing or unreadable in " + path_text(root) + ": " + ex.what());
         }

@@ -2,7 +2,7 @@
 // every failure seen (the open, each read and write, the close).
 #include "publisher/host.h"
 
-#include "core/sha256.h"
+#include "publisher/file_digest.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,7 +92,8 @@ fs::path path_from_utf8(std::string_view utf8) {
     return fs::path(std::string(utf8));
 }
 
-FileDigest hash_file(fs::path const& source, fs::path const& copy, BytesReadFn const& on_read) {
+FileDigest hash_file(fs::path const& source, fs::path const& copy, BytesReadFn const& on_read,
+                     ChunkerParams const* index_params) {
     Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) throw_errno("Cannot open release file: " + source.native());
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -110,8 +111,7 @@ FileDigest hash_file(fs::path const& source, fs::path const& copy, BytesReadFn c
         }
     } guard{copy, static_cast<bool>(out)};
 
-    Sha256 hash;
-    FileDigest digest;
+    FileDigester digester(index_params);
     // Reused across files: a release has tens of thousands of small ones, and a fresh
     // megabyte for each would cost more than reading them.
     thread_local std::vector<std::uint8_t> buffer(1 << 20);
@@ -119,16 +119,14 @@ FileDigest hash_file(fs::path const& source, fs::path const& copy, BytesReadFn c
         ssize_t const got = read_some(in.get(), buffer.data(), buffer.size());
         if (got < 0) throw_errno("Cannot read release file: " + source.native());
         if (got == 0) break;
-        hash.update(buffer.data(), static_cast<std::size_t>(got));
-        digest.size += static_cast<std::uint64_t>(got);
+        digester.update(buffer.data(), static_cast<std::size_t>(got));
         if (out && !write_all(out.get(), reinterpret_cast<char const*>(buffer.data()), static_cast<std::size_t>(got)))
             throw_errno("Cannot write file: " + copy.native());
         if (on_read) on_read(static_cast<std::uint64_t>(got));
     }
     if (out && !out.close()) throw_errno("Cannot write file: " + copy.native());
     guard.armed = false;
-    digest.sha256 = to_hex(hash.finalize());
-    return digest;
+    return digester.finish();
 }
 
 bool make_hard_link(fs::path const& existing, fs::path const& link) {

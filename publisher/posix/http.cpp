@@ -6,7 +6,7 @@
 #include "publisher/host.h"
 
 #include "core/ascii.h"
-#include "core/sha256.h"
+#include "publisher/file_digest.h"
 #include "core/user_agent.h"
 
 #include <curl/curl.h>
@@ -69,7 +69,7 @@ struct Transfer {
     std::string url;
     char error[CURL_ERROR_SIZE] = {};
     // Hashing a file
-    std::unique_ptr<Sha256> hash;
+    std::unique_ptr<FileDigester> hash;
     std::uint64_t size = 0;
     std::uint64_t limit = 0;
     bool over_limit = false;
@@ -202,7 +202,7 @@ void hash_remote_files(std::vector<RemoteFile> const& files, BytesReadFn const& 
 
     auto begin = [&](Transfer& t) {
         t.index = next;
-        t.hash = std::make_unique<Sha256>();
+        t.hash = std::make_unique<FileDigester>(files[next].index_params);
         t.start(files[next].url, files[next].size_limit);
         ++next;
         if (curl_multi_add_handle(multi.get(), t.easy.get()) != CURLM_OK)
@@ -229,8 +229,7 @@ void hash_remote_files(std::vector<RemoteFile> const& files, BytesReadFn const& 
 
             std::string const why = t->over_limit ? std::string() : t->failure(result);
             if (why.empty()) {
-                FileDigest digest;
-                digest.sha256 = to_hex(t->hash->finalize());
+                FileDigest digest = t->hash->finish();
                 // An oversized body stopped early; no listed size matches this one.
                 digest.size = t->over_limit ? t->limit + 1 : t->size;
                 done(t->index, &digest, {});

@@ -1,6 +1,6 @@
 #include "publisher/host.h"
 
-#include "core/sha256.h"
+#include "publisher/file_digest.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"
 
@@ -21,7 +21,7 @@ namespace {
 }  // namespace
 
 FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path const& copy,
-                     BytesReadFn const& on_read) {
+                     BytesReadFn const& on_read, ChunkerParams const* index_params) {
     UniqueFile in(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in) throw_file_error("Cannot open release file: ", source);
@@ -43,8 +43,7 @@ FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path 
         }
     } guard{out, copy};
 
-    Sha256 hash;
-    FileDigest digest;
+    FileDigester digester(index_params);
     // Reused across files: a release has tens of thousands of small ones, and a fresh
     // megabyte for each would cost more than reading them.
     thread_local std::vector<std::uint8_t> buffer(1 << 20);
@@ -53,8 +52,7 @@ FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path 
         if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
             throw_file_error("Cannot read release file: ", source);
         if (got == 0) break;
-        hash.update(buffer.data(), got);
-        digest.size += got;
+        digester.update(buffer.data(), got);
         if (out) {
             DWORD written = 0;
             if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got)
@@ -68,8 +66,7 @@ FileDigest hash_file(std::filesystem::path const& source, std::filesystem::path 
         throw Win32Error("Cannot write file: " + path_text(copy), code);
     }
     guard.done = true;
-    digest.sha256 = to_hex(hash.finalize());
-    return digest;
+    return digester.finish();
 }
 
 bool make_hard_link(std::filesystem::path const& existing, std::filesystem::path const& link) {

@@ -1,6 +1,6 @@
 #include "publisher/host.h"
 
-#include "core/sha256.h"
+#include "publisher/file_digest.h"
 #include "platform/http.h"
 #include "platform/unique_handle.h"
 #include "platform/win32_error.h"
@@ -13,7 +13,9 @@ namespace {
 
 // GETs `url` and returns the body's size and SHA-256. Throws what the HTTP client throws
 // ("HTTP 404: " + url, Win32 errors ...).
-FileDigest hash_remote_file(std::string const& url, std::uint64_t size_limit, BytesReadFn const& on_read) {
+FileDigest hash_remote_file(RemoteFile const& file, BytesReadFn const& on_read) {
+    std::string const& url = file.url;
+    std::uint64_t const size_limit = file.size_limit;
     ParsedUrl const target = parse_url(url);
     UniqueWinHttp session(::WinHttpOpen(launcher_user_agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
@@ -32,8 +34,8 @@ FileDigest hash_remote_file(std::string const& url, std::uint64_t size_limit, By
     if (!::WinHttpReceiveResponse(request.get(), nullptr)) throw_last_error("WinHttpReceiveResponse failed");
     check_http_status(request.get(), url);
 
-    Sha256 hash;
-    FileDigest digest;
+    FileDigester digester(file.index_params);
+    std::uint64_t size = 0;
     std::vector<char> buffer(1 << 20);
     for (;;) {
         DWORD got = 0;
@@ -41,16 +43,16 @@ FileDigest hash_remote_file(std::string const& url, std::uint64_t size_limit, By
             throw_last_error("WinHttpReadData failed");
         if (got == 0) break;
         // An endless or oversized body is wrong already; reading on would only cost time.
-        if (digest.size + got > size_limit) {
+        if (size + got > size_limit) {
+            FileDigest digest = digester.finish();
             digest.size = size_limit + 1;
-            break;
+            return digest;
         }
-        hash.update(buffer.data(), got);
-        digest.size += got;
+        digester.update(buffer.data(), got);
+        size += got;
         if (on_read) on_read(got);
     }
-    digest.sha256 = to_hex(hash.finalize());
-    return digest;
+    return digester.finish();
 }
 
 }  // namespace
@@ -61,7 +63,7 @@ void hash_remote_files(std::vector<RemoteFile> const& files, BytesReadFn const& 
     for (std::size_t i = 0; i < files.size(); ++i) {
         FileDigest digest;
         try {
-            digest = hash_remote_file(files[i].url, files[i].size_limit, on_read);
+            digest = hash_remote_file(files[i], on_read);
         } catch (std::exception const& e) {
             done(i, nullptr, e.what());
             continue;

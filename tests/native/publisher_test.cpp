@@ -2,6 +2,7 @@
 // launcher's own readers; what it refuses; how a rebuild repairs a damaged release; and
 // `verify` against the test patch server. (The engine's own run over a published tree
 // is in tests/publisher, under Wine.)
+#include "core/chunk_index.h"
 #include "core/manifest.h"
 #include "core/version_document.h"
 #include "publisher/host.h"
@@ -130,6 +131,51 @@ TEST_F(PublishTest, DeletesComeFromThePreviousReleaseAndUnchangedFilesAreLinked)
     release({{"keep.bin", random_bytes(100000, 2)}, {"new.txt", "4"}});
     build("3", "2");
     EXPECT_EQ(manifest("3").deletes, (std::vector<std::string>{"gone.txt", "old/x.txt", "readme.txt"}));
+}
+
+// Files from 1 MiB get a chunk index below releases/V/chunks/, named by the file's
+// SHA-256 and listed in its manifest entry; an unchanged file keeps its index through
+// --previous; --no-delta writes none.
+TEST_F(PublishTest, ChunkIndexesOfLargeFilesAndTheirReuse) {
+    std::string const pack = random_bytes(3 << 20, 5);
+    release({{"pack.bin", pack}, {"copy/pack.bin", pack}, {"small.bin", random_bytes((1 << 20) - 1, 6)},
+             {"other.bin", random_bytes(1 << 20, 7)}});
+    build("1");
+    Manifest const m1 = manifest("1");
+    std::map<std::string, FileEntry> entries;
+    for (FileEntry const& e : m1.files) entries[e.path] = e;
+    EXPECT_FALSE(entries["small.bin"].chunk_index);
+    ASSERT_TRUE(entries["pack.bin"].chunk_index && entries["copy/pack.bin"].chunk_index && entries["other.bin"].chunk_index);
+    ChunkIndexRef const& ref = *entries["pack.bin"].chunk_index;
+    EXPECT_EQ(ref.url, "https://patch.example.com/releases/1/chunks/" + entries["pack.bin"].sha256 + ".idx");
+    EXPECT_EQ(entries["copy/pack.bin"].chunk_index->url, ref.url);
+    fs::path const index_path = out / "releases/1/chunks" / (entries["pack.bin"].sha256 + ".idx");
+    std::string const index = read_file(index_path);
+    EXPECT_EQ(index, chunk_index_of(pack.data(), pack.size()));
+    EXPECT_EQ(ref.size, index.size());
+    EXPECT_EQ(ref.head_size, read_chunk_index_head(index).head_size());
+    EXPECT_EQ(tree(out / "releases/1/chunks").size(), 2u);
+
+    // pack.bin unchanged, other.bin changed: the first index is linked, the second made anew.
+    std::string const other2 = random_bytes(1 << 20, 8);
+    release({{"pack.bin", pack}, {"other.bin", other2}});
+    build("2", "1");
+    Manifest const m2 = manifest("2");
+    fs::path const reused = out / "releases/2/chunks" / (entries["pack.bin"].sha256 + ".idx");
+    EXPECT_TRUE(fs::equivalent(reused, index_path));
+    for (FileEntry const& e : m2.files) {
+        ASSERT_TRUE(e.chunk_index) << e.path;
+        EXPECT_TRUE(e.chunk_index->url.starts_with("https://patch.example.com/releases/2/chunks/")) << e.path;
+    }
+    EXPECT_EQ(read_file(out / "releases/2/chunks" / (m2.files[0].sha256 + ".idx")),
+              chunk_index_of(other2.data(), other2.size()));
+
+    BuildOptions o = options("3");
+    o.chunk_indexes = false;
+    std::ostringstream progress;
+    build_release(o, progress);
+    EXPECT_FALSE(fs::exists(out / "releases/3/chunks"));
+    for (FileEntry const& e : manifest("3").files) EXPECT_FALSE(e.chunk_index) << e.path;
 }
 
 TEST_F(PublishTest, PathRulesOfTheLauncher) {
@@ -314,18 +360,26 @@ TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
     fs::remove(listed + "f/12.bin");
     write_file(listed + "f/13.bin", random_bytes(5000, 13));
     server.set_fault("releases/1/files/f/14.bin", {.reset_after = 100});
+    Manifest const published = read_manifest(read_file(server.local("releases/1/manifest.json")));
+    fs::path const big_index = server.local("releases/1/chunks/" + published.files[0].sha256 + ".idx");
+    std::string wrong_index = read_file(big_index);
+    wrong_index[wrong_index.size() - 1] ^= 1;
+    write_file(big_index, wrong_index);
     std::ostringstream bad, bad_err;
     EXPECT_EQ(run_publish_command(verify, bad, bad_err), 1);
     std::string const text = bad.str();
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(text.substr(start, end - start));
-    ASSERT_EQ(lines.size(), 5u) << text;
-    EXPECT_TRUE(lines[0].starts_with("FAILED f/11.bin: SHA-256 ")) << text;
-    EXPECT_TRUE(lines[1].starts_with("FAILED f/12.bin: unreachable: HTTP 404: " + server.url(""))) << text;
-    EXPECT_EQ(lines[2], "FAILED f/13.bin: larger than the listed 1111 bytes") << text;
-    EXPECT_TRUE(lines[3].starts_with("FAILED f/14.bin: unreachable: ")) << text;
-    EXPECT_EQ(lines[4], "NOT OK: 42 files checked, 4 problems.") << text;
+    ASSERT_EQ(lines.size(), 6u) << text;
+    EXPECT_EQ(lines[0], "FAILED big.bin: chunk index " + server.url("releases/1/chunks/") + published.files[0].sha256 +
+                            ".idx: size or SHA-256 not as listed")
+        << text;
+    EXPECT_TRUE(lines[1].starts_with("FAILED f/11.bin: SHA-256 ")) << text;
+    EXPECT_TRUE(lines[2].starts_with("FAILED f/12.bin: unreachable: HTTP 404: " + server.url(""))) << text;
+    EXPECT_EQ(lines[3], "FAILED f/13.bin: larger than the listed 1111 bytes") << text;
+    EXPECT_TRUE(lines[4].starts_with("FAILED f/14.bin: unreachable: ")) << text;
+    EXPECT_EQ(lines[5], "NOT OK: 42 files checked, 5 problems.") << text;
 }
 
 }  // namespace

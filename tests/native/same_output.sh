@@ -1,8 +1,9 @@
 #!/bin/sh
-# The native and the Windows korvel-publish write byte-identical manifest.json and
-# version.json for the same release folders: a first release offering a launcher, then
-# a second one built with --previous, which hard-links, deletes and renames a file's
-# letter case. Both then answer `verify OUT_DIR` and a refused build alike.
+# The native and the Windows korvel-publish write byte-identical manifest.json,
+# version.json and chunk indexes for the same release folders: a first release offering
+# a launcher, then a second one built with --previous, which hard-links, deletes, renames
+# a file's letter case, keeps one large file's index and makes another's anew. Both then
+# answer `verify OUT_DIR` and a refused build alike.
 # Usage: same_output.sh NATIVE_TOOL WINE_RUN WINDOWS_TOOL
 set -eu
 native=$1 wine_run=$2 windows=$3
@@ -11,12 +12,14 @@ trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 
 put() { mkdir -p "$(dirname "$1")"; printf '%s' "$2" >"$1"; }
 put "$work/r1/data/pack.bin" "$(seq 1 200000)"
+put "$work/r1/data/big.bin" "$(seq 1 300000)"
 put "$work/r1/Readme.TXT" "readme"
 put "$work/r1/old/gone.txt" "gone"
 put "$work/r1/Ékezetes/árvíztűrő tükörfúrógép.txt" "ő"
 put "$work/r1/data/empty" ""
 put "$work/new/davari.exe" "MZ launcher"
 put "$work/r2/data/pack.bin" "$(seq 1 200000)"
+put "$work/r2/data/big.bin" "$(seq 3 300000)"
 put "$work/r2/readme.txt" "readme 2"
 put "$work/r2/Ékezetes/árvíztűrő tükörfúrógép.txt" "ő"
 put "$work/r2/sub dir/new % file.txt" "new"
@@ -35,7 +38,9 @@ publish native "$native" || { cat "$work"/native-*.log; exit 1; }
 publish windows "$wine_run" "$windows" || { cat "$work"/windows-*.log; exit 1; }
 
 status=0
-for f in releases/1/manifest.json releases/2/manifest.json patch/version.json; do
+indexes=$(cd "$work/out-native" && ls releases/*/chunks/*.idx)
+[ "$(echo "$indexes" | wc -l)" -eq 4 ] || { echo "expected 4 chunk indexes, found: $indexes"; status=1; }
+for f in releases/1/manifest.json releases/2/manifest.json patch/version.json $indexes; do
     if ! cmp "$work/out-native/$f" "$work/out-windows/$f"; then
         diff "$work/out-native/$f" "$work/out-windows/$f" || true
         status=1

@@ -1,5 +1,6 @@
 #include "tests/patcher/engine_fixture.h"
 
+#include "core/chunk_index.h"
 #include "platform/text.h"
 
 #include <nlohmann/json.hpp>
@@ -21,6 +22,15 @@ void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std:
         manifest["files"].push_back({{"path", path},
                                      {"size", file.size.value_or(file.bytes.size())},
                                      {"sha256", file.sha256.value_or(sha256_hex(file.bytes))}});
+        if (!chunk_params || file.bytes.size() < (64 << 10)) continue;
+        std::string const index = chunk_index_of(file.bytes.data(), file.bytes.size(), *chunk_params);
+        std::size_t const head = chunk_index_head_size(index);
+        server.put("chunks/" + path + ".idx", index);
+        manifest["files"].back()["chunk_index"] = {{"url", server.url("chunks/" + path + ".idx")},
+                                                   {"size", index.size()},
+                                                   {"sha256", sha256_hex(index)},
+                                                   {"head_size", head},
+                                                   {"head_sha256", sha256_hex(index.substr(0, head))}};
     }
     if (!deletes.empty()) manifest["delete"] = deletes;
     server.put("manifest.json", manifest.dump());

@@ -3,6 +3,7 @@
 // server folder of the test's own, with helpers that publish a client and run the
 // engine while recording every progress report.
 
+#include "core/chunker.h"
 #include "patcher/patcher_engine.h"
 #include "tests/support/test_env.h"
 #include "tests/support/test_server.h"
@@ -53,6 +54,9 @@ protected:
     std::vector<PatchProgress> reports_of(PatchStage stage) const;
 
     std::string release_key;  // PatchConfig::release_public_key of config()
+    // When set, publish() gives every file from 64 KiB a chunk index made with these
+    // parameters, served at chunks/<path>.idx.
+    std::optional<ChunkerParams> chunk_params;
     ServedFolder server{"engine"};
     TempDir dir{"engine"};
     std::vector<PatchProgress> reports;

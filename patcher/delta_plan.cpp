@@ -1,0 +1,236 @@
+#include "patcher/delta_plan.h"
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+constexpr std::size_t read_piece = 1 << 20;
+
+template <typename Items, typename Key>
+std::vector<std::uint32_t> sorted_positions(Items const& items, Key key) {
+    std::vector<std::uint32_t> positions(items.size());
+    for (std::uint32_t i = 0; i < positions.size(); ++i) positions[i] = i;
+    std::sort(positions.begin(), positions.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return key(items[a]) < key(items[b]);
+    });
+    return positions;
+}
+
+}  // namespace
+
+void SeedChunks::add(fs::path const& file, bool aligned, SeedReadFn const& on_read) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw std::runtime_error("Cannot open seed: " + file.string());
+    auto const seed = static_cast<std::uint32_t>(seeds_.size());
+    std::size_t const fine_before = fine_.size(), coarse_before = coarse_.size();
+    // Room for the chunks of a seed of average cuts, so that the list does not double
+    // (and briefly exist twice) while a large seed is read.
+    std::error_code ec;
+    std::uint64_t const size = fs::file_size(file, ec);
+    if (!ec) fine_.reserve(fine_.size() + static_cast<std::size_t>(size / params_.avg_size) + 64);
+    std::string coarse_entries;  // the serialised fine entries of the open coarse chunk
+    std::uint32_t coarse_first = static_cast<std::uint32_t>(fine_.size());
+    std::uint64_t coarse_size = 0;
+    Chunker chunker(params_);
+    ChunkFn const keep = [&](Chunk const& c, std::uint8_t const*) {
+        fine_.push_back({fine_hash_of(c.hash), c.offset, c.size, seed});
+        append_fine_entry(coarse_entries, {c.size, fine_hash_of(c.hash)});
+        coarse_size += c.size;
+        if (!c.ends_coarse) return;
+        auto const count = static_cast<std::uint32_t>(fine_.size() - coarse_first);
+        if (coarse_size <= UINT32_MAX)
+            coarse_.push_back({coarse_hash_of(coarse_entries), static_cast<std::uint32_t>(coarse_size), coarse_first, count});
+        coarse_entries.clear();
+        coarse_first = static_cast<std::uint32_t>(fine_.size());
+        coarse_size = 0;
+    };
+    std::vector<char> buffer(read_piece);
+    try {
+        for (;;) {
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            std::streamsize const got = in.gcount();
+            if (got > 0) chunker.feed(buffer.data(), static_cast<std::size_t>(got), keep);
+            if (in.bad()) throw std::runtime_error("Cannot read seed: " + file.string());
+            if (got > 0 && on_read) on_read(chunker.fed());
+            if (in.eof() || got == 0) break;
+        }
+        chunker.finish(keep);
+    } catch (...) {
+        fine_.resize(fine_before);
+        coarse_.resize(coarse_before);
+        throw;
+    }
+    seeds_.push_back({file, aligned});
+}
+
+void SeedChunks::index() {
+    fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash; });
+    coarse_by_hash_ = sorted_positions(coarse_, [](Coarse const& c) { return c.hash; });
+}
+
+SeedChunk const* SeedChunks::find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
+    auto it = std::lower_bound(fine_by_hash_.begin(), fine_by_hash_.end(), hash,
+                               [&](std::uint32_t p, std::uint64_t h) { return fine_[p].hash < h; });
+    for (; it != fine_by_hash_.end() && fine_[*it].hash == hash; ++it)
+        if (fine_[*it].size == size && usable(fine_[*it], offset)) return &fine_[*it];
+    return nullptr;
+}
+
+std::span<SeedChunk const> SeedChunks::find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
+    auto it = std::lower_bound(coarse_by_hash_.begin(), coarse_by_hash_.end(), hash,
+                               [&](std::uint32_t p, std::uint64_t h) { return coarse_[p].hash < h; });
+    for (; it != coarse_by_hash_.end() && coarse_[*it].hash == hash; ++it) {
+        Coarse const& c = coarse_[*it];
+        if (c.size == size && usable(fine_[c.first], offset)) return {fine_.data() + c.first, c.count};
+    }
+    return {};
+}
+
+namespace {
+
+// Coarse chunks whose fine entries are worth fetching: every one no seed has, except
+// the inside of a long run of them (more than `new_stretch` bytes between its first and
+// last chunk), which is taken as new: appended assets, a pack with nothing in common.
+// Fine entries cost about 12 bytes per fine chunk, so a short run's are always worth it.
+std::vector<bool> coarse_needing_fine(ChunkIndexHead const& head, std::vector<bool> const& matched,
+                                      std::uint64_t new_stretch) {
+    std::vector<bool> need(matched.size(), false);
+    for (std::size_t i = 0; i < matched.size();) {
+        if (matched[i]) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        std::uint64_t inside = 0;
+        while (end < matched.size() && !matched[end]) inside += head.coarse[end++].size;
+        inside -= head.coarse[i].size;
+        if (end - i > 1) inside -= head.coarse[end - 1].size;
+        if (inside <= new_stretch) {
+            for (std::size_t k = i; k < end; ++k) need[k] = true;
+        } else {
+            need[i] = need[end - 1] = true;
+        }
+        i = end;
+    }
+    return need;
+}
+
+// Fetches the needed fine entries in few ranges (near neighbours merged) and checks
+// each coarse chunk's entries against its hash.
+std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& head, std::vector<bool> const& need,
+                                                       IndexRangesFn const& fetch_index, PlanLimits const& limits,
+                                                       std::uint64_t& fetched) {
+    std::vector<std::uint64_t> first_fine(head.coarse.size() + 1, 0);
+    for (std::size_t c = 0; c < head.coarse.size(); ++c) first_fine[c + 1] = first_fine[c] + head.coarse[c].fine_count;
+    auto const at = [&](std::size_t c) { return head.head_size() + first_fine[c] * fine_entry_size; };
+
+    // One request from coarse chunk `first` to `last`, bridging small gaps.
+    struct Group {
+        std::size_t first, last;
+    };
+    std::vector<Group> groups;
+    std::vector<ByteRange> ranges;
+    for (std::size_t c = 0; c < head.coarse.size();) {
+        if (!need[c]) {
+            ++c;
+            continue;
+        }
+        std::size_t last = c;
+        for (std::size_t next = c + 1; next < head.coarse.size(); ++next) {
+            if (!need[next]) continue;
+            if (at(next) - at(last + 1) > limits.index_gap_fill) break;
+            last = next;
+        }
+        groups.push_back({c, last});
+        ranges.push_back({at(c), at(last + 1) - at(c)});
+        c = last + 1;
+    }
+    std::vector<std::vector<FineEntry>> entries(head.coarse.size());
+    if (groups.empty()) return entries;
+    std::vector<std::string> const fetched_bytes = fetch_index(ranges);
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        std::string const& bytes = fetched_bytes.at(g);
+        if (bytes.size() != ranges[g].length) throw std::runtime_error("Érvénytelen darabindex");
+        fetched += bytes.size();
+        for (std::size_t k = groups[g].first; k <= groups[g].last; ++k) {
+            if (!need[k]) continue;
+            std::string_view const own = std::string_view(bytes).substr(at(k) - at(groups[g].first), at(k + 1) - at(k));
+            if (coarse_hash_of(own) != head.coarse[k].hash) throw std::runtime_error("Érvénytelen darabindex");
+            entries[k] = read_fine_entries(own);
+        }
+    }
+    return entries;
+}
+
+// Copies between two fetched stretches that are smaller than a round trip is worth are
+// fetched with them; then the fetched pieces become ranges of at most max_range bytes.
+void make_ranges(DeltaPlan& plan, PlanLimits const& limits) {
+    std::vector<Piece>& pieces = plan.pieces;
+    std::size_t last_fetch = SIZE_MAX;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (pieces[i].seed_chunk != no_seed_chunk) continue;
+        if (last_fetch != SIZE_MAX && i > last_fetch + 1) {
+            std::uint64_t const gap = pieces[i].offset - (pieces[last_fetch].offset + pieces[last_fetch].size);
+            if (gap <= limits.gap_fill)
+                for (std::size_t k = last_fetch + 1; k < i; ++k) pieces[k].seed_chunk = no_seed_chunk;
+        }
+        last_fetch = i;
+    }
+    for (Piece const& p : pieces) {
+        if (p.seed_chunk != no_seed_chunk) continue;
+        plan.fetch_bytes += p.size;
+        if (!plan.ranges.empty()) {
+            ByteRange& open = plan.ranges.back();
+            if (open.first + open.length == p.offset && open.length + p.size <= limits.max_range) {
+                open.length += p.size;
+                continue;
+            }
+        }
+        plan.ranges.push_back({p.offset, p.size});
+    }
+}
+
+}  // namespace
+
+DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, IndexRangesFn const& fetch_index,
+                          PlanLimits const& limits) {
+    std::size_t const n = head.coarse.size();
+    std::vector<std::uint64_t> offsets(n + 1, 0);
+    std::vector<std::span<SeedChunk const>> found(n);
+    std::vector<bool> matched(n);
+    for (std::size_t c = 0; c < n; ++c) {
+        offsets[c + 1] = offsets[c] + head.coarse[c].size;
+        found[c] = seeds.find_coarse(head.coarse[c].hash, head.coarse[c].size, offsets[c]);
+        matched[c] = !found[c].empty();
+    }
+    DeltaPlan plan;
+    std::vector<std::vector<FineEntry>> const fine =
+        fetch_fine_entries(head, coarse_needing_fine(head, matched, limits.new_stretch), fetch_index, limits, plan.index_bytes);
+
+    for (std::size_t c = 0; c < n; ++c) {
+        std::uint64_t offset = offsets[c];
+        if (matched[c]) {
+            plan.pieces.push_back({offset, head.coarse[c].size, seeds.position_of(found[c].front())});
+        } else if (!fine[c].empty()) {
+            for (FineEntry const& f : fine[c]) {
+                SeedChunk const* const s = seeds.find_fine(f.hash, f.size, offset);
+                plan.pieces.push_back({offset, f.size, s ? seeds.position_of(*s) : no_seed_chunk});
+                offset += f.size;
+            }
+            if (offset != offsets[c + 1]) throw std::runtime_error("Érvénytelen darabindex");
+        } else {
+            plan.pieces.push_back({offset, head.coarse[c].size, no_seed_chunk});
+        }
+    }
+    make_ranges(plan, limits);
+    return plan;
+}
+
+}  // namespace korvel

@@ -1,0 +1,121 @@
+#pragma once
+// Rebuilding a file from chunks the player already has: the chunks of the local seeds
+// (the old file, files the manifest deletes, an interrupted part), matched against the
+// new file's chunk index, and the plan that says for every piece of the new file where
+// it comes from: a seed, or a ranged request to the server.
+
+#include "core/chunk_index.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+inline constexpr std::uint32_t no_seed_chunk = 0xffffffffu;
+
+struct SeedChunk {
+    std::uint64_t hash = 0;  // fine_hash_of the chunk
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t seed = 0;  // position in the seed list
+};
+
+// Called with the bytes of the seed read so far.
+using SeedReadFn = std::function<void(std::uint64_t)>;
+
+class SeedChunks {
+public:
+    explicit SeedChunks(ChunkerParams const& params) : params_(params) {}
+
+    // Chunks a whole file. An `aligned` seed (the part being written over) offers its
+    // chunks only at the offset they already have. Throws when the file cannot be read;
+    // what was read of it before is dropped.
+    void add(std::filesystem::path const& file, bool aligned, SeedReadFn const& on_read);
+    // After the last add: makes the chunks searchable.
+    void index();
+
+    // A seed's fine chunk with this hash and size usable at `offset`, or null.
+    SeedChunk const* find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;
+    // The fine chunks of a seed's coarse chunk with this hash and size usable at
+    // `offset`; empty when there is none.
+    std::span<SeedChunk const> find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;
+
+    std::uint32_t position_of(SeedChunk const& chunk) const {
+        return static_cast<std::uint32_t>(&chunk - fine_.data());
+    }
+    SeedChunk const& chunk(std::uint32_t position) const { return fine_[position]; }
+    std::size_t chunk_count() const { return fine_.size(); }
+    std::filesystem::path const& path(std::uint32_t seed) const { return seeds_[seed].path; }
+    bool aligned(std::uint32_t seed) const { return seeds_[seed].aligned; }
+    bool empty() const { return fine_.empty(); }
+
+private:
+    struct Seed {
+        std::filesystem::path path;
+        bool aligned = false;
+    };
+    struct Coarse {
+        std::uint64_t hash = 0;
+        std::uint32_t size = 0;
+        std::uint32_t first = 0;  // in fine_
+        std::uint32_t count = 0;
+    };
+    bool usable(SeedChunk const& chunk, std::uint64_t offset) const {
+        return !seeds_[chunk.seed].aligned || chunk.offset == offset;
+    }
+
+    ChunkerParams params_;
+    std::vector<Seed> seeds_;
+    std::vector<SeedChunk> fine_;  // seed by seed, in file order
+    std::vector<Coarse> coarse_;
+    std::vector<std::uint32_t> fine_by_hash_;    // positions in fine_
+    std::vector<std::uint32_t> coarse_by_hash_;  // positions in coarse_
+};
+
+// One piece of the new file: fetched, or copied from a seed, starting with the seed
+// chunk at `seed_chunk` and going on through the chunks after it in that seed (a
+// whole coarse chunk is one piece).
+struct Piece {
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t seed_chunk = no_seed_chunk;  // position in SeedChunks, or fetched
+};
+
+struct ByteRange {
+    std::uint64_t first = 0;
+    std::uint64_t length = 0;
+};
+
+struct DeltaPlan {
+    std::vector<Piece> pieces;    // in file order, covering the file
+    std::vector<ByteRange> ranges;  // of the file, to fetch
+    std::uint64_t fetch_bytes = 0;  // the ranges' total
+    std::uint64_t index_bytes = 0;  // fine entries fetched to make the plan
+};
+
+struct PlanLimits {
+    std::uint64_t gap_fill = 4096;         // copies between two fetches up to this size are fetched too
+    std::uint64_t max_range = 4ull << 20;  // a longer run of fetched bytes is split
+    std::uint64_t index_gap_fill = 4096;   // likewise for fine entries of the index
+    std::uint64_t new_stretch = 8 << 20;   // see make_delta_plan
+};
+
+// At or above this share of the file fetched anyway, the whole file is simpler and
+// costs no more round trips.
+inline constexpr double delta_most_of_file = 0.75;
+
+// Fetches these byte ranges of the chunk index (at once, when it can), in order.
+using IndexRangesFn = std::function<std::vector<std::string>(std::vector<ByteRange> const&)>;
+
+// The plan for the file the head describes. Fine entries are fetched (through
+// `fetch_index`) only for coarse chunks no seed has, and of a run of such chunks more
+// than `new_stretch` long only for its first and last: the inside is new. Throws
+// "Érvénytelen darabindex" when fetched entries do not match their coarse entry.
+DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, IndexRangesFn const& fetch_index,
+                          PlanLimits const& limits = {});
+
+}  // namespace korvel

@@ -1,0 +1,314 @@
+#include "patcher/delta_update.h"
+
+#include "core/chunk_index.h"
+#include "core/sha256.h"
+#include "patcher/delta_plan.h"
+
+#include <atomic>
+#include <exception>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace korvel {
+
+namespace {
+
+// Thrown inside this file when the delta gives up; the whole file is fetched instead.
+constexpr std::uint64_t max_index_head = 16 << 20;
+
+struct GiveUp : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string sha256_hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return to_hex(hash.finalize());
+}
+
+// The seeds that are there to read, with their sizes.
+std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> const& seeds) {
+    std::vector<std::pair<DeltaSeed, std::uint64_t>> out;
+    for (DeltaSeed const& s : seeds) {
+        std::error_code ec;
+        if (!fs::is_regular_file(s.file, ec)) continue;
+        std::uint64_t const size = fs::file_size(s.file, ec);
+        if (!ec && size > 0) out.push_back({s, size});
+    }
+    return out;
+}
+
+// Requests of one file in flight at once: a round trip costs more than the bytes of a
+// small range, and the run's session keeps connections for them.
+constexpr std::size_t parallel_ranges = 4;
+// Fetched ranges held in memory, waiting for their turn in the part.
+constexpr std::uint64_t batch_bytes = 8 << 20;
+
+// The bytes that have travelled for one file, counted from any thread.
+class Travel {
+public:
+    explicit Travel(DeltaEvents const& events) : events_(events) {}
+    void add(std::uint64_t bytes) {
+        std::lock_guard const lock(mutex_);
+        total_ += bytes;
+        if (events_.travelled) events_.travelled(total_);
+    }
+    std::uint64_t total() {
+        std::lock_guard const lock(mutex_);
+        return total_;
+    }
+
+private:
+    DeltaEvents const& events_;
+    std::mutex mutex_;
+    std::uint64_t total_ = 0;
+};
+
+// The ranges of `url`, each into memory, up to parallel_ranges requests at once over the
+// run's session. The first failure (or stop) is thrown once every request has ended.
+std::vector<std::string> fetch_ranges(HttpSession& http, std::string const& url, std::span<ByteRange const> ranges,
+                                      Travel& travel) {
+    std::vector<std::string> out(ranges.size());
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr failure;
+    auto const work = [&] {
+        std::vector<char> buffer;
+        try {
+            for (std::size_t i; (i = next++) < ranges.size();) {
+                out[i].reserve(ranges[i].length);
+                http_get_range(http, url, ranges[i].first, ranges[i].length,
+                               [&, i](char const* data, std::size_t size) {
+                                   out[i].append(data, size);
+                                   travel.add(size);
+                               },
+                               buffer);
+            }
+        } catch (...) {
+            std::lock_guard const lock(mutex);
+            if (!failure) failure = std::current_exception();
+            next = ranges.size();
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t k = 1; k < std::min(parallel_ranges, ranges.size()); ++k) helpers.emplace_back(work);
+        work();
+    }
+    if (failure) std::rethrow_exception(failure);
+    return out;
+}
+
+class Assembler {
+public:
+    Assembler(HttpSession& http, std::string const& url, fs::path const& part, SeedChunks const& seeds,
+              Travel& travel)
+        : http_(http), url_(url), part_(part), seeds_(seeds), travel_(travel) {}
+
+    bool touched_part = false;  // from here on a failure leaves a part worth nothing
+
+    std::string run(DeltaPlan const& plan);
+
+private:
+    std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
+    void place_range(std::vector<ByteRange> const& ranges, std::size_t index);
+    std::istream& seed_stream(std::uint32_t seed);
+    void write_at(std::uint64_t offset, char const* data, std::size_t size);
+
+    HttpSession& http_;
+    std::string const& url_;
+    fs::path const& part_;
+    SeedChunks const& seeds_;
+    Travel& travel_;
+    std::vector<std::string> batch_;  // fetched ranges from batch_first_ on
+    std::size_t batch_first_ = 0;
+    std::fstream out_;
+    std::vector<std::unique_ptr<std::ifstream>> inputs_;
+    std::vector<char> copy_buffer_;
+    Sha256 hash_;
+};
+
+std::string Assembler::run(DeltaPlan const& plan) {
+    touched_part = true;
+    if (!fs::exists(part_)) std::ofstream(part_, std::ios::binary);
+    out_.open(part_, std::ios::binary | std::ios::in | std::ios::out);
+    if (!out_) throw GiveUp("cannot open the part");
+    std::vector<Piece> const& pieces = plan.pieces;
+    std::size_t range = 0;
+    for (std::size_t i = 0; i < pieces.size();) {
+        if (pieces[i].seed_chunk != no_seed_chunk) {
+            i = copy_run(pieces, i);
+            continue;
+        }
+        ByteRange const& r = plan.ranges.at(range);
+        if (r.first != pieces[i].offset) throw std::logic_error("delta plan out of order");
+        place_range(plan.ranges, range++);
+        while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
+    }
+    out_.close();
+    if (out_.fail()) throw GiveUp("cannot write the part");
+    std::uint64_t const size = pieces.empty() ? 0 : pieces.back().offset + pieces.back().size;
+    fs::resize_file(part_, size);  // a longer old part keeps no tail
+    return to_hex(hash_.finalize());
+}
+
+std::istream& Assembler::seed_stream(std::uint32_t seed) {
+    if (seeds_.aligned(seed)) return out_;
+    if (inputs_.size() <= seed) inputs_.resize(seed + 1);
+    if (!inputs_[seed]) {
+        inputs_[seed] = std::make_unique<std::ifstream>(seeds_.path(seed), std::ios::binary);
+        if (!*inputs_[seed]) throw GiveUp("seed gone");
+    }
+    return *inputs_[seed];
+}
+
+void Assembler::write_at(std::uint64_t offset, char const* data, std::size_t size) {
+    out_.seekp(static_cast<std::streamoff>(offset));
+    out_.write(data, static_cast<std::streamsize>(size));
+    if (!out_) throw GiveUp("cannot write the part");
+}
+
+// Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
+// or one larger piece) with one read, checking every chunk; returns the next piece.
+std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t first) {
+    std::uint32_t const first_chunk = pieces[first].seed_chunk;
+    SeedChunk const& start = seeds_.chunk(first_chunk);
+    std::size_t end = first;
+    std::uint64_t length = 0;
+    while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk) {
+        SeedChunk const& c = seeds_.chunk(pieces[end].seed_chunk);
+        if (c.seed != start.seed || c.offset != start.offset + length ||
+            (end > first && length + pieces[end].size > (1u << 20)))
+            break;
+        length += pieces[end].size;
+        ++end;
+    }
+    copy_buffer_.resize(length);
+    std::istream& in = seed_stream(start.seed);
+    in.seekg(static_cast<std::streamoff>(start.offset));
+    in.read(copy_buffer_.data(), static_cast<std::streamsize>(length));
+    if (static_cast<std::uint64_t>(in.gcount()) != length) throw GiveUp("seed changed");
+    // The pieces continue one another in the seed, so their chunks are the seed's chunks
+    // from the first one on.
+    std::uint64_t at = 0;
+    for (std::uint32_t k = first_chunk; at < length; ++k) {
+        if (k >= seeds_.chunk_count()) throw GiveUp("seed changed");
+        SeedChunk const& c = seeds_.chunk(k);
+        if (c.seed != start.seed || at + c.size > length ||
+            fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size)) != c.hash)
+            throw GiveUp("seed changed");
+        at += c.size;
+    }
+    // The part's own chunks already lie where they belong.
+    if (!seeds_.aligned(start.seed)) write_at(pieces[first].offset, copy_buffer_.data(), length);
+    hash_.update(copy_buffer_.data(), length);
+    return end;
+}
+
+// Writes range `index` into the part, fetching it with the ranges after it (up to
+// batch_bytes) when it has not arrived yet.
+void Assembler::place_range(std::vector<ByteRange> const& ranges, std::size_t index) {
+    if (index < batch_first_ || index >= batch_first_ + batch_.size()) {
+        std::size_t end = index;
+        std::uint64_t bytes = 0;
+        while (end < ranges.size() && end - index < 2 * parallel_ranges &&
+               (end == index || bytes + ranges[end].length <= batch_bytes))
+            bytes += ranges[end++].length;
+        batch_.clear();
+        batch_ = fetch_ranges(http_, url_, std::span(ranges).subspan(index, end - index), travel_);
+        batch_first_ = index;
+    }
+    std::string& bytes = batch_[index - batch_first_];
+    write_at(ranges[index].first, bytes.data(), bytes.size());
+    hash_.update(bytes.data(), bytes.size());
+    std::string().swap(bytes);
+}
+
+// Reads every seed with the index's chunker, reporting as it goes. A seed that cannot
+// be read is left out.
+SeedChunks read_seeds(std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds, ChunkerParams const& params,
+                      DeltaEvents const& events) {
+    std::uint64_t total = 0, before = 0;
+    for (auto const& s : seeds) total += s.second;
+    SeedChunks chunks(params);
+    for (auto const& [seed, size] : seeds) {
+        if (events.comparing) events.comparing(seed.name, before, total);
+        try {
+            chunks.add(seed.file, seed.aligned, [&, &name = seed.name](std::uint64_t read) {
+                if (events.comparing) events.comparing(name, before + read, total);
+            });
+        } catch (std::runtime_error const&) {
+        }
+        before += size;
+    }
+    chunks.index();
+    return chunks;
+}
+
+std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, std::string const& url,
+                                   fs::path const& part, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
+                                   DeltaEvents const& events, std::vector<char>& buffer, bool& touched_part) {
+    ChunkIndexRef const& ref = *entry.chunk_index;
+    std::string head_bytes;
+    Travel travel(events);
+    http_get_range(http, ref.url, 0, ref.head_size, [&](char const* d, std::size_t n) { head_bytes.append(d, n); },
+                   buffer);
+    travel.add(head_bytes.size());
+    if (sha256_hex(head_bytes) != ref.head_sha256) return std::nullopt;
+    ChunkIndexHead const head = read_chunk_index_head(head_bytes);
+    if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)
+        return std::nullopt;
+
+    SeedChunks const chunks = read_seeds(seeds, head.params, events);
+    if (chunks.empty()) return std::nullopt;
+    DeltaPlan const plan = make_delta_plan(
+        head, chunks, [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(http, ref.url, ranges, travel); });
+    if (static_cast<double>(plan.fetch_bytes) >= delta_most_of_file * static_cast<double>(entry.size))
+        return std::nullopt;
+    if (events.planned) events.planned(travel.total() + plan.fetch_bytes);
+
+    Assembler assembler(http, url, part, chunks, travel);
+    struct Touched {
+        Assembler const& assembler;
+        bool& touched;
+        ~Touched() { touched = assembler.touched_part; }
+    } const note{assembler, touched_part};
+    std::string const sha256 = assembler.run(plan);
+    if (sha256 != entry.sha256) return std::nullopt;
+    return DeltaResult{sha256, entry.size};
+}
+
+}  // namespace
+
+std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
+                                          fs::path const& part, std::vector<DeltaSeed> const& seeds,
+                                          DeltaEvents const& events, std::vector<char>& buffer) {
+    // A head larger than any real file needs (about 16 bytes per 150 KiB) is not fetched
+    // into memory: the manifest may come from a server that is not the operator's.
+    if (!entry.chunk_index || entry.chunk_index->head_size > max_index_head) return std::nullopt;
+    std::vector<std::pair<DeltaSeed, std::uint64_t>> const usable = present(seeds);
+    if (usable.empty()) return std::nullopt;
+    std::optional<DeltaResult> result;
+    bool touched_part = false;
+    try {
+        result = attempt(http, entry, url, part, usable, events, buffer, touched_part);
+    } catch (std::exception const&) {
+        // Whatever went wrong (ranges refused or cut short, a seed that changed, a bad
+        // index, a failed write), the whole file is still there to fetch.
+    }
+    // A part this never wrote to may be one a whole transfer can still continue.
+    if (!result && touched_part) {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+    }
+    return result;
+}
+
+}  // namespace korvel

@@ -1,0 +1,51 @@
+#pragma once
+// A changed file rebuilt in its part from the chunks the player already has, with only
+// the rest fetched by single-range requests. The caller falls back to fetching the
+// whole file whenever this gives up.
+
+#include "core/manifest.h"
+#include "platform/http.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+struct DeltaSeed {
+    std::filesystem::path file;
+    std::string name;      // UTF-8, shown while the seed is read
+    bool aligned = false;  // the part itself: its chunks count only where they already lie
+};
+
+struct DeltaEvents {
+    // While seeds are read: the seed's name, bytes of all seeds read so far, and their total.
+    std::function<void(std::string const&, std::uint64_t, std::uint64_t)> comparing;
+    // Once the plan is made: the bytes that travel for this file, index included.
+    std::function<void(std::uint64_t)> planned;
+    // Bytes that have travelled so far, index included.
+    std::function<void(std::uint64_t)> travelled;
+};
+
+struct DeltaResult {
+    std::string sha256;  // of the assembled part, equal to the entry's
+    std::uint64_t size = 0;
+};
+
+// Rebuilds `entry` (which has a chunk index) into `part`: fetches the index head and
+// checks it against the manifest, reads the seeds, plans, copies every matching chunk
+// (checked as it is copied) and fetches the rest, then checks the whole part's SHA-256.
+// Returns nothing, with the part removed, when the whole file should be fetched instead:
+// no usable seed, an index that does not check out, a plan that would fetch most of
+// the file anyway, ranges not served as asked, a range cut short, a seed that changed,
+// or an assembled file with another SHA-256. Exceptions the events throw (a stopping
+// stage) pass through with the part kept: it holds the new file's first bytes, which
+// the next try finds again as its aligned seed.
+std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
+                                          std::filesystem::path const& part, std::vector<DeltaSeed> const& seeds,
+                                          DeltaEvents const& events, std::vector<char>& buffer);
+
+}  // namespace korvel

@@ -1,0 +1,286 @@
+// Changed packs rebuilt from what the player has: the old file (or a renamed one, or an
+// interrupted part) plus single ranges of the new file, checked against the server's
+// log; and every case in which the whole file is fetched instead.
+
+#include "tests/patcher/engine_fixture.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+
+namespace fs = std::filesystem;
+using namespace korvel;
+using korvel::test::EngineTest;
+using korvel::test::Fault;
+using korvel::test::random_bytes;
+using korvel::test::Request;
+using korvel::test::write_file;
+
+namespace {
+
+// Small chunks, so that a pack of a few MiB has many of them.
+ChunkerParams const small_chunks{256, 1024, 4096, 3, 4096, 65536};
+
+struct Span {
+    std::uint64_t first, last;  // inclusive
+};
+
+// The byte range a request asked for, or nothing for a whole-file request.
+std::optional<Span> range_of(Request const& r) {
+    std::optional<std::string> const h = r.header("Range");
+    if (!h) return std::nullopt;
+    std::size_t const dash = h->find('-');
+    return Span{std::stoull(h->substr(6, dash - 6)), std::stoull(h->substr(dash + 1))};
+}
+
+std::uint64_t bytes_asked(std::vector<Request> const& requests) {
+    std::uint64_t total = 0;
+    for (Request const& r : requests)
+        if (std::optional<Span> s = range_of(r)) total += s->last - s->first + 1;
+    return total;
+}
+
+// A pack and its next version, with the spans of the new version that are new.
+struct Edit {
+    std::size_t at, remove;
+    std::string insert;
+};
+
+struct Versions {
+    std::string old_pack, new_pack;
+    std::vector<Span> changed;  // in the new pack
+};
+
+Versions apply(std::string const& pack, std::vector<Edit> edits) {
+    Versions v{pack, pack, {}};
+    std::sort(edits.begin(), edits.end(), [](Edit const& a, Edit const& b) { return a.at > b.at; });
+    for (Edit const& e : edits) v.new_pack.replace(e.at, e.remove, e.insert);
+    // Offsets in the new pack: each edit shifts those after it.
+    std::int64_t shift = 0;
+    for (auto it = edits.rbegin(); it != edits.rend(); ++it) {
+        std::uint64_t const first = it->at + shift;
+        v.changed.push_back({first, first + std::max<std::size_t>(it->insert.size(), 1) - 1});
+        shift += static_cast<std::int64_t>(it->insert.size()) - static_cast<std::int64_t>(it->remove);
+    }
+    return v;
+}
+
+std::string const pack_v1 = random_bytes(3 << 20, 41);
+
+}  // namespace
+
+class DeltaTest : public EngineTest {
+protected:
+    DeltaTest() { chunk_params = small_chunks; }
+
+    // Every request for the pack asked for a range near a changed span, and all of them
+    // together for little more than the changed bytes.
+    void expect_only_changed_ranges(std::string const& file, Versions const& v) const {
+        std::vector<Request> const requests = server.requests("files/" + file);
+        ASSERT_FALSE(requests.empty());
+        std::uint64_t const reach = 2 * small_chunks.max_size + 4096;
+        std::uint64_t changed = 0;
+        for (Span const& c : v.changed) changed += c.last - c.first + 1;
+        for (Request const& r : requests) {
+            std::optional<Span> const s = range_of(r);
+            ASSERT_TRUE(s) << "a whole-file request";
+            bool const near = std::any_of(v.changed.begin(), v.changed.end(), [&](Span const& c) {
+                return s->first <= c.last + reach && c.first <= s->last + reach;
+            });
+            EXPECT_TRUE(near) << s->first << "-" << s->last;
+        }
+        EXPECT_LE(bytes_asked(requests), changed + v.changed.size() * reach);
+    }
+};
+
+TEST_F(DeltaTest, EachKindOfEditFetchesOnlyWhatChanged) {
+    struct Case {
+        char const* name;
+        std::vector<Edit> edits;
+    };
+    std::vector<Edit> scattered;
+    for (int i = 0; i < 12; ++i)
+        scattered.push_back({static_cast<std::size_t>(100000 + i * 250000), 1000u + 250u * i,
+                             random_bytes(1000 + 250 * i, 100 + i)});
+    std::vector<Case> const cases = {
+        {"assets replaced by others of other lengths",
+         {{400000, 60000, random_bytes(90000, 1)}, {1700000, 20000, random_bytes(4000, 2)}}},
+        {"assets appended, the table at the start rewritten",
+         {{0, 16384, random_bytes(16384, 3)}, {pack_v1.size(), 0, random_bytes(300000, 4)}}},
+        {"scattered small edits", scattered},
+        {"two releases of edits at once (1 -> 3)",
+         {{200000, 5000, random_bytes(7000, 5)}, {2500000, 0, random_bytes(30000, 6)}}},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        std::string const pack = "data/pack" + std::to_string(i) + ".bin";  // a log of its own
+        Versions const v = apply(pack_v1, cases[i].edits);
+        put_game_file(pack, v.old_pack);
+        publish({{pack, {v.new_pack}}});
+        ASSERT_TRUE(run().ok);
+        EXPECT_TRUE(game_file(pack) == v.new_pack);
+        expect_only_changed_ranges(pack, v);
+        EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    }
+}
+
+// The download stage counts the bytes that travel, and says when it reads the old file.
+TEST_F(DeltaTest, ProgressCountsTravellingBytesAndShowsTheComparison) {
+    Versions const v = apply(pack_v1, {{1000000, 50000, random_bytes(50000, 7)}});
+    put_game_file("pack.bin", v.old_pack);
+    publish({{"pack.bin", {v.new_pack}}});
+    ASSERT_TRUE(run().ok);
+    std::vector<std::int32_t> comparing;
+    std::uint64_t most_total = 0;
+    for (PatchProgress const& p : reports_of(PatchStage::Downloading)) {
+        if (p.detail == L"Meglévő fájl összevetése: pack.bin") comparing.push_back(p.percent);
+        most_total = std::max(most_total, p.bytes_total);
+    }
+    ASSERT_FALSE(comparing.empty());
+    EXPECT_TRUE(std::is_sorted(comparing.begin(), comparing.end()));
+    std::vector<PatchProgress> const done = reports_of(PatchStage::Downloading);
+    EXPECT_EQ(done.back().detail, L"Elkészült: pack.bin");
+    EXPECT_EQ(done.back().bytes_done, done.back().bytes_total);
+    EXPECT_LT(done.back().bytes_total, v.new_pack.size() / 4);
+    EXPECT_GE(done.back().bytes_total, bytes_asked(server.requests("files/pack.bin")));
+}
+
+// Whatever makes the delta give up, the whole file is fetched in one plain request and
+// ends right, with no part left behind.
+TEST_F(DeltaTest, FallsBackToTheWholeFile) {
+    Versions const v = apply(pack_v1, {{500000, 30000, random_bytes(40000, 8)}});
+    struct Case {
+        char const* name;
+        bool indexed = true;
+        bool old_file = true;
+        bool wrong_head_hash = false;
+        std::optional<Fault> first_answer{};  // of the file, to the first request
+        std::size_t ranged = 0;  // range requests for the file before the whole one
+    };
+    Fault cut;
+    cut.reset_after = 100;
+    Fault whole;
+    whole.ignore_range = true;
+    std::vector<Case> const cases = {
+        {"no index", false, true, false, {}, 0},
+        {"no seed", true, false, false, {}, 0},
+        {"index head with another hash", true, true, true, {}, 0},
+        {"a 200 to a range", true, true, false, whole, 1},
+        {"a range cut short", true, true, false, cut, 1},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        Case const& c = cases[i];
+        SCOPED_TRACE(c.name);
+        std::string const pack = "pack" + std::to_string(i) + ".bin";
+        chunk_params = c.indexed ? std::optional(small_chunks) : std::nullopt;
+        if (c.old_file) put_game_file(pack, v.old_pack);
+        publish({{pack, {v.new_pack}}});
+        if (c.wrong_head_hash) {
+            nlohmann::json m = nlohmann::json::parse(test::read_file(server.local("manifest.json")));
+            m["files"][0]["chunk_index"]["head_sha256"] = std::string(64, '0');
+            server.put("manifest.json", m.dump());
+        }
+        if (c.first_answer) server.set_attempts("files/" + pack, {*c.first_answer});
+        ASSERT_TRUE(run().ok);
+        EXPECT_TRUE(game_file(pack) == v.new_pack);
+        std::vector<Request> const requests = server.requests("files/" + pack);
+        ASSERT_EQ(requests.size(), c.ranged + 1);
+        EXPECT_FALSE(range_of(requests.back()));
+        EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    }
+}
+
+// Served ranges that assemble into the wrong file: the whole file is fetched once more,
+// and when that is wrong too, the run fails as it always did, the old file untouched.
+TEST_F(DeltaTest, AssembledFileWithAnotherHashFallsBackOnceThenFails) {
+    Versions const v = apply(pack_v1, {{500000, 30000, random_bytes(40000, 9)}});
+    put_game_file("pack.bin", v.old_pack);
+    publish({{"pack.bin", {v.new_pack}}});
+    Fault wrong;
+    wrong.body = v.new_pack;
+    (*wrong.body)[510000] ^= 1;
+    server.set_fault("files/pack.bin", wrong);
+    EXPECT_EQ(run_failing(), "SHA-256 eltérés: pack.bin");
+    std::vector<Request> const requests = server.requests("files/pack.bin");
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_TRUE(range_of(requests.front()));
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](Request const& r) { return !range_of(r); }), 3);
+    EXPECT_TRUE(game_file("pack.bin") == v.old_pack);
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+}
+
+// A seed that changes after it was read: its chunks no longer match as they are
+// copied, and the whole file is fetched instead.
+TEST_F(DeltaTest, SeedChangedWhileReadFallsBackToTheWholeFile) {
+    Versions const v = apply(pack_v1, {{2000000, 1000, random_bytes(1000, 10)}});
+    put_game_file("pack.bin", v.old_pack);
+    publish({{"pack.bin", {v.new_pack}}});
+    bool changed = false;
+    reports.clear();
+    ASSERT_TRUE(PatcherEngine::run(config(), false, [&](PatchProgress const& p) {
+                    if (changed || p.detail != L"Meglévő fájl összevetése: pack.bin") return;
+                    std::string edited = v.old_pack;
+                    for (std::size_t k = 0; k < edited.size(); k += 100000) edited[k] ^= 0x55;
+                    write_file(game("pack.bin"), edited);
+                    changed = true;
+                }).ok);
+    ASSERT_TRUE(changed);
+    EXPECT_TRUE(game_file("pack.bin") == v.new_pack);
+    std::vector<Request> const requests = server.requests("files/pack.bin");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_FALSE(range_of(requests.back()));
+}
+
+// A pack renamed by the release: found through the delete list, read as the seed, then
+// deleted.
+TEST_F(DeltaTest, RenamedPackFoundThroughTheDeleteList) {
+    Versions const v = apply(pack_v1, {{300000, 2000, random_bytes(3000, 11)}});
+    put_game_file("data/old.pak", v.old_pack);
+    publish({{"data/new.pak", {v.new_pack}}}, {"data/old.pak"});
+    ASSERT_TRUE(run().ok);
+    EXPECT_TRUE(game_file("data/new.pak") == v.new_pack);
+    EXPECT_FALSE(fs::exists(game("data/old.pak")));
+    expect_only_changed_ranges("data/new.pak", v);
+}
+
+// A run stopped partway through a delta keeps the new file's first bytes in the part;
+// the next run finds them there and does not ask for the ranges that made them again.
+TEST_F(DeltaTest, CutDeltaResumesWithoutFetchingAgain) {
+    std::vector<Edit> edits;
+    for (int i = 0; i < 24; ++i)
+        edits.push_back({static_cast<std::size_t>(100000 + i * 120000), 20000, random_bytes(20000, 20 + i)});
+    Versions const v = apply(pack_v1, edits);
+    put_game_file("pack.bin", v.old_pack);
+    publish({{"pack.bin", {v.new_pack}}});
+    Fault slow;
+    slow.delay_ms = 30;
+    server.set_fault("files/pack.bin", slow);
+
+    struct Stop {};
+    try {
+        PatcherEngine::run(config(), false, [&](PatchProgress const& p) {
+            if (p.stage == PatchStage::Downloading && p.bytes_done * 10 >= p.bytes_total * 7 && p.bytes_total > 0 &&
+                p.bytes_total < v.new_pack.size())
+                throw Stop{};
+        });
+        FAIL() << "the run was not stopped";
+    } catch (Stop const&) {
+    }
+    std::vector<Request> const first = server.requests("files/pack.bin");
+    ASSERT_GE(first.size(), 8u);
+    ASSERT_FALSE(leftovers(L".korvel.part").empty());
+
+    server.clear_fault("files/pack.bin");
+    ASSERT_TRUE(run().ok);
+    EXPECT_TRUE(game_file("pack.bin") == v.new_pack);
+    std::vector<Request> const all = server.requests("files/pack.bin");
+    std::vector<Request> const second(all.begin() + static_cast<std::ptrdiff_t>(first.size()), all.end());
+    // The first ranges were in the part before the run stopped: none is asked again.
+    std::vector<Span> done;
+    for (std::size_t i = 0; i < 8; ++i) done.push_back(*range_of(first[i]));
+    for (Request const& r : second) {
+        Span const s = *range_of(r);
+        for (Span const& d : done) EXPECT_TRUE(s.last < d.first || d.last < s.first) << s.first << "-" << s.last;
+    }
+    EXPECT_LT(second.size(), 24u);
+}
