@@ -426,18 +426,18 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, fs::pat
         slots_[slot].counted = 0;
         return false;
     }
+    // The rebuilt file passed its check: only its replacement is tried again (as for a
+    // whole download), and a target that stays held fails the file with its own text.
     try {
-        replace_file(part, local_path);
-    } catch (std::exception const&) {
+        place_download(part, local_path);
+    } catch (...) {
         std::error_code ignored;
         fs::remove(part, ignored);
-        set_travel(slot, item.size);
-        return false;
+        throw;
     }
     records_.remove(item.path);
-    std::uint64_t const modified = file_mtime(local_path);
     std::lock_guard const lock(mutex_);
-    cache_[item.path] = CacheEntry{rebuilt->size, modified, rebuilt->sha256};
+    cache_[item.path] = CacheEntry{rebuilt->size, placed_time(local_path), rebuilt->sha256};
     return true;
 }
 
