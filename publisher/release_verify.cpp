@@ -159,12 +159,12 @@ bool check_signature(Release const& r, VerifyOptions const& o, VerifyReport& rep
 std::vector<Expected> expected_files(Release const& r) {
     std::vector<Expected> expected;
     for (FileEntry const& file : r.manifest.files)
-        expected.push_back(
-            {file.path, build_file_url(r.manifest.base_url, file.path), file.size, &file.sha256, file.chunk_index.get()});
+        expected.push_back({file.path, build_file_url(r.manifest.base_url, file.path), file.size, &file.sha256,
+                            file.chunk_index.get(), {}, std::nullopt});
     if (r.version.launcher_offered) {
         LauncherUpdate const& l = r.version.launcher;
         expected.push_back({"launcher " + l.version + " (" + l.url + ")", l.url,
-                            l.size ? std::optional(l.size) : std::nullopt, &l.sha256});
+                            l.size ? std::optional(l.size) : std::nullopt, &l.sha256, nullptr, {}, std::nullopt});
     }
     return expected;
 }
