@@ -196,28 +196,26 @@ run_engine() {  # KIND PATTERN VERSION OLD NEW [taskset args...]
     same_or_fail "$game/pack.pak" "$5" "engine $kind"
 }
 
-run_zsync() {  # PATTERN OLD NEW
-    local from start
-    rm -rf "$work/zs"
-    mkdir -p "$work/zs"
+peer() {  # TOOL PATTERN NEW COMMAND...: one tool's update, run in and into $work/TOOL
+    local tool=$1 pattern=$2 new=$3 from start
+    shift 3
+    rm -rf "${work:?}/$tool"
+    mkdir -p "$work/$tool"
     from=$(log_lines)
     start=$(now)
-    (cd "$work/zs" && timeout "$step_timeout" zsync -q -i "$2" -o "$work/zs/pack.pak" "$base/zsync/$1.pak.zsync" \
-        </dev/null >"$work/zsync.log" 2>&1) || { echo "zsync failed:" >&2; cat "$work/zsync.log" >&2; exit 1; }
-    record "zsync_$1" "$from" "$start"
-    same_or_fail "$work/zs/pack.pak" "$3" zsync
+    (cd "$work/$tool" && timeout "$step_timeout" "$@" </dev/null >"$work/$tool.log" 2>&1) ||
+        { echo "$tool failed:" >&2; cat "$work/$tool.log" >&2; exit 1; }
+    record "${tool}_$pattern" "$from" "$start"
+    same_or_fail "$work/$tool/pack.pak" "$new" "$tool"
+}
+
+run_zsync() {  # PATTERN OLD NEW
+    peer zsync "$1" "$3" zsync -q -i "$2" -o "$work/zsync/pack.pak" "$base/zsync/$1.pak.zsync"
 }
 
 run_casync() {  # PATTERN OLD NEW
-    local from start
-    rm -rf "$work/ca"
-    mkdir -p "$work/ca"
-    from=$(log_lines)
-    start=$(now)
-    timeout "$step_timeout" casync extract --store="$base/casync/store" --seed="$2" "$base/casync/$1.caibx" \
-        "$work/ca/pack.pak" </dev/null >"$work/casync.log" 2>&1 || { echo "casync failed:" >&2; cat "$work/casync.log" >&2; exit 1; }
-    record "casync_$1" "$from" "$start"
-    same_or_fail "$work/ca/pack.pak" "$3" casync
+    peer casync "$1" "$3" casync extract --store="$base/casync/store" --seed="$2" "$base/casync/$1.caibx" \
+        "$work/casync/pack.pak"
 }
 
 run_rsync() {  # PATTERN OLD NEW
