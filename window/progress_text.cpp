@@ -1,6 +1,6 @@
 #include "window/progress_text.h"
 
-#include "patcher/patch_records.h"
+#include "core/patch_progress.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "window/window_state.h"

@@ -1,6 +1,6 @@
 #include "window/render.h"
 
-#include "patcher/patch_records.h"
+#include "core/patch_progress.h"
 #include "window/draw_primitives.h"
 #include "window/progress_text.h"
 #include "window/window_state.h"

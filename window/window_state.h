@@ -2,7 +2,7 @@
 // What the main window shows: a plain record that the launcher fills and the renderer
 // draws (window/render.h). Nothing in it acts; UI thread only.
 
-#include "patcher/patch_records.h"
+#include "core/patch_progress.h"
 #include "platform/display_scale.h"
 #include "platform/gdi_handles.h"
 #include "window/button_id.h"
@@ -18,11 +18,11 @@
 
 namespace korvel {
 
-// The bottom panel before any job: stage 0 (which the engine never reports), no texts,
+// The bottom panel before any job: NotStarted (which the engine never reports), no texts,
 // no counters.
 inline PatchProgress no_job_progress() {
     PatchProgress none;
-    none.stage = PatchStage{0};
+    none.stage = PatchStage::NotStarted;
     none.title.clear();
     none.detail.clear();
     return none;
