@@ -2,8 +2,10 @@
 // Reading a decimal number from a settings text or a command-line argument. Pure
 // functions, any thread.
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace korvel {
 
@@ -11,5 +13,10 @@ namespace korvel {
 // the first non-digit. Nothing when no digit comes first or the value does not fit an int.
 std::optional<int> parse_int(std::string const& text);
 std::optional<int> parse_int(std::wstring const& text);
+
+// Digits only (no sign, no white space, nothing after them), as a record or an option
+// holds an unsigned 64-bit number. Nothing when `text` is empty, holds anything else or
+// the value does not fit.
+std::optional<std::uint64_t> parse_u64(std::string_view text);
 
 }  // namespace korvel

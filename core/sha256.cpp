@@ -82,4 +82,10 @@ std::string to_hex(Sha256Digest const& digest) {
     return text;
 }
 
+std::string sha256_hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return to_hex(hash.finalize());
+}
+
 }  // namespace korvel

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace korvel {
 
@@ -41,6 +42,9 @@ private:
 
 // 64 lower-case hexadecimal characters.
 std::string to_hex(Sha256Digest const& digest);
+
+// The SHA-256 of `bytes` as to_hex writes it, as manifests and version documents carry it.
+std::string sha256_hex(std::string_view bytes);
 
 namespace sha256_detail {
 // The portable compression function; always available.

@@ -4,6 +4,7 @@
 #include "gamecfg/dialog_choices.h"
 #include "gamecfg/display_modes.h"
 #include "platform/display_scale.h"
+#include "platform/gdi_handles.h"
 #include "platform/message_box.h"
 
 #include <uxtheme.h>
@@ -47,11 +48,6 @@ ControlLayout const k_controls[] = {
     {k_apply_button, L"BUTTON", L"ALKALMAZ", BS_DEFPUSHBUTTON, 265, 370, 130, 36},
     {k_cancel_button, L"BUTTON", L"MÉGSE", BS_PUSHBUTTON, 405, 370, 100, 36},
 };
-
-void delete_brush(HBRUSH brush) noexcept {
-    ::DeleteObject(brush);
-}
-using UniqueBrush = UniqueHandle<HBRUSH, NullIsInvalid<HBRUSH, delete_brush>>;
 
 ConfigDialogState* state_of(HWND hwnd) {
     return reinterpret_cast<ConfigDialogState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));

@@ -3,7 +3,7 @@
 // and the display modes the dialog offers. Owned by open_settings_dialog for the
 // dialog's lifetime; UI thread only.
 
-#include "platform/unique_handle.h"
+#include "platform/gdi_handles.h"
 
 #include <windows.h>
 
@@ -22,11 +22,6 @@ struct DisplayMode {
     std::int32_t frequency = 0;
     friend bool operator==(DisplayMode const&, DisplayMode const&) = default;
 };
-
-inline void delete_font(HFONT font) noexcept {
-    ::DeleteObject(font);
-}
-using UniqueFont = UniqueHandle<HFONT, NullIsInvalid<HFONT, delete_font>>;
 
 struct ConfigDialogState {
     HWND owner = nullptr;

@@ -27,12 +27,6 @@ struct GiveUp : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string sha256_hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
-}
-
 // The seeds that are there to read, with their sizes.
 std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> const& seeds) {
     std::vector<std::pair<DeltaSeed, std::uint64_t>> out;

@@ -1,5 +1,6 @@
 #include "patcher/file_downloads.h"
 
+#include "core/sha256.h"
 #include "patcher/delta_update.h"
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
@@ -348,7 +349,7 @@ void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
                                         static_cast<double>(progress.bytes_total));
     progress.current_file = utf8_or_bytes_to_wide(items_[largest->item].entry->path);
     progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " + std::to_wstring(largest->attempt) +
-                      L"/3)";
+                      L"/" + std::to_wstring(download_attempts) + L")";
     reporter_.report();
 }
 
@@ -450,9 +451,7 @@ fs::path part_path_for(fs::path const& local_path) {
     // A name too long to take the suffix: a short one made from its hash, still beside
     // the target (see the header).
     std::string const name = wide_to_utf8(local_path.filename().native());
-    Sha256 hash;
-    hash.update(name.data(), name.size());
-    return local_path.parent_path() / (utf8_to_wide(to_hex(hash.finalize()).substr(0, 32)) + L".korvel.part");
+    return local_path.parent_path() / (utf8_to_wide(sha256_hex(name).substr(0, 32)) + L".korvel.part");
 }
 
 void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,

@@ -2,6 +2,8 @@
 
 #include "core/json_document.h"
 #include "core/json_number.h"
+#include "core/read_file.h"
+#include "core/sha256.h"
 #include "platform/files.h"
 #include "core/protected_path.h"
 #include "platform/sha256.h"
@@ -10,8 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -29,10 +30,9 @@ constexpr std::uint64_t record_on_answer_from = 1 << 20;
 
 std::optional<PartRecord> read_record(fs::path const& file) {
     try {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) return std::nullopt;
-        std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        json const doc = parse_json_document(text);
+        std::optional<std::string> const text = read_whole_file(file);
+        if (!text) return std::nullopt;
+        json const doc = parse_json_document(*text);
         PartRecord record;
         record.path = doc.at("path").get<std::string>();
         record.size = json_to_u64(doc.at("size"));
@@ -92,9 +92,7 @@ std::optional<PartRecord> PartRecords::find(std::string const& path) const {
 }
 
 fs::path PartRecords::file_for(std::string const& path) const {
-    Sha256 hash;
-    hash.update(path.data(), path.size());
-    return folder_ / (to_hex(hash.finalize()).substr(0, 32) + ".json");
+    return folder_ / (sha256_hex(path).substr(0, 32) + ".json");
 }
 
 void PartRecords::save(PartRecord const& record) {

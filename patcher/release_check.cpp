@@ -3,7 +3,10 @@
 #include "core/ascii.h"
 #include "core/release_keys.h"
 #include "core/json_document.h"
+#include "core/parse_int.h"
+#include "core/read_file.h"
 #include "core/release_signature.h"
+#include "core/sha256.h"
 #include "platform/base64.h"
 #include "platform/ecdsa_p256.h"
 #include "platform/files.h"
@@ -12,8 +15,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 
@@ -30,14 +31,8 @@ std::runtime_error signature_error() {
 // The recorded sequence; a missing or unreadable record counts as none (0): it is
 // written again by the next successful run.
 std::uint64_t recorded_sequence(std::filesystem::path const& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
-    try {
-        return std::stoull(text);
-    } catch (std::out_of_range const&) {
-        return 0;
-    }
+    std::optional<std::string> const text = read_whole_file(file);
+    return text ? parse_u64(*text).value_or(0) : 0;
 }
 
 // Any one of the trusted keys verifies: during a key change the launcher trusts both.
@@ -95,9 +90,7 @@ SignedRelease check_release_document(PatchConfig const& config, std::string_view
 
 void check_manifest_body(SignedRelease const& release, std::string_view manifest_body) {
     if (!release.checked) return;
-    Sha256 hash;
-    hash.update(manifest_body.data(), manifest_body.size());
-    if (release.manifest_sha256 != to_hex(hash.finalize()))
+    if (release.manifest_sha256 != sha256_hex(manifest_body))
         throw std::runtime_error("A fájllista nem egyezik az aláírt kiadással.");
 }
 

@@ -12,9 +12,14 @@
 
 namespace korvel {
 
-inline void delete_region(HRGN region) noexcept {
-    ::DeleteObject(region);
+template <typename Object>
+void delete_gdi_object(Object object) noexcept {
+    ::DeleteObject(object);
 }
+
+// A GDI object (region, font, brush) that DeleteObject frees; null is "none".
+template <typename Object>
+using UniqueGdiObject = UniqueHandle<Object, NullIsInvalid<Object, delete_gdi_object<Object>>>;
 
 // A GDI+ flat-API object: null is "none", and `Delete` is the flat call that frees it
 // (a derived object such as a bitmap or a gradient converts to the type the call takes).
@@ -22,7 +27,10 @@ template <typename Object, auto Delete>
 using UniqueGdip = UniqueHandle<Object*, NullIsInvalid<Object*, Delete>>;
 
 // A window region belongs to the window once SetWindowRgn accepted it: release() then.
-using UniqueRegion = UniqueHandle<HRGN, NullIsInvalid<HRGN, delete_region>>;
+using UniqueRegion = UniqueGdiObject<HRGN>;
+// A font or brush must not be deleted while a device context still has it selected.
+using UniqueFont = UniqueGdiObject<HFONT>;
+using UniqueBrush = UniqueGdiObject<HBRUSH>;
 using UniqueGdipImage = UniqueGdip<Gdiplus::GpImage, Gdiplus::DllExports::GdipDisposeImage>;
 using UniqueGdipBitmap = UniqueGdip<Gdiplus::GpBitmap, Gdiplus::DllExports::GdipDisposeImage>;
 // Every GDI+ object below must be released before GdiplusShutdown; drawing code keeps

@@ -1,6 +1,7 @@
 #include "publisher/publish_command.h"
 
 #include "core/format_bytes.h"
+#include "core/parse_int.h"
 #include "core/release_keys.h"
 #include "publisher/release_build.h"
 #include "publisher/release_signing.h"
@@ -65,9 +66,9 @@ struct Arguments {
 };
 
 std::uint64_t parse_sequence(std::string const& text) {
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
-        throw UsageError("--sequence takes an unsigned integer");
-    return std::stoull(text);
+    std::optional<std::uint64_t> const sequence = parse_u64(text);
+    if (!sequence) throw UsageError("--sequence takes an unsigned integer");
+    return *sequence;
 }
 
 bool is_option(NativeString const& arg) {

@@ -200,12 +200,6 @@ constexpr std::uint64_t chunk_index_from = 1 << 20;
 
 ChunkerParams const chunk_params{};
 
-std::string sha256_hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
-}
-
 // What the manifest says of an index, from its bytes.
 ChunkIndexRef describe_index(std::string_view bytes) {
     std::size_t const head = chunk_index_head_size(bytes);

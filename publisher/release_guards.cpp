@@ -73,12 +73,6 @@ json without_signature(json document) {
     return document;
 }
 
-std::string sha256_hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
-}
-
 }  // namespace
 
 PublishedDocument read_published_document(BuildOptions const& o) {

@@ -3,22 +3,17 @@
 #include "core/ascii.h"
 #include "core/release_keys.h"
 #include "core/json_document.h"
+#include "core/read_file.h"
 #include "core/release_signature.h"
+#include "core/sha256.h"
 #include "publisher/host.h"
 
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <stdexcept>
 
 namespace korvel {
 
 namespace {
-
-std::string sha256_hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
-}
 
 bool signed_by_any(std::string_view public_keys, Sha256Digest const& digest, std::string const& signature) {
     for (std::string const& key : split_release_keys(public_keys))
@@ -40,10 +35,9 @@ nlohmann::json read_document(std::string_view text) {
 std::uint64_t published_sequence(std::filesystem::path const& version_file) {
     std::error_code ec;
     if (!std::filesystem::exists(version_file, ec)) return 0;
-    std::ifstream in(version_file, std::ios::binary);
-    std::string const text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    nlohmann::json const document = read_document(text);
-    if (!in || !document.is_object())
+    std::optional<std::string> const text = read_whole_file(version_file);
+    nlohmann::json const document = text ? read_document(*text) : nlohmann::json(nlohmann::json::value_t::discarded);
+    if (!document.is_object())
         throw std::invalid_argument("Cannot read the published version document " + path_text(version_file));
     auto const it = document.find("sequence");
     if (it == document.end()) return 0;

@@ -59,12 +59,6 @@ struct Expected {
 
 using ReadFn = std::function<std::string(std::string const&)>;
 
-std::string sha256_hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
-}
-
 // Reads each listed chunk index and checks it against the manifest's size and hashes; a
 // problem line for each that is not as listed (its file is then only hashed).
 void read_indexes(std::vector<Expected>& expected, ReadFn const& read, std::vector<std::string>& problems) {
@@ -147,9 +141,7 @@ bool check_signature(Release const& r, VerifyOptions const& o, VerifyReport& rep
     if (is_signed)
         report.signature = "signed, sequence " + sequence + ", but unchecked: give --public-key to check the signature";
     if (auto const it = document.find("manifest_sha256"); document.is_object() && it != document.end() && it->is_string()) {
-        Sha256 hash;
-        hash.update(r.manifest_body.data(), r.manifest_body.size());
-        std::string const actual = to_hex(hash.finalize());
+        std::string const actual = sha256_hex(r.manifest_body);
         if (ascii_lower(it->get<std::string>()) != actual)
             report.problems.push_back("manifest_sha256: " + it->get<std::string>() + ", the manifest has " + actual);
     }

@@ -1,7 +1,6 @@
 #include "tests/support/test_env.h"
 
 #include "core/read_file.h"
-#include "core/sha256.h"
 
 #ifdef _WIN32
 #include "platform/files.h"
@@ -89,12 +88,6 @@ std::string read_file(fs::path const& path) {
     std::optional<std::string> bytes = read_whole_file(path);
     if (!bytes) throw std::runtime_error("test: cannot read " + path.string());
     return std::move(*bytes);
-}
-
-std::string sha256_hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.update(bytes.data(), bytes.size());
-    return to_hex(hash.finalize());
 }
 
 std::string random_bytes(std::size_t size, std::uint64_t seed) {

@@ -2,6 +2,8 @@
 // What a test needs of the environment that tools/test-env brings up: its folder,
 // scratch folders that clean up after themselves, and small file utilities.
 
+#include "core/sha256.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -42,7 +44,7 @@ void write_file(std::filesystem::path const& path, std::string_view bytes);
 std::string read_file(std::filesystem::path const& path);
 
 // SHA-256 of `bytes` as 64 lower-case hexadecimal characters, as manifests carry it.
-std::string sha256_hex(std::string_view bytes);
+using korvel::sha256_hex;
 
 // Deterministic pseudo-random bytes, for test data that must differ from run to run
 // of a test only when the seed does.

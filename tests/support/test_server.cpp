@@ -248,9 +248,7 @@ void ServedFolder::clear_fault(std::string_view relative) const {
 void ServedFolder::sign_version(std::string_view relative, std::uint64_t sequence, std::string_view key) const {
     json document = json::parse(read_file(local(relative)));
     std::string const manifest = http_get(L"KorvelTest", document.at("manifest_url").get<std::string>());
-    Sha256 hash;
-    hash.update(manifest.data(), manifest.size());
-    document["manifest_sha256"] = to_hex(hash.finalize());
+    document["manifest_sha256"] = sha256_hex(manifest);
     document["sequence"] = sequence;
     document["signature"] = signing_request(key, hex(document.dump()));
     put(relative, document.dump());
