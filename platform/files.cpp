@@ -17,7 +17,11 @@ namespace korvel {
 fs::path exe_path() {
     std::wstring buffer(32768, L'\0');
     DWORD const n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0 || n >= buffer.size()) throw std::runtime_error("GetModuleFileNameW failed");
+    if (n == 0 || n >= buffer.size()) {
+        // A full buffer is a cut-off name; Windows sets ERROR_INSUFFICIENT_BUFFER then.
+        DWORD const code = last_error_of_failure();
+        throw Win32Error::keeping_text("GetModuleFileNameW failed", code);
+    }
     buffer.resize(n);
     return fs::path(buffer);
 }
@@ -73,19 +77,27 @@ bool remove_file(fs::path const& path) noexcept {
 
 std::uint64_t file_size(fs::path const& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (attributes_of(path, data) && !(data.dwFileAttributes & not_a_plain_file))
+    bool const found = attributes_of(path, data);
+    // Taken before the library's calls below can set the thread's last error again.
+    DWORD const code = found ? DWORD{ERROR_SUCCESS} : last_error_of_failure();
+    if (found && !(data.dwFileAttributes & not_a_plain_file))
         return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (linked_regular_file(path)) {
         std::error_code ec;
         auto const size = fs::file_size(path, ec);
         if (!ec) return size;
     }
-    throw std::runtime_error("Cannot read file size: " + path_text(path));
+    std::string const text = "Cannot read file size: " + path_text(path);
+    if (!found) throw Win32Error::keeping_text(text, code);
+    throw std::runtime_error(text);  // a folder, or a link to one: no call failed
 }
 
 std::uint64_t file_mtime(fs::path const& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!attributes_of(path, data)) throw std::runtime_error("Cannot read modified time: " + path_text(path));
+    if (!attributes_of(path, data)) {
+        DWORD const code = last_error_of_failure();
+        throw Win32Error::keeping_text("Cannot read modified time: " + path_text(path), code);
+    }
     return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
            data.ftLastWriteTime.dwLowDateTime;
 }
@@ -119,7 +131,7 @@ void ensure_parent_dir(fs::path const& path) {
     std::string const text = "Cannot create directory: " + path_text(path.parent_path());
     FileError const error = file_error(FileStep::create, parent, text, code);
     if (error.lasting()) throw error;
-    throw std::runtime_error(text);
+    throw Win32Error::keeping_text(text, code);
 }
 
 void replace_file(fs::path const& source, fs::path const& target) {

@@ -217,12 +217,17 @@ bool write_all(HANDLE file, char const* data, std::size_t size) {
     return true;
 }
 
-// Feeds the first `length` bytes of the open file to `hash`, through `buffer`.
+// Feeds the first `length` bytes of the open file to `hash`, through `buffer`. False, with
+// the thread's last error set, when a read fails or the file ends first.
 bool hash_prefix(HANDLE file, std::uint64_t length, Sha256& hash, std::vector<char>& buffer) {
     while (length > 0) {
         DWORD got = 0;
         DWORD const want = static_cast<DWORD>(std::min<std::uint64_t>(length, buffer.size()));
-        if (!::ReadFile(file, buffer.data(), want, &got, nullptr) || got == 0) return false;
+        if (!::ReadFile(file, buffer.data(), want, &got, nullptr)) return false;
+        if (got == 0) {
+            ::SetLastError(ERROR_HANDLE_EOF);
+            return false;
+        }
         hash.update(buffer.data(), got);
         length -= got;
     }
@@ -344,22 +349,22 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
     http_download(session, url, destination, options);
 }
 
-DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
-                             DownloadOptions const& options) {
-    UniqueWinHttp request_handle = open_request(session, url, download_receive_timeout_ms);
-    CancelGuard const cancel_guard(options.cancel, request_handle, url);
-    HINTERNET const request = request_handle.get();
-    ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
-    if (resume) {
-        std::wstring const headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
-                                     utf8_to_wide(resume->validator) + L"\r\n";
-        send_and_receive(request, headers.c_str());
-    } else {
-        send_and_receive(request, nullptr);
-    }
-    // Before any folder or file is made: an error answer leaves nothing behind.
-    check_http_status(request, url);
+namespace {
 
+// Sends the request, asking for the rest of a kept prefix when there is one.
+void send_download_request(HINTERNET request, ResumeFrom const* resume) {
+    if (!resume) {
+        send_and_receive(request, nullptr);
+        return;
+    }
+    std::wstring const headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
+                                 utf8_to_wide(resume->validator) + L"\r\n";
+    send_and_receive(request, headers.c_str());
+}
+
+// What the answer says of the body: its validator and whether it continues the prefix.
+DownloadResult read_answer(HINTERNET request, ResumeFrom const* resume, DownloadOptions const& options,
+                           std::string const& url) {
     DownloadResult result;
     result.validator = validator_of(request);
     if (resume && status_code(request) == 206) {
@@ -368,11 +373,105 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
         result.resumed = true;
     }
     if (options.on_answer) options.on_answer(DownloadAnswer{result.validator, result.resumed});
+    return result;
+}
+
+UniqueFile open_destination(std::filesystem::path const& destination, bool resumed) {
+    UniqueFile file(::CreateFileW(win32_path(destination).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  resumed ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        DWORD const code = last_error_of_failure();
+        throw file_error(FileStep::create, destination, "Cannot create download file: " + path_text(destination), code);
+    }
+    return file;
+}
+
+FileError write_failure(std::filesystem::path const& destination) {
+    DWORD const code = last_error_of_failure();
+    return file_error(FileStep::write, destination, "Cannot write download file: " + path_text(destination), code);
+}
+
+// Hashes the kept prefix (when the caller hashes) and cuts the file to it.
+void continue_after_prefix(HANDLE file, std::uint64_t offset, DownloadOptions const& options,
+                           std::vector<char>& buffer, std::filesystem::path const& destination) {
+    if (options.hash && !hash_prefix(file, offset, *options.hash, buffer)) {
+        DWORD const code = last_error_of_failure();
+        throw Win32Error::keeping_text("Cannot read download file: " + path_text(destination), code);
+    }
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) || !::SetEndOfFile(file))
+        throw write_failure(destination);
+}
+
+// Where the body is being written, and how far it has come.
+struct BodySink {
+    HANDLE file;
+    std::filesystem::path const& destination;
+    std::vector<char>& buffer;
+    std::uint64_t size;         // of the file, prefix included
+    std::uint64_t bytes_total;  // what progress reports as the whole, 0 = unknown
+};
+
+// Reads the body into `sink` until it ends; true when it outgrew the expected size and
+// was stopped there.
+bool receive_body(HINTERNET request, DownloadOptions const& options, BodySink& sink, DownloadResult& result) {
+    std::uint64_t const expected_size = options.expected_size;
+    for (;;) {
+        std::size_t n = download_available(request);
+        if (n == 0) return false;
+        while (n > 0) {
+            std::size_t const got = download_read(request, sink.buffer.data(), std::min(n, sink.buffer.size()));
+            if (got == 0) break;
+            if (!write_all(sink.file, sink.buffer.data(), got)) throw write_failure(sink.destination);
+            if (options.hash) options.hash->update(sink.buffer.data(), got);
+            n -= got;
+            result.received += got;
+            sink.size += got;
+            // A body that outgrows the size the caller knows is wrong already; reading
+            // on would only fill the disk (an endless body never stops by itself).
+            if (expected_size && sink.size > expected_size) return true;
+            if (options.size_limit && sink.size > *options.size_limit)
+                throw std::runtime_error("Download larger than " + std::to_string(*options.size_limit) +
+                                         " bytes: " + path_text(sink.destination));
+            if (options.on_progress) options.on_progress(sink.size, sink.bytes_total);
+        }
+    }
+}
+
+// A body that ended before its Content-Length was cut off on the way: what is there is a
+// true prefix. One that was whole but of the wrong size is simply wrong.
+void check_body_size(DownloadResult const& result, bool overrun, std::uint64_t announced,
+                     std::uint64_t expected_size, std::filesystem::path const& destination) {
+    bool const cut_short = !overrun && result.received < announced;
+    if (expected_size && result.size != expected_size) {
+        std::string const text = "Downloaded size mismatch: " + path_text(destination) +
+                                 " expected=" + std::to_string(expected_size) + " got=" + std::to_string(result.size);
+        if (cut_short) throw HttpTransferBroken(text);
+        throw std::runtime_error(text);
+    }
+    if (cut_short)
+        throw HttpTransferBroken("Incomplete download: " + path_text(destination) + " content-length=" +
+                                 std::to_string(announced) + " got=" + std::to_string(result.received));
+}
+
+}  // namespace
+
+DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
+                             DownloadOptions const& options) {
+    UniqueWinHttp request_handle = open_request(session, url, download_receive_timeout_ms);
+    CancelGuard const cancel_guard(options.cancel, request_handle, url);
+    HINTERNET const request = request_handle.get();
+    ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
+    send_download_request(request, resume);
+    // Before any folder or file is made: an error answer leaves nothing behind.
+    check_http_status(request, url);
+    DownloadResult result = read_answer(request, resume, options, url);
 
     std::uint64_t const offset = result.resumed ? resume->offset : 0;
     std::uint64_t const announced = content_length(request);
     std::uint64_t const expected_size = options.expected_size;
-    std::uint64_t const bytes_total = expected_size ? expected_size : (announced ? offset + announced : 0);
     // Without a size of its own, a body announced past the limit is refused before any
     // byte is written (a known size is checked against the body instead).
     if (!expected_size && options.size_limit &&
@@ -381,75 +480,22 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
                                  " bytes: " + path_text(destination));
 
     if (options.make_parent) ensure_parent_dir(destination);
-    std::string const destination_text = path_text(destination);
-    UniqueFile file(::CreateFileW(win32_path(destination).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  result.resumed ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        DWORD const code = last_error_of_failure();
-        throw file_error(FileStep::create, destination, "Cannot create download file: " + destination_text, code);
-    }
-    auto const write_failed = [&] {
-        DWORD const code = last_error_of_failure();
-        return file_error(FileStep::write, destination, "Cannot write download file: " + destination_text, code);
-    };
-
+    UniqueFile file = open_destination(destination, result.resumed);
     std::vector<char> own_buffer;
     std::vector<char>& buffer = options.buffer ? *options.buffer : own_buffer;
     if (buffer.size() != download_buffer_size) buffer.assign(download_buffer_size, '\0');
-    if (result.resumed) {
-        if (options.hash && !hash_prefix(file.get(), offset, *options.hash, buffer))
-            throw std::runtime_error("Cannot read download file: " + destination_text);
-        LARGE_INTEGER position{};
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        if (!::SetFilePointerEx(file.get(), position, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get()))
-            throw write_failed();
-    }
+    if (result.resumed) continue_after_prefix(file.get(), offset, options, buffer, destination);
 
-    std::uint64_t size = offset;
-    bool overrun = false;
-    while (!overrun) {
-        std::size_t n = download_available(request);
-        if (n == 0) break;
-        while (n > 0) {
-            std::size_t const got = download_read(request, buffer.data(), std::min(n, buffer.size()));
-            if (got == 0) break;
-            if (!write_all(file.get(), buffer.data(), got)) throw write_failed();
-            if (options.hash) options.hash->update(buffer.data(), got);
-            n -= got;
-            result.received += got;
-            size += got;
-            // A body that outgrows the size the caller knows is wrong already; reading
-            // on would only fill the disk (an endless body never stops by itself).
-            if (expected_size && size > expected_size) {
-                overrun = true;
-                break;
-            }
-            if (options.size_limit && size > *options.size_limit)
-                throw std::runtime_error("Download larger than " + std::to_string(*options.size_limit) +
-                                         " bytes: " + destination_text);
-            if (options.on_progress) options.on_progress(size, bytes_total);
-        }
-    }
-    if (options.flush && !::FlushFileBuffers(file.get())) throw write_failed();
+    std::uint64_t const bytes_total = expected_size ? expected_size : (announced ? offset + announced : 0);
+    BodySink sink{file.get(), destination, buffer, offset, bytes_total};
+    bool const overrun = receive_body(request, options, sink, result);
+    if (options.flush && !::FlushFileBuffers(file.get())) throw write_failure(destination);
     FILETIME written{};
     if (::GetFileTime(file.get(), nullptr, nullptr, &written))
         result.modified = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     file.reset();
-    result.size = size;
-
-    // A body that ended before its Content-Length was cut off on the way: what is there
-    // is a true prefix. One that was whole but of the wrong size is simply wrong.
-    bool const cut_short = !overrun && result.received < announced;
-    if (expected_size && size != expected_size) {
-        std::string const text = "Downloaded size mismatch: " + destination_text +
-                                 " expected=" + std::to_string(expected_size) + " got=" + std::to_string(size);
-        if (cut_short) throw HttpTransferBroken(text);
-        throw std::runtime_error(text);
-    }
-    if (cut_short)
-        throw HttpTransferBroken("Incomplete download: " + destination_text + " content-length=" +
-                                 std::to_string(announced) + " got=" + std::to_string(result.received));
+    result.size = sink.size;
+    check_body_size(result, overrun, announced, expected_size, destination);
     return result;
 }
 

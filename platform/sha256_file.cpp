@@ -17,7 +17,10 @@ namespace {
 UniqueFile open_for_hashing(std::filesystem::path const& path) {
     UniqueFile file(::CreateFileW(win32_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) throw std::runtime_error("Cannot open file for SHA-256: " + path_text(path));
+    if (!file) {
+        DWORD const code = last_error_of_failure();
+        throw Win32Error::keeping_text("Cannot open file for SHA-256: " + path_text(path), code);
+    }
     return file;
 }
 
@@ -29,8 +32,10 @@ std::string hash_open_file(HANDLE file, std::filesystem::path const& path) {
     thread_local std::vector<std::uint8_t> buffer(1 << 20);
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-            throw std::runtime_error("Failed reading file for SHA-256: " + path_text(path));
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            DWORD const code = last_error_of_failure();
+            throw Win32Error::keeping_text("Failed reading file for SHA-256: " + path_text(path), code);
+        }
         hash.update(buffer.data(), got);
         if (got < buffer.size()) break;  // a short read of a disk file marks its end
     }

@@ -5,6 +5,12 @@ namespace korvel {
 Win32Error::Win32Error(std::string const& message, DWORD code)
     : std::runtime_error(message + " | Win32=" + std::to_string(code)), code_(code) {}
 
+Win32Error::Win32Error(TextAsIs, std::string const& text, DWORD code) : std::runtime_error(text), code_(code) {}
+
+Win32Error Win32Error::keeping_text(std::string const& text, DWORD code) {
+    return Win32Error(TextAsIs{}, text, code);
+}
+
 DWORD last_error_of_failure() noexcept {
     DWORD const code = ::GetLastError();
     return code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE;

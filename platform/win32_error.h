@@ -1,7 +1,7 @@
 #pragma once
 // Failures of Windows calls: the text names the operation (and the path or URL) and ends
-// in " | Win32=" + the decimal error code; the code also travels on its own, for callers
-// that act on it.
+// in " | Win32=" + the decimal error code, unless it is one that players and callers
+// already know without it; the code also travels on its own, for callers that act on it.
 
 #include <windows.h>
 
@@ -15,9 +15,16 @@ public:
     // what() is message + " | Win32=" + code.
     Win32Error(std::string const& message, DWORD code);
 
+    // what() is `text` alone: for the texts that players and callers already know
+    // without a code; the code still travels in code().
+    static Win32Error keeping_text(std::string const& text, DWORD code);
+
     DWORD code() const noexcept { return code_; }
 
 private:
+    struct TextAsIs {};
+    Win32Error(TextAsIs, std::string const& text, DWORD code);
+
     DWORD code_;
 };
 
