@@ -138,6 +138,23 @@ Manifest read_manifest(std::string_view body) {
     return manifest;
 }
 
+std::string write_manifest(Manifest const& manifest) {
+    json files = json::array();
+    for (FileEntry const& file : manifest.files) {
+        json entry = {{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}};
+        if (ChunkIndexRef const* index = file.chunk_index.get())
+            entry["chunk_index"] = {{"url", index->url},
+                                    {"size", index->size},
+                                    {"sha256", index->sha256},
+                                    {"head_size", index->head_size},
+                                    {"head_sha256", index->head_sha256}};
+        files.push_back(std::move(entry));
+    }
+    json document = {{"base_url", manifest.base_url}, {"files", std::move(files)}};
+    if (!manifest.deletes.empty()) document["delete"] = manifest.deletes;
+    return document.dump(2) + "\n";
+}
+
 std::string build_file_url(std::string_view base_url, std::string_view path) {
     while (!base_url.empty() && base_url.back() == '/') base_url.remove_suffix(1);
     while (!path.empty() && path.front() == '/') path.remove_prefix(1);

@@ -1,6 +1,7 @@
 #pragma once
 // The manifest: the server's list of the game client's files (path, size, SHA-256), the
-// common download prefix, and the files to remove.
+// common download prefix, and the files to remove. The publisher writes it and the
+// launcher reads it through this one definition.
 
 #include <cstdint>
 #include <memory>
@@ -48,6 +49,12 @@ struct Manifest {
 // reaches a listed file under any spelling Windows accepts is left out, and so is every
 // file or deletion in the launcher's state folders (see is_launcher_state_path).
 Manifest read_manifest(std::string_view body);
+
+// The manifest's text as published: "base_url", "files" in the given order (each entry's
+// "chunk_index" when it has one) and "delete" only when there is something to remove;
+// keys sorted, two-space indented, ending in a line break. Writes what it is given:
+// nothing is checked or left out.
+std::string write_manifest(Manifest const& manifest);
 
 // base_url without its trailing "/" characters + "/" + the path without its leading
 // ones, percent-encoded. The base URL itself is never encoded.

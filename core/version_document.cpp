@@ -47,4 +47,17 @@ VersionDocument read_version_document(std::string_view body) {
     return result;
 }
 
+json version_document_json(VersionDocument const& document) {
+    json result = {{"client_version", document.client_version}, {"manifest_url", document.manifest_url}};
+    if (document.launcher_offered) {
+        LauncherUpdate const& offer = document.launcher;
+        result["launcher"] = {{"version", offer.version}, {"url", offer.url}, {"sha256", offer.sha256}, {"size", offer.size}};
+    }
+    return result;
+}
+
+std::string version_document_text(json const& document) {
+    return document.dump(2) + "\n";
+}
+
 }  // namespace korvel

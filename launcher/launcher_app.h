@@ -52,7 +52,7 @@ public:
     // missing or unstartable helper is reported in a box and the launcher stays, patches
     // the game without that offer and offers Play. Each start hands an offer off at most
     // once; the attempt is remembered in .korvel/ beside the launcher.
-    void begin_self_update(LauncherUpdate const& update);
+    void begin_self_update(StagedLauncher const& update);
     // Start-up, before the first check: what became of the last hand-off. When the helper
     // could not replace the launcher, says so once in a box; the offer it was given is
     // then declined by this start's checks (a repair tries it once more).

@@ -118,7 +118,7 @@ void run_job(PatchConfig const& config, bool full_repair, HWND hwnd, std::uint64
         PatchResult result = PatcherEngine::run(config, full_repair, progress);
         outcome.ok = result.ok;
         outcome.client_version = std::move(result.client_version);
-        outcome.launcher_update = std::move(result.launcher_update);
+        outcome.staged_launcher = std::move(result.staged_launcher);
     } catch (std::exception const& e) {
         // what() may quote raw bytes of a broken document: the strict conversion would
         // throw again here and end the process.
@@ -190,9 +190,9 @@ void on_patch_done(LauncherApp& app, LPARAM lparam) {
     app.patch_running = false;
     if (!outcome->error_message.empty()) {
         show_patch_failure(app, std::move(outcome->error_message));
-    } else if (outcome->launcher_update.ready) {
+    } else if (outcome->staged_launcher) {
         invalidate(app);  // drawn idle behind the hand-off's boxes, should it fail
-        app.begin_self_update(outcome->launcher_update);
+        app.begin_self_update(*outcome->staged_launcher);
     } else {
         app.play_ready = outcome->ok;
         app.remote_version_text = utf8_or_bytes_to_wide(outcome->client_version);

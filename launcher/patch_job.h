@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace korvel {
@@ -20,7 +21,7 @@ class LauncherApp;
 struct PatchOutcome {
     bool ok = false;
     std::string client_version;  // UTF-8
-    LauncherUpdate launcher_update;
+    std::optional<StagedLauncher> staged_launcher;
     std::wstring error_message;
 };
 

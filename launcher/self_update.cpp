@@ -90,37 +90,37 @@ void LauncherApp::check_last_hand_off() {
     write_hand_off(path, last.sha256, k_failed);
 }
 
-void LauncherApp::begin_self_update(LauncherUpdate const& update) {
+void LauncherApp::begin_self_update(StagedLauncher const& update) {
     fs::path const helper = resolve_path(updater_exe);
     fs::path const own = exe_path();
     fs::path const record = resolve_path(k_hand_off_record);
     // Whatever happens below, this start does not hand this offer off again.
     hand_off_tried = true;
-    declined_launcher_sha256 = update.sha256;
+    declined_launcher_sha256 = update.offer.sha256;
 
     WIN32_FILE_ATTRIBUTE_DATA status{};
     if (!::GetFileAttributesExW(helper.c_str(), GetFileExInfoStandard, &status)) {
         // The text names the shipped helper even when launcher.ini names another file.
         show_message_box(hwnd, L"A launcher frissítése letöltődött, de a Swapnik.exe hiányzik.", k_message_box_title,
                          MB_OK | MB_ICONERROR);
-        write_hand_off(record, update.sha256, k_failed);
+        write_hand_off(record, update.offer.sha256, k_failed);
         start_patch(false);
         return;
     }
     // Unremembered, a helper that fails would leave every later start handing the same
     // offer off again, and the player could never play.
-    if (!write_hand_off(record, update.sha256, k_handed_off)) {
+    if (!write_hand_off(record, update.offer.sha256, k_handed_off)) {
         say_update_failed(hwnd);
         start_patch(false);
         return;
     }
 
     // The helper waits for this process to end; nothing here waits for the helper.
-    if (start_process(helper, updater_command_line(helper, ::GetCurrentProcessId(), own, update.new_exe_path),
+    if (start_process(helper, updater_command_line(helper, ::GetCurrentProcessId(), own, update.path),
                       base_dir) != ERROR_SUCCESS) {
         show_message_box(hwnd, L"Nem sikerült elindítani a launcher frissítőt.", k_message_box_title,
                          MB_OK | MB_ICONERROR);
-        write_hand_off(record, update.sha256, k_failed);
+        write_hand_off(record, update.offer.sha256, k_failed);
         start_patch(false);
         return;
     }

@@ -113,9 +113,7 @@ PatchResult download_launcher_update(LauncherUpdate const& offer, fs::path const
     transfer.placed();
 
     PatchResult result;
-    result.launcher_update = offer;
-    result.launcher_update.ready = true;
-    result.launcher_update.new_exe_path = target;
+    result.staged_launcher = StagedLauncher{offer, target};
     return result;
 }
 

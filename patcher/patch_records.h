@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace korvel {
@@ -28,12 +29,18 @@ struct PatchConfig {
     std::string release_public_key;
 };
 
-// What a run returns when it does not throw: either `ok` (client up to date) or
-// `launcher_update.ready` (a new launcher is staged, game files untouched).
+// A new launcher downloaded and verified, waiting at `path` for the hand-off.
+struct StagedLauncher {
+    LauncherUpdate offer;
+    std::filesystem::path path;  // game_dir/.korvel_update/davari.new.exe
+};
+
+// What a run returns when it does not throw: either `ok` (client up to date) or a
+// `staged_launcher` (game files untouched).
 struct PatchResult {
     bool ok = false;
     std::string client_version;       // set together with `ok`
-    LauncherUpdate launcher_update;
+    std::optional<StagedLauncher> staged_launcher;
 };
 
 }  // namespace korvel

@@ -12,8 +12,8 @@ namespace korvel {
 class PatcherEngine {
 public:
     // Reports every step through `progress` (which may be empty) and returns either a
-    // client that is up to date (`ok`) or a staged launcher (`launcher_update.ready`).
-    // Any failure is reported once as stage 8 and then rethrown unchanged.
+    // client that is up to date (`ok`) or a `staged_launcher`.
+    // Any failure is reported once as the Failed stage and then rethrown unchanged.
     static PatchResult run(PatchConfig const& config, bool full_repair, PatchProgressFn const& progress);
 };
 

@@ -8,6 +8,7 @@
 #include "core/safe_path.h"
 #include "core/url_encode.h"
 #include "core/utf.h"
+#include "core/version_document.h"
 #include "publisher/host.h"
 #include "publisher/path_rules.h"
 #include "publisher/progress_line.h"
@@ -21,6 +22,7 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -516,24 +518,21 @@ std::vector<Outcome> for_all_files(std::vector<ReleaseFile> const& files, std::o
 // The manifest's text; counts the files, bytes and links into `summary`.
 std::string manifest_text(std::vector<ReleaseFile> const& files, std::vector<Outcome> const& outcomes,
                           std::string const& release_url, BuildSummary& summary) {
-    json listed = json::array();
+    Manifest manifest{release_url + "/files", {}, summary.deletes};
     for (std::size_t i = 0; i < files.size(); ++i) {
         Outcome const& o = outcomes[i];
         summary.linked += o.linked;
         summary.bytes += o.digest.size;
         ++summary.files;
-        json entry = {{"path", files[i].path}, {"size", o.digest.size}, {"sha256", o.digest.sha256}};
-        if (o.index)
-            entry["chunk_index"] = {{"url", release_url + "/chunks/" + o.digest.sha256 + ".idx"},
-                                    {"size", o.index->size},
-                                    {"sha256", o.index->sha256},
-                                    {"head_size", o.index->head_size},
-                                    {"head_sha256", o.index->head_sha256}};
-        listed.push_back(std::move(entry));
+        FileEntry entry{files[i].path, o.digest.size, o.digest.sha256, nullptr};
+        if (o.index) {
+            auto index = std::make_shared<ChunkIndexRef>(*o.index);
+            index->url = release_url + "/chunks/" + o.digest.sha256 + ".idx";
+            entry.chunk_index = std::move(index);
+        }
+        manifest.files.push_back(std::move(entry));
     }
-    json manifest = {{"base_url", release_url + "/files"}, {"files", std::move(listed)}};
-    if (!summary.deletes.empty()) manifest["delete"] = summary.deletes;
-    return manifest.dump(2) + "\n";
+    return write_manifest(manifest);
 }
 
 // The same release again: its manifest must be this one, or differ only in its base URL
@@ -583,10 +582,9 @@ void publish_launcher(fs::path const& source, LauncherPlan const& launcher) {
 void write_version_document(BuildOptions const& o, BuildSummary& summary, LauncherPlan const& launcher,
                             SigningPlan const& signing, std::string const& manifest_text,
                             PublishedDocument const& published) {
-    json version = {{"client_version", o.client_version}, {"manifest_url", summary.manifest_url}};
-    if (o.launcher_file)
-        version["launcher"] = {
-            {"version", o.launcher_version}, {"url", launcher.url}, {"sha256", launcher.sha256}, {"size", launcher.size}};
+    VersionDocument document{o.client_version, summary.manifest_url, {}, o.launcher_file.has_value()};
+    if (o.launcher_file) document.launcher = {o.launcher_version, launcher.url, launcher.sha256, launcher.size};
+    json version = version_document_json(document);
     summary.version_changes =
         version_document_changes(o, published, version, manifest_text, summary.public_key, summary.version_unchanged);
     if (summary.version_unchanged) {
@@ -598,7 +596,7 @@ void write_version_document(BuildOptions const& o, BuildSummary& summary, Launch
         summary.sequence = signing.sequence;
     }
     fs::create_directories(summary.version_file.parent_path());
-    if (!write_document(summary.version_file, version.dump(2) + "\n"))
+    if (!write_document(summary.version_file, version_document_text(version)))
         throw std::runtime_error("Cannot write " + path_text(summary.version_file));
 }
 

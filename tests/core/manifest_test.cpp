@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -160,4 +161,25 @@ TEST(Manifest, FileUrls) {
         {"https://h/", "-._~/x+y%", "https://h/-._~/x%2By%25"},
     };
     for (auto const& c : cases) EXPECT_EQ(build_file_url(c.base, c.path), c.url) << c.path;
+}
+
+// What the publisher writes, the launcher reads back as it was given.
+TEST(Manifest, WrittenManifestReadsBackUnchanged) {
+    auto index = std::make_shared<korvel::ChunkIndexRef const>(
+        korvel::ChunkIndexRef{"https://h/r/1/chunks/x.idx", 4096, hash_b, 96, hash_a});
+    korvel::Manifest const written{"https://h/r/1/files",
+                                   {{"b.pak", 1ull << 40, hash_a, index}, {"dir/\xC3\xA1.txt", 0, hash_b, nullptr}},
+                                   {"old.bin"}};
+    std::string const text = korvel::write_manifest(written);
+    EXPECT_TRUE(text.ends_with("}\n"));
+    korvel::Manifest const read = read_manifest(text);
+    EXPECT_EQ(read.base_url, written.base_url);
+    EXPECT_EQ(paths_of(read), paths_of(written));
+    EXPECT_EQ(read.files[0].size, 1ull << 40);
+    ASSERT_NE(read.files[0].chunk_index, nullptr);
+    EXPECT_EQ(read.files[0].chunk_index->url, index->url);
+    EXPECT_EQ(read.files[0].chunk_index->head_size, 96u);
+    EXPECT_EQ(read.files[1].chunk_index, nullptr);
+    EXPECT_EQ(read.deletes, written.deletes);
+    EXPECT_EQ(korvel::write_manifest({"u", {}, {}}).find("delete"), std::string::npos);
 }

@@ -99,9 +99,25 @@ TEST(VersionDocument, LauncherOffer) {
     EXPECT_TRUE(doc.launcher_offered);
     EXPECT_EQ(doc.launcher.size, 0u);
     EXPECT_EQ(doc.launcher.sha256, "abcd\xC3\x89" "f");  // only ASCII letters are folded
-    EXPECT_FALSE(doc.launcher.ready);
-    EXPECT_TRUE(doc.launcher.new_exe_path.empty());
 
     doc = read_version_document(head + R"({"version": "2", "url": "u", "sha256": "a", "size": 123456789012.9}})");
     EXPECT_EQ(doc.launcher.size, 123456789012u);
+}
+
+// What the publisher writes, the launcher reads back as it was given.
+TEST(VersionDocument, WrittenDocumentReadsBackUnchanged) {
+    korvel::VersionDocument const offered{"1.4.2", "https://h/r/1.4.2/manifest.json",
+                                          {"2.0", "https://h/l/davari.exe", std::string(64, 'c'), 4096}, true};
+    std::string const text = korvel::version_document_text(korvel::version_document_json(offered));
+    EXPECT_TRUE(text.ends_with("}\n"));
+    korvel::VersionDocument const read = read_version_document(text);
+    EXPECT_EQ(read.client_version, offered.client_version);
+    EXPECT_EQ(read.manifest_url, offered.manifest_url);
+    EXPECT_TRUE(read.launcher_offered);
+    EXPECT_EQ(read.launcher.sha256, offered.launcher.sha256);
+    EXPECT_EQ(read.launcher.size, 4096u);
+
+    korvel::VersionDocument without = offered;
+    without.launcher_offered = false;
+    EXPECT_FALSE(korvel::version_document_json(without).contains("launcher"));
 }

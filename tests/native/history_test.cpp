@@ -5,7 +5,6 @@
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <functional>
 
@@ -152,9 +151,9 @@ TEST_F(ReleaseHistory, VerifyOfALocalReleaseFindsWhatPlayersWouldMeet) {
           "FAILED signature: not valid for this public key (the document changed or another key signed it)"}},
         {"files beside another release folder",
          [&] {
-             nlohmann::json m = nlohmann::json::parse(read_file(manifest));
-             m["base_url"] = "https://patch.example.com/releases/0/files";
-             write_file(manifest, m.dump(2) + "\n");
+             Manifest m = read_manifest(read_file(manifest));
+             m.base_url = "https://patch.example.com/releases/0/files";
+             write_file(manifest, write_manifest(m));
          },
          {},
          {"signed, sequence 1, but unchecked: give --public-key to check the signature",

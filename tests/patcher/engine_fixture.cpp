@@ -1,9 +1,11 @@
 #include "tests/patcher/engine_fixture.h"
 
 #include "core/chunk_index.h"
+#include "core/manifest.h"
+#include "core/version_document.h"
 #include "platform/text.h"
 
-#include <nlohmann/json.hpp>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -15,29 +17,24 @@ EngineTest::EngineTest() {
 }
 
 void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std::vector<std::string> const& deletes,
-                         std::string const& client_version, nlohmann::json const& launcher) {
-    nlohmann::json manifest = {{"base_url", server.url("files/")}, {"files", nlohmann::json::array()}};
+                         std::string const& client_version, std::optional<LauncherUpdate> const& launcher) {
+    Manifest manifest{server.url("files/"), {}, deletes};
     for (auto const& [path, file] : files) {
         server.put("files/" + path, file.bytes);
-        manifest["files"].push_back({{"path", path},
-                                     {"size", file.size.value_or(file.bytes.size())},
-                                     {"sha256", file.sha256.value_or(sha256_hex(file.bytes))}});
+        FileEntry& entry = manifest.files.emplace_back(
+            FileEntry{path, file.size.value_or(file.bytes.size()), file.sha256.value_or(sha256_hex(file.bytes)), nullptr});
         if (!chunk_params || file.bytes.size() < (64 << 10)) continue;
         std::string const index = chunk_index_of(file.bytes.data(), file.bytes.size(), *chunk_params);
         std::size_t const head = chunk_index_head_size(index);
         server.put("chunks/" + path + ".idx", index);
-        manifest["files"].back()["chunk_index"] = {{"url", server.url("chunks/" + path + ".idx")},
-                                                   {"size", index.size()},
-                                                   {"sha256", sha256_hex(index)},
-                                                   {"head_size", head},
-                                                   {"head_sha256", sha256_hex(index.substr(0, head))}};
+        entry.chunk_index = std::make_shared<ChunkIndexRef const>(ChunkIndexRef{
+            server.url("chunks/" + path + ".idx"), index.size(), sha256_hex(index), head, sha256_hex(index.substr(0, head))});
     }
-    if (!deletes.empty()) manifest["delete"] = deletes;
-    server.put("manifest.json", manifest.dump());
+    server.put("manifest.json", write_manifest(manifest));
 
-    nlohmann::json version = {{"client_version", client_version}, {"manifest_url", server.url("manifest.json")}};
-    if (!launcher.is_null()) version["launcher"] = launcher;
-    server.put("version.json", version.dump());
+    VersionDocument const version{client_version, server.url("manifest.json"), launcher.value_or(LauncherUpdate{}),
+                                  launcher.has_value()};
+    server.put("version.json", version_document_text(version_document_json(version)));
 }
 
 PatchConfig EngineTest::config() const {

@@ -4,6 +4,7 @@
 // engine while recording every progress report.
 
 #include "core/chunker.h"
+#include "core/launcher_offer.h"
 #include "patcher/patcher_engine.h"
 #include "tests/support/test_env.h"
 #include "tests/support/test_server.h"
@@ -12,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,10 +34,11 @@ class EngineTest : public ::testing::Test {
 protected:
     EngineTest();
 
-    // Publishes version.json ("1.2.3" unless given) and a manifest listing `files`
-    // (served below files/) and `deletes`.
+    // Publishes version.json ("1.2.3" unless given, offering `launcher` when given) and a
+    // manifest listing `files` (served below files/) and `deletes`.
     void publish(std::map<std::string, PublishedFile> const& files, std::vector<std::string> const& deletes = {},
-                 std::string const& client_version = "1.2.3", nlohmann::json const& launcher = nlohmann::json());
+                 std::string const& client_version = "1.2.3",
+                 std::optional<LauncherUpdate> const& launcher = std::nullopt);
 
     PatchConfig config() const;
 

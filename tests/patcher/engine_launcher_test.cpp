@@ -32,10 +32,10 @@ TEST_F(EngineTest, OfferEqualToTheRunningLauncherPatchesTheGame) {
     // The running program stands in for the launcher; its hash in upper case still matches.
     std::string const own = upper(sha256_file(exe_path()));
     publish({{"a.bin", {"a"}}}, {}, "1.2.3",
-            {{"version", "9.9.9"}, {"url", server.url("launcher/davari.exe")}, {"sha256", own}});
+            LauncherUpdate{"9.9.9", server.url("launcher/davari.exe"), own});
     PatchResult const result = run();
     EXPECT_TRUE(result.ok);
-    EXPECT_FALSE(result.launcher_update.ready);
+    EXPECT_FALSE(result.staged_launcher.has_value());
     EXPECT_EQ(game_file("a.bin"), "a");
     EXPECT_TRUE(server.requests("launcher/davari.exe").empty());
     EXPECT_TRUE(reports_of(PatchStage::UpdatingLauncher).empty());
@@ -45,25 +45,23 @@ TEST_F(EngineTest, DifferentLauncherIsStagedAndTheGameLeftAlone) {
     std::string const new_launcher = korvel::test::random_bytes(3 << 20, 11);
     server.put("launcher/davari.exe", new_launcher);
     publish({{"a.bin", {"a"}}}, {}, "1.2.3",
-            {{"version", "2.0.0"},  // older text: the hash decides, not the version
-             {"url", server.url("launcher/davari.exe")},
-             {"sha256", upper(sha256_hex(new_launcher))},
-             {"size", new_launcher.size()}});
+            LauncherUpdate{"2.0.0",  // older text: the hash decides, not the version
+                           server.url("launcher/davari.exe"), upper(sha256_hex(new_launcher)), new_launcher.size()});
     // A copy left by an earlier run is replaced.
     write_file(game(".korvel_update/davari.new.exe"), "stale");
 
     PatchResult const result = run();
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.client_version, "");
-    ASSERT_TRUE(result.launcher_update.ready);
-    EXPECT_EQ(result.launcher_update.version, "2.0.0");
-    EXPECT_EQ(result.launcher_update.sha256, sha256_hex(new_launcher));
-    EXPECT_EQ(result.launcher_update.size, new_launcher.size());
-    EXPECT_EQ(result.launcher_update.new_exe_path, game(".korvel_update/davari.new.exe"));
-    EXPECT_EQ(read_file(result.launcher_update.new_exe_path), new_launcher);
+    ASSERT_TRUE(result.staged_launcher.has_value());
+    EXPECT_EQ(result.staged_launcher->offer.version, "2.0.0");
+    EXPECT_EQ(result.staged_launcher->offer.sha256, sha256_hex(new_launcher));
+    EXPECT_EQ(result.staged_launcher->offer.size, new_launcher.size());
+    EXPECT_EQ(result.staged_launcher->path, game(".korvel_update/davari.new.exe"));
+    EXPECT_EQ(read_file(result.staged_launcher->path), new_launcher);
     EXPECT_FALSE(fs::exists(game(".korvel_update/davari.new.exe.part")));
 
-    // Stage 7 is the last report; the game files were not looked at.
+    // UpdatingLauncher is the last report; the game files were not looked at.
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().stage, PatchStage::UpdatingLauncher);
     EXPECT_TRUE(reports_of(PatchStage::FetchingManifest).empty());
@@ -83,7 +81,7 @@ TEST_F(EngineTest, DifferentLauncherIsStagedAndTheGameLeftAlone) {
 TEST_F(EngineTest, WrongLauncherFileFailsAndIsRemoved) {
     server.put("launcher/davari.exe", "not the launcher");
     publish({}, {}, "1.2.3",
-            {{"version", "3.0"}, {"url", server.url("launcher/davari.exe")}, {"sha256", std::string(64, 'a')}});
+            LauncherUpdate{"3.0", server.url("launcher/davari.exe"), std::string(64, 'a')});
     EXPECT_EQ(run_failing(), "A launcher frissítés SHA-256 ellenőrzése sikertelen.");
     EXPECT_EQ(reports.back().stage, PatchStage::Failed);
     EXPECT_FALSE(fs::exists(game(".korvel_update/davari.new.exe.part")));
@@ -95,8 +93,8 @@ TEST_F(EngineTest, LauncherWithoutSizeTakesTheServersLength) {
     std::string const new_launcher(100000, 'L');
     server.put("launcher/davari.exe", new_launcher);
     publish({}, {}, "1.2.3",
-            {{"version", "3.0"}, {"url", server.url("launcher/davari.exe")}, {"sha256", sha256_hex(new_launcher)}});
-    ASSERT_TRUE(run().launcher_update.ready);
+            LauncherUpdate{"3.0", server.url("launcher/davari.exe"), sha256_hex(new_launcher)});
+    ASSERT_TRUE(run().staged_launcher.has_value());
     EXPECT_EQ(reports.back().bytes_total, new_launcher.size());
     // Still bounded: an answer announcing more than 1 GiB is refused before it is read.
     server.set_fault("launcher/davari.exe", {.content_length = std::to_string((1ull << 30) + 1)});

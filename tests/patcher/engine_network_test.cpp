@@ -142,17 +142,15 @@ TEST_F(EngineTest, LauncherOfferResumesAtTheNextRun) {
     std::string const launcher = random_bytes(3 << 20, 31);
     server.put("launcher/davari.exe", launcher);
     publish({{"a.bin", {"a"}}}, {}, "1.2.3",
-            {{"version", "3.0.0"},
-             {"url", server.url("launcher/davari.exe")},
-             {"sha256", korvel::test::sha256_hex(launcher)},
-             {"size", launcher.size()}});
+            korvel::LauncherUpdate{"3.0.0", server.url("launcher/davari.exe"), korvel::test::sha256_hex(launcher),
+                                   launcher.size()});
     server.set_attempts("launcher/davari.exe", {{.reset_after = 2 << 20}});
 
     run_failing();
     std::string const prefix = read_file(game(".korvel_update/davari.new.exe.part"));
     EXPECT_GT(prefix.size(), 0u);
     EXPECT_TRUE(launcher.starts_with(prefix));
-    ASSERT_TRUE(run().launcher_update.ready);
+    ASSERT_TRUE(run().staged_launcher.has_value());
     EXPECT_EQ(read_file(game(".korvel_update/davari.new.exe")), launcher);
     EXPECT_EQ(range_of(server.requests("launcher/davari.exe").back()), "bytes=" + std::to_string(prefix.size()) + "-");
     EXPECT_FALSE(fs::exists(game(".korvel_update/davari.new.exe.part")));

@@ -45,7 +45,7 @@ TEST_F(EngineTest, UpToDateClientReportsEveryStage) {
     PatchResult const result = run();
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.client_version, "1.2.3");
-    EXPECT_FALSE(result.launcher_update.ready);
+    EXPECT_FALSE(result.staged_launcher.has_value());
 
     using S = PatchStage;
     std::vector<PatchStage> const expected = {S::CheckingVersion, S::FetchingManifest, S::Verifying, S::Verifying,

@@ -35,7 +35,7 @@ protected:
             publish({{"a.txt", {"alpha"}}, {"old.txt", {"old"}}});
         else
             publish({{"a.txt", {"alpha 2"}}}, {"old.txt"}, "2.0-\xC5\x91sz",
-                    {{"version", "9.9.9"}, {"url", server.url("launcher.exe")}, {"sha256", sha256_file(exe_path())}});
+                    LauncherUpdate{"9.9.9", server.url("launcher.exe"), sha256_file(exe_path())});
         server.sign_version("version.json", sequence, key);
     }
 
@@ -105,7 +105,7 @@ TEST_F(SignedEngineTest, ARefusedReleaseNamesWhyAndChangesNothing) {
              server.put("launcher.exe", "new launcher");
              edit("version.json", [](json& d) { d["launcher"]["sha256"] = test::sha256_hex("new launcher"); });
              server.sign_version("version.json", 2);
-             ASSERT_TRUE(run().launcher_update.ready);
+             ASSERT_TRUE(run().staged_launcher.has_value());
              publish_release(1, 1);
          },
          older},
