@@ -22,10 +22,10 @@ bool launcher_update_needed(LauncherUpdate const& offer, std::string_view launch
 bool version_greater(std::string_view offered, std::string_view current);
 
 // Downloads the offer through `http` to game_dir/.korvel_update/davari.new.exe.part
-// (one attempt), verifies its SHA-256 and moves it to davari.new.exe. Reports stage 7
-// and its download progress. Throws on any failure; a wrong file is removed first. A
-// transfer that breaks keeps its part, recorded in `records_folder`, and the next run
-// asks only for the rest, as the game files do.
+// (one attempt), verifies its SHA-256 and moves it to davari.new.exe. Reports the
+// UpdatingLauncher stage and its download progress. Throws on any failure; a wrong file
+// is removed first. A transfer that breaks keeps its part, recorded in `records_folder`,
+// and the next run asks only for the rest, as the game files do.
 PatchResult download_launcher_update(LauncherUpdate const& offer, std::filesystem::path const& game_dir,
                                      HttpSession& http, std::filesystem::path const& records_folder,
                                      ProgressReporter const& reporter);

@@ -144,9 +144,7 @@ PartTransfer::PartTransfer(Target target, PartRecords& records) : target_(std::m
 
 PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressFn const& progress,
                                             std::vector<char>* buffer, DownloadCancel* cancel) {
-    bool answered = false;
-    std::uint64_t part_size = kept_bytes();
-    std::string validator = resume_ ? resume_->validator : std::string();
+    AttemptState state{false, kept_bytes(), resume_ ? resume_->validator : std::string()};
     Sha256 hash;
 
     DownloadOptions options;
@@ -158,55 +156,62 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
     options.flush = true;
     options.buffer = buffer;
     options.cancel = cancel;
-    options.on_answer = [&](DownloadAnswer const& answer) {
-        answered = true;
-        bool const same_record = answer.resumed && resume_ && answer.validator == resume_->validator && recorded_;
-        validator = answer.validator;
-        if (!answer.resumed) part_size = 0;
-        if (validator.empty()) {
-            if (recorded_) records_.remove(target_.path);
-            recorded_ = false;
-        } else if (!listed_empty() && (target_.size == 0 || target_.size >= record_on_answer_from)) {
-            if (!same_record) records_.save({target_.path, target_.size, target_.sha256, target_.url, validator, target_.part});
-            recorded_ = true;
-        } else if (recorded_ && !answer.resumed) {
-            records_.remove(target_.path);
-            recorded_ = false;
-        }
-    };
+    options.on_answer = [&](DownloadAnswer const& answer) { record_answer(answer, state); };
     options.on_progress = [&](std::uint64_t done, std::uint64_t total) {
-        part_size = done;
+        state.part_size = done;
         if (progress) progress(done, total);
     };
 
     DownloadResult result;
     try {
         result = http_download(http, target_.url, target_.part, options);
-    } catch (HttpTransferBroken const&) {
-        keep_or_discard(true, part_size, validator);
-        throw;
-    } catch (TransferStopped const&) {
-        keep_or_discard(true, part_size, validator);
-        throw;
-    } catch (HttpUnusableRange const&) {
-        discard();
-        throw;
-    } catch (HttpStatusError const&) {
-        // A server or a cache between that answers a range with an error (400, 403, 501
-        // ...) would answer the next one alike: the next attempt asks for the whole file.
-        discard();
-        throw;
     } catch (...) {
-        // Before any answer (no connection, a time-out) the part is untouched and stays
-        // what it was; after one, whatever went wrong makes its bytes worthless.
-        if (answered)
-            discard();
-        else
-            keep_or_discard(true, kept_bytes(), resume_ ? resume_->validator : std::string());
+        settle_failed_part(state);
         throw;
     }
     resume_.reset();
     return Fetched{to_hex(hash.finalize()), result.size, result.modified};
+}
+
+void PartTransfer::record_answer(DownloadAnswer const& answer, AttemptState& state) {
+    state.answered = true;
+    bool const same_record = answer.resumed && resume_ && answer.validator == resume_->validator && recorded_;
+    state.validator = answer.validator;
+    if (!answer.resumed) state.part_size = 0;
+    if (state.validator.empty()) {
+        if (recorded_) records_.remove(target_.path);
+        recorded_ = false;
+    } else if (!listed_empty() && (target_.size == 0 || target_.size >= record_on_answer_from)) {
+        if (!same_record)
+            records_.save({target_.path, target_.size, target_.sha256, target_.url, state.validator, target_.part});
+        recorded_ = true;
+    } else if (recorded_ && !answer.resumed) {
+        records_.remove(target_.path);
+        recorded_ = false;
+    }
+}
+
+void PartTransfer::settle_failed_part(AttemptState const& state) {
+    try {
+        throw;
+    } catch (HttpTransferBroken const&) {
+        keep_or_discard(true, state.part_size, state.validator);
+    } catch (TransferStopped const&) {
+        keep_or_discard(true, state.part_size, state.validator);
+    } catch (HttpUnusableRange const&) {
+        discard();
+    } catch (HttpStatusError const&) {
+        // A server or a cache between that answers a range with an error (400, 403, 501
+        // ...) would answer the next one alike: the next attempt asks for the whole file.
+        discard();
+    } catch (...) {
+        // Before any answer (no connection, a time-out) the part is untouched and stays
+        // what it was; after one, whatever went wrong makes its bytes worthless.
+        if (state.answered)
+            discard();
+        else
+            keep_or_discard(true, kept_bytes(), resume_ ? resume_->validator : std::string());
+    }
 }
 
 bool PartTransfer::listed_empty() const {

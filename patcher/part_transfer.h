@@ -103,6 +103,19 @@ public:
     std::uint64_t kept_bytes() const { return resume_ ? resume_->offset : 0; }
 
 private:
+    // What one attempt knows so far: whether the server answered, and the part's size
+    // and validator as they now stand.
+    struct AttemptState {
+        bool answered = false;
+        std::uint64_t part_size = 0;
+        std::string validator;
+    };
+
+    // On the server's answer: whether the part continues, and whether a record names it.
+    void record_answer(DownloadAnswer const& answer, AttemptState& state);
+    // From inside a catch block, with the attempt's exception in flight: keeps the part
+    // for the next attempt or removes it, by what went wrong.
+    void settle_failed_part(AttemptState const& state);
     void keep_or_discard(bool resumable, std::uint64_t part_size, std::string const& validator);
     // A file listed with size 0: nothing to continue, so no record and no resumed part.
     bool listed_empty() const;

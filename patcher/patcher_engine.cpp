@@ -18,6 +18,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -50,14 +51,17 @@ void delete_listed_files(PatchConfig const& config, Manifest const& manifest, Ha
 // client.version holds exactly the version text. It goes through a temporary file so
 // that a failure or a crash never leaves it cut short. A read-only or locked file makes
 // the final move fail; that is this file's own failure too, not a game to be closed.
+// The call's own failure stays nested behind the player's text, for whoever looks deeper.
 void save_client_version(fs::path const& version_file, std::string const& version) {
+    char const* const unwritable = "Nem írható a verziófájl.";
     ensure_parent_dir(version_file);
     bool written = false;
     try {
         written = write_file_replacing(version_file, version);
     } catch (std::runtime_error const&) {
+        std::throw_with_nested(std::runtime_error(unwritable));
     }
-    if (!written) throw std::runtime_error("Nem írható a verziófájl.");
+    if (!written) throw std::runtime_error(unwritable);
 }
 
 // What a run leaves for the next one: the hash cache, which only spares hashing, and the
@@ -72,36 +76,32 @@ void save_if_possible(Save const& save) {
     }
 }
 
-PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {
-    PatchProgress& progress = reporter.progress;
-    reporter.report();
-
-    // One session for every request of the run, so that its connections are reused.
-    HttpSession http(launcher_user_agent);
-    std::string const version_body = http_get(http, config.version_url, version_document_limit);
-    VersionDocument const version = read_version_document(version_body);
-    SignedRelease const release = check_release_document(config, version_body);
+// An offered launcher is taken unless the player declined this one or it is the
+// running launcher already.
+bool takes_offered_launcher(PatchConfig const& config, VersionDocument const& version) {
     bool const declined = !config.declined_launcher_sha256.empty() &&
                           version.launcher.sha256 == config.declined_launcher_sha256;
-    if (version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version)) {
-        PatchResult staged = download_launcher_update(version.launcher, config.game_dir, http,
-                                                      part_records_folder(config), reporter);
-        record_release_sequence(config, release);
-        return staged;
-    }
+    return version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version);
+}
 
+// The FetchingManifest stage: the manifest, checked against the signed release.
+Manifest fetch_manifest(HttpSession& http, VersionDocument const& version, SignedRelease const& release,
+                        ProgressReporter const& reporter) {
+    PatchProgress& progress = reporter.progress;
     set_stage(progress, PatchStage::FetchingManifest, L"Frissítési lista letöltése",
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    std::string manifest_body = http_get(http, version.manifest_url);
+    // The body lives only here: a long list's text is not kept through the run.
+    std::string const manifest_body = http_get(http, version.manifest_url);
     check_manifest_body(release, manifest_body);
-    Manifest const manifest = read_manifest(manifest_body);
-    std::string().swap(manifest_body);  // a long list's text is not kept through the run
+    return read_manifest(manifest_body);
+}
 
-    HashCache cache = load_hash_cache(config.hash_cache_file);
-    std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
-
+// The Downloading stage, reported as started even when there is nothing to fetch.
+void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig const& config, Manifest const& manifest,
+                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter) {
+    PatchProgress& progress = reporter.progress;
     if (downloads.empty())
         set_stage(progress, PatchStage::Downloading, L"Nincs letöltendő fájl", L"Minden fájl naprakész.");
     else
@@ -112,7 +112,13 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     progress.files_done = 0;
     reporter.report();
     download_files(downloads, config, manifest.base_url, http, cache, reporter, manifest.deletes);
+}
 
+// The Finalizing and Done stages: what the run leaves for the next one, then the last
+// report.
+void finish_run(PatchConfig const& config, Manifest const& manifest, VersionDocument const& version,
+                SignedRelease const& release, HashCache& cache, bool downloaded, ProgressReporter const& reporter) {
+    PatchProgress& progress = reporter.progress;
     set_stage(progress, PatchStage::Finalizing, L"Frissítés véglegesítése", L"Gyorsítótár és verzió mentése");
     reporter.report();
     delete_listed_files(config, manifest, cache);
@@ -121,7 +127,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     save_if_possible([&] { record_release_sequence(config, release); });
 
     set_stage(progress, PatchStage::Done, L"A kliens naprakész",
-              downloads.empty() ? L"Nem volt szükség letöltésre." : L"A frissítés sikeresen elkészült.");
+              downloaded ? L"A frissítés sikeresen elkészült." : L"Nem volt szükség letöltésre.");
     progress.percent = 100;
     progress.current_file.clear();
     progress.bytes_done = 0;
@@ -129,6 +135,28 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     progress.speed = 0;
     progress.eta = -1.0;
     reporter.report();
+}
+
+PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressReporter const& reporter) {
+    reporter.report();
+
+    // One session for every request of the run, so that its connections are reused.
+    HttpSession http(launcher_user_agent);
+    std::string const version_body = http_get(http, config.version_url, version_document_limit);
+    VersionDocument const version = read_version_document(version_body);
+    SignedRelease const release = check_release_document(config, version_body);
+    if (takes_offered_launcher(config, version)) {
+        PatchResult staged = download_launcher_update(version.launcher, config.game_dir, http,
+                                                      part_records_folder(config), reporter);
+        record_release_sequence(config, release);
+        return staged;
+    }
+
+    Manifest const manifest = fetch_manifest(http, version, release, reporter);
+    HashCache cache = load_hash_cache(config.hash_cache_file);
+    std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
+    download_stage(downloads, config, manifest, http, cache, reporter);
+    finish_run(config, manifest, version, release, cache, !downloads.empty(), reporter);
 
     PatchResult result;
     result.ok = true;
@@ -140,7 +168,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
 
 PatchResult PatcherEngine::run(PatchConfig const& config, bool full_repair, PatchProgressFn const& progress_fn) {
     KeepAwake const awake;
-    PatchProgress progress;  // starts as the first report of a run: stage 1, numbers 0
+    PatchProgress progress;  // starts as the first report of a run: CheckingVersion, numbers 0
     ProgressReporter const reporter{progress, progress_fn};
     try {
         return run_steps(config, full_repair, reporter);

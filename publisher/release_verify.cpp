@@ -224,16 +224,7 @@ std::string read_local(fs::path const& root, std::string const& url) {
     return std::move(*bytes);
 }
 
-}  // namespace
-
-VerifyReport verify_release(std::string const& version_url, VerifyOptions const& options, std::ostream& progress) {
-    VerifyReport report;
-    std::optional<Release> const release = read_release(
-        version_url, [](std::string const& url) { return fetch_document(url, version_document_limit); },
-        [](std::string const& url) { return fetch_document(url); }, options, report);
-    if (!release) return report;
-    std::vector<Expected> expected = expected_files(*release);
-    read_indexes(expected, [](std::string const& url) { return fetch_document(url); }, report.problems);
+std::vector<RemoteFile> remote_files(std::vector<Expected> const& expected) {
     std::vector<RemoteFile> remote;
     for (Expected const& e : expected) {
         // The launcher has no size limit of its own when the document names none; a
@@ -241,7 +232,12 @@ VerifyReport verify_release(std::string const& version_url, VerifyOptions const&
         remote.push_back({e.url, e.size.value_or(1ull << 30)});
         if (e.index_params) remote.back().index_params = &*e.index_params;
     }
+    return remote;
+}
 
+// Fetches and hashes every expected file from the server, a line for each problem.
+void check_remote_files(std::vector<Expected> const& expected, VerifyReport& report, std::ostream& progress) {
+    std::vector<RemoteFile> const remote = remote_files(expected);
     // Files finish in any order; their lines are reported in manifest order.
     std::vector<std::vector<std::string>> lines(remote.size());
     ProgressLine line(progress, "checked", remote.size());
@@ -258,6 +254,19 @@ VerifyReport verify_release(std::string const& version_url, VerifyOptions const&
     line.finish();
     for (std::vector<std::string>& file_lines : lines)
         for (std::string& problem : file_lines) report.problems.push_back(std::move(problem));
+}
+
+}  // namespace
+
+VerifyReport verify_release(std::string const& version_url, VerifyOptions const& options, std::ostream& progress) {
+    VerifyReport report;
+    std::optional<Release> const release = read_release(
+        version_url, [](std::string const& url) { return fetch_document(url, version_document_limit); },
+        [](std::string const& url) { return fetch_document(url); }, options, report);
+    if (!release) return report;
+    std::vector<Expected> expected = expected_files(*release);
+    read_indexes(expected, [](std::string const& url) { return fetch_document(url); }, report.problems);
+    check_remote_files(expected, report, progress);
     return report;
 }
 

@@ -12,6 +12,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -180,14 +181,55 @@ std::string fetch_document(std::string const& url, std::uint64_t max_bytes) {
     return body;
 }
 
+namespace {
+
+Multi open_multi() {
+    Multi multi(curl_multi_init());
+    if (!multi) throw std::runtime_error("curl_multi_init failed");
+    curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(parallel_transfers));
+    curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(parallel_transfers));
+    return multi;
+}
+
+// Tells `done` how the transfer `t` ended with `result`.
+void report_transfer(Transfer& t, CURLcode result, RemoteDoneFn const& done) {
+    std::string const why = t.over_limit ? std::string() : t.failure(result);
+    if (why.empty()) {
+        FileDigest digest = t.hash->finish();
+        // An oversized body stopped early; no listed size matches this one.
+        digest.size = t.over_limit ? t.limit + 1 : t.size;
+        done(t.index, &digest, {});
+    } else {
+        done(t.index, nullptr, why);
+    }
+}
+
+// Takes every transfer that ended out of `multi`, reports it and hands its slot to
+// `reuse`; returns how many ended.
+std::size_t take_finished(CURLM* multi, RemoteDoneFn const& done, std::function<void(Transfer&)> const& reuse) {
+    std::size_t finished = 0;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        CURL* const easy = message->easy_handle;
+        CURLcode const result = message->data.result;
+        Transfer* t = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &t);
+        curl_multi_remove_handle(multi, easy);
+        report_transfer(*t, result, done);
+        ++finished;
+        reuse(*t);
+    }
+    return finished;
+}
+
+}  // namespace
+
 void hash_remote_files(std::vector<RemoteFile> const& files, BytesReadFn const& on_read, RemoteDoneFn const& done) {
     if (files.empty()) return;
     global_init();
     HeaderList const headers = no_cache_headers();
-    Multi const multi(curl_multi_init());
-    if (!multi) throw std::runtime_error("curl_multi_init failed");
-    curl_multi_setopt(multi.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(parallel_transfers));
-    curl_multi_setopt(multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(parallel_transfers));
+    Multi const multi = open_multi();
 
     std::vector<std::unique_ptr<Transfer>> slots;
     std::size_t next = 0;
@@ -218,27 +260,9 @@ void hash_remote_files(std::vector<RemoteFile> const& files, BytesReadFn const& 
     while (finished < files.size()) {
         int running = 0;
         if (curl_multi_perform(multi.get(), &running) != CURLM_OK) throw std::runtime_error("curl_multi_perform failed");
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
-            if (message->msg != CURLMSG_DONE) continue;
-            CURL* const easy = message->easy_handle;
-            CURLcode const result = message->data.result;
-            Transfer* t = nullptr;
-            curl_easy_getinfo(easy, CURLINFO_PRIVATE, &t);
-            curl_multi_remove_handle(multi.get(), easy);
-
-            std::string const why = t->over_limit ? std::string() : t->failure(result);
-            if (why.empty()) {
-                FileDigest digest = t->hash->finish();
-                // An oversized body stopped early; no listed size matches this one.
-                digest.size = t->over_limit ? t->limit + 1 : t->size;
-                done(t->index, &digest, {});
-            } else {
-                done(t->index, nullptr, why);
-            }
-            ++finished;
-            if (next < files.size()) begin(*t);
-        }
+        finished += take_finished(multi.get(), done, [&](Transfer& t) {
+            if (next < files.size()) begin(t);
+        });
         if (finished < files.size() && running > 0 &&
             curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK)
             throw std::runtime_error("curl_multi_poll failed");

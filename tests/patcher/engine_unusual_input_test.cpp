@@ -1,6 +1,7 @@
-// Patch runs against faults found in review: a manifest that names one file twice or
-// lists the download suffix, an obsolete file marked read-only, a client.version held
-// open, and a server that never answers; and the clamp of the shown percentage.
+// Patch runs against unusual input: a manifest that names one file twice, reaches a
+// listed file through its delete list or lists the download suffix, an obsolete file
+// marked read-only, a client.version held open, and a server that never answers; and
+// the clamp of the shown percentage.
 
 #include "tests/patcher/engine_fixture.h"
 
