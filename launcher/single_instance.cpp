@@ -1,7 +1,7 @@
 #include "launcher/single_instance.h"
 
+#include "core/sha256.h"
 #include "launcher/main_window.h"
-#include "platform/sha256.h"
 #include "platform/text.h"
 
 #include <cwchar>
@@ -54,9 +54,7 @@ std::wstring instance_mutex_name(fs::path const& folder) {
     // Backslashes are not allowed in the name, and a long path must still fit: the name
     // carries the hash of the folded path.
     std::string const key = wide_to_utf8(folded_folder(folder));
-    Sha256 hash;
-    hash.update(key.data(), key.size());
-    return L"Local\\KorvelLauncher-" + utf8_to_wide(to_hex(hash.finalize()));
+    return L"Local\\KorvelLauncher-" + utf8_to_wide(sha256_hex(key));
 }
 
 SingleInstance::SingleInstance(fs::path const& folder)
