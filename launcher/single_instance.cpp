@@ -1,5 +1,6 @@
 #include "launcher/single_instance.h"
 
+#include "core/sha256.h"
 #include "launcher/main_window.h"
 #include "platform/sha256.h"
 #include "platform/text.h"

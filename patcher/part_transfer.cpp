@@ -2,6 +2,7 @@
 
 #include "core/json_document.h"
 #include "core/json_number.h"
+#include "core/sha256.h"
 #include "platform/files.h"
 #include "core/protected_path.h"
 #include "platform/sha256.h"
