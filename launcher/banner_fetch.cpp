@@ -1,5 +1,6 @@
 #include "launcher/banner_fetch.h"
 
+#include "core/user_agent.h"
 #include "launcher/app_messages.h"
 #include "launcher/post_record.h"
 #include "platform/files.h"

@@ -1,6 +1,7 @@
 #include "launcher/feeds.h"
 
 #include "core/json_document.h"
+#include "core/user_agent.h"
 #include "launcher/app_messages.h"
 #include "launcher/post_record.h"
 #include "platform/http.h"

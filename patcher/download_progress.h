@@ -2,7 +2,7 @@
 // Transfer rate and time left of the file being downloaded, shared by the game-file
 // downloads and the launcher download.
 
-#include "patcher/patch_records.h"
+#include "core/patch_progress.h"
 
 #include <chrono>
 #include <cstdint>

@@ -4,6 +4,7 @@
 #include "patcher/delta_update.h"
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
+#include "patcher/patch_records.h"
 #include "platform/file_error.h"
 #include "platform/files.h"
 #include "platform/sha256.h"

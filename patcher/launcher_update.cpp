@@ -3,6 +3,7 @@
 #include "core/ascii.h"
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
+#include "patcher/patch_records.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/sha256.h"

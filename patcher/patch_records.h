@@ -4,7 +4,6 @@
 // versions are UTF-8, as everywhere else in the launcher.
 
 #include "core/launcher_offer.h"
-#include "core/patch_progress.h"
 
 #include <cstdint>
 #include <filesystem>

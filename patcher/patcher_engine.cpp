@@ -1,6 +1,7 @@
 #include "patcher/patcher_engine.h"
 
 #include "core/ascii.h"
+#include "core/user_agent.h"
 #include "patcher/file_check.h"
 #include "patcher/file_downloads.h"
 #include "patcher/hash_cache.h"

@@ -2,7 +2,7 @@
 // The one progress record of a patch run and the callback that receives it. The
 // callback gets a reference that is valid only during the call; it may be empty.
 
-#include "patcher/patch_records.h"
+#include "core/patch_progress.h"
 
 #include <functional>
 #include <string>

@@ -3,8 +3,6 @@
 // Each either succeeds or throws std::runtime_error naming the operation and the path
 // (in UTF-8). None retries, waits or logs. Any thread.
 
-#include "core/format_bytes.h"
-#include "core/safe_path.h"
 
 #include <cstdint>
 #include <filesystem>

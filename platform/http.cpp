@@ -1,5 +1,6 @@
 #include "platform/http.h"
 
+#include "core/sha256.h"
 #include "platform/file_error.h"
 #include "platform/files.h"
 #include "platform/sha256.h"

@@ -5,8 +5,6 @@
 // returns or throws. No retries, no cache, no cookies; callers decide what to retry.
 // Any thread.
 
-#include "core/url_encode.h"
-#include "core/user_agent.h"
 
 #include <windows.h>
 #include <winhttp.h>

@@ -2,7 +2,6 @@
 // Hashing files from disk with the core's SHA-256, each through one 1 MiB buffer per
 // thread. Any thread.
 
-#include "core/sha256.h"
 
 #include <cstdint>
 #include <filesystem>

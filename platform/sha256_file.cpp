@@ -1,3 +1,4 @@
+#include "core/sha256.h"
 #include "platform/sha256.h"
 
 #include "platform/files.h"

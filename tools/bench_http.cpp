@@ -7,6 +7,7 @@
 //                                                 body into OUT_DIR\<line number>: the
 //                                                 ceiling for many small files
 // Prints one line: bytes, seconds, MB/s, callbacks and the process's peak working set.
+#include "core/user_agent.h"
 #include "platform/http.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"

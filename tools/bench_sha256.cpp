@@ -2,6 +2,7 @@
 // --portable or --bmi2, through the portable compression function (as built for any
 // x86-64 CPU, or for BMI2) with the same 1 MiB reads.
 // Prints the digest, the throughput and the process's peak working set.
+#include "core/sha256.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"

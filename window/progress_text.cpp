@@ -1,5 +1,6 @@
 #include "window/progress_text.h"
 
+#include "core/format_bytes.h"
 #include "core/patch_progress.h"
 #include "platform/files.h"
 #include "platform/text.h"

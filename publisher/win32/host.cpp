@@ -1,5 +1,6 @@
 #include "publisher/host.h"
 
+#include "core/user_agent.h"
 #include "platform/http.h"
 #include "platform/text.h"
 #include "platform/win32_error.h"

@@ -1,3 +1,4 @@
+#include "core/user_agent.h"
 #include "publisher/host.h"
 
 #include "publisher/file_digest.h"

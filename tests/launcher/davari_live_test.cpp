@@ -1,6 +1,7 @@
 // davari.exe against the test patch server, under Xvfb, driven by mouse and keyboard input
 // as a player drives it.
 
+#include "core/sha256.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/sha256.h"

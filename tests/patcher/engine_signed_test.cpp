@@ -1,6 +1,7 @@
 // Signed releases: with a release key the engine follows only what the operators signed,
 // and a refused release changes nothing and downloads nothing.
 
+#include "core/sha256.h"
 #include "tests/patcher/engine_fixture.h"
 
 #include "patcher/release_check.h"

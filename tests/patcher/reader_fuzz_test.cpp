@@ -1,6 +1,7 @@
 // Documents from the network or from disk, damaged at random: every reading must end
 // in a document that keeps the readers' promises or in an ordinary exception.
 
+#include "core/safe_path.h"
 #include "patcher/hash_cache.h"
 #include "core/manifest.h"
 #include "core/protected_path.h"
