@@ -1,6 +1,7 @@
 #include "launcher/launcher_app.h"
 
 #include "window/banner_image.h"
+#include "window/layout.h"
 #include "window/render.h"
 
 namespace korvel {
@@ -24,7 +25,7 @@ void LauncherApp::paint_window() {
 }
 
 bool LauncherApp::load_banner_image(std::filesystem::path const& path) {
-    UniqueGdipBitmap bitmap = load_banner_bitmap(path, scale.px(banner_rect));
+    UniqueGdipBitmap bitmap = load_banner_bitmap(path, scale.px(layout::banner));
     if (!bitmap) return false;
     banner_bitmap = std::move(bitmap);
     banner_source = path;

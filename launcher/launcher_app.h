@@ -61,7 +61,7 @@ public:
     // Draws the whole window for WM_PAINT (window/render.h).
     void paint_window();
     // Loads an image file into a new banner_bitmap, decoded whole and kept at no more
-    // pixels than banner_rect shows at the window's scale (window/banner_image.h); false
+    // pixels than the banner area shows at the window's scale (window/banner_image.h); false
     // (old banner kept) when the file cannot be read or decoded, or declares too many
     // pixels. The file is remembered as banner_source.
     bool load_banner_image(std::filesystem::path const& path);
@@ -101,7 +101,7 @@ public:
     bool settings_open = false;
     std::optional<bool> pending_patch;
     // Jobs are numbered here, on the window thread; only the newest one's records are
-    // applied. (A stage 8 report ends a job before its outcome arrives, so the player can
+    // applied. (A Failed report ends a job before its outcome arrives, so the player can
     // start the next one while the old outcome is still queued.)
     std::uint64_t patch_job = 0;
 };

@@ -26,7 +26,8 @@ namespace {
 // reports, and a thread's queue refuses posts beyond 10,000 messages. So the worker keeps
 // only the newest report here and posts a message only when the box was empty; the
 // window empties it when the message arrives. At most one progress message is ever in
-// flight, and the last report (stage 6, 7 or 8) is always the one the window ends with.
+// flight, and the last report (Done, UpdatingLauncher or Failed) is always the one the
+// window ends with.
 struct ProgressMailbox {
     explicit ProgressMailbox(std::uint64_t job) : job(job) {}
     ~ProgressMailbox() { delete newest.exchange(nullptr); }

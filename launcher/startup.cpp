@@ -79,7 +79,6 @@ int run_normal_mode(HINSTANCE instance, int show_command) {
     // asset shipped with the launcher. Without either the banner area draws its gradient.
     if (!app->load_banner_image(app->banner_cache_path))
         app->load_banner_image(app->resolve_path(app->ini.get(L"assets", L"banner", L"assets/banner.jpg")));
-    // The window's rectangles were set by LauncherApp's constructor.
 
     ::ShowWindow(hwnd, show_command);
     ::UpdateWindow(hwnd);

@@ -6,6 +6,8 @@
 #include "launcher/main_window.h"
 #include "launcher/patch_job.h"
 #include "platform/message_box.h"
+#include "window/hit_test.h"
+#include "window/layout.h"
 
 #include <shellapi.h>
 #include <windowsx.h>
@@ -18,8 +20,6 @@
 namespace korvel {
 
 namespace {
-
-constexpr int k_drag_strip_height = 64;  // design rows 0..63 drag the window
 
 void invalidate_all(HWND hwnd) {
     ::InvalidateRect(hwnd, nullptr, FALSE);
@@ -51,12 +51,6 @@ void open_link(std::wstring const& link) {
     ::ShellExecuteW(nullptr, L"open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-// `rect` in design pixels, `point` in the window's device pixels.
-bool inside(LauncherApp const& app, RECT const& rect, POINT point) {
-    RECT const device = app.scale.px(rect);
-    return ::PtInRect(&device, point) != FALSE;
-}
-
 LRESULT on_close(LauncherApp const& app, HWND hwnd) {
     if (app.patch_running) {
         int const answer = show_message_box(hwnd, L"Frissítés van folyamatban. Biztosan bezárod?",
@@ -70,9 +64,7 @@ LRESULT on_close(LauncherApp const& app, HWND hwnd) {
 LRESULT on_nc_hit_test(LauncherApp const& app, HWND hwnd, LPARAM lparam) {
     POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     ::ScreenToClient(hwnd, &point);
-    bool const on_top_button = inside(app, app.close_rect, point) || inside(app, app.minimize_rect, point) ||
-                               inside(app, app.settings_rect, point);
-    return point.y < app.scale.px(k_drag_strip_height) && !on_top_button ? HTCAPTION : HTCLIENT;
+    return in_drag_strip(app, point) ? HTCAPTION : HTCLIENT;
 }
 
 void on_mouse_move(LauncherApp& app, HWND hwnd, LPARAM lparam) {
@@ -148,7 +140,7 @@ void on_feed_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
 void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     std::unique_ptr<std::wstring> const path(reinterpret_cast<std::wstring*>(lparam));
     if (!path) return;
-    RECT const area = app.scale.px(app.banner_rect);
+    RECT const area = app.scale.px(layout::banner);
     if (app.load_banner_image(*path)) ::InvalidateRect(hwnd, &area, FALSE);
 }
 
@@ -167,24 +159,6 @@ void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
 }
 
 }  // namespace
-
-ButtonId hit_test(LauncherApp const& app, POINT point) {
-    std::pair<RECT const&, ButtonId> const buttons[] = {
-        {app.close_rect, ButtonId::Close},       {app.minimize_rect, ButtonId::Minimize},
-        {app.settings_rect, ButtonId::Settings}, {app.play_rect, ButtonId::Play},
-        {app.repair_rect, ButtonId::Repair},     {app.count1_rect, ButtonId::Count1},
-        {app.count2_rect, ButtonId::Count2},     {app.count3_rect, ButtonId::Count3},
-        {app.website_rect, ButtonId::Website},   {app.discord_rect, ButtonId::Discord},
-        {app.register_rect, ButtonId::Register},
-    };
-    for (auto const& [rect, id] : buttons)
-        if (inside(app, rect, point)) return id;
-    // A news row without an item is neither clickable nor highlighted.
-    for (size_t i = 0; i < app.news_item_rects.size() && i < app.news_items.size() && i < 4; ++i)
-        if (inside(app, app.news_item_rects[i], point))
-            return static_cast<ButtonId>(static_cast<int>(ButtonId::NewsItem0) + static_cast<int>(i));
-    return ButtonId::None;
-}
 
 LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
