@@ -64,8 +64,8 @@ TEST(PatchWorker, KeepsOneProgressMessageInFlightCarryingTheNewestReport) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].stage, korvel::PatchStage::Done);
     ASSERT_TRUE(outcome);
-    EXPECT_TRUE(outcome->ok);
-    EXPECT_EQ(outcome->client_version, "1");
+    EXPECT_TRUE(outcome->result.ok);
+    EXPECT_EQ(outcome->result.client_version, "1");
 }
 
 TEST(PatchWorker, FailuresArriveAsTheOutcomeText) {
@@ -88,6 +88,6 @@ TEST(PatchWorker, FailuresArriveAsTheOutcomeText) {
     JobSeen const locked = run_worker(config);
     ASSERT_TRUE(locked.outcome);
     EXPECT_EQ(locked.outcome->error_message, korvel::k_patch_locked_text);
-    EXPECT_FALSE(locked.outcome->ok);
+    EXPECT_FALSE(locked.outcome->result.ok);
     EXPECT_EQ(server.requests("version.json").size(), 1u);  // the second job fetched nothing
 }
