@@ -80,8 +80,12 @@ public:
     // closed. A job asked for meanwhile starts then.
     void open_settings_dialog();
 
+    // Public because the pieces around the application object fill them: the main
+    // window (main_window.h) takes the module for its class and sets hwnd as it is made;
+    // start-up sets base_dir and reads the settings for the downloads and the banner; the
+    // window controller writes what the window shows (hover, feeds, scale). Everything
+    // the patch job decides goes through the methods above.
     HINSTANCE const instance;
-    // Set by the main window as it is created (main_window.h).
     HWND hwnd = nullptr;
     // The launcher's folder: relative paths of the settings are joined to it.
     std::filesystem::path base_dir;

@@ -1,6 +1,5 @@
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
-#include "launcher/startup.h"
 #include "tests/launcher/launcher_fixtures.h"
 #include "launcher/workers.h"
 #include "tests/window/gdiplus_support.h"
