@@ -71,7 +71,7 @@ HWND open_main_window(LauncherApp& app, HINSTANCE instance, int show_command) {
 
 // The downloads, what became of the last launcher hand-off, and the automatic check.
 void begin_work(LauncherApp& app, HWND hwnd) {
-    start_fetchers(app.hwnd, app.settings);
+    start_fetchers(hwnd, app.settings);
     // A failed launcher replacement is said before the check that patches the game.
     app.check_last_hand_off();
     // 400 ms after start-up the window controller starts the automatic update check; a
