@@ -1,7 +1,6 @@
 #include "launcher/client_launch.h"
 
 #include "core/path_elements.h"
-#include "launcher/launcher_app.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -54,14 +53,17 @@ ClientSection read_client_section(IniFile const& ini) {
     return client;
 }
 
-ClientLaunch client_launch_from_ini(IniFile const& ini, fs::path const& base_dir) {
-    ClientSection const client = read_client_section(ini);
+ClientLaunch client_launch_of(ClientSection const& client, fs::path const& base_dir) {
     ClientLaunch launch;
     launch.folder = resolve_against(base_dir, client.root);
     launch.executable = launch.folder / client.game;
     launch.arguments = client.game_args;
     launch.delay_ms = client.launch_delay_ms;
     return launch;
+}
+
+ClientLaunch client_launch_from_ini(IniFile const& ini, fs::path const& base_dir) {
+    return client_launch_of(read_client_section(ini), base_dir);
 }
 
 bool client_exists(fs::path const& executable) {
@@ -105,45 +107,38 @@ int run_launch_mode(fs::path const& base_dir, int count, StartClientFn const& st
         show_message_box(nullptr, missing_text(launch.executable), k_message_box_title, MB_OK | MB_ICONERROR);
         return 2;
     }
-    count = std::clamp(count, 1, 3);
-    for (int i = 1; i <= count; ++i) {
-        // Launch mode never elevates again: 740 here is reported like any other error.
-        DWORD const error = start(launch.executable, launch.arguments, launch.folder);
-        if (error != ERROR_SUCCESS) {
-            show_message_box(nullptr, cannot_start_text(error), k_message_box_title, MB_OK | MB_ICONERROR);
-            return 3;
-        }
-        if (i < count) ::Sleep(static_cast<DWORD>(launch.delay_ms));
+    // Launch mode never elevates again: 740 here is reported like any other error.
+    ClientStarts const starts = start_clients(launch, std::clamp(count, 1, k_max_clients), start);
+    if (starts.error != ERROR_SUCCESS) {
+        show_message_box(nullptr, cannot_start_text(starts.error), k_message_box_title, MB_OK | MB_ICONERROR);
+        return 3;
     }
     return 0;
 }
 
-void LauncherApp::launch_clients() {
-    launch_clients(start_client, [this](HWND owner, int count) {
-        return restart_elevated(owner, exe_path(), base_dir, count);
-    });
+ClientStarts start_clients(ClientLaunch const& launch, int count, StartClientFn const& start) {
+    ClientStarts starts;
+    for (int i = 1; i <= count; ++i) {
+        starts.error = start(launch.executable, launch.arguments, launch.folder);
+        if (starts.error != ERROR_SUCCESS) break;
+        ++starts.started;
+        if (i < count) ::Sleep(static_cast<DWORD>(launch.delay_ms));
+    }
+    return starts;
 }
 
-void LauncherApp::launch_clients(StartClientFn const& start, RestartElevatedFn const& restart) {
-    fs::path const folder = resolve_path(client_root);
-    fs::path const executable = folder / client_exe;
-    if (!client_exists(executable)) {
-        show_message_box(hwnd, missing_text(executable), k_message_box_title, MB_OK | MB_ICONERROR);
+void play_clients(HWND hwnd, ClientLaunch const& launch, int count, StartClientFn const& start,
+                  RestartElevatedFn const& restart) {
+    if (!client_exists(launch.executable)) {
+        show_message_box(hwnd, missing_text(launch.executable), k_message_box_title, MB_OK | MB_ICONERROR);
         return;
     }
 
-    int const count = std::clamp(client_count, 1, 3);
-    int started = 0;
-    DWORD error = ERROR_SUCCESS;
-    for (int i = 1; i <= count; ++i) {
-        error = start(executable, game_args, folder);
-        if (error != ERROR_SUCCESS) break;
-        ++started;
-        // Blocks the window thread on purpose: the launcher is about to go away.
-        if (i < count) ::Sleep(static_cast<DWORD>(launch_delay_ms));
-    }
+    count = std::clamp(count, 1, k_max_clients);
+    // Blocks the window thread on purpose: the launcher is about to go away.
+    auto const [started, error] = start_clients(launch, count, start);
 
-    auto const close_launcher = [this] {
+    auto const close_launcher = [hwnd] {
         ::ShowWindow(hwnd, SW_HIDE);
         ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
     };

@@ -16,6 +16,9 @@ namespace korvel {
 // MinGW headers).
 inline constexpr DWORD k_error_elevation_required = 740;
 
+// The most clients the launcher starts at once (the window offers 1x, 2x and 3x).
+inline constexpr int k_max_clients = 3;
+
 // The [client] section of launcher.ini with its defaults: the one place they are written.
 struct ClientSection {
     std::wstring root = L".";             // the game folder, relative to the launcher's
@@ -42,7 +45,9 @@ struct ClientLaunch {
 // as they stand. Not normalised.
 std::filesystem::path resolve_against(std::filesystem::path const& base, std::filesystem::path const& path);
 
-// The start of clients as read_client_section reads launcher.ini.
+// The start of the clients of `client` for the launcher installed in `base_dir`.
+ClientLaunch client_launch_of(ClientSection const& client, std::filesystem::path const& base_dir);
+// The same as read_client_section reads launcher.ini.
 ClientLaunch client_launch_from_ini(IniFile const& ini, std::filesystem::path const& base_dir);
 
 // Starts one client: "<executable>" [space arguments], working folder `folder`, handles
@@ -61,6 +66,22 @@ using RestartElevatedFn = std::function<DWORD(HWND owner, int count)>;
 
 // True when the client executable exists as any file-system object.
 bool client_exists(std::filesystem::path const& executable);
+
+// How far a run of starts got: `started` clients, and the error of the one that failed.
+struct ClientStarts {
+    int started = 0;
+    DWORD error = ERROR_SUCCESS;
+};
+
+// Starts `count` clients, launch.delay_ms apart (the calling thread sleeps), and stops
+// at the first start that fails.
+ClientStarts start_clients(ClientLaunch const& launch, int count, StartClientFn const& start);
+
+// Play: starts `count` clients (capped at k_max_clients) and closes `owner` when all
+// started; asks for an elevated restart when Windows demands administrator rights.
+// Reports failures in message boxes owned by `owner`.
+void play_clients(HWND owner, ClientLaunch const& launch, int count, StartClientFn const& start,
+                  RestartElevatedFn const& restart_elevated);
 
 // Launch mode: reads launcher.ini beside the running executable and starts `count`
 // clients without a window. Returns 0 (all started), 2 (executable missing) or 3 (a start

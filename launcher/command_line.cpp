@@ -1,6 +1,7 @@
 #include "launcher/command_line.h"
 
 #include "core/parse_int.h"
+#include "launcher/client_launch.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -14,7 +15,7 @@ namespace {
 
 int parse_count(std::wstring const& text) {
     std::optional<int> const value = parse_int(text);
-    return value ? std::clamp(*value, 1, 3) : 1;
+    return value ? std::clamp(*value, 1, k_max_clients) : 1;
 }
 
 }  // namespace

@@ -1,30 +1,34 @@
 #pragma once
-// The launcher's one application object: settings and patch state, and the window's
-// state (WindowState, which the renderer draws). Owned by start-up for the whole run and touched
-// only on the user-interface thread; workers get copies of what they need.
+// The launcher's one application object: its settings, the window's state (WindowState,
+// which the renderer draws) and the patch job's bookkeeping. Owned by start-up for the
+// whole run and touched only on the user-interface thread; workers get copies of what
+// they need.
 
 #include "launcher/client_launch.h"
-#include "launcher/ini_file.h"
+#include "launcher/patch_job_state.h"
+#include "launcher/settings.h"
 #include "patcher/patch_records.h"
+#include "platform/gdi_handles.h"
 #include "window/window_state.h"
 
 #include <windows.h>
 
-#include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace korvel {
 
-class LauncherApp : public WindowState {
+class LauncherApp {
 public:
     explicit LauncherApp(HINSTANCE instance = ::GetModuleHandleW(nullptr));
     // Releases the banner, then shuts GDI+ down (when it was started).
     ~LauncherApp();
     LauncherApp(LauncherApp const&) = delete;
     LauncherApp& operator=(LauncherApp const&) = delete;
+
+    // Starts GDI+ for the window's drawing. On failure says so in the start-up failure
+    // box (no owner) and returns false: normal mode then ends with code 1.
+    bool start_gdiplus(Gdiplus::GdiplusStartupInput const& input);
 
     // Absolute paths stay as written; anything else is joined to base_dir (never to the
     // current folder). Not normalised.
@@ -34,8 +38,8 @@ public:
     // UserData folder. Missing files or keys keep the built-in values.
     void load_settings();
 
-    // Stores the player's client count (capped at 3) in launcher_settings.ini, keeping
-    // whatever else that file holds, and redraws the window. A failed write is silent.
+    // Stores the player's client count (capped at k_max_clients) in launcher_settings.ini,
+    // keeping whatever else that file holds, and redraws the window. A failed write is silent.
     void save_client_count(int count);
 
     // Play: starts client_count clients and closes the launcher when all started; asks
@@ -47,7 +51,12 @@ public:
 
     // Starts a patch job (a quick check, or a full repair) on a worker thread unless one
     // is running; its progress and outcome arrive as WM_PATCH_PROGRESS / WM_PATCH_DONE.
+    // While the settings dialog is open the request waits for it to close.
     void start_patch(bool full_repair);
+    // WM_PATCH_PROGRESS and WM_PATCH_DONE: the records of the current job are shown (an
+    // earlier job's are dropped); an outcome with a staged launcher hands it off.
+    void on_patch_progress(LPARAM lparam);
+    void on_patch_done(LPARAM lparam);
     // Hands the staged launcher to the replacement helper and destroys the window; a
     // missing or unstartable helper is reported in a box and the launcher stays, patches
     // the game without that offer and offers Play. Each start hands an offer off at most
@@ -60,50 +69,43 @@ public:
 
     // Draws the whole window for WM_PAINT (window/render.h).
     void paint_window();
-    // Loads an image file into a new banner_bitmap, decoded whole and kept at no more
-    // pixels than banner_rect shows at the window's scale (window/banner_image.h); false
-    // (old banner kept) when the file cannot be read or decoded, or declares too many
-    // pixels. The file is remembered as banner_source.
+    // Loads an image file into a new banner bitmap, decoded whole and kept at no more
+    // pixels than the banner area shows at the window's scale (window/banner_image.h);
+    // false (old banner kept) when the file cannot be read or decoded, or declares too
+    // many pixels. The file is remembered for reload_banner.
     bool load_banner_image(std::filesystem::path const& path);
-    // The modal game settings dialog on config_file; returns when it is closed.
+    // After a scale change: the last banner file decoded again for its new size.
+    void reload_banner();
+    // The modal game settings dialog on the client's config file; returns when it is
+    // closed. A job asked for meanwhile starts then.
     void open_settings_dialog();
 
-    HINSTANCE instance;
+    // Public because the pieces around the application object fill them: the main
+    // window (main_window.h) takes the module for its class and sets hwnd as it is made;
+    // start-up sets base_dir and reads the settings for the downloads and the banner; the
+    // window controller writes what the window shows (hover, feeds, scale). Everything
+    // the patch job decides goes through the methods above.
+    HINSTANCE const instance;
     HWND hwnd = nullptr;
-    ULONG_PTR gdiplus_token = 0;
-    IniFile ini;
+    // The launcher's folder: relative paths of the settings are joined to it.
     std::filesystem::path base_dir;
-    std::filesystem::path banner_cache_path;
+    // launcher.ini's values, with their defaults until load_settings.
+    LauncherSettings settings;
+    // What the window shows; the renderer draws it on WM_PAINT.
+    WindowState window;
+
+private:
+    void invalidate() const;
+    PatchConfig patch_config(bool full_repair) const;
+
+    ULONG_PTR gdiplus_token_ = 0;
     // The file the banner was last loaded from: decoded again when the scale changes.
-    std::filesystem::path banner_source;
-
-    std::wstring window_title = L"Korvel2 Launcher";
-
-    // The [client] section (client_launch.h), with its defaults until load_settings.
-    std::wstring client_exe = ClientSection{}.game;
-    std::wstring game_args;
-    std::wstring client_root = ClientSection{}.root;
-    std::wstring config_file = ClientSection{}.config;
-    std::wstring updater_exe = ClientSection{}.updater;
-    std::int32_t launch_delay_ms = ClientSection{}.launch_delay_ms;
-
-    std::string version_url;  // UTF-8, like every URL
-    std::string news_url;
-    std::string status_url;
-    std::string banner_url;  // empty: no banner download
-
+    std::filesystem::path banner_source_;
+    PatchJobState jobs_{window};
     // The SHA-256 of a launcher offer whose replacement failed, and whether this start
     // has already handed an offer off.
-    std::string declined_launcher_sha256;
-    bool hand_off_tried = false;
-    // No job starts while the settings dialog runs its own loop; one asked for meanwhile
-    // (its full_repair flag) starts when the dialog closes.
-    bool settings_open = false;
-    std::optional<bool> pending_patch;
-    // Jobs are numbered here, on the window thread; only the newest one's records are
-    // applied. (A stage 8 report ends a job before its outcome arrives, so the player can
-    // start the next one while the old outcome is still queued.)
-    std::uint64_t patch_job = 0;
+    std::string declined_launcher_sha256_;
+    bool hand_off_tried_ = false;
 };
 
 }  // namespace korvel

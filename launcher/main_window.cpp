@@ -87,18 +87,18 @@ HWND create_main_window(LauncherApp& app) {
     if (::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor))
         work_area = monitor.rcWork;
     auto const [x, y] = main_window_position(work_area, window_size(DisplayScale{}));
-    HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.window_title.c_str(), WS_POPUP | WS_MINIMIZEBOX,
-                                        x, y, layout::window_width, layout::window_height, nullptr, nullptr,
-                                        app.instance, &app);
+    HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.settings.window_title.c_str(),
+                                        WS_POPUP | WS_MINIMIZEBOX, x, y, layout::window_width, layout::window_height,
+                                        nullptr, nullptr, app.instance, &app);
     if (!hwnd) return nullptr;
     // The scale is known once the window is on a monitor; it is resized before it shows.
-    app.scale.dpi = window_dpi(hwnd);
-    if (app.scale.dpi != k_design_dpi) {
-        SIZE const size = window_size(app.scale);
+    app.window.scale.dpi = window_dpi(hwnd);
+    if (app.window.scale.dpi != k_design_dpi) {
+        SIZE const size = window_size(app.window.scale);
         auto const [sx, sy] = main_window_position(work_area, size);
         ::SetWindowPos(hwnd, nullptr, sx, sy, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    shape_main_window(hwnd, app.scale);
+    shape_main_window(hwnd, app.window.scale);
     return hwnd;
 }
 

@@ -21,7 +21,7 @@ DWORD register_main_window_class(HINSTANCE instance);
 POINT main_window_position(RECT const& work_area, SIZE size);
 
 // Creates the window with `app` as its creation data, takes the DPI of its monitor into
-// app.scale, and sizes it, places it at main_window_position of the primary monitor's
+// app.window.scale, and sizes it, places it at main_window_position of the primary monitor's
 // work area and rounds its corners at that scale. Null on failure.
 HWND create_main_window(LauncherApp& app);
 

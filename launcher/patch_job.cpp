@@ -1,10 +1,6 @@
 #include "launcher/patch_job.h"
 
 #include "launcher/app_messages.h"
-#include "launcher/launcher_app.h"
-#include "launcher/release_key.h"
-#include "launcher/workers.h"
-#include "core/version.h"
 #include "patcher/patcher_engine.h"
 #include "platform/text.h"
 #include "platform/unique_handle.h"
@@ -26,7 +22,7 @@ namespace {
 // reports, and a thread's queue refuses posts beyond 10,000 messages. So the worker keeps
 // only the newest report here and posts a message only when the box was empty; the
 // window empties it when the message arrives. At most one progress message is ever in
-// flight, and the last report (stage 6, 7 or 8) is always the one the window ends with.
+// flight, and the last report (Done, UpdatingLauncher or Failed) is always the one the window ends with.
 struct ProgressMailbox {
     explicit ProgressMailbox(std::uint64_t job) : job(job) {}
     ~ProgressMailbox() { delete newest.exchange(nullptr); }
@@ -115,10 +111,7 @@ void run_job(PatchConfig const& config, bool full_repair, HWND hwnd, std::uint64
     };
     try {
         UniqueFile const lock = lock_game_folder(config.game_dir);
-        PatchResult result = PatcherEngine::run(config, full_repair, progress);
-        outcome.ok = result.ok;
-        outcome.client_version = std::move(result.client_version);
-        outcome.staged_launcher = std::move(result.staged_launcher);
+        outcome.result = PatcherEngine::run(config, full_repair, progress);
     } catch (std::exception const& e) {
         // what() may quote raw bytes of a broken document: the strict conversion would
         // throw again here and end the process.
@@ -127,20 +120,6 @@ void run_job(PatchConfig const& config, bool full_repair, HWND hwnd, std::uint64
     } catch (...) {
         outcome.error_message = L"Ismeretlen hiba történt a frissítés közben.";
     }
-}
-
-void invalidate(LauncherApp const& app) {
-    ::InvalidateRect(app.hwnd, nullptr, FALSE);
-}
-
-// The window as after a failed job: Play dead, Repair free to try again.
-void show_patch_failure(LauncherApp& app, std::wstring text) {
-    app.patch_running = false;
-    app.play_ready = false;
-    app.progress.stage = PatchStage::Failed;
-    app.progress.title = L"Frissítési hiba";
-    app.progress.detail = std::move(text);
-    invalidate(app);
 }
 
 }  // namespace
@@ -168,70 +147,6 @@ std::unique_ptr<PatchOutcome> take_patch_outcome(LPARAM lparam, std::uint64_t* j
     if (!record) return nullptr;
     if (job) *job = record->job;
     return std::make_unique<PatchOutcome>(std::move(record->outcome));
-}
-
-void on_patch_progress(LauncherApp& app, LPARAM lparam) {
-    std::uint64_t job = 0;
-    auto const progress = take_patch_progress(lparam, &job);
-    if (!progress || job != app.patch_job) return;
-    app.progress = *progress;
-    if (progress->stage == PatchStage::Failed) {
-        // The outcome follows; until then the buttons already behave as after a failure.
-        app.patch_running = false;
-        app.play_ready = false;
-    }
-    invalidate(app);
-}
-
-void on_patch_done(LauncherApp& app, LPARAM lparam) {
-    std::uint64_t job = 0;
-    auto const outcome = take_patch_outcome(lparam, &job);
-    if (!outcome || job != app.patch_job) return;
-    app.patch_running = false;
-    if (!outcome->error_message.empty()) {
-        show_patch_failure(app, std::move(outcome->error_message));
-    } else if (outcome->staged_launcher) {
-        invalidate(app);  // drawn idle behind the hand-off's boxes, should it fail
-        app.begin_self_update(*outcome->staged_launcher);
-    } else {
-        app.play_ready = outcome->ok;
-        app.remote_version_text = utf8_or_bytes_to_wide(outcome->client_version);
-        invalidate(app);
-    }
-}
-
-void LauncherApp::start_patch(bool full_repair) {
-    if (patch_running) return;
-    if (settings_open) {
-        // Its nested loop would run the job, and a launcher update at its end would close
-        // the launcher under the dialog with the player's choices unsaved.
-        pending_patch = pending_patch.value_or(false) || full_repair;
-        return;
-    }
-    patch_running = true;
-    play_ready = false;
-    progress = no_job_progress();
-    progress.title = full_repair ? L"Teljes javítás indítása" : L"Frissítések keresése";
-    invalidate(*this);
-
-    PatchConfig config;
-    config.game_dir = resolve_path(client_root);
-    config.version_file = resolve_path(L".korvel/client.version");
-    config.hash_cache_file = resolve_path(L".korvel/hash_cache.json");
-    config.version_url = version_url;
-    config.launcher_version = KORVEL_VERSION_TEXT;
-    config.release_public_key = release_public_key();
-    // An offer whose replacement failed is left alone, so the game can be played; a
-    // repair tries it again, once per start.
-    if (!full_repair || hand_off_tried) config.declined_launcher_sha256 = declined_launcher_sha256;
-
-    std::uint64_t const job = ++patch_job;
-    if (!start_worker([config = std::move(config), full_repair, window = hwnd, job] {
-            patch_worker(config, full_repair, window, job);
-        })) {
-        // No thread, no job: show it like any failed job so that Repair can try again.
-        show_patch_failure(*this, L"Nem sikerült elindítani a frissítést.");
-    }
 }
 
 }  // namespace korvel

@@ -3,27 +3,21 @@
 // by WM_PATCH_PROGRESS and WM_PATCH_DONE. The worker owns its copies; the window owns
 // every record from the moment it receives it.
 
-#include "core/patch_progress.h"
 #include "patcher/patch_records.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace korvel {
 
-class LauncherApp;
-
-// The job's result as the window receives it: the engine's PatchResult plus the failure
-// text, which is empty on success.
+// The job's result as the window receives it: the engine's result, or the failure text
+// when the run threw (the result then stays as built).
 struct PatchOutcome {
-    bool ok = false;
-    std::string client_version;  // UTF-8
-    std::optional<StagedLauncher> staged_launcher;
-    std::wstring error_message;
+    PatchResult result;
+    std::wstring error_message;  // empty on success
 };
 
 // Thread body: runs the engine for `config` while holding the game folder's patch lock
@@ -39,9 +33,6 @@ void patch_worker(PatchConfig config, bool full_repair, HWND hwnd, std::uint64_t
 // `job`, when given, receives the number of the job that posted the record.
 std::unique_ptr<PatchProgress> take_patch_progress(LPARAM lparam, std::uint64_t* job = nullptr);
 std::unique_ptr<PatchOutcome> take_patch_outcome(LPARAM lparam, std::uint64_t* job = nullptr);
-
-void on_patch_progress(LauncherApp& app, LPARAM lparam);
-void on_patch_done(LauncherApp& app, LPARAM lparam);
 
 // The failure text of a second job on a game folder that another launcher is patching.
 inline constexpr wchar_t const* k_patch_locked_text =

@@ -1,6 +1,6 @@
 #include "launcher/self_update.h"
 
-#include "launcher/launcher_app.h"
+#include "launcher/client_launch.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -69,62 +69,56 @@ std::wstring updater_command_line(fs::path const& helper, DWORD launcher_pid, fs
            quoted(replacement);
 }
 
-void LauncherApp::check_last_hand_off() {
-    fs::path const path = resolve_path(k_hand_off_record);
+std::string check_last_hand_off(fs::path const& base_dir, HWND owner) {
+    fs::path const path = resolve_against(base_dir, k_hand_off_record);
     HandOff const last = read_hand_off(path);
-    if (last.sha256.empty()) return;
+    if (last.sha256.empty()) return {};
     std::string own;
     try {
         own = sha256_file(exe_path());
     } catch (std::exception const&) {
         // Unreadable: the record cannot be judged, and stays for a later start.
     }
-    if (own.empty()) return;
+    if (own.empty()) return {};
     if (own == last.sha256) {
         forget_hand_off(path);  // the replacement worked (now or by other means)
-        return;
+        return {};
     }
-    declined_launcher_sha256 = last.sha256;
-    if (last.state != k_handed_off) return;  // said before
-    say_update_failed(hwnd);
-    write_hand_off(path, last.sha256, k_failed);
+    if (last.state == k_handed_off) {  // not said before
+        say_update_failed(owner);
+        write_hand_off(path, last.sha256, k_failed);
+    }
+    return last.sha256;
 }
 
-void LauncherApp::begin_self_update(StagedLauncher const& update) {
-    fs::path const helper = resolve_path(updater_exe);
+bool hand_off_launcher(HWND owner, fs::path const& base_dir, fs::path const& helper, StagedLauncher const& update) {
     fs::path const own = exe_path();
-    fs::path const record = resolve_path(k_hand_off_record);
-    // Whatever happens below, this start does not hand this offer off again.
-    hand_off_tried = true;
-    declined_launcher_sha256 = update.offer.sha256;
+    fs::path const record = resolve_against(base_dir, k_hand_off_record);
 
     WIN32_FILE_ATTRIBUTE_DATA status{};
     if (!::GetFileAttributesExW(helper.c_str(), GetFileExInfoStandard, &status)) {
         // The text names the shipped helper even when launcher.ini names another file.
-        show_message_box(hwnd, L"A launcher frissítése letöltődött, de a Swapnik.exe hiányzik.", k_message_box_title,
-                         MB_OK | MB_ICONERROR);
+        show_message_box(owner, L"A launcher frissítése letöltődött, de a Swapnik.exe hiányzik.",
+                         k_message_box_title, MB_OK | MB_ICONERROR);
         write_hand_off(record, update.offer.sha256, k_failed);
-        start_patch(false);
-        return;
+        return false;
     }
     // Unremembered, a helper that fails would leave every later start handing the same
     // offer off again, and the player could never play.
     if (!write_hand_off(record, update.offer.sha256, k_handed_off)) {
-        say_update_failed(hwnd);
-        start_patch(false);
-        return;
+        say_update_failed(owner);
+        return false;
     }
 
     // The helper waits for this process to end; nothing here waits for the helper.
     if (start_process(helper, updater_command_line(helper, ::GetCurrentProcessId(), own, update.path),
                       base_dir) != ERROR_SUCCESS) {
-        show_message_box(hwnd, L"Nem sikerült elindítani a launcher frissítőt.", k_message_box_title,
+        show_message_box(owner, L"Nem sikerült elindítani a launcher frissítőt.", k_message_box_title,
                          MB_OK | MB_ICONERROR);
         write_hand_off(record, update.offer.sha256, k_failed);
-        start_patch(false);
-        return;
+        return false;
     }
-    ::DestroyWindow(hwnd);  // no close question: the job is over
+    return true;
 }
 
 }  // namespace korvel

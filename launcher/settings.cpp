@@ -1,8 +1,7 @@
-// Reading launcher.ini and launcher_settings.ini into LauncherApp, and storing the one
-// choice the player makes in the window.
+#include "launcher/settings.h"
 
-#include "launcher/launcher_app.h"
 #include "platform/text.h"
+#include "window/window_state.h"
 
 #include <algorithm>
 #include <system_error>
@@ -21,61 +20,52 @@ std::wstring default_url(wchar_t const* path) {
     return std::wstring(L"https://") + k_patch_server_host + path;
 }
 
-fs::path user_data_dir(LauncherApp const& app) {
-    return app.resolve_path(app.client_root) / L"UserData";
-}
-
-fs::path settings_file(LauncherApp const& app) {
-    return user_data_dir(app) / L"launcher_settings.ini";
+fs::path settings_file(fs::path const& user_data) {
+    return user_data / L"launcher_settings.ini";
 }
 
 }  // namespace
 
-void LauncherApp::load_settings() {
-    // Without the file every key keeps its default.
-    ini.load(base_dir / L"launcher.ini");
-
-    window_title = ini.get(L"branding", L"window_title", window_title);
-    logo_text = ini.get(L"branding", L"logo", logo_text);
-    subtitle = ini.get(L"branding", L"subtitle", subtitle);
-    hero_title = ini.get(L"hero", L"title", hero_title);
-    hero_subtitle = ini.get(L"hero", L"subtitle", hero_subtitle);
-    ClientSection const client = read_client_section(ini);
-    client_root = client.root;
-    client_exe = client.game;
-    game_args = client.game_args;
-    config_file = client.config;
-    updater_exe = client.updater;
-    launch_delay_ms = client.launch_delay_ms;
-    website_url = ini.get(L"links", L"website", L"");
-    discord_url = ini.get(L"links", L"discord", L"");
-    register_url = ini.get(L"links", L"register", L"");
-    server_name = ini.get(L"server", L"name", L"Korvel2");
-    version_url = wide_to_utf8(ini.get(L"patch", L"version_url", default_url(L"/patch/version.json")));
-    news_url = wide_to_utf8(ini.get(L"remote", L"news_url", default_url(L"/patch/news.json")));
-    status_url = wide_to_utf8(ini.get(L"remote", L"status_url", default_url(L"/patch/status.json")));
-    banner_url = wide_to_utf8(ini.get(L"remote", L"banner_url", default_url(L"/patch/banner.jpg")));
-
-    banner_cache_path = user_data_dir(*this) / L"launcher_banner.jpg";
-
-    IniFile player;
-    if (player.load(settings_file(*this)))
-        client_count = std::clamp(player.get_int(L"launcher", L"client_count", 1), 1, 3);
+LauncherSettings read_launcher_settings(IniFile const& ini, fs::path const& base_dir, WindowState& shown) {
+    LauncherSettings settings;
+    settings.window_title = ini.get(L"branding", L"window_title", settings.window_title);
+    shown.logo_text = ini.get(L"branding", L"logo", shown.logo_text);
+    shown.subtitle = ini.get(L"branding", L"subtitle", shown.subtitle);
+    shown.hero_title = ini.get(L"hero", L"title", shown.hero_title);
+    shown.hero_subtitle = ini.get(L"hero", L"subtitle", shown.hero_subtitle);
+    settings.client = read_client_section(ini);
+    shown.website_url = ini.get(L"links", L"website", L"");
+    shown.discord_url = ini.get(L"links", L"discord", L"");
+    shown.register_url = ini.get(L"links", L"register", L"");
+    shown.server_name = ini.get(L"server", L"name", L"Korvel2");
+    settings.version_url = wide_to_utf8(ini.get(L"patch", L"version_url", default_url(L"/patch/version.json")));
+    settings.news_url = wide_to_utf8(ini.get(L"remote", L"news_url", default_url(L"/patch/news.json")));
+    settings.status_url = wide_to_utf8(ini.get(L"remote", L"status_url", default_url(L"/patch/status.json")));
+    settings.banner_url = wide_to_utf8(ini.get(L"remote", L"banner_url", default_url(L"/patch/banner.jpg")));
+    settings.shipped_banner = ini.get(L"assets", L"banner", settings.shipped_banner);
+    settings.banner_cache_path = user_data_dir(base_dir, settings.client) / L"launcher_banner.jpg";
+    return settings;
 }
 
-void LauncherApp::save_client_count(int count) {
-    client_count = std::min(count, 3);
-    std::error_code ignored;
-    fs::create_directories(user_data_dir(*this), ignored);
+fs::path user_data_dir(fs::path const& base_dir, ClientSection const& client) {
+    return resolve_against(base_dir, client.root) / L"UserData";
+}
 
+int read_client_count(fs::path const& user_data, int fallback) {
+    IniFile player;
+    if (!player.load(settings_file(user_data))) return fallback;
+    return std::clamp(player.get_int(L"launcher", L"client_count", 1), 1, k_max_clients);
+}
+
+void store_client_count(fs::path const& user_data, int count) {
+    std::error_code ignored;
+    fs::create_directories(user_data, ignored);
     // Start from what the file holds so that other sections and keys survive.
-    fs::path const path = settings_file(*this);
+    fs::path const path = settings_file(user_data);
     IniFile player;
     player.load(path);
-    player.set(L"launcher", L"client_count", std::to_wstring(client_count));
-    player.save(path);  // a failure loses the choice silently; the window shows it anyway
-
-    if (hwnd) ::InvalidateRect(hwnd, nullptr, FALSE);
+    player.set(L"launcher", L"client_count", std::to_wstring(count));
+    player.save(path);
 }
 
 }  // namespace korvel

@@ -1,9 +1,9 @@
+#include "launcher/settings_dialog_host.h"
+
 #include "gamecfg/config_dialog.h"
 #include "gamecfg/config_state.h"
-#include "launcher/launcher_app.h"
 
 #include <memory>
-#include <utility>
 
 namespace korvel {
 
@@ -29,39 +29,39 @@ bool register_config_dialog_class(HINSTANCE instance) {
 
 }  // namespace
 
-void LauncherApp::open_settings_dialog() {
+DialogEnd run_settings_dialog(HINSTANCE instance, HWND owner, DisplayScale scale,
+                              std::filesystem::path const& config_path) {
     register_config_dialog_class(instance);
 
     auto state = std::make_unique<ConfigDialogState>();
-    state->owner = hwnd;
-    state->config_path = resolve_path(config_file);
+    state->owner = owner;
+    state->config_path = config_path;
     read_config_file(*state);
 
-    ::EnableWindow(hwnd, FALSE);
+    ::EnableWindow(owner, FALSE);
     RECT owner_rect{};
-    ::GetWindowRect(hwnd, &owner_rect);
+    ::GetWindowRect(owner, &owner_rect);
     // On the main window's monitor, so at its scale.
     int const width = scale.px(k_config_dialog_width), height = scale.px(k_config_dialog_height);
     int const x = owner_rect.left + (owner_rect.right - owner_rect.left - width) / 2;
     int const y = owner_rect.top + (owner_rect.bottom - owner_rect.top - height) / 2;
     HWND const dialog = ::CreateWindowExW(WS_EX_DLGMODALFRAME, k_config_dialog_class, k_config_dialog_title,
-                                          WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x, y, width, height, hwnd,
+                                          WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, x, y, width, height, owner,
                                           nullptr, instance, state.get());
     if (!dialog) {
-        ::EnableWindow(hwnd, TRUE);
-        return;
+        ::EnableWindow(owner, TRUE);
+        return DialogEnd::NotOpened;
     }
-    settings_open = true;
 
     MSG message{};
-    bool quitting = false;
+    DialogEnd end = DialogEnd::Closed;
     while (::IsWindow(dialog)) {
         BOOL const got = ::GetMessageW(&message, nullptr, 0, 0);
         if (got == 0) {
             // The quit belongs to the main loop as well: without it the launcher would
             // keep running with no window after the dialog closes.
             ::PostQuitMessage(static_cast<int>(message.wParam));
-            quitting = true;
+            end = DialogEnd::Quit;
             break;
         }
         if (got < 0) break;
@@ -73,10 +73,7 @@ void LauncherApp::open_settings_dialog() {
     // Leaving the loop early must not leave a window behind that points at the state
     // freed below; destroying it also enables the owner again.
     if (::IsWindow(dialog)) ::DestroyWindow(dialog);
-
-    settings_open = false;
-    if (auto const full_repair = std::exchange(pending_patch, std::nullopt); full_repair && !quitting)
-        start_patch(*full_repair);
+    return end;
 }
 
 }  // namespace korvel

@@ -4,8 +4,9 @@
 #include "launcher/feeds.h"
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
-#include "launcher/patch_job.h"
 #include "platform/message_box.h"
+#include "window/hit_test.h"
+#include "window/layout.h"
 
 #include <shellapi.h>
 #include <windowsx.h>
@@ -18,8 +19,6 @@
 namespace korvel {
 
 namespace {
-
-constexpr int k_drag_strip_height = 64;  // design rows 0..63 drag the window
 
 void invalidate_all(HWND hwnd) {
     ::InvalidateRect(hwnd, nullptr, FALSE);
@@ -51,14 +50,8 @@ void open_link(std::wstring const& link) {
     ::ShellExecuteW(nullptr, L"open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-// `rect` in design pixels, `point` in the window's device pixels.
-bool inside(LauncherApp const& app, RECT const& rect, POINT point) {
-    RECT const device = app.scale.px(rect);
-    return ::PtInRect(&device, point) != FALSE;
-}
-
 LRESULT on_close(LauncherApp const& app, HWND hwnd) {
-    if (app.patch_running) {
+    if (app.window.patch_running) {
         int const answer = show_message_box(hwnd, L"Frissítés van folyamatban. Biztosan bezárod?",
                                             k_message_box_title, MB_YESNO | MB_ICONQUESTION);
         if (answer != IDYES) return 0;
@@ -70,15 +63,13 @@ LRESULT on_close(LauncherApp const& app, HWND hwnd) {
 LRESULT on_nc_hit_test(LauncherApp const& app, HWND hwnd, LPARAM lparam) {
     POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     ::ScreenToClient(hwnd, &point);
-    bool const on_top_button = inside(app, app.close_rect, point) || inside(app, app.minimize_rect, point) ||
-                               inside(app, app.settings_rect, point);
-    return point.y < app.scale.px(k_drag_strip_height) && !on_top_button ? HTCAPTION : HTCLIENT;
+    return in_drag_strip(app.window, point) ? HTCAPTION : HTCLIENT;
 }
 
 void on_mouse_move(LauncherApp& app, HWND hwnd, LPARAM lparam) {
-    ButtonId const id = hit_test(app, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
-    if (id != app.hover_id) {
-        app.hover_id = id;
+    ButtonId const id = hit_test(app.window, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
+    if (id != app.window.hover_id) {
+        app.window.hover_id = id;
         invalidate_all(hwnd);
     }
     // Asked again on every move: the request ends with each WM_MOUSELEAVE.
@@ -91,7 +82,7 @@ void on_mouse_move(LauncherApp& app, HWND hwnd, LPARAM lparam) {
 }
 
 void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
-    ButtonId const id = hit_test(app, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
+    ButtonId const id = hit_test(app.window, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
     switch (id) {
         case ButtonId::Close:
             ::PostMessageW(hwnd, WM_CLOSE, 0, 0);  // through the close question
@@ -100,27 +91,27 @@ void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
             ::ShowWindow(hwnd, SW_MINIMIZE);
             break;
         case ButtonId::Play:
-            if (app.play_ready && !app.patch_running) app.launch_clients();
+            if (app.window.play_ready && !app.window.patch_running) app.launch_clients();
             break;
         case ButtonId::Repair:
-            if (!app.patch_running) app.start_patch(true);
+            if (!app.window.patch_running) app.start_patch(true);
             break;
         case ButtonId::Settings:
-            if (!app.patch_running) app.open_settings_dialog();
+            if (!app.window.patch_running) app.open_settings_dialog();
             break;
         case ButtonId::Website:
-            open_link(app.website_url);
+            open_link(app.window.website_url);
             break;
         case ButtonId::Discord:
-            open_link(app.discord_url);
+            open_link(app.window.discord_url);
             break;
         case ButtonId::Register:
-            open_link(app.register_url);
+            open_link(app.window.register_url);
             break;
         case ButtonId::Count1:
         case ButtonId::Count2:
         case ButtonId::Count3:
-            if (!app.patch_running)
+            if (!app.window.patch_running)
                 app.save_client_count(static_cast<int>(id) - static_cast<int>(ButtonId::Count1) + 1);
             break;
         case ButtonId::NewsItem0:
@@ -128,7 +119,7 @@ void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
         case ButtonId::NewsItem2:
         case ButtonId::NewsItem3: {
             auto const index = static_cast<size_t>(id) - static_cast<size_t>(ButtonId::NewsItem0);
-            if (index < app.news_items.size()) open_link(app.news_items[index].url);
+            if (index < app.window.news_items.size()) open_link(app.window.news_items[index].url);
             break;
         }
         case ButtonId::None:
@@ -139,16 +130,16 @@ void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
 void on_feed_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     std::unique_ptr<FeedResult> const feed(reinterpret_cast<FeedResult*>(lparam));
     if (!feed) return;
-    app.news_items = std::move(feed->items);
-    app.server_online = feed->online;
-    app.server_status_text = std::move(feed->label);
+    app.window.news_items = std::move(feed->items);
+    app.window.server_online = feed->online;
+    app.window.server_status_text = std::move(feed->label);
     invalidate_all(hwnd);
 }
 
 void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     std::unique_ptr<std::wstring> const path(reinterpret_cast<std::wstring*>(lparam));
     if (!path) return;
-    RECT const area = app.scale.px(app.banner_rect);
+    RECT const area = app.window.scale.px(layout::banner);
     if (app.load_banner_image(*path)) ::InvalidateRect(hwnd, &area, FALSE);
 }
 
@@ -157,34 +148,16 @@ void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
 // for its new size.
 void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
     UINT const dpi = LOWORD(wparam);
-    app.scale.dpi = dpi != 0 ? dpi : k_design_dpi;
+    app.window.scale.dpi = dpi != 0 ? dpi : k_design_dpi;
     if (auto const* suggested = reinterpret_cast<RECT const*>(lparam))
         ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                        suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-    shape_main_window(hwnd, app.scale);
-    if (!app.banner_source.empty()) app.load_banner_image(app.banner_source);
+    shape_main_window(hwnd, app.window.scale);
+    app.reload_banner();
     invalidate_all(hwnd);
 }
 
 }  // namespace
-
-ButtonId hit_test(LauncherApp const& app, POINT point) {
-    std::pair<RECT const&, ButtonId> const buttons[] = {
-        {app.close_rect, ButtonId::Close},       {app.minimize_rect, ButtonId::Minimize},
-        {app.settings_rect, ButtonId::Settings}, {app.play_rect, ButtonId::Play},
-        {app.repair_rect, ButtonId::Repair},     {app.count1_rect, ButtonId::Count1},
-        {app.count2_rect, ButtonId::Count2},     {app.count3_rect, ButtonId::Count3},
-        {app.website_rect, ButtonId::Website},   {app.discord_rect, ButtonId::Discord},
-        {app.register_rect, ButtonId::Register},
-    };
-    for (auto const& [rect, id] : buttons)
-        if (inside(app, rect, point)) return id;
-    // A news row without an item is neither clickable nor highlighted.
-    for (size_t i = 0; i < app.news_item_rects.size() && i < app.news_items.size() && i < 4; ++i)
-        if (inside(app, app.news_item_rects[i], point))
-            return static_cast<ButtonId>(static_cast<int>(ButtonId::NewsItem0) + static_cast<int>(i));
-    return ButtonId::None;
-}
 
 LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
@@ -213,8 +186,8 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
             on_mouse_move(app, hwnd, lparam);
             return 0;
         case WM_MOUSELEAVE:
-            if (app.hover_id != ButtonId::None) {
-                app.hover_id = ButtonId::None;
+            if (app.window.hover_id != ButtonId::None) {
+                app.window.hover_id = ButtonId::None;
                 invalidate_all(hwnd);
             }
             return 0;
@@ -222,10 +195,10 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
             on_button_up(app, hwnd, lparam);
             return 0;
         case WM_PATCH_PROGRESS:
-            on_patch_progress(app, lparam);
+            app.on_patch_progress(lparam);
             return 0;
         case WM_PATCH_DONE:
-            on_patch_done(app, lparam);
+            app.on_patch_done(lparam);
             return 0;
         case WM_FEED_READY:
             on_feed_ready(app, hwnd, lparam);

@@ -1,8 +1,8 @@
 #include "launcher/workers.h"
 
-#include "launcher/launcher_app.h"
 #include "launcher/banner_fetch.h"
 #include "launcher/feeds.h"
+#include "launcher/settings.h"
 
 #include <exception>
 #include <thread>
@@ -20,12 +20,12 @@ bool start_worker(std::function<void()> body) noexcept {
     }
 }
 
-void start_fetchers(LauncherApp const& app) {
+void start_fetchers(HWND hwnd, LauncherSettings const& settings) {
     // Each worker gets its own copies; a worker that cannot start leaves the window's
     // start-up contents in place (default news, "checking" status, cached banner).
-    start_worker([hwnd = app.hwnd, news = app.news_url, status = app.status_url] { fetch_feeds(hwnd, news, status); });
-    if (!app.banner_url.empty())
-        start_worker([hwnd = app.hwnd, url = app.banner_url, cache = app.banner_cache_path] {
+    start_worker([hwnd, news = settings.news_url, status = settings.status_url] { fetch_feeds(hwnd, news, status); });
+    if (!settings.banner_url.empty())
+        start_worker([hwnd, url = settings.banner_url, cache = settings.banner_cache_path] {
             fetch_banner(hwnd, url, cache);
         });
 }

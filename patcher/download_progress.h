@@ -31,15 +31,21 @@ inline std::int32_t percent_from(double value) {
     return static_cast<std::int32_t>(value);
 }
 
-// speed = bytes_done / elapsed (at least 1 ms, so the first piece cannot divide by
+// speed = `received` / elapsed (at least 1 ms, so the first piece cannot divide by
 // zero); eta = bytes left / speed while bytes are left and the rate is above 1 B/s,
-// otherwise -1 (unknown).
-inline void apply_rate(PatchProgress& progress, DownloadClock const& clock) {
+// otherwise -1 (unknown). `received` counts the bytes fetched since the clock started,
+// which is less than bytes_done when earlier runs left parts behind.
+inline void apply_rate(PatchProgress& progress, DownloadClock const& clock, std::uint64_t received) {
     double const elapsed = std::max(clock.elapsed_seconds(), 0.001);
-    progress.speed = static_cast<double>(progress.bytes_done) / elapsed;
+    progress.speed = static_cast<double>(received) / elapsed;
     progress.eta = (progress.bytes_done < progress.bytes_total && progress.speed > 1.0)
                        ? static_cast<double>(progress.bytes_total - progress.bytes_done) / progress.speed
                        : -1.0;
+}
+
+// The same when every byte done was fetched since the clock started.
+inline void apply_rate(PatchProgress& progress, DownloadClock const& clock) {
+    apply_rate(progress, clock, progress.bytes_done);
 }
 
 }  // namespace korvel

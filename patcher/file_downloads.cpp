@@ -308,11 +308,7 @@ void DownloadStage::set_bytes(std::uint64_t bytes_done, std::uint64_t bytes_tota
     PatchProgress& progress = reporter_.progress;
     progress.bytes_done = bytes_done;
     progress.bytes_total = bytes_total;
-    double const elapsed = std::max(clock_.elapsed_seconds(), 0.001);
-    progress.speed = static_cast<double>(received) / elapsed;
-    progress.eta = (bytes_done < bytes_total && progress.speed > 1.0)
-                       ? static_cast<double>(bytes_total - bytes_done) / progress.speed
-                       : -1.0;
+    apply_rate(progress, clock_, received);
 }
 
 void DownloadStage::report_finished(std::vector<std::size_t> const& finished) {

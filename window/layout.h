@@ -12,6 +12,8 @@ namespace korvel::layout {
 
 inline constexpr int window_width = 1200;
 inline constexpr int window_height = 760;
+// Rows above this drag the window (the header), except where a title button sits.
+inline constexpr int drag_strip_height = 64;
 
 inline constexpr RECT close{1154, 16, 1184, 46};
 inline constexpr RECT minimize{1114, 16, 1144, 46};

@@ -1,5 +1,6 @@
 #include "window/picture.h"
 
+#include "platform/com_apartment.h"
 #include "platform/unique_handle.h"
 
 #include <objbase.h>
@@ -167,21 +168,6 @@ void release_com(T* object) noexcept {
 template <typename T>
 using ComOwner = UniqueHandle<T*, NullIsInvalid<T*, release_com<T>>>;
 
-// COM for this call when the thread has none yet; a thread that already has an
-// apartment (the window thread's) keeps it.
-class ComScope {
-public:
-    ComScope() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(hr_)) ::CoUninitialize();
-    }
-    ComScope(ComScope const&) = delete;
-    ComScope& operator=(ComScope const&) = delete;
-
-private:
-    HRESULT hr_;
-};
-
 // The part of a width x height picture that shows when it covers `cover` centred
 // (scaled by s = the larger of the two ratios, overflow cut equally on both sides),
 // and the size it is kept at: that part's own pixels, but never more than `cover`.
@@ -285,7 +271,9 @@ std::optional<DecodedPicture> decode_picture(std::filesystem::path const& path, 
         // a PNG of any size), before its size could be asked.
         if (check_picture_header(path) != HeaderVerdict::Fits) return std::nullopt;
 
-        ComScope const com;
+        // COM for this call when the thread has none yet; a thread that already has an
+        // apartment (the window thread's) keeps it.
+        ComApartment const com(COINIT_MULTITHREADED);
         ComOwner<IWICImagingFactory> factory;
         if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IWICImagingFactory, reinterpret_cast<void**>(factory.put()))))

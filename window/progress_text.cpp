@@ -2,9 +2,7 @@
 
 #include "core/format_bytes.h"
 #include "core/patch_progress.h"
-#include "platform/files.h"
 #include "platform/text.h"
-#include "window/window_state.h"
 
 namespace korvel {
 
@@ -24,21 +22,22 @@ std::wstring format_eta(double eta) {
     return std::to_wstring(s % 60) + L" mp";
 }
 
-std::wstring download_line(WindowState const& app) {
+std::wstring download_line(PatchProgress const& progress) {
     std::wstring line;
-    if (!app.progress.current_file.empty()) line = app.progress.current_file + bullet;
-    line += utf8_to_wide(format_bytes(static_cast<double>(app.progress.bytes_done))) + L" / " +
-            utf8_to_wide(format_bytes(static_cast<double>(app.progress.bytes_total)));
+    if (!progress.current_file.empty()) line = progress.current_file + bullet;
+    line += utf8_to_wide(format_bytes(static_cast<double>(progress.bytes_done))) + L" / " +
+            utf8_to_wide(format_bytes(static_cast<double>(progress.bytes_total)));
     line += bullet;
-    line += app.progress.speed > 0 ? utf8_to_wide(format_bytes(app.progress.speed)) + L"/s" : std::wstring(L"-");
+    line += progress.speed > 0 ? utf8_to_wide(format_bytes(progress.speed)) + L"/s" : std::wstring(L"-");
     line += bullet;
-    line += format_eta(app.progress.eta);
+    line += format_eta(progress.eta);
     return line;
 }
 
-std::wstring counter_line(WindowState const& app) {
-    if (app.progress.stage == PatchStage::Downloading) return download_line(app);
-    if (app.progress.files_total != 0) return std::to_wstring(app.progress.files_done) + L" / " + std::to_wstring(app.progress.files_total) + L" fájl";
+std::wstring counter_line(PatchProgress const& progress) {
+    if (progress.stage == PatchStage::Downloading) return download_line(progress);
+    if (progress.files_total != 0)
+        return std::to_wstring(progress.files_done) + L" / " + std::to_wstring(progress.files_total) + L" fájl";
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/patch_progress.h"
 #include "window/draw_primitives.h"
+#include "window/layout.h"
 #include "window/progress_text.h"
 #include "window/window_state.h"
 
@@ -107,17 +108,17 @@ void draw_title_button(Frame const& f, RECT const& r, float radius, ARGB fill, A
 }
 
 void draw_title_buttons(Frame const& f) {
-    draw_title_button(f, f.state.settings_rect, 9, 0xff11141e, 0xff1f2332, ButtonId::Settings, L"\u2699",
+    draw_title_button(f, layout::settings, 9, 0xff11141e, 0xff1f2332, ButtonId::Settings, L"\u2699",
                       FontRole::Symbol, 20, 0xffd2d6e2);
-    draw_title_button(f, f.state.minimize_rect, 8, 0xff0d0f17, 0xff1f2332, ButtonId::Minimize, L"\u2212",
+    draw_title_button(f, layout::minimize, 8, 0xff0d0f17, 0xff1f2332, ButtonId::Minimize, L"\u2212",
                       FontRole::Sans, 18, 0xffd2d6e2);
-    draw_title_button(f, f.state.close_rect, 8, 0xff0d0f17, 0xff912d3a, ButtonId::Close, L"\u00d7", FontRole::Sans,
+    draw_title_button(f, layout::close, 8, 0xff0d0f17, 0xff912d3a, ButtonId::Close, L"\u00d7", FontRole::Sans,
                       20, 0xffe6e8f0);
 }
 
 // The picture covers the whole area, centred; the rounded clip cuts the overflow equally.
 void draw_banner(Frame const& f) {
-    RECT const r = f.px(f.state.banner_rect);
+    RECT const r = f.px(layout::banner);
     UniqueGdipPath const clip = rounded_path(r, f.px(12.0f));
     if (clip) gp::GdipSetClipPath(f.g, clip.get(), Gdiplus::CombineModeReplace);
     UINT iw = 0, ih = 0;
@@ -138,7 +139,7 @@ void draw_banner(Frame const& f) {
     }
     fill_gradient(f.g, r, {r.left, r.top}, {r.right, r.top}, 0xeb05080e, 0x2305080e);
     gp::GdipResetClip(f.g);
-    f.border_rounded(f.state.banner_rect, 12, 0xff303549);
+    f.border_rounded(layout::banner, 12, 0xff303549);
 }
 
 void draw_hero(Frame const& f) {
@@ -180,15 +181,15 @@ void draw_card(Frame const& f, RECT const& r) {
 }
 
 void draw_news(Frame const& f) {
-    draw_card(f, f.state.news_card_rect);
+    draw_card(f, layout::news_card);
     f.text(L"Hírek & Események", layout::text::news_heading, sans(16, style_bold, 0xffdda44d));
     f.text(L"Friss információk", layout::text::news_note, sans(11, style_regular, 0xff777c8f, Align::Far));
 
     // The badge colour follows the row, not the tag text.
     static constexpr std::array<ARGB, 4> badge_colours{0xff467cbe, 0xff41965f, 0xff6752ad, 0xff6752ad};
-    std::size_t const rows = std::min(f.state.news_item_rects.size(), f.state.news_items.size());
+    std::size_t const rows = std::min(layout::news_rows.size(), f.state.news_items.size());
     for (std::size_t i = 0; i < rows; ++i) {
-        RECT const& r = f.state.news_item_rects[i];
+        RECT const& r = layout::news_rows[i];
         NewsItem const& n = f.state.news_items[i];
         if (static_cast<std::size_t>(f.state.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i)
             f.fill_rounded(r, 6, 0xff191c29);
@@ -210,7 +211,7 @@ void draw_news(Frame const& f) {
 
 void draw_status(Frame const& f) {
     WindowState const& state = f.state;
-    draw_card(f, state.status_card_rect);
+    draw_card(f, layout::status_card);
     f.text(state.server_name, layout::text::server_name, sans(17, style_bold, 0xfff1f2f7));
     RECT const dot = f.px(layout::status_dot);
     fill_ellipse(f.g, dot.left, dot.top, layout::width_of(dot), layout::height_of(dot), state.server_online ? 0xff44d369 : 0xffd2464c);
@@ -219,9 +220,9 @@ void draw_status(Frame const& f) {
     f.text(L"Kliens verzió", layout::text::version_label, sans(11, style_regular, 0xff7c8194));
     f.text(state.remote_version_text, layout::text::version_value, sans(11, style_bold, 0xffd7dae5, Align::Far));
 
-    draw_button(f, state.website_rect, L"WEBOLDAL", ButtonId::Website, !state.website_url.empty(), Tone::Neutral);
-    draw_button(f, state.discord_rect, L"DISCORD", ButtonId::Discord, !state.discord_url.empty(), Tone::Neutral);
-    draw_button(f, state.register_rect, L"REGISZTRÁCIÓ", ButtonId::Register, !state.register_url.empty(), Tone::Neutral);
+    draw_button(f, layout::website, L"WEBOLDAL", ButtonId::Website, !state.website_url.empty(), Tone::Neutral);
+    draw_button(f, layout::discord, L"DISCORD", ButtonId::Discord, !state.discord_url.empty(), Tone::Neutral);
+    draw_button(f, layout::register_link, L"REGISZTRÁCIÓ", ButtonId::Register, !state.register_url.empty(), Tone::Neutral);
 }
 
 void draw_progress(Frame const& f) {
@@ -243,24 +244,24 @@ void draw_progress(Frame const& f) {
         if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
     f.text(std::to_wstring(p) + L"%", layout::text::progress_percent, sans(12, style_bold, 0xffdfe1ea, Align::Far));
-    f.text(counter_line(state), layout::text::counter_line, sans(11, style_regular, 0xff7e8396));
+    f.text(counter_line(state.progress), layout::text::counter_line, sans(11, style_regular, 0xff7e8396));
 }
 
 void draw_controls(Frame const& f) {
     WindowState const& state = f.state;
     f.text(L"INDÍTANDÓ KLIENSEK", layout::text::client_count_label, sans(10, style_regular, 0xff7e8396));
     bool const idle = !state.patch_running;
-    draw_button(f, state.count1_rect, L"1\u00d7", ButtonId::Count1, idle, state.client_count == 1 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, state.count2_rect, L"2\u00d7", ButtonId::Count2, idle, state.client_count == 2 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, state.count3_rect, L"3\u00d7", ButtonId::Count3, idle, state.client_count == 3 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, state.repair_rect, L"JAVÍTÁS", ButtonId::Repair, idle, Tone::Neutral);
-    draw_button(f, state.play_rect, state.patch_running ? L"FRISSÍTÉS..." : L"JÁTÉK INDÍTÁSA", ButtonId::Play,
+    draw_button(f, layout::count1, L"1\u00d7", ButtonId::Count1, idle, state.client_count == 1 ? Tone::Gold : Tone::Neutral);
+    draw_button(f, layout::count2, L"2\u00d7", ButtonId::Count2, idle, state.client_count == 2 ? Tone::Gold : Tone::Neutral);
+    draw_button(f, layout::count3, L"3\u00d7", ButtonId::Count3, idle, state.client_count == 3 ? Tone::Gold : Tone::Neutral);
+    draw_button(f, layout::repair, L"JAVÍTÁS", ButtonId::Repair, idle, Tone::Neutral);
+    draw_button(f, layout::play, state.patch_running ? L"FRISSÍTÉS..." : L"JÁTÉK INDÍTÁSA", ButtonId::Play,
                 idle && state.play_ready, Tone::Gold);
 }
 
 void draw_bottom_panel(Frame const& f) {
-    f.fill_rounded(f.state.bottom_panel_rect, 12, 0xff0f111a);
-    f.border_rounded(f.state.bottom_panel_rect, 12, 0xff2b2f42);
+    f.fill_rounded(layout::bottom_panel, 12, 0xff0f111a);
+    f.border_rounded(layout::bottom_panel, 12, 0xff2b2f42);
     draw_progress(f);
     draw_controls(f);
 }

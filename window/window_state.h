@@ -6,12 +6,8 @@
 #include "platform/display_scale.h"
 #include "platform/gdi_handles.h"
 #include "window/button_id.h"
-#include "window/layout.h"
 #include "window/news_item.h"
 
-#include <windows.h>
-
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,27 +51,9 @@ struct WindowState {
     // The newest report of the running or last job (no_job_progress() before the first).
     PatchProgress progress = no_job_progress();
 
-    // The DPI of the window's monitor: every rectangle below, and everything in
-    // window/layout.h, is in design pixels and reaches the screen through scale.px.
+    // The DPI of the window's monitor: every rectangle in window/layout.h is in design
+    // pixels and reaches the screen through scale.px.
     DisplayScale scale;
-
-    // The active areas, as window/layout.h places them.
-    RECT close_rect = layout::close;
-    RECT minimize_rect = layout::minimize;
-    RECT play_rect = layout::play;
-    RECT repair_rect = layout::repair;
-    RECT settings_rect = layout::settings;
-    RECT website_rect = layout::website;
-    RECT discord_rect = layout::discord;
-    RECT register_rect = layout::register_link;
-    RECT count1_rect = layout::count1;
-    RECT count2_rect = layout::count2;
-    RECT count3_rect = layout::count3;
-    RECT banner_rect = layout::banner;
-    RECT news_card_rect = layout::news_card;
-    RECT status_card_rect = layout::status_card;
-    RECT bottom_panel_rect = layout::bottom_panel;
-    std::vector<RECT> news_item_rects{layout::news_rows.begin(), layout::news_rows.end()};
 };
 
 }  // namespace korvel

@@ -27,7 +27,7 @@ std::string icon() {
 
 UINT width_of(korvel::LauncherApp const& app) {
     UINT w = 0;
-    Gdiplus::DllExports::GdipGetImageWidth(app.banner_bitmap.get(), &w);
+    Gdiplus::DllExports::GdipGetImageWidth(app.window.banner_bitmap.get(), &w);
     return w;
 }
 
@@ -102,10 +102,10 @@ TEST(Banner, TheWindowKeepsOnlyWhatTheBannerShows) {
         korvel::LauncherApp app;
         ASSERT_TRUE(app.load_banner_image(dir / c.file)) << c.file;
         UINT h = 0;
-        Gdiplus::DllExports::GdipGetImageHeight(app.banner_bitmap.get(), &h);
+        Gdiplus::DllExports::GdipGetImageHeight(app.window.banner_bitmap.get(), &h);
         EXPECT_EQ(std::pair(width_of(app), h), std::pair(c.w, c.h)) << c.file;
-        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), 0, 0), c.top_left) << c.file;
-        EXPECT_EQ(korvel::test::pixel(app.banner_bitmap.get(), c.w - 1, c.h - 1), c.bottom_right) << c.file;
+        EXPECT_EQ(korvel::test::pixel(app.window.banner_bitmap.get(), 0, 0), c.top_left) << c.file;
+        EXPECT_EQ(korvel::test::pixel(app.window.banner_bitmap.get(), c.w - 1, c.h - 1), c.bottom_right) << c.file;
     }
 }
 

@@ -49,7 +49,7 @@ std::unique_ptr<LauncherApp> app_for(test::Installation const& install, HWND hwn
     app->base_dir = install.dir();
     app->load_settings();
     app->hwnd = hwnd;
-    app->client_count = count;
+    app->window.client_count = count;
     return app;
 }
 

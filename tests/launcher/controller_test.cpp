@@ -1,9 +1,8 @@
-// The window controller's hit-testing and the patch job's worker, in this process.
+// The patch job's worker, in this process.
 
 #include "launcher/app_messages.h"
 #include "launcher/launcher_app.h"
 #include "launcher/patch_job.h"
-#include "launcher/window_controller.h"
 #include "platform/sha256.h"
 #include "platform/unique_handle.h"
 #include "tests/launcher/launcher_fixtures.h"
@@ -16,35 +15,6 @@
 
 namespace fs = std::filesystem;
 namespace test = korvel::test;
-using korvel::ButtonId;
-
-TEST(HitTest, ButtonsInOrderEdgesAndNewsRowsWithItems) {
-    struct Case {
-        POINT point;
-        size_t news_items;
-        ButtonId expected;
-    };
-    Case const cases[] = {
-        {{1154, 16}, 0, ButtonId::Close},     {{1183, 45}, 0, ButtonId::Close},   {{1184, 30}, 0, ButtonId::None},
-        {{1160, 46}, 0, ButtonId::None},      {{1114, 16}, 0, ButtonId::Minimize}, {{1048, 18}, 0, ButtonId::Settings},
-        {{1082, 30}, 0, ButtonId::None},      {{909, 650}, 0, ButtonId::Play},    {{1159, 715}, 0, ButtonId::Play},
-        {{1160, 700}, 0, ButtonId::None},     {{755, 650}, 0, ButtonId::Repair},  {{895, 660}, 0, ButtonId::None},
-        {{755, 607}, 0, ButtonId::Count1},    {{845, 640}, 0, ButtonId::Count2},  {{853, 607}, 0, ButtonId::Count3},
-        {{834, 499}, 0, ButtonId::Website},   {{944, 529}, 0, ButtonId::Discord}, {{1163, 529}, 0, ButtonId::Register},
-        {{832, 132}, 0, ButtonId::None},      {{832, 132}, 2, ButtonId::NewsItem0}, {{1164, 222}, 2, ButtonId::NewsItem1},
-        {{832, 230}, 2, ButtonId::None},      {{832, 279}, 2, ButtonId::None},    {{1164, 320}, 4, ButtonId::NewsItem3},
-        {{832, 174}, 4, ButtonId::None},  // between two rows
-    };
-    korvel::LauncherApp app;
-    for (auto const& c : cases) {
-        app.news_items.assign(c.news_items, korvel::NewsItem{});
-        EXPECT_EQ(korvel::hit_test(app, c.point), c.expected) << c.point.x << "," << c.point.y << " " << c.news_items;
-    }
-    // Overlapping areas: the earlier one in the order wins.
-    app.play_rect = app.close_rect;
-    app.settings_rect = app.close_rect;
-    EXPECT_EQ(korvel::hit_test(app, POINT{1160, 20}), ButtonId::Close);
-}
 
 namespace {
 
@@ -94,8 +64,8 @@ TEST(PatchWorker, KeepsOneProgressMessageInFlightCarryingTheNewestReport) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].stage, korvel::PatchStage::Done);
     ASSERT_TRUE(outcome);
-    EXPECT_TRUE(outcome->ok);
-    EXPECT_EQ(outcome->client_version, "1");
+    EXPECT_TRUE(outcome->result.ok);
+    EXPECT_EQ(outcome->result.client_version, "1");
 }
 
 TEST(PatchWorker, FailuresArriveAsTheOutcomeText) {
@@ -118,6 +88,6 @@ TEST(PatchWorker, FailuresArriveAsTheOutcomeText) {
     JobSeen const locked = run_worker(config);
     ASSERT_TRUE(locked.outcome);
     EXPECT_EQ(locked.outcome->error_message, korvel::k_patch_locked_text);
-    EXPECT_FALSE(locked.outcome->ok);
+    EXPECT_FALSE(locked.outcome->result.ok);
     EXPECT_EQ(server.requests("version.json").size(), 1u);  // the second job fetched nothing
 }

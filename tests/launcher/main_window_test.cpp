@@ -1,6 +1,5 @@
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
-#include "launcher/startup.h"
 #include "tests/launcher/launcher_fixtures.h"
 #include "launcher/workers.h"
 #include "tests/window/gdiplus_support.h"
@@ -18,7 +17,7 @@ TEST(MainWindow, ClassRegistrationToleratesAnExistingClass) {
 TEST(MainWindow, TheWindowKnowsItsAppAndItsDestructionEndsTheLoop) {
     ASSERT_EQ(korvel::register_main_window_class(::GetModuleHandleW(nullptr)), static_cast<DWORD>(ERROR_SUCCESS));
     korvel::LauncherApp app;
-    app.window_title = L"Ablak címe";
+    app.settings.window_title = L"Ablak címe";
     HWND const hwnd = korvel::create_main_window(app);
     ASSERT_TRUE(hwnd);
     EXPECT_EQ(app.hwnd, hwnd);
@@ -45,10 +44,10 @@ TEST(MainWindow, ADisplayScaleChangeResizesReshapesAndRedecodes) {
     korvel::LauncherApp app;
     HWND const hwnd = korvel::create_main_window(app);
     ASSERT_TRUE(hwnd);
-    ASSERT_EQ(app.scale.dpi, 96u);  // this test program's display
+    ASSERT_EQ(app.window.scale.dpi, 96u);  // this test program's display
     ASSERT_TRUE(app.load_banner_image(dir / "banner.bmp"));
     UINT banner_width = 0;
-    Gdiplus::DllExports::GdipGetImageWidth(app.banner_bitmap.get(), &banner_width);
+    Gdiplus::DllExports::GdipGetImageWidth(app.window.banner_bitmap.get(), &banner_width);
     EXPECT_EQ(banner_width, 777u);
 
     SIZE asked{};  // the size the system then suggests
@@ -56,12 +55,12 @@ TEST(MainWindow, ADisplayScaleChangeResizesReshapesAndRedecodes) {
     EXPECT_TRUE(asked.cx == 1800 && asked.cy == 1140);
     RECT suggested{100, 50, 100 + 1800, 50 + 1140}, frame{}, outline{};
     ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-    EXPECT_EQ(app.scale.dpi, 144u);
+    EXPECT_EQ(app.window.scale.dpi, 144u);
     ::GetWindowRect(hwnd, &frame);
     EXPECT_TRUE(::EqualRect(&frame, &suggested));
     ::GetWindowRgnBox(hwnd, &outline);
     EXPECT_TRUE(outline.right >= 1800 && outline.bottom >= 1140);
-    Gdiplus::DllExports::GdipGetImageWidth(app.banner_bitmap.get(), &banner_width);
+    Gdiplus::DllExports::GdipGetImageWidth(app.window.banner_bitmap.get(), &banner_width);
     EXPECT_EQ(banner_width, 1166u);  // 777 x 1.5, rounded
     ::DestroyWindow(hwnd);
     MSG quit;
@@ -107,7 +106,7 @@ TEST(Startup, AFailedGdiplusStartIsSaidInABox) {
     korvel::LauncherApp app;
     Gdiplus::GdiplusStartupInput input;
     input.GdiplusVersion = 99;  // refused by GDI+ itself
-    EXPECT_FALSE(korvel::start_gdiplus(app, input));
+    EXPECT_FALSE(app.start_gdiplus(input));
     ASSERT_EQ(boxes.calls.size(), 1u);
     EXPECT_EQ(boxes.calls[0].title + L"|" + boxes.calls[0].text,
               L"Korvel Launcher|A launcher nem indítható: a GDI+ grafikus rendszer nem indult el.\nGDI+: " +

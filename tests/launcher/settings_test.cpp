@@ -46,18 +46,18 @@ TEST(Settings, WithoutFilesTheBuiltInValuesStay) {
     test::TempDir dir("settings");
     LauncherApp const built_in;
     auto const app = app_in(dir, nullptr);
-    EXPECT_EQ(app->window_title, built_in.window_title);
-    EXPECT_EQ(app->hero_subtitle, built_in.hero_subtitle);
-    EXPECT_EQ(app->client_count, built_in.client_count);
-    EXPECT_EQ(app->banner_cache_path, dir / "." / "UserData" / "launcher_banner.jpg");
+    EXPECT_EQ(app->settings.window_title, built_in.settings.window_title);
+    EXPECT_EQ(app->window.hero_subtitle, built_in.window.hero_subtitle);
+    EXPECT_EQ(app->window.client_count, built_in.window.client_count);
+    EXPECT_EQ(app->settings.banner_cache_path, dir / "." / "UserData" / "launcher_banner.jpg");
 
     // The four default addresses point at one patch server over HTTPS.
-    std::string const host = app->version_url.substr(0, app->version_url.find("/patch/"));
+    std::string const host = app->settings.version_url.substr(0, app->settings.version_url.find("/patch/"));
     EXPECT_TRUE(host.starts_with("https://") && host.size() > 8) << host;
-    EXPECT_EQ(app->version_url, host + "/patch/version.json");
-    EXPECT_EQ(app->news_url, host + "/patch/news.json");
-    EXPECT_EQ(app->status_url, host + "/patch/status.json");
-    EXPECT_EQ(app->banner_url, host + "/patch/banner.jpg");
+    EXPECT_EQ(app->settings.version_url, host + "/patch/version.json");
+    EXPECT_EQ(app->settings.news_url, host + "/patch/news.json");
+    EXPECT_EQ(app->settings.status_url, host + "/patch/status.json");
+    EXPECT_EQ(app->settings.banner_url, host + "/patch/banner.jpg");
 }
 
 TEST(Settings, LauncherIniFillsTheFields) {
@@ -83,27 +83,27 @@ TEST(Settings, LauncherIniFillsTheFields) {
                             "[remote]\n"
                             "news_url = https://localhost/hírek.json\n"
                             "banner_url =\n");
-    EXPECT_EQ(app->window_title, L"Próba Launcher");
-    EXPECT_EQ(app->logo_text, L"PRÓBA");
-    EXPECT_EQ(app->subtitle, L"Official Game Launcher");
-    EXPECT_EQ(app->hero_title, L"Cím");
-    EXPECT_EQ(app->client_exe, L"my game.exe");
-    EXPECT_EQ(app->game_args, L"-server \"Korvel One\" -fast");
-    EXPECT_EQ(app->client_root, L"C:\\Korvel Client");
-    EXPECT_EQ(app->config_file, L"other.cfg");
-    EXPECT_EQ(app->updater_exe, L"tools\\Swap.exe");
-    EXPECT_EQ(app->website_url, L"https://korvel.example/?a=1;b=2");
-    EXPECT_EQ(app->discord_url, L"");
-    EXPECT_EQ(app->server_name, L"Tesztszerver");
-    EXPECT_EQ(app->version_url, "http://127.0.0.1:8080/patch/version.json");
-    EXPECT_EQ(app->news_url, "https://localhost/h\xC3\xADrek.json");
-    EXPECT_EQ(app->banner_url, "");  // present and empty: no banner download
-    EXPECT_EQ(app->banner_cache_path, fs::path(L"C:\\Korvel Client\\UserData\\launcher_banner.jpg"));
+    EXPECT_EQ(app->settings.window_title, L"Próba Launcher");
+    EXPECT_EQ(app->window.logo_text, L"PRÓBA");
+    EXPECT_EQ(app->window.subtitle, L"Official Game Launcher");
+    EXPECT_EQ(app->window.hero_title, L"Cím");
+    EXPECT_EQ(app->settings.client.game, L"my game.exe");
+    EXPECT_EQ(app->settings.client.game_args, L"-server \"Korvel One\" -fast");
+    EXPECT_EQ(app->settings.client.root, L"C:\\Korvel Client");
+    EXPECT_EQ(app->settings.client.config, L"other.cfg");
+    EXPECT_EQ(app->settings.client.updater, L"tools\\Swap.exe");
+    EXPECT_EQ(app->window.website_url, L"https://korvel.example/?a=1;b=2");
+    EXPECT_EQ(app->window.discord_url, L"");
+    EXPECT_EQ(app->window.server_name, L"Tesztszerver");
+    EXPECT_EQ(app->settings.version_url, "http://127.0.0.1:8080/patch/version.json");
+    EXPECT_EQ(app->settings.news_url, "https://localhost/h\xC3\xADrek.json");
+    EXPECT_EQ(app->settings.banner_url, "");  // present and empty: no banner download
+    EXPECT_EQ(app->settings.banner_cache_path, fs::path(L"C:\\Korvel Client\\UserData\\launcher_banner.jpg"));
 }
 
 TEST(Settings, APresentEmptyGameWinsOverTheDefault) {
     test::TempDir dir("settings");
-    EXPECT_EQ(app_in(dir, "[client]\nGAME=\n")->client_exe, L"");
+    EXPECT_EQ(app_in(dir, "[client]\nGAME=\n")->settings.client.game, L"");
 }
 
 TEST(Settings, LaunchDelayIsClampedAndANonNumberTakesTheDefault) {
@@ -115,7 +115,7 @@ TEST(Settings, LaunchDelayIsClampedAndANonNumberTakesTheDefault) {
                           Case{"100", 100}, Case{"3000", 3000}, Case{"-5", 100}}) {
         test::TempDir dir("settings");
         auto const ini = std::string("[client]\nlaunch_delay_ms=") + c.value + "\n";
-        EXPECT_EQ(app_in(dir, ini.c_str())->launch_delay_ms, c.expected) << c.value;
+        EXPECT_EQ(app_in(dir, ini.c_str())->settings.client.launch_delay_ms, c.expected) << c.value;
     }
 }
 
@@ -129,7 +129,7 @@ TEST(Settings, ClientCountComesFromUserDataAndIsClamped) {
                           Case{"[other]\nclient_count=3\n", 1}}) {
         test::TempDir dir("settings");
         test::write_file(dir / "client" / "UserData" / "launcher_settings.ini", c.file);
-        EXPECT_EQ(app_in(dir, "[client]\nroot=client\n")->client_count, c.expected) << c.file;
+        EXPECT_EQ(app_in(dir, "[client]\nroot=client\n")->window.client_count, c.expected) << c.file;
     }
 }
 
@@ -137,12 +137,12 @@ TEST(Settings, SaveClientCountWritesExactlyItsSection) {
     test::TempDir dir("settings");
     auto app = app_in(dir, "[client]\nroot=client\n");
     app->save_client_count(2);
-    EXPECT_EQ(app->client_count, 2);
+    EXPECT_EQ(app->window.client_count, 2);
     EXPECT_EQ(test::read_file(dir / "client" / "UserData" / "launcher_settings.ini"),
               "[launcher]\r\nclient_count=2\r\n\r\n");
 
     app->save_client_count(5);
-    EXPECT_EQ(app->client_count, 3);
+    EXPECT_EQ(app->window.client_count, 3);
     EXPECT_EQ(test::read_file(dir / "client" / "UserData" / "launcher_settings.ini"),
               "[launcher]\r\nclient_count=3\r\n\r\n");
 }
@@ -152,11 +152,11 @@ TEST(Settings, SaveClientCountKeepsTheRestOfTheFileInSortedOrder) {
     test::write_file(dir / "UserData" / "launcher_settings.ini",
                      "[zeta]\nk=v\n[Launcher]\nother=x\nclient_count=1\n[alpha]\na=1\n");
     auto app = app_in(dir, nullptr);
-    EXPECT_EQ(app->client_count, 1);
+    EXPECT_EQ(app->window.client_count, 1);
     app->save_client_count(3);
     EXPECT_EQ(test::read_file(dir / "UserData" / "launcher_settings.ini"),
               "[alpha]\r\na=1\r\n\r\n"
               "[launcher]\r\nclient_count=3\r\nother=x\r\n\r\n"
               "[zeta]\r\nk=v\r\n\r\n");
-    EXPECT_EQ(app_in(dir, nullptr)->client_count, 3);  // and the next start reads it
+    EXPECT_EQ(app_in(dir, nullptr)->window.client_count, 3);  // and the next start reads it
 }

@@ -1,4 +1,4 @@
-#include "launcher/launcher_app.h"
+#include "core/patch_progress.h"
 #include "window/progress_text.h"
 
 #include <gtest/gtest.h>
@@ -21,32 +21,33 @@ TEST(ProgressText, FormatEtaKnownAnswers) {
 }
 
 TEST(ProgressText, CounterLineByStage) {
+    using enum korvel::PatchStage;
     struct Case {
-        std::int32_t stage;
+        korvel::PatchStage stage;
         wchar_t const* file;
         std::uint64_t done, total, files_done, files_total;
         double speed, eta;
         wchar_t const* line;
     };
     Case const cases[] = {
-        {4, L"data/pack.bin", 1572864, 12582912, 3, 9, 870707.2, 13,
+        {Downloading, L"data/pack.bin", 1572864, 12582912, 3, 9, 870707.2, 13,
          L"data/pack.bin  •  1.5 MB / 12.0 MB  •  850.3 KB/s  •  13 mp"},
-        {4, L"", 512, 2048, 0, 0, 0, -1, L"512 B / 2.0 KB  •  -  •  --"},
-        {4, L"a.txt", 0, 0, 12, 340, 0, 59.5, L"a.txt  •  0 B / 0 B  •  -  •  1 p 0 mp"},  // files_total set
-        {3, L"a.txt", 1, 2, 12, 340, 5, 5, L"12 / 340 fájl"},
-        {6, L"", 0, 0, 0, 0, 0, -1, L""},
+        {Downloading, L"", 512, 2048, 0, 0, 0, -1, L"512 B / 2.0 KB  •  -  •  --"},
+        {Downloading, L"a.txt", 0, 0, 12, 340, 0, 59.5, L"a.txt  •  0 B / 0 B  •  -  •  1 p 0 mp"},  // files_total set
+        {Verifying, L"a.txt", 1, 2, 12, 340, 5, 5, L"12 / 340 fájl"},
+        {Done, L"", 0, 0, 0, 0, 0, -1, L""},
     };
     for (Case const& c : cases) {
-        korvel::LauncherApp app;
-        app.progress.stage = static_cast<korvel::PatchStage>(c.stage);
-        app.progress.current_file = c.file;
-        app.progress.bytes_done = c.done;
-        app.progress.bytes_total = c.total;
-        app.progress.files_done = c.files_done;
-        app.progress.files_total = c.files_total;
-        app.progress.speed = c.speed;
-        app.progress.eta = c.eta;
-        EXPECT_EQ(korvel::counter_line(app), c.line);
+        korvel::PatchProgress progress;
+        progress.stage = c.stage;
+        progress.current_file = c.file;
+        progress.bytes_done = c.done;
+        progress.bytes_total = c.total;
+        progress.files_done = c.files_done;
+        progress.files_total = c.files_total;
+        progress.speed = c.speed;
+        progress.eta = c.eta;
+        EXPECT_EQ(korvel::counter_line(progress), c.line);
     }
 }
 

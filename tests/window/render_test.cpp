@@ -1,7 +1,9 @@
-#include "launcher/launcher_app.h"
 #include "tests/support/test_env.h"
 #include "tests/window/gdiplus_support.h"
+#include "window/banner_image.h"
+#include "window/layout.h"
 #include "window/render.h"
+#include "window/window_state.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +19,8 @@
 namespace {
 
 using korvel::ButtonId;
-using korvel::LauncherApp;
+using korvel::WindowState;
+namespace layout = korvel::layout;
 using Gdiplus::ARGB;
 
 // Fills of the looks, sampled inside each shape away from its label and corners.
@@ -51,16 +54,21 @@ std::filesystem::path banded_picture(std::filesystem::path const& folder, int w,
     return file;
 }
 
+// The banner as the launcher loads it: at most as many pixels as its area shows.
+korvel::UniqueGdipBitmap banner_of(std::filesystem::path const& file, WindowState const& state) {
+    return korvel::load_banner_bitmap(file, state.scale.px(layout::banner));
+}
+
 struct Case {
     char const* name;
-    std::function<void(LauncherApp&)> state;
+    std::function<void(WindowState&)> state;
     std::vector<Probe> probes;
 };
 
 void check(Case const& c) {
-    LauncherApp app;
-    c.state(app);
-    korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
+    WindowState state;
+    c.state(state);
+    korvel::UniqueGdipBitmap const frame = korvel::render_window(state);
     ASSERT_TRUE(frame) << c.name;
     for (Probe const& p : c.probes) {
         ARGB const got = korvel::test::pixel(frame.get(), p.x, p.y);
@@ -75,48 +83,54 @@ TEST(Render, StatesDrawTheirLooksAtKnownPoints) {
     auto const wide = banded_picture(dir.path(), 1920, 1080, 100);  // 80 rows cropped each side
     auto const square = banded_picture(dir.path(), 400, 400, 120);  // 104 rows cropped each side
     auto news = [](int count) {
-        return [count](LauncherApp& app) {
-            for (int i = 0; i < count; ++i) app.news_items.push_back({L"HÍR", L"Cím", L"01.02.", L""});
+        return [count](WindowState& state) {
+            for (int i = 0; i < count; ++i) state.news_items.push_back({L"HÍR", L"Cím", L"01.02.", L""});
         };
     };
     Case const cases[] = {
-        {"start-up", [](LauncherApp&) {},
+        {"start-up", [](WindowState&) {},
          {{play_x, play_y, disabled}, {759, count_y, gold}, {808, count_y, neutral}, {repair_x, play_y, neutral},
           {website_x, link_y, disabled}, {841, 427, 0xffd2464c}, {836, 151, card}, {45, 672, track},
           {1157, 31, 0xff0d0f17}, {1051, 35, 0xff11141e}, {700, 264, 0xff271e37, 10}}},
         {"ready, play hovered, three clients",
-         [](LauncherApp& a) { a.play_ready = true, a.hover_id = ButtonId::Play, a.client_count = 3; },
+         [](WindowState& a) { a.play_ready = true, a.hover_id = ButtonId::Play, a.client_count = 3; },
          {{play_x, play_y, gold_hover}, {857, count_y, gold}, {759, count_y, neutral}}},
-        {"ready, nothing hovered", [](LauncherApp& a) { a.play_ready = true; }, {{play_x, play_y, gold}}},
+        {"ready, nothing hovered", [](WindowState& a) { a.play_ready = true; }, {{play_x, play_y, gold}}},
         {"job running, play hovered",
-         [](LauncherApp& a) { a.play_ready = a.patch_running = true, a.hover_id = ButtonId::Play; },
+         [](WindowState& a) { a.play_ready = a.patch_running = true, a.hover_id = ButtonId::Play; },
          {{play_x, play_y, disabled}, {759, count_y, disabled}, {repair_x, play_y, disabled}}},
-        {"hover the selected count", [](LauncherApp& a) { a.hover_id = ButtonId::Count1; },
+        {"hover the selected count", [](WindowState& a) { a.hover_id = ButtonId::Count1; },
          {{759, count_y, gold_hover}, {808, count_y, neutral}}},
-        {"hover another count", [](LauncherApp& a) { a.hover_id = ButtonId::Count2; },
+        {"hover another count", [](WindowState& a) { a.hover_id = ButtonId::Count2; },
          {{808, count_y, neutral_hover}, {759, count_y, gold}}},
-        {"hover repair", [](LauncherApp& a) { a.hover_id = ButtonId::Repair; }, {{repair_x, play_y, neutral_hover}}},
+        {"hover repair", [](WindowState& a) { a.hover_id = ButtonId::Repair; }, {{repair_x, play_y, neutral_hover}}},
         {"links with URLs, website hovered",
-         [](LauncherApp& a) { a.website_url = a.discord_url = L"https://x.invalid/", a.hover_id = ButtonId::Website; },
+         [](WindowState& a) { a.website_url = a.discord_url = L"https://x.invalid/", a.hover_id = ButtonId::Website; },
          {{website_x, link_y, neutral_hover}, {948, link_y, neutral}, {1058, link_y, disabled}}},
-        {"hover a disabled link", [](LauncherApp& a) { a.hover_id = ButtonId::Website; },
+        {"hover a disabled link", [](WindowState& a) { a.hover_id = ButtonId::Website; },
          {{website_x, link_y, disabled}}},
-        {"hover close", [](LauncherApp& a) { a.hover_id = ButtonId::Close; }, {{1157, 31, 0xff912d3a}}},
-        {"hover settings", [](LauncherApp& a) { a.hover_id = ButtonId::Settings; }, {{1051, 35, 0xff1f2332}}},
-        {"online", [](LauncherApp& a) { a.server_online = true; }, {{841, 427, 0xff44d369}}},
+        {"hover close", [](WindowState& a) { a.hover_id = ButtonId::Close; }, {{1157, 31, 0xff912d3a}}},
+        {"hover settings", [](WindowState& a) { a.hover_id = ButtonId::Settings; }, {{1051, 35, 0xff1f2332}}},
+        {"online", [](WindowState& a) { a.server_online = true; }, {{841, 427, 0xff44d369}}},
         {"two news items, third row hovered",
-         [&](LauncherApp& a) { news(2)(a), a.hover_id = ButtonId::NewsItem2; },
+         [&](WindowState& a) { news(2)(a), a.hover_id = ButtonId::NewsItem2; },
          {{836, 151, 0xff467cbe}, {836, 200, 0xff41965f}, {836, 249, card}, {1100, 266, card}}},
         {"four news items, first row hovered",
-         [&](LauncherApp& a) { news(4)(a), a.hover_id = ButtonId::NewsItem0; },
+         [&](WindowState& a) { news(4)(a), a.hover_id = ButtonId::NewsItem0; },
          {{836, 249, 0xff6752ad}, {836, 298, 0xff6752ad}, {1100, 168, 0xff191c29}, {1100, 217, card}}},
-        {"percent -5", [](LauncherApp& a) { a.progress.percent = -5; }, {{42, 672, track}}},
-        {"percent 1", [](LauncherApp& a) { a.progress.percent = 1; }, {{43, 672, 0xffaf7999, 0x50}, {49, 672, track}}},
-        {"percent 50", [](LauncherApp& a) { a.progress.percent = 50; }, {{376, 672, bar_end, 24}, {386, 672, track}}},
-        {"percent 150", [](LauncherApp& a) { a.progress.percent = 150; }, {{716, 672, bar_end, 24}}},
-        {"1920 x 1080 banner", [&](LauncherApp& a) { ASSERT_TRUE(a.load_banner_image(wide)); },
+        {"percent -5", [](WindowState& a) { a.progress.percent = -5; }, {{42, 672, track}}},
+        {"percent 1", [](WindowState& a) { a.progress.percent = 1; }, {{43, 672, 0xffaf7999, 0x50}, {49, 672, track}}},
+        {"percent 50", [](WindowState& a) { a.progress.percent = 50; }, {{376, 672, bar_end, 24}, {386, 672, track}}},
+        {"percent 150", [](WindowState& a) { a.progress.percent = 150; }, {{716, 672, bar_end, 24}}},
+        {"1920 x 1080 banner", [&](WindowState& a) {
+             a.banner_bitmap = banner_of(wide, a);
+             ASSERT_TRUE(a.banner_bitmap);
+         },
          {{700, 81, red, 40}, {700, 95, blue, 40}, {700, 447, red, 40}, {700, 433, blue, 40}, {790, 264, blue, 60}}},
-        {"400 x 400 banner", [&](LauncherApp& a) { ASSERT_TRUE(a.load_banner_image(square)); },
+        {"400 x 400 banner", [&](WindowState& a) {
+             a.banner_bitmap = banner_of(square, a);
+             ASSERT_TRUE(a.banner_bitmap);
+         },
          {{700, 100, red, 40}, {700, 115, blue, 40}, {700, 430, red, 40}, {700, 410, blue, 40}, {790, 264, blue, 60}}},
     };
     for (Case const& c : cases) check(c);
@@ -140,13 +154,13 @@ TEST(Render, TextsAreDrawnInTheirColours) {
         {"first pill", {48, 365, 170, 400}, 0xffcbaf7e, false, true},
         {"status text", {856, 414, 1146, 442}, 0xffe67075, false, true},
         {"progress title", {40, 585, 520, 613}, 0xfff0f1f6, false, true},
-        {"progress title at stage 8", {40, 585, 520, 613}, 0xffeb686f, true, true},
+        {"progress title of a failed job", {40, 585, 520, 613}, 0xffeb686f, true, true},
         {"no red title before a failure", {40, 585, 520, 613}, 0xffeb686f, false, false},
     };
     for (Ink const& ink : inks) {
-        LauncherApp app;
-        if (ink.failed_stage) app.progress.stage = korvel::PatchStage::Failed;
-        korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
+        WindowState state;
+        if (ink.failed_stage) state.progress.stage = korvel::PatchStage::Failed;
+        korvel::UniqueGdipBitmap const frame = korvel::render_window(state);
         int hits = 0;
         for (LONG y = ink.area.top; y < ink.area.bottom; ++y)
             for (LONG x = ink.area.left; x < ink.area.right; ++x)
@@ -154,8 +168,6 @@ TEST(Render, TextsAreDrawnInTheirColours) {
         EXPECT_EQ(hits >= 3, ink.present) << ink.name << ": " << hits << " pixels";
     }
 }
-
-namespace layout = korvel::layout;
 
 // Pixels of `colour` (within 12 a channel) in `area`, and the rows they span.
 std::tuple<int, LONG, LONG> ink_in(Gdiplus::GpBitmap* frame, RECT const& area, ARGB colour) {
@@ -184,18 +196,18 @@ TEST(Render, EveryAreaAndTextFollowsTheDisplayScale) {
                                            {box(layout::text::progress_title), 0xfff0f1f6}};
     std::vector<LONG> heights_at_96;
     for (UINT const dpi : {96u, 120u, 144u, 192u}) {
-        LauncherApp app;
-        app.scale.dpi = dpi, app.play_ready = true;
-        korvel::UniqueGdipBitmap const frame = korvel::render_window(app);
+        WindowState state;
+        state.scale.dpi = dpi, state.play_ready = true;
+        korvel::UniqueGdipBitmap const frame = korvel::render_window(state);
         korvel::test::save_png(frame.get(), "render-" + std::to_string(dpi) + "dpi.png");  // to look at
         auto const at = [&](LONG x, LONG y) { return korvel::test::pixel(frame.get(), x, y); };
         UINT width = 0, height = 0;
         Gdiplus::DllExports::GdipGetImageWidth(frame.get(), &width);
         Gdiplus::DllExports::GdipGetImageHeight(frame.get(), &height);
-        EXPECT_TRUE(LONG(width) == app.scale.px(1200) && LONG(height) == app.scale.px(760)) << dpi;
+        EXPECT_TRUE(LONG(width) == state.scale.px(1200) && LONG(height) == state.scale.px(760)) << dpi;
         for (auto const& [design, fill] : areas) {
-            RECT const r = app.scale.px(design);
-            LONG const d = app.scale.px(3), x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+            RECT const r = state.scale.px(design);
+            LONG const d = state.scale.px(3), x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
             for (auto const [in_x, in_y, out_x, out_y] :
                  {std::array{r.left + d, y, r.left - d, y}, std::array{r.right - 1 - d, y, r.right + d, y},
                   std::array{x, r.top + d, x, r.top - d}, std::array{x, r.bottom - 1 - d, x, r.bottom + d}}) {
@@ -204,8 +216,8 @@ TEST(Render, EveryAreaAndTextFollowsTheDisplayScale) {
             }
         }
         for (std::size_t i = 0; i < std::size(texts); ++i) {
-            RECT const r = app.scale.px(texts[i].first);
-            LONG const band = app.scale.px(12);
+            RECT const r = state.scale.px(texts[i].first);
+            LONG const band = state.scale.px(12);
             auto const [pixels, top, bottom] = ink_in(frame.get(), r, texts[i].second);
             EXPECT_GE(pixels, 20) << dpi << ": text " << i;
             EXPECT_EQ(std::get<0>(ink_in(frame.get(), {r.left - band, r.top - band, r.right + band, r.bottom + band},
@@ -218,9 +230,9 @@ TEST(Render, EveryAreaAndTextFollowsTheDisplayScale) {
 }
 
 LRESULT CALLBACK paint_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
-    auto* const app = reinterpret_cast<LauncherApp*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (message == WM_PAINT && app) {
-        app->paint_window();
+    auto* const state = reinterpret_cast<WindowState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (message == WM_PAINT && state) {
+        korvel::paint_window(hwnd, *state);
         return 0;
     }
     if (message == WM_ERASEBKGND) return 1;
@@ -235,20 +247,20 @@ TEST(Render, PaintWindowCopiesTheFrameToTheWindow) {
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"KorvelPaintTest";
     ::RegisterClassW(&wc);
-    LauncherApp app;
-    app.play_ready = true;
-    app.hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"paint", WS_POPUP, 0, 0, korvel::layout::window_width,
-                                 korvel::layout::window_height, nullptr, nullptr, wc.hInstance, nullptr);
-    ASSERT_TRUE(app.hwnd);
-    ::SetWindowLongPtrW(app.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
-    ::ShowWindow(app.hwnd, SW_SHOWNOACTIVATE);
-    ::UpdateWindow(app.hwnd);
-    EXPECT_FALSE(::GetUpdateRect(app.hwnd, nullptr, FALSE));  // validated by EndPaint
-    HDC const dc = ::GetDC(app.hwnd);
+    WindowState state;
+    state.play_ready = true;
+    HWND const hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"paint", WS_POPUP, 0, 0, layout::window_width,
+                                        layout::window_height, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_TRUE(hwnd);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
+    ::ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    ::UpdateWindow(hwnd);
+    EXPECT_FALSE(::GetUpdateRect(hwnd, nullptr, FALSE));  // validated by EndPaint
+    HDC const dc = ::GetDC(hwnd);
     COLORREF const play = ::GetPixel(dc, play_x, play_y);
-    ::ReleaseDC(app.hwnd, dc);
+    ::ReleaseDC(hwnd, dc);
     EXPECT_EQ(play, RGB(0x74, 0x4d, 0x20));
-    ::DestroyWindow(app.hwnd);
+    ::DestroyWindow(hwnd);
 }
 
 }  // namespace

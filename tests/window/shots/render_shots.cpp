@@ -1,11 +1,12 @@
 // Renders the launcher window in the states the README shows, with the real drawing
 // code, and saves each frame as a PNG:   render_shots.exe OUTPUT_FOLDER
 // With --window SECONDS it instead shows the "ready" state in a real borderless window
-// painted by LauncherApp::paint_window for that long, for a screenshot of the screen.
+// painted by paint_window (window/render.h) for that long, for a screenshot of the screen.
 
-#include "launcher/launcher_app.h"
 #include "tests/window/gdiplus_support.h"
+#include "window/layout.h"
 #include "window/render.h"
+#include "window/window_state.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -15,9 +16,9 @@
 
 namespace {
 
-using korvel::LauncherApp;
+using korvel::WindowState;
 
-void with_feeds(LauncherApp& app) {
+void with_feeds(WindowState& app) {
     app.news_items = {{L"HÍR", L"Megnyílt a téli esemény: Fagyott Szoros", L"12.01.", L"https://example.invalid/1"},
                       {L"UPDATE", L"2.1-es frissítés: új céh ablak és aura rendszer", L"11.28.", L""},
                       {L"EVENT", L"Hétvégi dupla tapasztalat minden csatornán", L"11.22.", L""}};
@@ -29,7 +30,7 @@ void with_feeds(LauncherApp& app) {
     app.register_url = L"https://example.invalid/register";
 }
 
-void ready_to_play(LauncherApp& app) {
+void ready_to_play(WindowState& app) {
     with_feeds(app);
     app.play_ready = true;
     app.client_count = 2;
@@ -42,10 +43,10 @@ void ready_to_play(LauncherApp& app) {
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
-    auto* const app = reinterpret_cast<LauncherApp*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* const app = reinterpret_cast<WindowState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (message) {
     case WM_PAINT:
-        if (app) app->paint_window();
+        if (app) korvel::paint_window(hwnd, *app);
         else ::ValidateRect(hwnd, nullptr);
         return 0;
     case WM_ERASEBKGND:
@@ -60,19 +61,20 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     return ::DefWindowProcW(hwnd, message, w, l);
 }
 
-int show_window(LauncherApp& app, UINT seconds) {
+int show_window(WindowState& app, UINT seconds) {
     WNDCLASSW wc{};
     wc.lpfnWndProc = window_proc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"KorvelRenderShots";
     ::RegisterClassW(&wc);
-    app.hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"Korvel2 Launcher (paint_window)", WS_POPUP, 40, 40,
-                                 korvel::layout::window_width, korvel::layout::window_height, nullptr, nullptr, wc.hInstance, nullptr);
-    if (!app.hwnd) return 1;
-    ::SetWindowLongPtrW(app.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
-    ::ShowWindow(app.hwnd, SW_SHOW);
-    ::UpdateWindow(app.hwnd);
-    ::SetTimer(app.hwnd, 1, seconds * 1000, nullptr);
+    HWND const hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"Korvel2 Launcher (paint_window)", WS_POPUP, 40, 40,
+                                        korvel::layout::window_width, korvel::layout::window_height, nullptr, nullptr,
+                                        wc.hInstance, nullptr);
+    if (!hwnd) return 1;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&app));
+    ::ShowWindow(hwnd, SW_SHOW);
+    ::UpdateWindow(hwnd);
+    ::SetTimer(hwnd, 1, seconds * 1000, nullptr);
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
     return 0;
@@ -80,7 +82,7 @@ int show_window(LauncherApp& app, UINT seconds) {
 
 struct Shot {
     char const* name;
-    std::function<void(LauncherApp&)> state;
+    std::function<void(WindowState&)> state;
 };
 
 }  // namespace
@@ -93,9 +95,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     korvel::test::ensure_gdiplus();
     Shot const shots[] = {
-        {"startup", [](LauncherApp&) {}},
+        {"startup", [](WindowState&) {}},
         {"downloading",
-         [](LauncherApp& app) {
+         [](WindowState& app) {
              with_feeds(app);
              app.patch_running = true;
              app.progress.stage = korvel::PatchStage::Downloading;
@@ -111,13 +113,13 @@ int wmain(int argc, wchar_t** argv) {
              app.progress.percent = 41;
          }},
         {"ready",
-         [](LauncherApp& app) {
+         [](WindowState& app) {
              ready_to_play(app);
              app.hover_id = korvel::ButtonId::Play;
          }},
-        {"ready-150", [](LauncherApp& app) { ready_to_play(app), app.scale.dpi = 144; }},  // on a display at 150 %
+        {"ready-150", [](WindowState& app) { ready_to_play(app), app.scale.dpi = 144; }},  // on a display at 150 %
         {"failed",
-         [](LauncherApp& app) {
+         [](WindowState& app) {
              with_feeds(app);
              app.server_online = false;
              app.server_status_text = L"A szerverállapot nem érhető el";
@@ -128,14 +130,14 @@ int wmain(int argc, wchar_t** argv) {
          }},
     };
     if (window) {
-        LauncherApp app;
+        WindowState app;
         shots[2].state(app);  // "ready"
         return show_window(app, static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)));
     }
     std::filesystem::path const out = argv[1];
     int failures = 0;
     for (Shot const& shot : shots) {
-        LauncherApp app;
+        WindowState app;
         shot.state(app);
         // The frame time, as a hover change costs it: one warm-up, then the mean of 20.
         korvel::render_window(app);

@@ -177,7 +177,7 @@ TEST_F(SettingsDialog, AFailedSaveSaysSoAndKeepsTheDialogOpen) {
     ::SetFileAttributesW(config().c_str(), FILE_ATTRIBUTE_READONLY);
     test::write_file(dir / "blocked", "not a folder");
     for (std::wstring const name : {L"zivur2.cfg", L"blocked\\zivur2.cfg"}) {
-        app.config_file = name;
+        app.settings.client.config = name;
         boxes.clear();
         bool open_after_box = false;
         run_dialog([&](HWND dialog) {
@@ -229,18 +229,18 @@ TEST_F(SettingsDialog, TogglingLeavesTheLabelsCleanAndALeftoverTemporaryFileIsRe
 // runs once the dialog is closed.
 TEST_F(SettingsDialog, TheFirstCheckWaitsForTheDialog) {
     test::ServedFolder server("dialog");  // empty: the check fails at once with a 404
-    app.version_url = server.url("version.json");
+    app.settings.version_url = server.url("version.json");
     bool running_while_open = true;
     run_dialog([&](HWND dialog) {
         ::SendMessageW(app.hwnd, WM_TIMER, k_update_timer, 0);  // handled before it returns
-        running_while_open = app.patch_running || !server.requests("version.json").empty();
+        running_while_open = app.window.patch_running || !server.requests("version.json").empty();
         click(::GetDlgItem(dialog, k_cancel_button));
     });
     EXPECT_FALSE(running_while_open);
     EXPECT_TRUE(poll([&] {  // the job's outcome reaches the window through its queue
         MSG message;
         while (::PeekMessageW(&message, app.hwnd, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
-        return app.progress.title == L"Frissítési hiba";
+        return app.window.progress.title == L"Frissítési hiba";
     }));
     EXPECT_EQ(server.requests("version.json").size(), 1u);
 }
