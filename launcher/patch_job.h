@@ -3,6 +3,7 @@
 // by WM_PATCH_PROGRESS and WM_PATCH_DONE. The worker owns its copies; the window owns
 // every record from the moment it receives it.
 
+#include "core/patch_progress.h"
 #include "patcher/patch_records.h"
 
 #include <windows.h>

@@ -5,6 +5,7 @@
 // here, so the rules that tie them together live in one place. It draws nothing and
 // starts nothing: the caller redraws and starts the worker.
 
+#include "core/patch_progress.h"
 #include "launcher/patch_job.h"
 
 #include <cstdint>
