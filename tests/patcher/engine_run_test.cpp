@@ -236,7 +236,7 @@ TEST_F(EngineTest, EmptyManifestStillDeletesAndFinishes) {
     EXPECT_EQ(verifying[1].files_done, 0u);
 }
 
-TEST_F(EngineTest, FailuresAreReportedOnceAsStageEightThenThrown) {
+TEST_F(EngineTest, FailuresAreReportedOnceAsFailedThenThrown) {
     // No version document on the server.
     std::string const text = run_failing();
     EXPECT_EQ(text, "HTTP 404: " + server.url("version.json"));
