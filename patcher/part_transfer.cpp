@@ -195,9 +195,9 @@ void PartTransfer::settle_failed_part(AttemptState const& state) {
     try {
         throw;
     } catch (HttpTransferBroken const&) {
-        keep_or_discard(true, state.part_size, state.validator);
+        keep_or_discard(state.part_size, state.validator);
     } catch (TransferStopped const&) {
-        keep_or_discard(true, state.part_size, state.validator);
+        keep_or_discard(state.part_size, state.validator);
     } catch (HttpUnusableRange const&) {
         discard();
     } catch (HttpStatusError const&) {
@@ -210,7 +210,7 @@ void PartTransfer::settle_failed_part(AttemptState const& state) {
         if (state.answered)
             discard();
         else
-            keep_or_discard(true, kept_bytes(), resume_ ? resume_->validator : std::string());
+            keep_or_discard(kept_bytes(), resume_ ? resume_->validator : std::string());
     }
 }
 
@@ -218,8 +218,8 @@ bool PartTransfer::listed_empty() const {
     return target_.size == 0 && target_.size_limit == std::uint64_t{0};
 }
 
-void PartTransfer::keep_or_discard(bool resumable, std::uint64_t part_size, std::string const& validator) {
-    if (!resumable || part_size == 0 || validator.empty()) {
+void PartTransfer::keep_or_discard(std::uint64_t part_size, std::string const& validator) {
+    if (part_size == 0 || validator.empty()) {
         discard();
         return;
     }

@@ -116,7 +116,8 @@ private:
     // From inside a catch block, with the attempt's exception in flight: keeps the part
     // for the next attempt or removes it, by what went wrong.
     void settle_failed_part(AttemptState const& state);
-    void keep_or_discard(bool resumable, std::uint64_t part_size, std::string const& validator);
+    // Keeps a part that has bytes and a validator to resume against; removes any other.
+    void keep_or_discard(std::uint64_t part_size, std::string const& validator);
     // A file listed with size 0: nothing to continue, so no record and no resumed part.
     bool listed_empty() const;
 
