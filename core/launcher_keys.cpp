@@ -19,8 +19,10 @@ constexpr std::string_view header = "korvel-release-keys 1";
 }  // namespace
 
 LauncherKeys read_launcher_keys(std::string_view image) {
-    std::optional<std::string_view> const record = find_pe_resource(image, rcdata_type, KORVEL_RELEASE_KEYS_RESOURCE);
-    if (!record) throw std::runtime_error("no release-key record (a launcher built before it had one, or another program)");
+    std::optional<std::string_view> const record =
+        find_pe_resource(image, rcdata_type, KORVEL_RELEASE_KEYS_RESOURCE);
+    if (!record)
+        throw std::runtime_error("no release-key record (a launcher built before it had one, or another program)");
     LauncherKeys keys;
     std::size_t line_number = 0;
     for (std::size_t start = 0; start < record->size(); ++line_number) {
@@ -28,14 +30,16 @@ LauncherKeys read_launcher_keys(std::string_view image) {
         std::string_view const line = record->substr(start, end - start);
         start = end + 1;
         if (line_number == 0) {
-            if (line != header) throw std::runtime_error("the release-key record does not start with \"" + std::string(header) + "\"");
+            if (line != header)
+                throw std::runtime_error("the release-key record does not start with \"" + std::string(header) + "\"");
             continue;
         }
         std::size_t const space = line.find(' ');
         std::string_view const kind = line.substr(0, space);
         std::string_view const key = space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
         if ((kind != "key" && kind != "throwaway-key") || !looks_like_release_key(key))
-            throw std::runtime_error("line " + std::to_string(line_number + 1) + " of the release-key record is not a key");
+            throw std::runtime_error("line " + std::to_string(line_number + 1) +
+                                     " of the release-key record is not a key");
         keys.keys.push_back({std::string(key), kind == "throwaway-key"});
     }
     if (line_number == 0) throw std::runtime_error("the release-key record is empty");

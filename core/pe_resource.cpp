@@ -50,8 +50,8 @@ public:
         std::uint32_t const section_count = number(header, 6, 2);
         std::uint32_t const optional_size = number(header, 20, 2);
         optional_ = bytes_at(file, std::uint64_t{pe} + 24, optional_size, "the optional header");
-        std::string_view const table =
-            bytes_at(file, std::uint64_t{pe} + 24 + optional_size, std::uint64_t{section_count} * 40, "the section table");
+        std::string_view const table = bytes_at(file, std::uint64_t{pe} + 24 + optional_size,
+                                                std::uint64_t{section_count} * 40, "the section table");
         for (std::uint32_t i = 0; i < section_count; ++i) {
             std::string_view const s = table.substr(i * 40, 40);
             std::uint32_t const virtual_size = number(s, 8, 4), raw_size = number(s, 16, 4);
@@ -73,8 +73,8 @@ public:
             throw PeFormatError("not a Windows program: unknown optional header");
         std::string_view const count = bytes_at(optional_, count_at, 4, "the data directory count", optional_header);
         if (number(count, 0, 4) <= resource_table_index) return {0, 0};
-        std::string_view const entry =
-            bytes_at(optional_, count_at + 4 + resource_table_index * 8, 8, "the resource table's entry", optional_header);
+        std::string_view const entry = bytes_at(optional_, count_at + 4 + resource_table_index * 8, 8,
+                                                "the resource table's entry", optional_header);
         return {number(entry, 0, 4), number(entry, 4, 4)};
     }
 
@@ -99,12 +99,12 @@ private:
 
 // The offset field of the entry for `id` in the resource directory at `offset` of the
 // table, or of its first entry when `id` is not given; nothing when there is none.
-std::optional<std::uint32_t> directory_entry(std::string_view table, std::uint32_t offset, std::optional<std::uint16_t> id) {
+std::optional<std::uint32_t> directory_entry(std::string_view table, std::uint32_t offset,
+                                             std::optional<std::uint16_t> id) {
     std::string_view const header = bytes_at(table, offset, 16, "a resource directory", resource_table);
     std::uint32_t const named = number(header, 12, 2), numbered = number(header, 14, 2);
-    std::string_view const entries =
-        bytes_at(table, std::uint64_t{offset} + 16, std::uint64_t{named + numbered} * 8, "a resource directory's entries",
-                 resource_table);
+    std::string_view const entries = bytes_at(table, std::uint64_t{offset} + 16, std::uint64_t{named + numbered} * 8,
+                                              "a resource directory's entries", resource_table);
     if (!id) return named + numbered ? std::optional(number(entries, 4, 4)) : std::nullopt;
     for (std::uint32_t i = named; i < named + numbered; ++i)
         if (number(entries, i * 8, 4) == *id) return number(entries, i * 8 + 4, 4);
@@ -113,7 +113,8 @@ std::optional<std::uint32_t> directory_entry(std::string_view table, std::uint32
 
 // A subdirectory's offset in the table; a data entry where a directory belongs is damage.
 std::uint32_t subdirectory(std::uint32_t entry) {
-    if (!(entry & subdirectory_bit)) throw PeFormatError("damaged: a resource directory entry names data, not a directory");
+    if (!(entry & subdirectory_bit))
+        throw PeFormatError("damaged: a resource directory entry names data, not a directory");
     return entry & ~subdirectory_bit;
 }
 

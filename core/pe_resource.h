@@ -13,7 +13,7 @@
 namespace korvel {
 
 // A file that is no well-formed PE image as far as the reader had to look; what() says
-// what is wrong ("truncated: ...", "not a Windows program: ...").
+// what is wrong ("truncated or damaged: ...", "not a Windows program: ...").
 class PeFormatError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
