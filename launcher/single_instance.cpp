@@ -23,7 +23,7 @@ std::wstring folded_folder(fs::path const& folder) {
 }
 
 // The volume serial number and the 64-bit file ID as hexadecimal, or nothing when the
-// folder cannot be opened. Opening it follows a junction to its target.
+// folder cannot be opened or has no ID. Opening it follows a junction to its target.
 std::optional<std::wstring> folder_identity(fs::path const& folder) {
     // No access rights asked for: the attributes come with any handle; backup semantics
     // let a folder be opened at all.
@@ -31,6 +31,8 @@ std::optional<std::wstring> folder_identity(fs::path const& folder) {
                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!handle || !::GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    // Some network file systems give every file ID 0: no identity to tell folders apart.
+    if (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0) return std::nullopt;
     wchar_t text[32] = {};
     std::swprintf(text, std::size(text), L"%08lx-%08lx%08lx", info.dwVolumeSerialNumber, info.nFileIndexHigh,
                   info.nFileIndexLow);

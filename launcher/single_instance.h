@@ -15,8 +15,9 @@ namespace korvel {
 
 // What tells a folder apart, whatever path reaches it: its volume's serial number and its
 // file ID (so another drive letter, a subst or mapped drive, the 8.3 short name or a
-// junction give the same key). Where the folder cannot be opened, its path folded: the
-// same for every spelling that differs only in case, separators or "." and "..".
+// junction give the same key). Where the folder cannot be opened (or its file system has
+// no file IDs), its path folded: the same for every spelling that differs only in case,
+// separators or "." and "..".
 std::wstring folder_key(std::filesystem::path const& folder);
 
 // The name of the folder's mutex, made from its folder_key.

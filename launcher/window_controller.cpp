@@ -156,7 +156,9 @@ void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
 }
 
 // The taskbar moved or grew, or the screen's resolution changed: fitted again where it is.
+// A minimised window lies far off the screen; moving it would put it back on, shrunk.
 void on_work_area_changed(LauncherApp& app, HWND hwnd) {
+    if (::IsIconic(hwnd)) return;
     RECT frame{};
     ::GetWindowRect(hwnd, &frame);
     fit_main_window(app, hwnd, window_dpi(hwnd), frame, false);
