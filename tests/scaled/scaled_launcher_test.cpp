@@ -102,7 +102,8 @@ TEST(ScaledDisplay, At150PercentTheButtonsAndTheTitleStripAreWhereTheyAreDrawn) 
 // at that scale would leave Play off the screen: a Wine virtual desktop of that size in this
 // prefix, which a thread of this test joins to read and click it as the player does. The
 // window draws at the largest scale that fits, whole; when the screen grows
-// (WM_DISPLAYCHANGE) it draws at 125 %, and Play starts the game.
+// (WM_DISPLAYCHANGE) it draws at 125 %, and fitted again when it shrinks back, Play starts
+// the game.
 TEST(ScaledDisplay, OnA1366x768ScreenAt125PercentTheWholeWindowFitsAndPlayStartsTheGame) {
     ::SetProcessDPIAware();
     set_display_dpi(120);
@@ -129,13 +130,10 @@ TEST(ScaledDisplay, OnA1366x768ScreenAt125PercentTheWholeWindowFitsAndPlayStarts
             }, 30000);
         };
         // 97 DPI: 1213 x 768, centred.
-        EXPECT_TRUE(frame_is({76, 0, 1289, 768}));
+        RECT const fitted{76, 0, 1289, 768};
+        EXPECT_TRUE(frame_is(fitted));
         ::SetCursorPos(0, 0);
-        korvel::DisplayScale scale{97};
-        auto const play_at = [&](korvel::DisplayScale at) {
-            RECT const play = at.px(layout::play);
-            return POINT{(play.left + play.right) / 2, (play.top + play.bottom) / 2};
-        };
+        korvel::DisplayScale const scale{97};
         std::vector<std::uint32_t> shot;
         std::size_t const gold = static_cast<std::size_t>(scale.px(700) * 1213 + scale.px(920));
         EXPECT_TRUE(test::wait_until([&] {
@@ -146,18 +144,23 @@ TEST(ScaledDisplay, OnA1366x768ScreenAt125PercentTheWholeWindowFitsAndPlayStarts
             test::write_file("davari-1366x768-125.bmp",
                              test::bmp_bytes(1213, 768, [&](int x, int y) { return shot[y * 1213 + x]; }));
 
-        // A larger screen: the window at 125 %, where it was.
-        DEVMODEW mode{};
-        mode.dmSize = sizeof(mode);
-        mode.dmPelsWidth = 1920;
-        mode.dmPelsHeight = 1080;
-        mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
-        ASSERT_EQ(::ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr), DISP_CHANGE_SUCCESSFUL);
+        // The screen grows: the window at 125 %, where it was; back to 1366 x 768: fitted again.
+        auto const screen = [](DWORD width, DWORD height) {
+            DEVMODEW mode{};
+            mode.dmSize = sizeof(mode);
+            mode.dmPelsWidth = width;
+            mode.dmPelsHeight = height;
+            mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+            return ::ChangeDisplaySettingsExW(nullptr, &mode, nullptr, 0, nullptr);
+        };
+        ASSERT_EQ(screen(1920, 1080), DISP_CHANGE_SUCCESSFUL);
         EXPECT_TRUE(frame_is({76, 0, 76 + 1500, 950}));
-        scale = korvel::DisplayScale{120};
-        POINT const play = play_at(scale);
+        ASSERT_EQ(screen(1366, 768), DISP_CHANGE_SUCCESSFUL);
+        EXPECT_TRUE(frame_is(fitted));
+
+        RECT const play = scale.px(layout::play);
         EXPECT_TRUE(test::wait_until([&] {
-            test::click_at({76 + play.x, play.y});
+            test::click_at({fitted.left + (play.left + play.right) / 2, (play.top + play.bottom) / 2});
             return test::wait_until([&] { return !test::client_records(scene.install.client_dir()).empty(); }, 3000);
         }, 60000, 0));
     });
