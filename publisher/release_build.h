@@ -3,6 +3,7 @@
 // serves, under the launcher's own rules:
 //   OUT/releases/V/files/...       the release's files, never changed once published
 //   OUT/releases/V/manifest.json   their paths, sizes and SHA-256, and what to delete
+//   OUT/releases/V/manifest-M.json the same under a mended base URL (--mend-base-url)
 //   OUT/releases/V/chunks/H.idx    the chunk index of each large file, H its SHA-256
 //   OUT/launcher/LV/<name>         the offered launcher, when one is given
 //   OUT/patch/version.json         the only mutable document, written last
@@ -13,6 +14,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvel {
@@ -33,6 +35,9 @@ struct BuildOptions {
     bool allow_new_key = false;         // --allow-new-key: a key that did not sign the last release
     bool first_signed_release = false;  // --first-signed-release: signed, with no version document before
     bool go_back = false;               // --go-back: a client version published before the current one
+    // --mend-base-url: a release published under another base URL gets a manifest naming
+    // this one, in a new file beside the old (which stays as it was).
+    bool mend_base_url = false;
     bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
 };
 
@@ -50,7 +55,9 @@ struct BuildSummary {
     std::vector<std::string> notes;  // choices made for the operator and warnings, one line each
     bool version_unchanged = false;  // version.json already said all this and was left as it was
     std::vector<std::string> version_changes;  // what the new version.json changed (top-level keys)
-    std::string rebased_from;  // already published under this other base URL; its manifest now names the new one
+    // Already published under this other base URL (its manifest's base_url); the new
+    // manifest (manifest_url) names this build's, and the old file stays as it was.
+    std::string mended_from;
 };
 
 // A release that must not go out as it is. Nothing has been written when it is thrown,
@@ -72,5 +79,12 @@ BuildSummary build_release(BuildOptions const& options, std::ostream& progress);
 
 // The URL-safe folder name rule for client and launcher versions; "" when fine.
 std::string version_name_problem(std::string const& version);
+
+// The names of a release folder's manifests: "manifest.json", and the manifest that mends
+// its base URL, "manifest-" + the first 16 hex digits of its text's SHA-256 + ".json",
+// a name that no earlier build wrote with other bytes.
+inline constexpr char published_manifest_name[] = "manifest.json";
+std::string mended_manifest_name(std::string_view text);
+bool is_manifest_name(std::string_view name);
 
 }  // namespace korvel
