@@ -254,8 +254,8 @@ SeedChunks read_seeds(std::vector<std::pair<DeltaSeed, std::uint64_t>> const& se
 }
 
 std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entry, std::string const& url,
-                                   std::string const& index_url,
-                                   fs::path const& part, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
+                                   std::string const& index_url, fs::path const& part,
+                                   std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
                                    DeltaEvents const& events, std::vector<char>& buffer, bool& touched_part) {
     ChunkIndexRef const& ref = *entry.chunk_index;
     std::string head_bytes;
@@ -272,7 +272,8 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
     SeedChunks const chunks = read_seeds(seeds, head.params, events);
     if (chunks.empty()) return std::nullopt;
     DeltaPlan const plan = make_delta_plan(
-        head, chunks, [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(network, index_url, ranges, travel); });
+        head, chunks,
+        [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(network, index_url, ranges, travel); });
     if (static_cast<double>(plan.fetch_bytes) >= delta_most_of_file * static_cast<double>(entry.size))
         return std::nullopt;
     if (events.planned) events.planned(travel.total() + plan.fetch_bytes);
@@ -291,7 +292,8 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
 }  // namespace
 
 std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
-                                          std::string const& index_url, fs::path const& part, std::vector<DeltaSeed> const& seeds,
+                                          std::string const& index_url, fs::path const& part,
+                                          std::vector<DeltaSeed> const& seeds,
                                           DeltaEvents const& events, std::vector<char>& buffer,
                                           DownloadCancel const* cancel) {
     // A head larger than any real file needs (about 16 bytes per 150 KiB) is not fetched

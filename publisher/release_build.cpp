@@ -546,9 +546,10 @@ std::vector<std::pair<std::string, std::string>> published_manifests(fs::path co
         if (!is_manifest_name(name)) continue;
         if (std::optional<std::string> bytes = read_whole_file(it->path())) found.emplace_back(name, std::move(*bytes));
     }
-    std::sort(found.begin(), found.end(), [](auto const& a, auto const& b) {
-        return std::pair(a.first != published_manifest_name, a.first) < std::pair(b.first != published_manifest_name, b.first);
-    });
+    auto const order = [](auto const& found_one) {
+        return std::pair(found_one.first != published_manifest_name, found_one.first);
+    };
+    std::sort(found.begin(), found.end(), [&](auto const& a, auto const& b) { return order(a) < order(b); });
     return found;
 }
 

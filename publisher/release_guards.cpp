@@ -21,7 +21,7 @@ namespace korvel {
 namespace {
 
 fs::path manifest_of(fs::path const& out_dir, std::string const& version) {
-    return out_dir / "releases" / path_from_utf8(version) / "manifest.json";
+    return out_dir / "releases" / path_from_utf8(version) / published_manifest_name;
 }
 
 // "https://host/x" for "https://host/x/releases/V/manifest.json" (or a mended manifest).
@@ -137,7 +137,7 @@ std::optional<fs::path> default_previous(BuildOptions const& o, PublishedDocumen
         // No document names one: the manifest written last.
         fs::file_time_type newest{};
         for (auto const& entry : fs::directory_iterator(o.out_dir / "releases", ec)) {
-            fs::path const manifest = entry.path() / "manifest.json";
+            fs::path const manifest = entry.path() / published_manifest_name;
             if (entry.path().filename().native().starts_with('.') || !fs::is_regular_file(manifest, ec)) continue;
             fs::file_time_type const time = fs::last_write_time(manifest, ec);
             if (!chosen || time > newest) chosen = manifest, newest = time;

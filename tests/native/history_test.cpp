@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -125,9 +126,16 @@ TEST_F(ReleaseHistory, NoDeletionIsLostNoRebuildChangesAnythingAndABaseURLCanBeM
     EXPECT_NE(typo.out.find("Warning: the base URL changes from https://patch.example.com to https://patch.exmaple.com"),
               std::string::npos)
         << typo.out;
+    // As the tool wrote it before chunk index URLs were relative: with the base URL inside.
     fs::path const old_manifest = out / "releases" / "3" / "manifest.json";
-    std::string const typo_manifest = read_file(old_manifest);
-    ASSERT_TRUE(read_manifest(typo_manifest).files.at(0).chunk_index);
+    Manifest absolute = read_manifest(read_file(old_manifest));
+    ASSERT_TRUE(absolute.files.at(0).chunk_index);
+    ChunkIndexRef index = *absolute.files[0].chunk_index;
+    index.url = chunk_index_url(absolute.base_url, index.url);
+    EXPECT_EQ(index.url, "https://patch.exmaple.com/releases/3/chunks/" + absolute.files[0].sha256 + ".idx");
+    absolute.files[0].chunk_index = std::make_shared<ChunkIndexRef const>(index);
+    std::string const typo_manifest = write_manifest(absolute);
+    write_file(old_manifest, typo_manifest);
     Outcome const mended = build("3", "r3", {"--sign-key", key, "--mend-base-url"});
     EXPECT_EQ(mended.code, 0) << mended.err;
     EXPECT_EQ(read_file(old_manifest), typo_manifest);

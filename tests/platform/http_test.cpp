@@ -338,12 +338,14 @@ TEST(Http, ACancelEndsStalledTransfersAtOnce) {
     korvel::DownloadOptions const options{.on_progress = [&](std::uint64_t, std::uint64_t) { started = true; },
                                           .cancel = &cancel};
     auto const download = [&] {
-        return error_text([&] { korvel::http_download(session, site.url("stalled.bin"), dir / "stalled.bin", options); });
+        return error_text(
+            [&] { korvel::http_download(session, site.url("stalled.bin"), dir / "stalled.bin", options); });
     };
     auto const range = [&] {
         std::vector<char> buffer;
         return error_text([&] {
-            korvel::http_get_range(session, site.url("late.bin"), 0, 10, [](char const*, std::size_t) {}, buffer, &cancel);
+            korvel::http_get_range(
+                session, site.url("late.bin"), 0, 10, [](char const*, std::size_t) {}, buffer, &cancel);
         });
     };
     std::future<std::string> downloading = std::async(std::launch::async, download);
