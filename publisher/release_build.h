@@ -8,10 +8,13 @@
 //   OUT/launcher/LV/<name>         the offered launcher, when one is given
 //   OUT/patch/version.json         the only mutable document, written last
 
+#include "publisher/launcher_trust.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -38,6 +41,7 @@ struct BuildOptions {
     // --mend-base-url: a release published under another base URL gets a manifest naming
     // this one, in a new file beside the old (which stays as it was).
     bool mend_base_url = false;
+    std::set<std::string> launcher_allowed;  // flags of launcher_trust.h that let an offered launcher through
     bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
 };
 
@@ -58,6 +62,7 @@ struct BuildSummary {
     // Already published under this other base URL (its manifest's base_url); the new
     // manifest (manifest_url) names this build's, and the old file stays as it was.
     std::string mended_from;
+    std::optional<OfferedLauncher> launcher;  // the offered launcher's keys, with --launcher
 };
 
 // A release that must not go out as it is. Nothing has been written when it is thrown,
