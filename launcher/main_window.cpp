@@ -88,7 +88,7 @@ HWND create_main_window(LauncherApp& app) {
         work_area = monitor.rcWork;
     auto const [x, y] = main_window_position(work_area, window_size(DisplayScale{}));
     HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.settings.window_title.c_str(),
-                                        WS_POPUP | WS_MINIMIZEBOX, x, y, layout::window_width, layout::window_height,
+                                        WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU, x, y, layout::window_width, layout::window_height,
                                         nullptr, nullptr, app.instance, &app);
     if (!hwnd) return nullptr;
     // The scale is known once the window is on a monitor; it is resized before it shows.
