@@ -24,11 +24,17 @@ namespace {
 constexpr DWORD k_timeout_ms = 60000;
 // The items' identities (child ids): the window's button ids, then its texts.
 constexpr LONG k_close = 1, k_minimize = 2, k_play = 3, k_repair = 4, k_settings = 5, k_count1 = 9, k_count2 = 10,
-               k_progress = 17, k_detail = 18;
+               k_news0 = 12, k_news1 = 13, k_news2 = 14, k_progress = 17, k_detail = 18;
 
-// A launcher whose check reads the game's one file from a server folder of its own.
+// A launcher whose check reads the game's one file from a server folder of its own, with
+// three news items.
 struct Scene {
-    Scene() : install("[client]\nroot=client\nlaunch_delay_ms=100\n[patch]\nversion_url=" + server.url("version.json") + "\n") {
+    Scene()
+        : install("[client]\nroot=client\nlaunch_delay_ms=100\n[patch]\nversion_url=" + server.url("version.json") +
+                  "\n[remote]\nnews_url=" + server.url("news.json") + "\n") {
+        server.put("news.json", R"({"items": [{"tag": "HÍR", "title": "Egy", "date": "12.01."},
+                                              {"tag": "EVENT", "title": "Kettő", "date": "11.28."},
+                                              {"tag": "UPDATE", "title": "Három", "date": "11.22."}]})");
         server.put("files/a.bin", "alpha");
         nlohmann::json const manifest = {{"base_url", server.url("files/")},
                                          {"files", {{{"path", "a.bin"}, {"size", 5}, {"sha256", test::sha256_hex("alpha")}}}}};
@@ -143,17 +149,20 @@ TEST(AccessibleLive, AReaderFollowsEveryStateAndPlaysThroughTheDefaultAction) {
     EXPECT_EQ(launcher.process.wait(k_timeout_ms), 0u);
 }
 
-// Keys as a player presses them, the focus read back as a reader reads it: Tab order,
-// the count chosen with an arrow, the focus moving off Repair while its job runs and
-// back after it, and Enter on Play starting the chosen number of clients.
+// Keys as a player presses them, the focus read back as a reader reads it and heard as
+// its event: Tab order, the arrows in the news and the count (which they choose), the
+// focus moving off Repair while its job runs and back after it, and Enter on Play starting
+// the chosen number of clients.
 TEST(AccessibleLive, TheKeyboardAloneChoosesRepairsAndPlays) {
     korvel::ComApartment const com(COINIT_APARTMENTTHREADED);
     Scene scene;
     ::SetCursorPos(0, 0);
     Launcher launcher(scene);
     ASSERT_TRUE(launcher.window);
+    test::WinEventLog const events(launcher.process.pid());
     AccessibleReader const reader(launcher.window);
-    ASSERT_TRUE(poll([&] { return available(reader, k_play); }));
+    ASSERT_TRUE(poll([&] { return available(reader, k_play) && reader.child(k_news2).has_value(); }));
+    EXPECT_EQ(child(reader, k_news1).name, L"EVENT, Kettő, 11.28.");
     EXPECT_NE(::GetWindowLongW(launcher.window, GWL_STYLE) & WS_SYSMENU, 0);  // Alt+Space, Alt+F4
 
     // Focus to the window, on no button: the focus starts on Play.
@@ -166,12 +175,19 @@ TEST(AccessibleLive, TheKeyboardAloneChoosesRepairsAndPlays) {
         return poll([&] { return reader.focus() == id; });
     };
     EXPECT_TRUE(press_until_focus({VK_TAB}, k_settings));
+    EXPECT_TRUE(poll([&] { return events.seen(EVENT_OBJECT_FOCUS, k_settings); }));
     EXPECT_TRUE(press_until_focus({VK_SHIFT, VK_TAB}, k_play));
     EXPECT_TRUE(press_until_focus({VK_SHIFT, VK_TAB}, k_repair));
     EXPECT_TRUE(press_until_focus({VK_SHIFT, VK_TAB}, k_count1));
     EXPECT_TRUE(press_until_focus({VK_RIGHT}, k_count2));
     EXPECT_NE(child(reader, k_count2).state & STATE_SYSTEM_CHECKED, 0);
     EXPECT_EQ(child(reader, k_count1).state & STATE_SYSTEM_CHECKED, 0);
+    // Back over the unavailable links (no addresses here) to the news, one stop.
+    EXPECT_TRUE(press_until_focus({VK_SHIFT, VK_TAB}, k_news0));
+    EXPECT_TRUE(press_until_focus({VK_DOWN}, k_news1));
+    EXPECT_TRUE(press_until_focus({VK_END}, k_news2));
+    EXPECT_TRUE(press_until_focus({VK_HOME}, k_news0));
+    EXPECT_TRUE(press_until_focus({VK_TAB}, k_count2));
     EXPECT_TRUE(press_until_focus({VK_TAB}, k_repair));
 
     // Enter on Repair: its job makes it unavailable, the focus moves on and comes back.
