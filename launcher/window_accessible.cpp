@@ -2,9 +2,8 @@
 
 #include "launcher/app_messages.h"
 #include "launcher/launcher_app.h"
+#include "platform/msaa.h"
 #include "window/window_state.h"
-
-#include <oleacc.h>
 
 #include <algorithm>
 #include <new>
@@ -13,11 +12,6 @@
 namespace korvel {
 
 namespace {
-
-// Defined here rather than taken from liboleacc.a: MinGW's import library exports it as
-// data, and linked beside libuuid COM marshalled a wrong interface id, so
-// LresultFromObject failed with E_NOINTERFACE.
-constexpr IID k_iid_accessible{0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 LONG role_of(ItemRole role) {
     switch (role) {
@@ -59,14 +53,6 @@ HRESULT string_out(std::wstring const& text, BSTR* out) {
     if (text.empty()) return S_FALSE;
     *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
-}
-
-VARIANT child_variant(LONG id) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = id;
-    return v;
 }
 
 }  // namespace
@@ -140,32 +126,17 @@ public:
                      [] { return std::wstring(); });
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        if (!role) return E_POINTER;
-        ::VariantInit(role);
-        if (!app_) return RPC_E_DISCONNECTED;
-        if (is_self(child)) {
-            *role = child_variant(ROLE_SYSTEM_CLIENT);
-            return S_OK;
-        }
-        std::optional<AccessibleItem> const item = item_of(child);
-        if (!item) return E_INVALIDARG;
-        *role = child_variant(role_of(item->role));
-        return S_OK;
+        return number_about(child, role, [] { return LONG{ROLE_SYSTEM_CLIENT}; },
+                            [](AccessibleItem const& item) { return role_of(item.role); });
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        if (!state) return E_POINTER;
-        ::VariantInit(state);
-        if (!app_) return RPC_E_DISCONNECTED;
-        if (is_self(child)) {
-            *state = child_variant(STATE_SYSTEM_FOCUSABLE | (has_focus() ? STATE_SYSTEM_FOCUSED : 0));
-            return S_OK;
-        }
-        std::optional<AccessibleItem> const item = item_of(child);
-        if (!item) return E_INVALIDARG;
-        bool const focused = has_focus() && item->button != ButtonId::None && item->button == focused_item();
-        bool const hovered = item->button != ButtonId::None && item->button == app_->window.hover_id;
-        *state = child_variant(state_of(*item, focused, hovered));
-        return S_OK;
+        return number_about(
+            child, state, [&] { return STATE_SYSTEM_FOCUSABLE | (has_focus() ? STATE_SYSTEM_FOCUSED : 0); },
+            [&](AccessibleItem const& item) {
+                bool const focused = has_focus() && item.button != ButtonId::None && item.button == focused_item();
+                bool const hovered = item.button != ButtonId::None && item.button == app_->window.hover_id;
+                return state_of(item, focused, hovered);
+            });
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT, BSTR* help) override { return string_out({}, help); }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, LONG* topic) override {
@@ -181,7 +152,7 @@ public:
         if (!app_) return RPC_E_DISCONNECTED;
         if (!has_focus()) return S_FALSE;
         ButtonId const focused = focused_item();
-        *focus = child_variant(focused == ButtonId::None ? CHILDID_SELF : static_cast<LONG>(focused));
+        *focus = long_variant(focused == ButtonId::None ? CHILDID_SELF : static_cast<LONG>(focused));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
@@ -231,16 +202,16 @@ public:
         std::vector<AccessibleItem> const all = items();
         if (all.empty()) return S_FALSE;
         if (is_self(start)) {
-            if (direction == NAVDIR_FIRSTCHILD) *end = child_variant(all.front().id);
-            else if (direction == NAVDIR_LASTCHILD) *end = child_variant(all.back().id);
+            if (direction == NAVDIR_FIRSTCHILD) *end = long_variant(all.front().id);
+            else if (direction == NAVDIR_LASTCHILD) *end = long_variant(all.back().id);
             else return S_FALSE;  // the window's siblings are its parent's to tell
             return S_OK;
         }
         std::optional<AccessibleItem> const item = item_of(start);
         if (!item) return E_INVALIDARG;
         auto const at = std::find_if(all.begin(), all.end(), [&](auto const& i) { return i.id == item->id; });
-        if (direction == NAVDIR_NEXT && at + 1 != all.end()) *end = child_variant((at + 1)->id);
-        else if (direction == NAVDIR_PREVIOUS && at != all.begin()) *end = child_variant((at - 1)->id);
+        if (direction == NAVDIR_NEXT && at + 1 != all.end()) *end = long_variant((at + 1)->id);
+        else if (direction == NAVDIR_PREVIOUS && at != all.begin()) *end = long_variant((at - 1)->id);
         else return S_FALSE;
         return S_OK;
     }
@@ -256,11 +227,11 @@ public:
         for (AccessibleItem const& item : items()) {
             RECT const area = app_->window.scale.px(item.rect);
             if (::PtInRect(&area, point)) {
-                *hit = child_variant(item.id);
+                *hit = long_variant(item.id);
                 return S_OK;
             }
         }
-        *hit = child_variant(CHILDID_SELF);
+        *hit = long_variant(CHILDID_SELF);
         return S_OK;
     }
     // Refused on an unavailable item; otherwise the press is posted, so that what it
@@ -306,6 +277,22 @@ private:
         std::optional<AccessibleItem> const item = item_of(child);
         if (!item) return E_INVALIDARG;
         return string_out(of_item(*item), out);
+    }
+
+    // A role or state flags of the window (CHILDID_SELF) or of one item.
+    template <typename OfSelf, typename OfItem>
+    HRESULT number_about(VARIANT const& child, VARIANT* out, OfSelf const& of_self, OfItem const& of_item) const {
+        if (!out) return E_POINTER;
+        ::VariantInit(out);
+        if (!app_) return RPC_E_DISCONNECTED;
+        if (is_self(child)) {
+            *out = long_variant(of_self());
+            return S_OK;
+        }
+        std::optional<AccessibleItem> const item = item_of(child);
+        if (!item) return E_INVALIDARG;
+        *out = long_variant(of_item(*item));
+        return S_OK;
     }
 
     LauncherApp* app_;

@@ -1,5 +1,7 @@
 #include "tests/support/accessible_reader.h"
 
+#include "platform/msaa.h"
+
 #include <stdexcept>
 #include <utility>
 
@@ -7,17 +9,8 @@ namespace korvel::test {
 
 namespace {
 
-// Not liboleacc.a's IID_IAccessible: MinGW exports it as data, and beside libuuid COM
-// then marshals a wrong interface id.
-constexpr IID k_iid_accessible{0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-
-VARIANT child_of(LONG id) {
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = id;
-    return v;
-}
+using korvel::k_iid_accessible;
+using korvel::long_variant;
 
 std::wstring take(BSTR text) {
     std::wstring out = text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
@@ -52,12 +45,12 @@ AccessibleReader::~AccessibleReader() {
 
 std::wstring AccessibleReader::name() const {
     BSTR text = nullptr;
-    object_->get_accName(child_of(CHILDID_SELF), &text);
+    object_->get_accName(long_variant(CHILDID_SELF), &text);
     return take(text);
 }
 
 std::optional<AccessibleChild> AccessibleReader::child(LONG id) const {
-    VARIANT const v = child_of(id);
+    VARIANT const v = long_variant(id);
     AccessibleChild c;
     c.id = id;
     BSTR text = nullptr;
@@ -82,12 +75,12 @@ std::vector<AccessibleChild> AccessibleReader::children() const {
     std::vector<AccessibleChild> out;
     VARIANT at;
     ::VariantInit(&at);
-    HRESULT hr = object_->accNavigate(NAVDIR_FIRSTCHILD, child_of(CHILDID_SELF), &at);
+    HRESULT hr = object_->accNavigate(NAVDIR_FIRSTCHILD, long_variant(CHILDID_SELF), &at);
     while (hr == S_OK && at.vt == VT_I4 && static_cast<LONG>(out.size()) < count) {
         if (auto c = child(at.lVal)) out.push_back(std::move(*c));
         LONG const id = at.lVal;
         ::VariantInit(&at);
-        hr = object_->accNavigate(NAVDIR_NEXT, child_of(id), &at);
+        hr = object_->accNavigate(NAVDIR_NEXT, long_variant(id), &at);
     }
     if (static_cast<LONG>(out.size()) != count) throw std::runtime_error("accNavigate does not reach every child");
     return out;
@@ -108,7 +101,7 @@ std::optional<LONG> AccessibleReader::hit(POINT at) const {
 }
 
 HRESULT AccessibleReader::do_default_action(LONG id) const {
-    return object_->accDoDefaultAction(child_of(id));
+    return object_->accDoDefaultAction(long_variant(id));
 }
 
 WinEventLog::WinEventLog(DWORD pid) {
