@@ -38,6 +38,10 @@ fs::path test_env_dir() {
     return from_unix_path(env);
 }
 
+fs::path build_dir() {
+    return test_env_dir().parent_path();
+}
+
 fs::path bin_dir() {
 #ifdef _WIN32
     return exe_path().parent_path();
@@ -70,6 +74,10 @@ TempDir::TempDir(std::string_view name) {
     path_ = base / unique_name(name);
     fs::remove_all(path_);
     fs::create_directories(path_);
+}
+
+fs::path on_second_drive(fs::path const& temp_path) {
+    return fs::path(L"S:\\") / temp_path.lexically_relative(test_env_dir() / "tmp");
 }
 
 TempDir::~TempDir() {
