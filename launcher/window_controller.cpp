@@ -7,8 +7,8 @@
 #include "launcher/main_window.h"
 #include "platform/display_scale.h"
 #include "platform/high_contrast.h"
-#include "platform/text_scale.h"
 #include "platform/message_box.h"
+#include "platform/text_scale.h"
 #include "window/hit_test.h"
 #include "window/layout.h"
 

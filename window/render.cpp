@@ -72,8 +72,8 @@ struct Frame {
     void text(std::wstring_view s, RectF const& device_layout, TextStyle style) const {
         style.size_px = px(text_px(style.size_px, state.text_factor));
         if (state.text_factor > 1) style.lines = Lines::Wrap;
-        if (!drawn || s.empty()) return draw_text(g, fonts, s, device_layout, style);
-        draw_text(g, fonts, s, device_layout, style, &drawn->emplace_back());
+        DrawnText* const report = drawn && !s.empty() ? &drawn->emplace_back() : nullptr;
+        draw_text(g, fonts, s, device_layout, style, report);
     }
     // A symbol on a title button: a picture of a text, sized with its button.
     void symbol(std::wstring_view s, RECT const& r, TextStyle style) const {
