@@ -8,6 +8,7 @@
 #include "platform/display_scale.h"
 #include "platform/high_contrast.h"
 #include "platform/message_box.h"
+#include "platform/text_scale.h"
 #include "window/hit_test.h"
 #include "window/layout.h"
 
@@ -160,9 +161,11 @@ void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
 }
 
 // At creation and whenever the system's colours or settings change: a contrast theme
-// switched on or off, or another one chosen, is drawn from the next frame on.
-void follow_contrast_theme(LauncherApp& app, HWND hwnd) {
+// switched on or off, or another one chosen, and a new text size are drawn from the
+// next frame on.
+void follow_system_look(LauncherApp& app, HWND hwnd) {
     app.window.contrast = contrast_theme();
+    app.window.text_factor = text_scale_factor();
     invalidate_all(hwnd);
 }
 
@@ -202,7 +205,7 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
             return 1;  // the paint covers every pixel
         case WM_CREATE:
         case WM_SYSCOLORCHANGE:
-            follow_contrast_theme(app, hwnd);
+            follow_system_look(app, hwnd);
             return 0;
         case WM_CLOSE:
             return on_close(app, hwnd);
@@ -260,7 +263,7 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
             on_dpi_changed(app, hwnd, wparam, lparam);
             return 0;
         case WM_SETTINGCHANGE:
-            follow_contrast_theme(app, hwnd);  // a contrast theme switched on or off
+            follow_system_look(app, hwnd);  // a contrast theme or the text size changed
             if (wparam == SPI_SETWORKAREA) on_work_area_changed(app, hwnd);
             return 0;
         case WM_DISPLAYCHANGE:

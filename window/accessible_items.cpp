@@ -98,26 +98,27 @@ std::wstring button_label(WindowState const& state, ButtonId id) {
 
 std::vector<AccessibleItem> accessible_items(WindowState const& state) {
     bool const idle = !state.patch_running;
+    layout::Arrangement const& at = layout::arrangement_for(state.text_factor);
     std::vector<AccessibleItem> items;
     items.push_back(button(ButtonId::Settings, ItemRole::PushButton, L"Beállítások", idle, layout::settings));
     items.push_back(button(ButtonId::Minimize, ItemRole::PushButton, L"Kis méret", true, layout::minimize));
     items.push_back(button(ButtonId::Close, ItemRole::PushButton, L"Bezárás", true, layout::close));
 
-    std::size_t const rows = std::min(layout::news_rows.size(), state.news_items.size());
+    std::size_t const rows = std::min(at.news_row_count, state.news_items.size());
     for (std::size_t i = 0; i < rows; ++i)
         items.push_back(button(offset(ButtonId::NewsItem0, i), ItemRole::Link, news_name(state.news_items[i]), true,
-                               layout::news_rows[i]));
+                               at.news_rows[i]));
 
     items.push_back(text(k_item_server_status, ItemRole::StaticText,
-                         state.server_name + L": " + state.server_status_text, rect_of(layout::text::server_status)));
+                         state.server_name + L": " + state.server_status_text, rect_of(at.text.server_status)));
     struct Link {
         ButtonId id;
         std::wstring const& url;
         RECT rect;
     };
-    for (Link const& link : {Link{ButtonId::Website, state.website_url, layout::website},
-                             Link{ButtonId::Discord, state.discord_url, layout::discord},
-                             Link{ButtonId::Register, state.register_url, layout::register_link}})
+    for (Link const& link : {Link{ButtonId::Website, state.website_url, at.website},
+                             Link{ButtonId::Discord, state.discord_url, at.discord},
+                             Link{ButtonId::Register, state.register_url, at.register_link}})
         items.push_back(button(link.id, ItemRole::Link, button_label(state, link.id), !link.url.empty(), link.rect));
 
     bool const failed = state.progress.stage == PatchStage::Failed;
@@ -131,7 +132,7 @@ std::vector<AccessibleItem> accessible_items(WindowState const& state) {
     if (!state.progress.detail.empty())
         items.push_back(text(k_item_detail, failed ? ItemRole::Alert : ItemRole::StaticText,
                              failed ? state.progress.title + L": " + state.progress.detail : state.progress.detail,
-                             rect_of(layout::text::progress_detail)));
+                             rect_of(at.text.progress_detail)));
 
     constexpr std::array<RECT, 3> counts{layout::count1, layout::count2, layout::count3};
     for (std::size_t i = 0; i < counts.size(); ++i) {

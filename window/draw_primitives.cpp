@@ -112,7 +112,7 @@ void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour, float
 }
 
 void draw_text(GpGraphics* g, FontSet const& fonts, std::wstring_view text, Gdiplus::RectF const& layout,
-               TextStyle const& style) {
+               TextStyle const& style, DrawnText* report) {
     Gdiplus::GpFontFamily* const family = fonts.family(style.role);
     if (!family || text.empty()) return;
     UniqueGdipBrush const brush = solid_brush(style.colour);
@@ -155,6 +155,17 @@ void draw_text(GpGraphics* g, FontSet const& fonts, std::wstring_view text, Gdip
     }
     gp::GdipDrawString(g, shown.c_str(), static_cast<INT>(shown.size()), font.get(), &layout, format.get(),
                        brush.get());
+    if (report) {
+        // Measured without the rectangle's limits (a wrapped text keeps its width), so
+        // that a text larger than its place shows as such.
+        Gdiplus::RectF const open(0, 0, style.lines == Lines::Wrap ? layout.Width : 100000, 100000);
+        Gdiplus::RectF needed;
+        bool const measured = gp::GdipMeasureString(g, shown.c_str(), static_cast<INT>(shown.size()), font.get(),
+                                                    &open, format.get(), &needed, nullptr, nullptr) == Gdiplus::Ok;
+        // Half a pixel for the measurement's rounding.
+        *report = {shown, style.size_px, size,
+                   measured && needed.Width <= layout.Width + 0.5f && needed.Height <= layout.Height + 0.5f};
+    }
 }
 
 }  // namespace korvel

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <string_view>
 
 namespace korvel {
@@ -75,9 +76,18 @@ void fill_gradient(GpGraphics* g, RECT const& area, POINT from, POINT to, ARGB f
 void fill_rect(GpGraphics* g, RECT const& r, ARGB colour) noexcept;
 void fill_ellipse(GpGraphics* g, float x, float y, float width, float height, ARGB colour) noexcept;
 void draw_line(GpGraphics* g, int x1, int y1, int x2, int y2, ARGB colour, float width = 1.0f) noexcept;
+// What draw_text made of a text, for the tests that check every text has its room.
+struct DrawnText {
+    std::wstring shown;  // as drawn: ending in "\u2026" where it was cut
+    float asked_px = 0;  // the style's size
+    float drawn_px = 0;  // smaller where a Fitted label was shrunk
+    bool fits = false;   // every character inside the layout rectangle
+};
+
 // Draws the text into `layout` (see Lines); a text too long for its one line ends in an
-// ellipsis at a character boundary. Throws only std::bad_alloc.
+// ellipsis at a character boundary. With `report`, also says what it drew there (and
+// measures once more for it). Throws only std::bad_alloc.
 void draw_text(GpGraphics* g, FontSet const& fonts, std::wstring_view text, Gdiplus::RectF const& layout,
-               TextStyle const& style);
+               TextStyle const& style, DrawnText* report = nullptr);
 
 }  // namespace korvel

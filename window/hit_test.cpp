@@ -24,11 +24,13 @@ ButtonId first_hit(std::span<ButtonArea const> areas, DisplayScale scale, POINT 
 }
 
 ButtonId hit_test(WindowState const& state, POINT point) {
-    if (ButtonId const button = first_hit(button_areas, state.scale, point); button != ButtonId::None) return button;
+    layout::Arrangement const& at = layout::arrangement_for(state.text_factor);
+    if (ButtonId const button = first_hit(button_areas(at), state.scale, point); button != ButtonId::None)
+        return button;
     // A news row without an item is neither clickable nor highlighted.
-    std::size_t const rows = std::min(layout::news_rows.size(), state.news_items.size());
+    std::size_t const rows = std::min(at.news_row_count, state.news_items.size());
     for (std::size_t i = 0; i < rows; ++i)
-        if (inside(state.scale, layout::news_rows[i], point))
+        if (inside(state.scale, at.news_rows[i], point))
             return static_cast<ButtonId>(static_cast<int>(ButtonId::NewsItem0) + static_cast<int>(i));
     return ButtonId::None;
 }

@@ -21,14 +21,17 @@ struct ButtonArea {
 };
 
 // The buttons in the order they are tested: where two overlapped, the earlier would win.
-inline constexpr std::array<ButtonArea, 11> button_areas{{
-    {layout::close, ButtonId::Close},       {layout::minimize, ButtonId::Minimize},
-    {layout::settings, ButtonId::Settings}, {layout::play, ButtonId::Play},
-    {layout::repair, ButtonId::Repair},     {layout::count1, ButtonId::Count1},
-    {layout::count2, ButtonId::Count2},     {layout::count3, ButtonId::Count3},
-    {layout::website, ButtonId::Website},   {layout::discord, ButtonId::Discord},
-    {layout::register_link, ButtonId::Register},
-}};
+// The links sit where the arrangement for the system's text size puts them.
+constexpr std::array<ButtonArea, 11> button_areas(layout::Arrangement const& at) {
+    return {{
+        {layout::close, ButtonId::Close},   {layout::minimize, ButtonId::Minimize},
+        {layout::settings, ButtonId::Settings}, {layout::play, ButtonId::Play},
+        {layout::repair, ButtonId::Repair}, {layout::count1, ButtonId::Count1},
+        {layout::count2, ButtonId::Count2}, {layout::count3, ButtonId::Count3},
+        {at.website, ButtonId::Website},    {at.discord, ButtonId::Discord},
+        {at.register_link, ButtonId::Register},
+    }};
+}
 
 // The first of `areas` whose rectangle at `scale` holds `point` (client pixels); None
 // when none does. Left and top edges belong to a rectangle, right and bottom edges do not.

@@ -5,6 +5,7 @@
 #include "window/draw_primitives.h"
 #include "window/layout.h"
 #include "window/progress_text.h"
+#include "window/text_size.h"
 #include "window/window_state.h"
 
 #include <algorithm>
@@ -51,6 +52,8 @@ struct Frame {
     WindowState const& state;
     GpGraphics* g;
     FontSet const& fonts;
+    layout::Arrangement const& at;
+    std::vector<DrawnText>* drawn;  // what each text became, when asked for
 
     RECT px(RECT const& r) const { return state.scale.px(r); }
     float px(float length) const { return state.scale.px(length); }
@@ -64,9 +67,18 @@ struct Frame {
         return RectF{left, top, edge(b.x + b.width) - left, edge(b.y + b.height) - top};
     }
 
+    // A text at the system's text size. Above 100 % nothing is cut or shrunk: the
+    // arrangement has room for every text, on more lines where its place has them.
     void text(std::wstring_view s, RectF const& device_layout, TextStyle style) const {
+        style.size_px = px(text_px(style.size_px, state.text_factor));
+        if (state.text_factor > 1) style.lines = Lines::Wrap;
+        DrawnText* const report = drawn && !s.empty() ? &drawn->emplace_back() : nullptr;
+        draw_text(g, fonts, s, device_layout, style, report);
+    }
+    // A symbol on a title button: a picture of a text, sized with its button.
+    void symbol(std::wstring_view s, RECT const& r, TextStyle style) const {
         style.size_px = px(style.size_px);
-        draw_text(g, fonts, s, device_layout, style);
+        draw_text(g, fonts, s, to_rectf(px(r)), style);
     }
     void text(std::wstring_view s, layout::TextBox const& b, TextStyle const& style) const { text(s, px(b), style); }
     void text(std::wstring_view s, RECT const& r, TextStyle const& style) const { text(s, to_rectf(px(r)), style); }
@@ -129,8 +141,8 @@ void draw_background(Frame const& f) {
 }
 
 void draw_header(Frame const& f) {
-    f.text(f.state.logo_text, layout::text::logo, {FontRole::Serif, 28, style_bold_italic, f.ink(0xffd2a55b, COLOR_WINDOWTEXT)});
-    f.text(f.state.subtitle, layout::text::subtitle, sans(11, style_regular, f.ink(0xff7c8297, COLOR_WINDOWTEXT)));
+    f.text(f.state.logo_text, f.at.text.logo, {FontRole::Serif, 28, style_bold_italic, f.ink(0xffd2a55b, COLOR_WINDOWTEXT)});
+    f.text(f.state.subtitle, f.at.text.subtitle, sans(11, style_regular, f.ink(0xff7c8297, COLOR_WINDOWTEXT)));
     RECT const rule = layout::header_rule;
     f.line(rule.left, rule.top, rule.right, rule.bottom, f.ink(0xff282c3d, COLOR_WINDOWTEXT));
 }
@@ -141,7 +153,7 @@ void draw_title_button(Frame const& f, RECT const& r, float radius, ARGB fill, A
     f.fill_rounded(r, radius, hovered ? f.ink(hover_fill, COLOR_HIGHLIGHT) : f.ink(fill, COLOR_BTNFACE));
     if (f.state.contrast) f.border_rounded(r, radius, f.ink(0, COLOR_BTNTEXT));
     ARGB const ink = hovered ? f.ink(glyph_colour, COLOR_HIGHLIGHTTEXT) : f.ink(glyph_colour, COLOR_BTNTEXT);
-    f.text(glyph, r, {role, size, style_regular, ink, Align::Centre, Align::Centre});
+    f.symbol(glyph, r, {role, size, style_regular, ink, Align::Centre, Align::Centre});
 }
 
 void draw_title_buttons(Frame const& f) {
@@ -186,7 +198,7 @@ void draw_banner(Frame const& f) {
 }
 
 void draw_hero(Frame const& f) {
-    RECT const badge = layout::hero_badge;
+    RECT const badge = f.at.hero_badge;
     f.fill_rounded(badge, 15, f.ink(0xdc231c15, COLOR_WINDOW));
     f.border_rounded(badge, 15, f.ink(0xffb4823e, COLOR_WINDOWTEXT));
     f.text(L"KORVEL2 ONLINE", badge, sans(11, style_bold, f.ink(0xffe8b863, COLOR_WINDOWTEXT), Align::Centre, Align::Centre));
@@ -194,18 +206,18 @@ void draw_hero(Frame const& f) {
     TextStyle title = sans(35, style_bold, f.ink(0xfffaf9f5, COLOR_WINDOWTEXT));
     TextStyle subtitle = sans(16, style_regular, f.ink(0xffd7dbe7, COLOR_WINDOWTEXT));
     title.lines = subtitle.lines = Lines::Wrap;
-    f.text(f.state.hero_title, layout::text::hero_title, title);
-    f.text(f.state.hero_subtitle, layout::text::hero_subtitle, subtitle);
+    f.text(f.state.hero_title, f.at.text.hero_title, title);
+    f.text(f.state.hero_subtitle, f.at.text.hero_subtitle, subtitle);
 
     struct Pill {
         RECT r;
         wchar_t const* label;
         ARGB colour;
     };
-    static constexpr std::array<Pill, 3> pills{{
-        {layout::hero_pills[0], L"ÚJ TARTALMAK", 0xffcbaf7e},
-        {layout::hero_pills[1], L"AKTÍV KÖZÖSSÉG", 0xffd5d8e3},
-        {layout::hero_pills[2], L"KALANDRA KÉSZ", 0xffd5d8e3},
+    std::array<Pill, 3> const pills{{
+        {f.at.hero_pills[0], L"ÚJ TARTALMAK", 0xffcbaf7e},
+        {f.at.hero_pills[1], L"AKTÍV KÖZÖSSÉG", 0xffd5d8e3},
+        {f.at.hero_pills[2], L"KALANDRA KÉSZ", 0xffd5d8e3},
     }};
     for (Pill const& p : pills) {
         f.fill_rounded(p.r, 17, f.ink(0xdc0d111b, COLOR_WINDOW));
@@ -224,23 +236,23 @@ void draw_card(Frame const& f, RECT const& r) {
 }
 
 void draw_news(Frame const& f) {
-    draw_card(f, layout::news_card);
-    f.text(L"Hírek & Események", layout::text::news_heading, sans(16, style_bold, f.ink(0xffdda44d, COLOR_WINDOWTEXT)));
-    f.text(L"Friss információk", layout::text::news_note,
+    draw_card(f, f.at.news_card);
+    f.text(L"Hírek & Események", f.at.text.news_heading, sans(16, style_bold, f.ink(0xffdda44d, COLOR_WINDOWTEXT)));
+    f.text(L"Friss információk", f.at.text.news_note,
            sans(11, style_regular, f.ink(0xff777c8f, COLOR_WINDOWTEXT), Align::Far));
 
     // The badge colour follows the row, not the tag text.
     static constexpr std::array<ARGB, 4> badge_colours{0xff467cbe, 0xff41965f, 0xff6752ad, 0xff6752ad};
-    std::size_t const rows = std::min(layout::news_rows.size(), f.state.news_items.size());
+    std::size_t const rows = std::min(f.at.news_row_count, f.state.news_items.size());
     for (std::size_t i = 0; i < rows; ++i) {
-        RECT const& r = layout::news_rows[i];
+        RECT const& r = f.at.news_rows[i];
         NewsItem const& n = f.state.news_items[i];
         bool const hovered =
             static_cast<std::size_t>(f.state.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i;
         if (hovered) f.fill_rounded(r, 6, f.ink(0xff191c29, COLOR_HIGHLIGHT));
         // On the highlight a contrast theme's texts take its pair; the tag keeps its badge.
         int const text_ink = hovered ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT;
-        RECT const badge = layout::news_badge;
+        RECT const badge = f.at.news_badge;
         RECT const badge_rect{r.left + badge.left, r.top + badge.top, r.left + badge.right, r.top + badge.bottom};
         f.fill_rounded(badge_rect, 5, f.ink(badge_colours[std::min<std::size_t>(i, badge_colours.size() - 1)], COLOR_BTNFACE));
         if (f.state.contrast) f.border_rounded(badge_rect, 5, f.ink(0, COLOR_BTNTEXT));
@@ -249,9 +261,9 @@ void draw_news(Frame const& f) {
         auto const in_row = [](float left, float top, layout::TextBox const& b) {
             return layout::TextBox{left + b.x, top + b.y, b.width, b.height};
         };
-        f.text(n.tag, in_row(x, y, layout::text::news_tag), sans(9, style_bold, f.ink(0xffffffff, COLOR_BTNTEXT), Align::Centre, Align::Centre));
-        f.text(n.title, in_row(x, y, layout::text::news_title), sans(12, style_regular, f.ink(0xffe0e2eb, text_ink)));
-        f.text(n.date, in_row(static_cast<float>(r.right), y, layout::text::news_date),
+        f.text(n.tag, in_row(x, y, f.at.text.news_tag), sans(9, style_bold, f.ink(0xffffffff, COLOR_BTNTEXT), Align::Centre, Align::Centre));
+        f.text(n.title, in_row(x, y, f.at.text.news_title), sans(12, style_regular, f.ink(0xffe0e2eb, text_ink)));
+        f.text(n.date, in_row(static_cast<float>(r.right), y, f.at.text.news_date),
                sans(10, style_regular, f.ink(0xff787c8d, text_ink), Align::Far));
         f.line(r.left, r.bottom - 1, r.right, r.bottom - 1, f.ink(0xff272a3a, COLOR_WINDOWTEXT));
     }
@@ -259,22 +271,22 @@ void draw_news(Frame const& f) {
 
 void draw_status(Frame const& f) {
     WindowState const& state = f.state;
-    draw_card(f, layout::status_card);
-    f.text(state.server_name, layout::text::server_name, sans(17, style_bold, f.ink(0xfff1f2f7, COLOR_WINDOWTEXT)));
-    RECT const dot = f.px(layout::status_dot);
+    draw_card(f, f.at.status_card);
+    f.text(state.server_name, f.at.text.server_name, sans(17, style_bold, f.ink(0xfff1f2f7, COLOR_WINDOWTEXT)));
+    RECT const dot = f.px(f.at.status_dot);
     fill_ellipse(f.g, dot.left, dot.top, layout::width_of(dot), layout::height_of(dot),
                  f.ink(state.server_online ? 0xff44d369 : 0xffd2464c, COLOR_WINDOWTEXT));
-    f.text(state.server_status_text, layout::text::server_status,
+    f.text(state.server_status_text, f.at.text.server_status,
            sans(13, style_regular, f.ink(state.server_online ? 0xff65e085 : 0xffe67075, COLOR_WINDOWTEXT)));
-    f.text(L"Kliens verzió", layout::text::version_label, sans(11, style_regular, f.ink(0xff7c8194, COLOR_WINDOWTEXT)));
-    f.text(state.remote_version_text, layout::text::version_value,
+    f.text(L"Kliens verzió", f.at.text.version_label, sans(11, style_regular, f.ink(0xff7c8194, COLOR_WINDOWTEXT)));
+    f.text(state.remote_version_text, f.at.text.version_value,
            sans(11, style_bold, f.ink(0xffd7dae5, COLOR_WINDOWTEXT), Align::Far));
 
-    draw_button(f, layout::website, button_label(state, ButtonId::Website), ButtonId::Website, !state.website_url.empty(),
+    draw_button(f, f.at.website, button_label(state, ButtonId::Website), ButtonId::Website, !state.website_url.empty(),
                 Tone::Link);
-    draw_button(f, layout::discord, button_label(state, ButtonId::Discord), ButtonId::Discord, !state.discord_url.empty(),
+    draw_button(f, f.at.discord, button_label(state, ButtonId::Discord), ButtonId::Discord, !state.discord_url.empty(),
                 Tone::Link);
-    draw_button(f, layout::register_link, button_label(state, ButtonId::Register), ButtonId::Register,
+    draw_button(f, f.at.register_link, button_label(state, ButtonId::Register), ButtonId::Register,
                 !state.register_url.empty(), Tone::Link);
 }
 
@@ -282,8 +294,8 @@ void draw_progress(Frame const& f) {
     WindowState const& state = f.state;
     bool const failed = state.progress.stage == PatchStage::Failed;
     f.text(state.progress.title.empty() ? std::wstring_view(L"Launcher készen áll") : state.progress.title,
-           layout::text::progress_title, sans(17, style_bold, f.ink(failed ? 0xffeb686f : 0xfff0f1f6, COLOR_WINDOWTEXT)));
-    f.text(state.progress.detail, layout::text::progress_detail, sans(12, style_regular, f.ink(0xff878ca0, COLOR_WINDOWTEXT)));
+           f.at.text.progress_title, sans(17, style_bold, f.ink(failed ? 0xffeb686f : 0xfff0f1f6, COLOR_WINDOWTEXT)));
+    f.text(state.progress.detail, f.at.text.progress_detail, sans(12, style_regular, f.ink(0xff878ca0, COLOR_WINDOWTEXT)));
 
     RECT const track = layout::progress_track;
     f.fill_rounded(track, 8, f.ink(0xff1d202d, COLOR_WINDOW));
@@ -299,15 +311,15 @@ void draw_progress(Frame const& f) {
         UniqueGdipBrush const brush = gradient_brush({bar.left, bar.top}, {bar.left + w, bar.top}, 0xff8b5beb, 0xffd49748);
         if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
-    f.text(std::to_wstring(p) + L"%", layout::text::progress_percent,
+    f.text(std::to_wstring(p) + L"%", f.at.text.progress_percent,
            sans(12, style_bold, f.ink(0xffdfe1ea, COLOR_WINDOWTEXT), Align::Far));
-    f.text(counter_line(state.progress), layout::text::counter_line,
+    f.text(counter_line(state.progress), f.at.text.counter_line,
            sans(11, style_regular, f.ink(0xff7e8396, COLOR_WINDOWTEXT)));
 }
 
 void draw_controls(Frame const& f) {
     WindowState const& state = f.state;
-    f.text(L"INDÍTANDÓ KLIENSEK", layout::text::client_count_label, sans(10, style_regular, f.ink(0xff7e8396, COLOR_WINDOWTEXT)));
+    f.text(L"INDÍTANDÓ KLIENSEK", f.at.text.client_count_label, sans(10, style_regular, f.ink(0xff7e8396, COLOR_WINDOWTEXT)));
     bool const idle = !state.patch_running;
     constexpr std::array<RECT, 3> counts{layout::count1, layout::count2, layout::count3};
     for (int n = 1; n <= 3; ++n) {
@@ -326,7 +338,7 @@ void draw_bottom_panel(Frame const& f) {
 }
 
 void draw_footer(Frame const& f) {
-    f.text(L"© Korvel2 csapat. Minden jog fenntartva.", layout::text::footer,
+    f.text(L"© Korvel2 csapat. Minden jog fenntartva.", f.at.text.footer,
            sans(10, style_regular, f.ink(0xff5a5f70, COLOR_WINDOWTEXT)));
 }
 
@@ -346,14 +358,14 @@ void draw_focus_ring(Frame const& f) {
 
 }  // namespace
 
-void draw_window(WindowState const& state, GpGraphics* graphics) noexcept {
+void draw_window(WindowState const& state, GpGraphics* graphics, std::vector<DrawnText>* texts) noexcept {
     // Only std::bad_alloc can come out of the string building below; a frame that cannot
     // allocate is left as far as it got rather than ending the process.
     try {
         gp::GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeAntiAlias);
         gp::GdipSetTextRenderingHint(graphics, Gdiplus::TextRenderingHintClearTypeGridFit);
         FontSet const fonts;
-        Frame const f{state, graphics, fonts};
+        Frame const f{state, graphics, fonts, layout::arrangement_for(state.text_factor), texts};
         draw_background(f);
         draw_header(f);
         draw_title_buttons(f);
@@ -369,14 +381,14 @@ void draw_window(WindowState const& state, GpGraphics* graphics) noexcept {
     }
 }
 
-UniqueGdipBitmap render_window(WindowState const& state) noexcept {
+UniqueGdipBitmap render_window(WindowState const& state, std::vector<DrawnText>* texts) noexcept {
     UniqueGdipBitmap bitmap;
     RECT const size = state.scale.px(RECT{0, 0, layout::window_width, layout::window_height});
     gp::GdipCreateBitmapFromScan0(size.right, size.bottom, 0, PixelFormat32bppPARGB, nullptr, bitmap.put());
     if (!bitmap) return bitmap;
     UniqueGdipGraphics graphics;
     gp::GdipGetImageGraphicsContext(bitmap.get(), graphics.put());
-    if (graphics) draw_window(state, graphics.get());
+    if (graphics) draw_window(state, graphics.get(), texts);
     return bitmap;
 }
 

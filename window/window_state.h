@@ -62,6 +62,10 @@ struct WindowState {
     // The DPI of the window's monitor: every rectangle in window/layout.h is in design
     // pixels and reaches the screen through scale.px.
     DisplayScale scale;
+    // The system's text scale factor, 1 to 2.25 (platform/text_scale.h): above 1 the
+    // texts grow (window/text_size.h) and the window is arranged for them
+    // (layout::arrangement_for).
+    float text_factor = 1;
 
     // The contrast theme's colours while one is on: then every region is drawn in its
     // pairs, flat, without the banner picture. Nothing: the launcher's own look.

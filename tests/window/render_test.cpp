@@ -190,10 +190,10 @@ TEST(Render, EveryAreaAndTextFollowsTheDisplayScale) {
     };
     std::pair<RECT, ARGB> const areas[] = {{layout::play, gold}, {layout::repair, neutral}, {layout::count1, gold},
                                            {layout::count2, neutral}, {layout::progress_track, track}};
-    std::pair<RECT, ARGB> const texts[] = {{layout::play, 0xfff4f2ec}, {box(layout::text::logo), 0xffd2a55b},
-                                           {box(layout::text::hero_title), 0xfffaf9f5},
-                                           {box(layout::text::server_name), 0xfff1f2f7},
-                                           {box(layout::text::progress_title), 0xfff0f1f6}};
+    std::pair<RECT, ARGB> const texts[] = {{layout::play, 0xfff4f2ec}, {box(layout::standard.text.logo), 0xffd2a55b},
+                                           {box(layout::standard.text.hero_title), 0xfffaf9f5},
+                                           {box(layout::standard.text.server_name), 0xfff1f2f7},
+                                           {box(layout::standard.text.progress_title), 0xfff0f1f6}};
     std::vector<LONG> heights_at_96;
     for (UINT const dpi : {96u, 120u, 144u, 192u}) {
         WindowState state;

@@ -5,6 +5,7 @@
 
 #include "tests/window/contrast_themes.h"
 #include "tests/window/gdiplus_support.h"
+#include "tests/window/readme_states.h"
 #include "window/layout.h"
 #include "window/render.h"
 #include "window/window_state.h"
@@ -19,29 +20,7 @@ namespace {
 
 using korvel::WindowState;
 
-void with_feeds(WindowState& app) {
-    app.news_items = {{L"HÍR", L"Megnyílt a téli esemény: Fagyott Szoros", L"12.01.", L"https://example.invalid/1"},
-                      {L"UPDATE", L"2.1-es frissítés: új céh ablak és aura rendszer", L"11.28.", L""},
-                      {L"EVENT", L"Hétvégi dupla tapasztalat minden csatornán", L"11.22.", L""}};
-    app.server_online = true;
-    app.server_status_text = L"Kalandra kész";
-    app.remote_version_text = L"2.1.0";
-    app.website_url = L"https://example.invalid/";
-    app.discord_url = L"https://example.invalid/discord";
-    app.register_url = L"https://example.invalid/register";
-}
-
-void ready_to_play(WindowState& app) {
-    with_feeds(app);
-    app.play_ready = true;
-    app.client_count = 2;
-    app.progress.stage = korvel::PatchStage::Done;
-    app.progress.title = L"A kliens naprakész";
-    app.progress.detail = L"Minden fájl ellenőrizve.";
-    app.progress.files_total = 340;
-    app.progress.files_done = 340;
-    app.progress.percent = 100;
-}
+using korvel::test::ready_to_play;
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     auto* const app = reinterpret_cast<WindowState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -97,38 +76,16 @@ int wmain(int argc, wchar_t** argv) {
     korvel::test::ensure_gdiplus();
     Shot const shots[] = {
         {"startup", [](WindowState&) {}},
-        {"downloading",
-         [](WindowState& app) {
-             with_feeds(app);
-             app.patch_running = true;
-             app.progress.stage = korvel::PatchStage::Downloading;
-             app.progress.title = L"Fájlok letöltése";
-             app.progress.detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
-             app.progress.current_file = L"data/pack/terrain_north.bin";
-             app.progress.bytes_done = 1572864;
-             app.progress.bytes_total = 12582912;
-             app.progress.files_total = 9;
-             app.progress.files_done = 3;
-             app.progress.speed = 870707.2;
-             app.progress.eta = 13;
-             app.progress.percent = 41;
-         }},
+        {"downloading", korvel::test::downloading},
         {"ready",
          [](WindowState& app) {
              ready_to_play(app);
              app.hover_id = korvel::ButtonId::Play;
          }},
         {"ready-150", [](WindowState& app) { ready_to_play(app), app.scale.dpi = 144; }},  // on a display at 150 %
-        {"failed",
-         [](WindowState& app) {
-             with_feeds(app);
-             app.server_online = false;
-             app.server_status_text = L"A szerverállapot nem érhető el";
-             app.progress.stage = korvel::PatchStage::Failed;
-             app.progress.title = L"Frissítési hiba";
-             app.progress.detail = L"HTTP 404: https://patch.example.invalid/patch/version.json";
-             app.progress.percent = 12;
-         }},
+        {"failed", korvel::test::failed},
+        // The system's text size at its largest, 225 %.
+        {"larger-text", [](WindowState& app) { ready_to_play(app), app.text_factor = 2.25f; }},
         // The keyboard in use: the focus ring around Play, where the focus starts.
         {"focus", [](WindowState& app) { ready_to_play(app), app.focus_visible = true; }},
         // A contrast theme on ("High Contrast Black"), the keyboard on the client count.
