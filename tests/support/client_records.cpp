@@ -1,11 +1,13 @@
 #include "tests/support/client_records.h"
 
+#include "core/read_file.h"
 #include "platform/text.h"
 #include "tests/support/test_env.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -17,7 +19,11 @@ std::vector<ClientRecord> client_records(fs::path const& exe_folder) {
     std::error_code ec;
     for (auto const& entry : fs::directory_iterator(exe_folder / "starts", ec)) {
         if (entry.path().extension() != ".txt") continue;
-        std::istringstream lines(read_file(entry.path()));
+        // A record the client has only just renamed into place can still refuse to open
+        // under Wine for a moment; callers poll, so it is read on a later round.
+        std::optional<std::string> const bytes = read_whole_file(entry.path());
+        if (!bytes) continue;
+        std::istringstream lines(*bytes);
         ClientRecord record;
         std::string line;
         while (std::getline(lines, line)) {
