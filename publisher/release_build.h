@@ -34,6 +34,10 @@ struct BuildOptions {
     bool first_signed_release = false;  // --first-signed-release: signed, with no version document before
     bool go_back = false;               // --go-back: a client version published before the current one
     bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
+    // --mirror: further servers of the same OUT tree, like base_url. The manifest lists
+    // their files' base URLs ("mirrors") and version.json their manifests' URLs
+    // ("manifest_mirrors"), so that the signature covers both lists.
+    std::vector<std::string> mirrors;
 };
 
 struct BuildSummary {
