@@ -300,7 +300,13 @@ HINTERNET HttpSession::connection(ParsedUrl const& target) {
 
 void check_http_status(HINTERNET request, std::string const& url) {
     DWORD const status = status_code(request);
-    if (status < 200 || status > 299) throw HttpStatusError(status, url);
+    if (status >= 200 && status <= 299) return;
+    std::optional<std::wstring> const retry_after = header_text(request, L"Retry-After");
+    std::string text;
+    if (retry_after)
+        for (wchar_t c : *retry_after)
+            if (c >= 0x20 && c < 0x7f) text += static_cast<char>(c);
+    throw HttpStatusError(status, url, text);
 }
 
 std::string http_get(std::wstring const& user_agent, std::string const& url, std::uint64_t max_body) {
@@ -309,12 +315,13 @@ std::string http_get(std::wstring const& user_agent, std::string const& url, std
     return http_get(session, url, max_body);
 }
 
-std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body) {
+std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body, HttpCaching caching) {
     max_body = std::min(max_body, http_get_max_body);
     UniqueWinHttp const request_handle = open_request(session, url, get_receive_timeout_ms);
     HINTERNET const request = request_handle.get();
-    // The documents must be current: no proxy or cache may answer for the server.
-    send_and_receive(request, L"Cache-Control: no-cache\r\nPragma: no-cache\r\n");
+    // A document that says what is current must be: no proxy or cache may answer for the server.
+    send_and_receive(request,
+                     caching == HttpCaching::revalidate ? L"Cache-Control: no-cache\r\nPragma: no-cache\r\n" : nullptr);
     check_http_status(request, url);
 
     std::uint64_t const announced = content_length(request);
@@ -333,7 +340,7 @@ std::string http_get(HttpSession& session, std::string const& url, std::uint64_t
     // WinHTTP ends the body quietly when the connection closes early; a cut-off
     // document must not pass for a whole one.
     if (body.size() < announced)
-        throw std::runtime_error("Incomplete HTTP response: " + url + " content-length=" + std::to_string(announced) +
+        throw HttpTransferBroken("Incomplete HTTP response: " + url + " content-length=" + std::to_string(announced) +
                                  " got=" + std::to_string(body.size()));
     return body;
 }
@@ -352,15 +359,18 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
 
 namespace {
 
-// Sends the request, asking for the rest of a kept prefix when there is one.
-void send_download_request(HINTERNET request, ResumeFrom const* resume) {
-    if (!resume) {
-        send_and_receive(request, nullptr);
-        return;
+// Sends the request, asking for the rest of a kept prefix when there is one, or only for
+// a body that differs from the caller's copy.
+void send_download_request(HINTERNET request, ResumeFrom const* resume, std::string const& revalidate) {
+    std::wstring headers;
+    if (resume) {
+        headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\n";
+        if (!resume->validator.empty()) headers += L"If-Range: " + utf8_to_wide(resume->validator) + L"\r\n";
     }
-    std::wstring const headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
-                                 utf8_to_wide(resume->validator) + L"\r\n";
-    send_and_receive(request, headers.c_str());
+    if (!revalidate.empty())
+        headers += (revalidate.starts_with('"') ? L"If-None-Match: " : L"If-Modified-Since: ") +
+                   utf8_to_wide(revalidate) + L"\r\n";
+    send_and_receive(request, headers.empty() ? nullptr : headers.c_str());
 }
 
 // What the answer says of the body: its validator and whether it continues the prefix.
@@ -465,7 +475,13 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
     CancelGuard const cancel_guard(options.cancel, request_handle, url);
     HINTERNET const request = request_handle.get();
     ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
-    send_download_request(request, resume);
+    send_download_request(request, resume, options.revalidate);
+    if (!options.revalidate.empty() && status_code(request) == 304) {
+        DownloadResult unchanged;
+        unchanged.not_modified = true;
+        unchanged.validator = options.revalidate;
+        return unchanged;
+    }
     // Before any folder or file is made: an error answer leaves nothing behind.
     check_http_status(request, url);
     DownloadResult result = read_answer(request, resume, options, url);
