@@ -48,10 +48,12 @@ list are served normally ({} is a normal answer too). A fault object may hold:
                     (or "x" when empty) until a limit is reached (default 1 GiB / 60 s)
                     or the client goes away, then close normally
     delay_ms        wait before the status line
+    stall_after     send this many body bytes (0: none, only the headers), then nothing
+                    for stall_ms (default 60000), then close the connection
     pace_ms         wait between body chunks of chunk_bytes (default 65536)
 Headers given by the fault replace the answer's own of that name (ETag, Last-Modified).
-An answer that is not well-formed (content_length, endless, reset_after) closes its
-connection.
+An answer that is not well-formed (content_length, endless, reset_after, stall_after)
+closes its connection.
 
 Signing (with --sign-keys DIR, a folder of P-256 private keys NAME.pem):
     GET /_sign/NAME/public          base64 of the key's 65-byte uncompressed point
@@ -250,7 +252,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 headers.append(("Content-Range", f"bytes {start}-{end}/{fault.get('range_total', size)}"))
         headers += [(name, str(value)) for name, value in fault.get("headers", {}).items()]
 
-        well_formed = not endless and "reset_after" not in fault and "content_length" not in fault
+        well_formed = not endless and "reset_after" not in fault and "content_length" not in fault \
+            and "stall_after" not in fault
         keep_alive = well_formed and not self.server.close_each
         self.send_response(status)
         for name, value in headers:
@@ -275,7 +278,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             if "reset_after" in fault:
                 length = min(length, int(fault["reset_after"]))
+            if "stall_after" in fault:
+                length = min(length, int(fault["stall_after"]))
             self.send_range(source, body, start, length, chunk, pace)
+            if "stall_after" in fault:
+                self.wfile.flush()
+                time.sleep(fault.get("stall_ms", 60000) / 1000.0)
             if "reset_after" in fault:
                 self.wfile.flush()
                 self.reset_connection()
