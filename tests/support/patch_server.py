@@ -24,7 +24,9 @@ Answers are HTTP/1.1 with Content-Length and keep-alive (--close-connections clo
 every connection after one answer instead). A file is sent with an ETag (size and
 modification time) and Last-Modified; "Range: bytes=N-" or "bytes=N-M" gets a 206 with
 Content-Range, or a 416 when N is at or past the end, unless an If-Range names a
-validator other than the answer's, which gets the whole file with 200.
+validator other than the answer's, which gets the whole file with 200. A GET whose
+If-None-Match names the file's ETag, or (without If-None-Match) whose If-Modified-Since is
+its Last-Modified or later, gets 304 with no body.
 
 Faults: a file "<served file>.fault.json" beside the served path (it need not exist)
 changes how that path is answered. It holds one fault object, applied to every request,
@@ -236,6 +238,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             size = len(body)
         if fault.get("no_etag"):
             validators.pop("ETag", None)
+        if status == 200 and source is not None and not endless and self.command == "GET" \
+                and self.unchanged_for_client(validators):
+            source.close()
+            status, source, size = 304, None, 0
 
         headers = [("Content-Type", "application/octet-stream")]
         overridden = {name.lower() for name in fault.get("headers", {})}
@@ -290,6 +296,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         finally:
             if source is not None:
                 source.close()
+
+    def unchanged_for_client(self, validators):
+        """Whether a conditional GET names the version that would be sent now."""
+        none_match = self.headers.get("If-None-Match")
+        if none_match is not None:
+            return validators.get("ETag") is not None and validators["ETag"] in (t.strip() for t in none_match.split(","))
+        since = self.headers.get("If-Modified-Since")
+        if since is None or "Last-Modified" not in validators:
+            return False
+        try:
+            return email.utils.parsedate_to_datetime(since) >= email.utils.parsedate_to_datetime(validators["Last-Modified"])
+        except (TypeError, ValueError):
+            return False
 
     def requested_range(self, size, fault_headers, validators, ignore_if_range=False):
         """(first, last) of a "Range: bytes=N-[M]" that applies, "unsatisfiable", or None
