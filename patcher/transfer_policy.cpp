@@ -76,7 +76,6 @@ bool is_transient(TransferFailure const& failure) {
         case FailureKind::refused:
         case FailureKind::reset:
         case FailureKind::timed_out:
-        case FailureKind::stalled:
             return true;
         case FailureKind::local:
         case FailureKind::other:

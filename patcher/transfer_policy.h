@@ -3,7 +3,9 @@
 // path of a run asks (whole files, resumed parts, delta ranges, the version document and
 // the manifest) instead of carrying a retry loop of its own. It has no clock, network or
 // randomness: the caller passes the time and a random fraction, so that a table can walk
-// it through "503 with Retry-After 7 at t=0, a reset at t=3, host B stalled".
+// it through "503 with Retry-After 7 at t=0, a reset at t=3, host C stalled". A stalled
+// host is one whose transfer timed out: HTTP gives up on a transfer that receives
+// nothing for http_stall_timeout.
 // Hosts are texts the caller chooses (the scheme, name and port of a URL); a run shares
 // one policy between its threads, each transfer keeps its own TransferTries.
 
@@ -28,8 +30,7 @@ enum class FailureKind {
     status,     // an HTTP status outside 2xx (in `status`); transient for 429, 502, 503, 504
     refused,    // no connection could be made (refused, name not resolved)
     reset,      // the connection broke: reset, closed early, body cut short
-    timed_out,  // no answer within the time-out
-    stalled,    // the caller gave up on a transfer that received nothing for a while
+    timed_out,  // nothing received within the time-out (a stalled host: see http_stall_timeout)
     // Permanent: tried TransferTries::permanent_tries times in all.
     local,  // this machine's own passing trouble (a file another program holds): same host
     other,  // anything else (wrong bytes, another status): another host when there is one
@@ -45,7 +46,7 @@ struct TransferFailure {
 };
 
 // Whether another attempt is worth its wait: 429, 502, 503, 504, a refused or reset
-// connection, a time-out, a stall. 404, 410, 416 and everything else are permanent.
+// connection, a time-out (a stall). 404, 410, 416 and everything else are permanent.
 bool is_transient(TransferFailure const& failure);
 
 // A Retry-After value as delta-seconds or an HTTP date (IMF-fixdate, RFC 850 or asctime
@@ -60,7 +61,6 @@ struct PolicySettings {
     // The longest Retry-After a player waits through; a server asking for more is busy
     // and the run ends with a text that says when to come back.
     Millis retry_after_cap{5 * 60 * 1000};
-    Millis stall_after{20000};  // a transfer receiving nothing this long is abandoned
     Millis remember_for{5 * 60 * 1000};  // a failed host is avoided by later starts this long
 };
 
@@ -107,9 +107,6 @@ public:
     // a local one stays on its host and never marks it.
     NextStep failed(TransferTries& tries, std::vector<std::string> const& hosts, TransferFailure const& failure,
                     bool progressed, WallTime now, double random01);
-
-    // A transfer that received nothing since `last_bytes` is to be abandoned.
-    bool stalled(WallTime last_bytes, WallTime now) const { return now - last_bytes >= settings_.stall_after; }
 
     // Hosts that failed, with the time until which later starts avoid them.
     std::map<std::string, WallTime> remembered() const;

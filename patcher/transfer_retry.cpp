@@ -13,13 +13,18 @@ namespace korvel {
 
 namespace {
 
+// WinHTTP's codes, and the socket codes Wine's WinHTTP reports in their place.
 FailureKind kind_of_winhttp_error(DWORD code) {
     switch (code) {
         case ERROR_WINHTTP_TIMEOUT:
+        case WSAETIMEDOUT:
             return FailureKind::timed_out;
         case ERROR_WINHTTP_CANNOT_CONNECT:
         case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        case WSAECONNREFUSED:
             return FailureKind::refused;
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
         case ERROR_WINHTTP_CONNECTION_ERROR:
         case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
         case ERROR_WINHTTP_OPERATION_CANCELLED:

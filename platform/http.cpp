@@ -21,8 +21,6 @@ namespace {
 constexpr int resolve_timeout_ms = 15000;
 constexpr int connect_timeout_ms = 15000;
 constexpr int send_timeout_ms = 30000;
-constexpr int get_receive_timeout_ms = 60000;
-constexpr int download_receive_timeout_ms = 120000;
 
 constexpr std::size_t get_buffer_size = 65536;
 constexpr DWORD max_connections_per_server = 16;
@@ -281,7 +279,7 @@ HttpSession::HttpSession(std::wstring const& user_agent) {
     session_.reset(::WinHttpOpen(user_agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) throw_last_error("WinHttpOpen failed");
-    set_timeouts(session_.get(), get_receive_timeout_ms);
+    set_timeouts(session_.get(), http_stall_timeout_ms);
     // Parallel requests to one server must not queue behind a small default limit of
     // connections; a failure leaves WinHTTP's default.
     DWORD max_connections = max_connections_per_server;
@@ -317,7 +315,7 @@ std::string http_get(std::wstring const& user_agent, std::string const& url, std
 
 std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body, HttpCaching caching) {
     max_body = std::min(max_body, http_get_max_body);
-    UniqueWinHttp const request_handle = open_request(session, url, get_receive_timeout_ms);
+    UniqueWinHttp const request_handle = open_request(session, url, http_stall_timeout_ms);
     HINTERNET const request = request_handle.get();
     // A document that says what is current must be: no proxy or cache may answer for the server.
     send_and_receive(request,
@@ -471,7 +469,7 @@ void check_body_size(DownloadResult const& result, bool overrun, std::uint64_t a
 
 DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
                              DownloadOptions const& options) {
-    UniqueWinHttp request_handle = open_request(session, url, download_receive_timeout_ms);
+    UniqueWinHttp request_handle = open_request(session, url, http_stall_timeout_ms);
     CancelGuard const cancel_guard(options.cancel, request_handle, url);
     HINTERNET const request = request_handle.get();
     ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
@@ -534,7 +532,7 @@ void http_get_range(HttpSession& session, std::string const& url, std::uint64_t 
                     RangeSinkFn const& sink, std::vector<char>& buffer) {
     if (length == 0) return;
     std::uint64_t const last = first + length - 1;
-    UniqueWinHttp const request_handle = open_request(session, url, download_receive_timeout_ms);
+    UniqueWinHttp const request_handle = open_request(session, url, http_stall_timeout_ms);
     HINTERNET const request = request_handle.get();
     std::wstring const headers = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"\r\n";
     send_and_receive(request, headers.c_str());

@@ -60,6 +60,10 @@ private:
     std::map<std::pair<std::wstring, std::uint16_t>, UniqueWinHttp> connections_;
 };
 
+// A request that receives nothing this long (no status line, or no byte of the body) fails
+// with ERROR_WINHTTP_TIMEOUT: a stalled host is left after this, not after minutes.
+inline constexpr int http_stall_timeout_ms = 20000;
+
 // Bodies of http_get beyond this many bytes are refused: the documents it fetches are
 // small, and a broken or hostile server must not be able to exhaust the player's memory.
 inline constexpr std::uint64_t http_get_max_body = 128ull << 20;

@@ -38,7 +38,7 @@ TEST(TransferPolicy, TransientAndPermanentAnswers) {
     } const cases[] = {
         {status(429), true},  {status(503), true},          {status(502), true},
         {status(504), true},  {of(FailureKind::refused), true}, {of(FailureKind::reset), true},
-        {of(FailureKind::timed_out), true}, {of(FailureKind::stalled), true},
+        {of(FailureKind::timed_out), true},
         {status(404), false}, {status(410), false},         {status(416), false},
         {status(403), false}, {status(500), false},         {of(FailureKind::other), false},
         {of(FailureKind::local), false}, {of(FailureKind::fatal), false},
@@ -103,9 +103,9 @@ TEST(TransferPolicy, WalkThroughAPatchDay) {
     EXPECT_EQ(step.at, t0 + seconds(3));
     EXPECT_FALSE(step.busy);
 
-    // t=4: C stalls. Every host has failed: the one that may be asked first (B, no
+    // t=4: C stalls (a time-out). Every host has failed: the one that may be asked first (B, no
     // Retry-After) after a jittered backoff: the second failure since t=3 draws from 2 s.
-    step = policy.failed(tries, hosts, of(FailureKind::stalled), false, t0 + seconds(4), 0.5);
+    step = policy.failed(tries, hosts, of(FailureKind::timed_out), false, t0 + seconds(4), 0.5);
     EXPECT_EQ(tries.failures, 2);
     EXPECT_EQ(step.host, 1u);
     EXPECT_EQ(step.at, t0 + seconds(4) + Millis(1000));  // 0.5 of the second step, 2 s
@@ -214,8 +214,6 @@ TEST(TransferPolicy, SpreadsNewTransfersAndNamesHosts) {
     std::vector<int> count(3);
     for (std::size_t spread = 17; spread < 17 + 30; ++spread) ++count[policy.choose(hosts, spread, t0)];
     EXPECT_EQ(count, (std::vector<int>{10, 10, 10}));
-    EXPECT_TRUE(policy.stalled(t0, t0 + seconds(20)));
-    EXPECT_FALSE(policy.stalled(t0, t0 + Millis(19999)));
 
     EXPECT_EQ(korvel::host_of("HTTPS://Patch.Example.com:8443/releases/1/files"), "https://patch.example.com:8443");
     EXPECT_EQ(korvel::host_of("http://127.0.0.1:80?x"), "http://127.0.0.1:80");
