@@ -112,6 +112,21 @@ int wmain(int argc, wchar_t** argv) {
              app.progress.eta = 13;
              app.progress.percent = 41;
          }},
+        {"waiting",
+         [](WindowState& app) {
+             with_feeds(app);
+             app.patch_running = true;
+             app.progress.stage = korvel::PatchStage::Downloading;
+             app.progress.title = L"Korvel2 frissítés letöltése";
+             app.progress.detail = L"A szerver túlterhelt, újrapróbálás 7 mp múlva";
+             app.progress.current_file = L"data/pack/terrain_north.bin";
+             app.progress.bytes_done = 5242880;
+             app.progress.bytes_total = 12582912;
+             app.progress.files_total = 9;
+             app.progress.files_done = 4;
+             app.progress.eta = -1;
+             app.progress.percent = 41;
+         }},
         {"ready",
          [](WindowState& app) {
              ready_to_play(app);
@@ -131,7 +146,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     if (window) {
         WindowState app;
-        shots[2].state(app);  // "ready"
+        shots[3].state(app);  // "ready"
         return show_window(app, static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)));
     }
     std::filesystem::path const out = argv[1];
