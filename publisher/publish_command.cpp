@@ -3,6 +3,7 @@
 #include "core/format_bytes.h"
 #include "core/parse_int.h"
 #include "core/release_keys.h"
+#include "publisher/launcher_trust.h"
 #include "publisher/release_build.h"
 #include "publisher/release_signing.h"
 #include "publisher/release_verify.h"
@@ -12,6 +13,8 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace korvel {
 
@@ -23,6 +26,8 @@ constexpr char usage[] =
     "                 [--previous OLD_MANIFEST] [--launcher FILE --launcher-version V [--launcher-url URL]]\n"
     "                 [--sign-key KEY_FILE [--sequence N]] [--no-delta] [--mirror URL]...\n"
     "                 [--allow-unsigned] [--allow-new-key] [--first-signed-release] [--go-back]\n"
+    "                 [--allow-unkeyed-launcher] [--allow-keyed-launcher] [--allow-launcher-key-change]\n"
+    "                 [--allow-test-key-launcher] [--allow-unknown-launcher-keys]\n"
     "  korvel-publish verify VERSION_URL|OUT_DIR|VERSION_FILE [--public-key B64[,B64...]] [--base-url URL]\n"
     "                 [--mirror URL]...\n"
     "  korvel-publish keygen KEY_FILE\n"
@@ -30,8 +35,14 @@ constexpr char usage[] =
     "  korvel-publish --help\n";
 
 // Options that take no value: --no-delta, and each flag that lets `build` through one guard
-// of its release history.
+// of its release history (and those of an offered launcher, launcher_trust.h).
 constexpr char const* flags[] = {"allow-unsigned", "allow-new-key", "first-signed-release", "go-back", "no-delta"};
+
+bool is_flag(std::string const& name) {
+    std::vector<std::string> const launcher_flags = launcher_slip_flags();
+    return std::find(std::begin(flags), std::end(flags), name) != std::end(flags) ||
+           std::find(launcher_flags.begin(), launcher_flags.end(), "--" + name) != launcher_flags.end();
+}
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -85,7 +96,7 @@ Arguments parse(std::vector<NativeString> const& args) {
             continue;
         }
         std::string const name = native_text(args[i].substr(2));
-        if (std::find(std::begin(flags), std::end(flags), name) != std::end(flags)) {
+        if (is_flag(name)) {
             if (!parsed.flags.insert(name).second) throw UsageError("--" + name + " given twice");
             continue;
         }
@@ -132,8 +143,11 @@ void print_build(BuildOptions const& o, BuildSummary const& s, std::ostream& out
     }
     std::string const key = o.sign_key ? " --public-key " + s.public_key : std::string();
     out << "Manifest:         " << s.manifest_url << "\n"
-        << "Version document: " << path_text(s.version_file) << state << "\n"
-        << "Check it now:\n  korvel-publish verify " << path_text(o.out_dir) << key << "\n"
+        << "Version document: " << path_text(s.version_file) << state << "\n";
+    if (s.launcher)
+        for (std::string const& line : launcher_trust_lines(o.launcher_version, *s.launcher, signed_with(s.public_key)))
+            out << line << "\n";
+    out << "Check it now:\n  korvel-publish verify " << path_text(o.out_dir) << key << "\n"
         << "Upload " << path_text(o.out_dir) << " to the server with patch/version.json last, then run:\n"
         << "  korvel-publish verify <URL of patch/version.json>" << key << "\n";
 }
@@ -158,6 +172,8 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
     o.first_signed_release = a.flag("first-signed-release");
     o.go_back = a.flag("go-back");
     if (a.flag("no-delta")) o.chunk_indexes = false;
+    for (std::string const& flag : launcher_slip_flags())
+        if (a.flag(flag.substr(2))) o.launcher_allowed.insert(flag);
     o.mirrors = std::move(a.mirrors);
     if (!a.options.empty()) throw UsageError("unknown or unused option --" + a.options.begin()->first);
 
@@ -196,6 +212,7 @@ int verify(Arguments& a, std::ostream& out, std::ostream& err) {
                                       : verify_release(target, options, err);
     if (local && !report.base.empty()) out << "Published under " << report.base << "\n";
     if (!report.signature.empty()) out << report.signature << "\n";
+    for (std::string const& line : report.launcher_trust) out << line << "\n";
     for (std::string const& note : report.notes) out << "Not checked: " << note << "\n";
     for (std::string const& problem : report.problems) out << "FAILED " << problem << "\n";
     out << (report.problems.empty() ? "OK: " : "NOT OK: ")

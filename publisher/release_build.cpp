@@ -643,6 +643,8 @@ BuildSummary build_release(BuildOptions const& options, std::ostream& progress) 
     if (signing.key) summary.public_key = signing.key->public_key();
     for (std::string& note : check_release_history(o, published, base, summary.public_key))
         summary.notes.push_back(std::move(note));
+    if (o.launcher_file)
+        summary.launcher = check_offered_launcher(*o.launcher_file, summary.public_key, o.launcher_allowed);
 
     fs::path const releases = o.out_dir / "releases";
     ReleasePlace const place{releases / path_from_utf8(o.client_version),

@@ -7,10 +7,13 @@
 //   OUT/launcher/LV/<name>         the offered launcher, when one is given
 //   OUT/patch/version.json         the only mutable document, written last
 
+#include "publisher/launcher_trust.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -33,6 +36,7 @@ struct BuildOptions {
     bool allow_new_key = false;         // --allow-new-key: a key that did not sign the last release
     bool first_signed_release = false;  // --first-signed-release: signed, with no version document before
     bool go_back = false;               // --go-back: a client version published before the current one
+    std::set<std::string> launcher_allowed;  // flags of launcher_trust.h that let an offered launcher through
     bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
     // --mirror: further servers of the same OUT tree, like base_url. The manifest lists
     // their files' base URLs ("mirrors") and version.json their manifests' URLs
@@ -55,6 +59,7 @@ struct BuildSummary {
     bool version_unchanged = false;  // version.json already said all this and was left as it was
     std::vector<std::string> version_changes;  // what the new version.json changed (top-level keys)
     std::string rebased_from;  // already published under this other base URL; its manifest now names the new one
+    std::optional<OfferedLauncher> launcher;  // the offered launcher's keys, with --launcher
 };
 
 // A release that must not go out as it is. Nothing has been written when it is thrown,

@@ -5,9 +5,11 @@
 #include "core/json_document.h"
 #include "core/manifest.h"
 #include "core/read_file.h"
+#include "core/release_signature.h"
 #include "core/sha256.h"
 #include "core/version_document.h"
 #include "publisher/host.h"
+#include "publisher/launcher_trust.h"
 #include "publisher/progress_line.h"
 #include "publisher/release_signing.h"
 
@@ -42,6 +44,7 @@ std::string trimmed(std::string url) {
 // The documents of one release and where its files are: fetched or read from disk.
 struct Release {
     std::string version_body, manifest_body;
+    nlohmann::json document = nlohmann::json(nlohmann::json::value_t::discarded);  // the version document's JSON
     VersionDocument version;
     Manifest manifest;
 };
@@ -50,7 +53,7 @@ struct Release {
 struct Expected {
     std::string what;
     std::string url;
-    std::optional<std::uint64_t> size;
+    std::uint64_t size;
     std::string const* sha256;
     ChunkIndexRef const* index_ref = nullptr;  // the file's chunk index, when the manifest names one
     std::string index;                         // its bytes, once read and found as listed
@@ -121,11 +124,7 @@ std::string check_layout(Release const& r, VerifyOptions const& o, std::vector<s
 // The signature, the sequence and manifest_sha256. False when the files are not worth
 // reading: a launcher with the key built in would stop here.
 bool check_signature(Release const& r, VerifyOptions const& o, VerifyReport& report) {
-    nlohmann::json document = nlohmann::json(nlohmann::json::value_t::discarded);
-    try {
-        document = parse_json_document(r.version_body);
-    } catch (nlohmann::json::exception const&) {
-    }
+    nlohmann::json const& document = r.document;
     bool const is_signed = document.is_object() && document.contains("signature");
     std::string const sequence =
         document.is_object() && document.contains("sequence") ? document["sequence"].dump() : std::string("none");
@@ -153,12 +152,32 @@ std::vector<Expected> expected_files(Release const& r) {
     for (FileEntry const& file : r.manifest.files)
         expected.push_back({file.path, build_file_url(r.manifest.base_url, file.path), file.size, &file.sha256,
                             file.chunk_index.get(), {}, std::nullopt});
-    if (r.version.launcher_offered) {
-        LauncherUpdate const& l = r.version.launcher;
-        expected.push_back({"launcher " + l.version + " (" + l.url + ")", l.url,
-                            l.size ? std::optional(l.size) : std::nullopt, &l.sha256, nullptr, {}, std::nullopt});
-    }
     return expected;
+}
+
+std::string launcher_what(LauncherUpdate const& l) {
+    return "launcher " + l.version + " (" + l.url + ")";
+}
+
+// The offered launcher, read whole: its bytes against the document, and the release keys
+// it trusts against the keys that sign this release (launcher_trust.h). `size` 0 in the
+// document means "not given".
+void check_launcher(Release const& r, std::string const& bytes, VerifyReport& report) {
+    LauncherUpdate const& l = r.version.launcher;
+    ++report.files_checked;
+    compare(launcher_what(l), l.size ? std::optional(l.size) : std::nullopt, l.sha256,
+            FileDigest{bytes.size(), sha256_hex(bytes), std::nullopt}, report.problems);
+    auto const signature = r.document.is_object() ? r.document.find("signature") : r.document.end();
+    bool const is_signed = signature != r.document.end();
+    std::optional<Sha256Digest> const digest =
+        is_signed && signature->is_string() ? std::optional(release_digest(r.document)) : std::nullopt;
+    SignsReleaseFn const signs = [&](std::string const& key) {
+        return digest && verify_release_signature(key, *digest, signature->get<std::string>());
+    };
+    OfferedLauncher const offered = read_offered_launcher(bytes);
+    report.launcher_trust = launcher_trust_lines(l.version, offered, signs);
+    for (LauncherSlip const& slip : launcher_slips(offered, is_signed, signs))
+        report.problems.push_back(launcher_what(l) + ": " + slip.problem);
 }
 
 // Reads the documents with `read` (a URL to its body) and runs the checks that need no
@@ -174,6 +193,10 @@ std::optional<Release> read_release(std::string const& version_where,
     } catch (std::exception const& e) {
         report.problems.push_back("version document " + version_where + ": " + e.what());
         return std::nullopt;
+    }
+    try {
+        r.document = parse_json_document(r.version_body);
+    } catch (nlohmann::json::exception const&) {
     }
     try {
         r.manifest_body = read(r.version.manifest_url);
@@ -227,9 +250,7 @@ std::string read_local(fs::path const& root, std::string const& url) {
 std::vector<RemoteFile> remote_files(std::vector<Expected> const& expected) {
     std::vector<RemoteFile> remote;
     for (Expected const& e : expected) {
-        // The launcher has no size limit of its own when the document names none; a
-        // launcher larger than this is not one.
-        remote.push_back({e.url, e.size.value_or(1ull << 30)});
+        remote.push_back({e.url, e.size});
         if (e.index_params) remote.back().index_params = &*e.index_params;
     }
     return remote;
@@ -302,6 +323,15 @@ VerifyReport verify_release(std::string const& version_url, VerifyOptions const&
     std::vector<Expected> expected = expected_files(*release);
     read_indexes(expected, [](std::string const& url) { return fetch_document(url); }, report.problems);
     check_remote_files(expected, report, progress);
+    if (release->version.launcher_offered) {
+        LauncherUpdate const& l = release->version.launcher;
+        try {
+            check_launcher(*release, fetch_document(l.url), report);
+        } catch (std::exception const& e) {
+            ++report.files_checked;
+            report.problems.push_back(launcher_what(l) + ": unreachable: " + e.what());
+        }
+    }
     for (std::string mirror : options.mirrors) {
         while (mirror.ends_with('/')) mirror.pop_back();
         check_mirror(*release, expected, version_url, report.base, mirror, report, progress);
@@ -344,6 +374,17 @@ VerifyReport verify_local_release(fs::path const& target, VerifyOptions const& o
         line.file_done();
     }
     line.finish();
+    if (release->version.launcher_offered) {
+        LauncherUpdate const& l = release->version.launcher;
+        std::optional<fs::path> const file = local_file(root, report.base, l.url);
+        std::optional<std::string> const bytes = file ? read_whole_file(*file) : std::nullopt;
+        if (!file)
+            report.notes.push_back(launcher_what(l) + ": served from outside the base URL, not checked on disk");
+        else if (!bytes)
+            report.problems.push_back(launcher_what(l) + ": missing or unreadable in " + path_text(root));
+        else
+            check_launcher(*release, *bytes, report);
+    }
     return report;
 }
 

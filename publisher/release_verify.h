@@ -3,7 +3,8 @@
 // version document and the manifest the way the launcher does, from the server or from
 // OUT_DIR on disk, checks that they follow the published layout, that the manifest has the
 // SHA-256 the document names and (with a key) the signature and sequence, then hashes every
-// listed file (and the offered launcher) and compares size and SHA-256. Nothing is kept.
+// listed file (and the offered launcher) and compares size and SHA-256, and reads the
+// release keys the offered launcher trusts (launcher_trust.h). Nothing is kept.
 
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +18,7 @@ struct VerifyReport {
     std::uint64_t files_checked = 0;
     std::string base;                   // the base URL the release is published under, when it follows the layout
     std::string signature;              // "signature OK, sequence N", or a note on a signed document left unchecked
+    std::vector<std::string> launcher_trust;  // the release keys the offered launcher trusts (launcher_trust.h)
     std::vector<std::string> notes;     // what could not be checked and is no fault
     std::vector<std::string> problems;  // one line each; empty when everything matches
 };

@@ -100,7 +100,8 @@ TEST_F(PublishTest, ManifestAndVersionDocumentReadBackByTheLaunchersReaders) {
 
 TEST_F(PublishTest, LauncherEntryNamesThePublishedLauncher) {
     release({{"a.txt", "a"}});
-    std::string const launcher = random_bytes(70000, 4);
+    // The unkeyed launcher build, offered in an unsigned release: the pair that follows no signature.
+    std::string const launcher = read_file(build_dir() / "bin" / "davari.exe");
     write_file(dir / "new" / "davari.exe", launcher);
     BuildOptions o = options("1");
     o.launcher_file = dir / "new" / "davari.exe";

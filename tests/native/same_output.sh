@@ -1,12 +1,18 @@
 #!/bin/sh
 # The native and the Windows korvel-publish write byte-identical manifest.json,
 # version.json and chunk indexes for the same release folders: a first release offering
-# a launcher, then a second one built with --previous, which hard-links, deletes, renames
-# a file's letter case, keeps one large file's index and makes another's anew. Both then
-# answer `verify OUT_DIR` and a refused build alike.
+# the unkeyed launcher build, then a second one (offering it still) built with --previous,
+# which hard-links, deletes, renames a file's letter case, keeps one large file's index and
+# makes another's anew. Both then answer `verify OUT_DIR` and refused builds alike: going
+# back to release 1, and offering the test-key launcher, whose keys both read from the file.
 # Usage: same_output.sh NATIVE_TOOL WINE_RUN WINDOWS_TOOL
 set -eu
 native=$1 wine_run=$2 windows=$3
+# The real launcher builds beside the Windows tool: the unkeyed one is offered, the
+# test-key one refused.
+bin=$(cd "$(dirname "$windows")" && pwd)
+launcher=$bin/davari.exe
+test_key_launcher=$(dirname "$bin")/test-keys/davari_test_key_NOT_FOR_PLAYERS.exe
 work=$(mktemp -d /tmp/korvel-same-output.XXXXXX)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 
@@ -17,7 +23,7 @@ put "$work/r1/Readme.TXT" "readme"
 put "$work/r1/old/gone.txt" "gone"
 put "$work/r1/Ékezetes/árvíztűrő tükörfúrógép.txt" "ő"
 put "$work/r1/data/empty" ""
-put "$work/new/davari.exe" "MZ launcher"
+mkdir -p "$work/new"; cp "$launcher" "$work/new/davari.exe"
 put "$work/r2/data/pack.bin" "$(seq 1 200000)"
 put "$work/r2/data/big.bin" "$(seq 3 300000)"
 put "$work/r2/readme.txt" "readme 2"
@@ -32,7 +38,8 @@ publish() {  # NAME RUN... : both releases into $work/out-NAME, paths given as t
     "$@" build "$prefix$work/r1" "$prefix$out" --client-version 1 --base-url https://patch.example.com/ \
         --launcher "$prefix$work/new/davari.exe" --launcher-version 2.2.0 >"$work/$name-1.log" 2>&1
     "$@" build "$prefix$work/r2" "$prefix$out" --client-version 2 --base-url https://patch.example.com/ \
-        --previous "$prefix$out/releases/1/manifest.json" >"$work/$name-2.log" 2>&1
+        --previous "$prefix$out/releases/1/manifest.json" --launcher "$prefix$work/new/davari.exe" \
+        --launcher-version 2.2.0 >"$work/$name-2.log" 2>&1
 }
 publish native "$native" || { cat "$work"/native-*.log; exit 1; }
 publish windows "$wine_run" "$windows" || { cat "$work"/windows-*.log; exit 1; }
@@ -62,7 +69,14 @@ answers() {  # NAME RUN...
     "$@" build "$prefix$work/r1" "$prefix$out" --client-version 1 --base-url https://patch.example.com/ \
         >/dev/null 2>"$work/$name-refusal.txt" || code=$?
     echo "exit $code" >>"$work/$name-refusal.txt"
-    cat "$work/$name-verify.txt" "$work/$name-refusal.txt" | tr -d '\r' | grep -v '^$' >"$work/$name-answers.txt"
+    code=0
+    "$@" build "$prefix$work/r2" "$prefix$out" --client-version 3 --base-url https://patch.example.com/ \
+        --launcher "$prefix$test_key_launcher" --launcher-version 2.3.0 >/dev/null 2>>"$work/$name-refusal.txt" \
+        || code=$?
+    echo "exit $code" >>"$work/$name-refusal.txt"
+    # The Windows tool names the launcher by the Z: path it was given.
+    cat "$work/$name-verify.txt" "$work/$name-refusal.txt" | tr -d '\r' | sed 's#Z:/#/#g' | grep -v '^$' \
+        >"$work/$name-answers.txt"
 }
 answers native "$native"
 answers windows "$wine_run" "$windows"
@@ -70,5 +84,8 @@ if ! cmp -s "$work/native-answers.txt" "$work/windows-answers.txt"; then
     diff "$work/native-answers.txt" "$work/windows-answers.txt" || true
     status=1
 fi
-grep -q 'give --go-back' "$work/native-answers.txt" || { cat "$work/native-answers.txt"; status=1; }
+for answer in 'give --go-back' 'Offered launcher 2.2.0 trusts no release key' 'give --allow-keyed-launcher' \
+        'give --allow-test-key-launcher'; do
+    grep -q -- "$answer" "$work/native-answers.txt" || { echo "no answer says: $answer"; cat "$work/native-answers.txt"; status=1; }
+done
 exit $status

@@ -1,6 +1,9 @@
 // Reads the built programs back as Windows sees them: PE subsystem, icon group,
-// version block and application manifest.
+// version block, application manifest, and the launchers' release-key record, which
+// Windows' loader and the publisher's own reader must find alike.
 
+#include "core/pe_resource.h"
+#include "core/release_keys_resource.h"
 #include "platform/text.h"
 #include "tests/support/test_env.h"
 
@@ -8,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -47,8 +52,9 @@ std::wstring version_string(std::vector<char> const& block, wchar_t const* name)
     return std::wstring(value);
 }
 
-std::string manifest_of(HMODULE module) {
-    HRSRC const resource = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+// A resource's bytes as Windows' own loader finds them; empty when it finds none.
+std::string resource_of(HMODULE module, WORD id, wchar_t const* type) {
+    HRSRC const resource = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
     if (!resource) return {};
     HGLOBAL const loaded = ::LoadResource(module, resource);
     auto const* bytes = static_cast<char const*>(::LockResource(loaded));
@@ -110,7 +116,7 @@ TEST(Resources, IconGroupAndManifest) {
         EXPECT_NE(icon, nullptr);
         if (icon) ::DestroyIcon(icon);
 
-        std::string const manifest = manifest_of(module);
+        std::string const manifest = resource_of(module, 1, RT_MANIFEST);
         ::FreeLibrary(module);
         ASSERT_FALSE(manifest.empty());
         auto contains = [&](std::string const& text) { return manifest.find(text) != std::string::npos; };
@@ -123,5 +129,22 @@ TEST(Resources, IconGroupAndManifest) {
         EXPECT_TRUE(contains("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"));
         EXPECT_TRUE(contains("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"));  // Windows 10
         EXPECT_EQ(contains("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), program.common_controls_6);
+    }
+}
+
+TEST(Resources, ReleaseKeyRecordAsWindowsFindsIt) {
+    fs::path const keys = test::build_dir() / "test-keys";
+    for (fs::path const& path : {test::bin_dir() / "davari.exe", keys / "davari_test_key_NOT_FOR_PLAYERS.exe",
+                                 keys / "davari_other_key_NOT_FOR_PLAYERS.exe"}) {
+        SCOPED_TRACE(path.string());
+        HMODULE const module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module, nullptr);
+        std::string const windows = resource_of(module, KORVEL_RELEASE_KEYS_RESOURCE, RT_RCDATA);
+        ::FreeLibrary(module);
+        EXPECT_TRUE(windows.starts_with("korvel-release-keys 1\n")) << windows;
+        std::string const image = test::read_file(path);
+        std::optional<std::string_view> const ours = korvel::find_pe_resource(image, 10, KORVEL_RELEASE_KEYS_RESOURCE);
+        ASSERT_TRUE(ours);
+        EXPECT_EQ(*ours, windows);
     }
 }

@@ -38,6 +38,10 @@ fs::path test_env_dir() {
     return from_unix_path(env);
 }
 
+fs::path build_dir() {
+    return test_env_dir().parent_path();
+}
+
 fs::path bin_dir() {
 #ifdef _WIN32
     return exe_path().parent_path();

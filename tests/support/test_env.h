@@ -14,6 +14,10 @@ namespace korvel::test {
 // The test environment folder (KORVEL_TEST_ENV, a Unix path) as a Windows path.
 std::filesystem::path test_env_dir();
 
+// The build folder the tests belong to (the test environment folder lies in it): its
+// programs in bin/, the launchers with test keys and those keys in test-keys/.
+std::filesystem::path build_dir();
+
 // A Unix path as Wine sees it (drive Z: maps the Unix root).
 std::filesystem::path from_unix_path(std::string_view unix_path);
 
