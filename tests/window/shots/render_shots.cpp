@@ -42,6 +42,22 @@ void ready_to_play(WindowState& app) {
     app.progress.percent = 100;
 }
 
+void downloading(WindowState& app) {
+    with_feeds(app);
+    app.patch_running = true;
+    app.progress.stage = korvel::PatchStage::Downloading;
+    app.progress.title = L"Fájlok letöltése";
+    app.progress.detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
+    app.progress.current_file = L"data/pack/terrain_north.bin";
+    app.progress.bytes_done = 1572864;
+    app.progress.bytes_total = 12582912;
+    app.progress.files_total = 9;
+    app.progress.files_done = 3;
+    app.progress.speed = 870707.2;
+    app.progress.eta = 13;
+    app.progress.percent = 41;
+}
+
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     auto* const app = reinterpret_cast<WindowState*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (message) {
@@ -96,36 +112,13 @@ int wmain(int argc, wchar_t** argv) {
     korvel::test::ensure_gdiplus();
     Shot const shots[] = {
         {"startup", [](WindowState&) {}},
-        {"downloading",
-         [](WindowState& app) {
-             with_feeds(app);
-             app.patch_running = true;
-             app.progress.stage = korvel::PatchStage::Downloading;
-             app.progress.title = L"Fájlok letöltése";
-             app.progress.detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
-             app.progress.current_file = L"data/pack/terrain_north.bin";
-             app.progress.bytes_done = 1572864;
-             app.progress.bytes_total = 12582912;
-             app.progress.files_total = 9;
-             app.progress.files_done = 3;
-             app.progress.speed = 870707.2;
-             app.progress.eta = 13;
-             app.progress.percent = 41;
-         }},
+        {"downloading", downloading},
         {"waiting",
          [](WindowState& app) {
-             with_feeds(app);
-             app.patch_running = true;
-             app.progress.stage = korvel::PatchStage::Downloading;
-             app.progress.title = L"Korvel2 frissítés letöltése";
+             downloading(app);
              app.progress.detail = L"A szerver túlterhelt, újrapróbálás 7 mp múlva";
-             app.progress.current_file = L"data/pack/terrain_north.bin";
-             app.progress.bytes_done = 5242880;
-             app.progress.bytes_total = 12582912;
-             app.progress.files_total = 9;
-             app.progress.files_done = 4;
+             app.progress.speed = 0;
              app.progress.eta = -1;
-             app.progress.percent = 41;
          }},
         {"ready",
          [](WindowState& app) {
