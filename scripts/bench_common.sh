@@ -36,6 +36,18 @@ for i in range(count):
 PY
 }
 
+# For a script that starts servers of its own (nginx, proxies, daemons): each pid it adds
+# to $started is stopped on exit, before bench_end.
+bench_with_servers() {
+    started=()
+    trap 'stop_started; bench_end' EXIT
+}
+stop_started() {
+    local pid
+    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 wait_for() {  # DESCRIPTION COMMAND...: polls for ten seconds
     local _

@@ -37,13 +37,7 @@ tool=$build/native/bin/korvel-publish
 # shellcheck source=bench_common.sh
 . "$root/scripts/bench_common.sh"
 bench_begin patchday
-started=()
-stop_started() {
-    local pid
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap 'stop_started; bench_end' EXIT
+bench_with_servers
 # shellcheck disable=SC2154  # $work comes from bench_begin
 chmod 755 "$work"  # nginx's workers read as nobody when started by root
 www=$work/www
