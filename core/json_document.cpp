@@ -19,4 +19,16 @@ json parse_json_document(std::string_view text, json::parser_callback_t callback
     return json::parse(text, bounded);
 }
 
+std::vector<std::string> url_list(nlohmann::json const& object, char const* key) {
+    std::vector<std::string> urls;
+    auto const it = object.find(key);
+    if (it == object.end() || !it->is_array()) return urls;
+    for (nlohmann::json const& element : *it)
+        if (element.is_string()) {
+            std::string const& url = element.get_ref<std::string const&>();
+            if (url.starts_with("http://") || url.starts_with("https://")) urls.push_back(url);
+        }
+    return urls;
+}
+
 }  // namespace korvel

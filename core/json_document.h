@@ -8,7 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvel {
 
@@ -20,5 +22,10 @@ inline constexpr int json_depth_limit = 64;
 // unreadable like any other: it throws the library's parse_error 101, "document nested
 // deeper than 64 levels".
 nlohmann::json parse_json_document(std::string_view text, nlohmann::json::parser_callback_t callback = nullptr);
+
+// The HTTP(S) URLs listed under `key` of an object, in order. A list that launchers
+// before it ignore is read the same way: anything but an array, and any element that is
+// not a string starting with "http://" or "https://", is left out, never an error.
+std::vector<std::string> url_list(nlohmann::json const& object, char const* key);
 
 }  // namespace korvel

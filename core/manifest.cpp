@@ -111,6 +111,7 @@ Manifest read_manifest(std::string_view body) {
     Manifest manifest;
     manifest.base_url = doc.at("base_url").get<std::string>();
     if (manifest.base_url.empty()) throw std::runtime_error("A manifest base_url értéke üres.");
+    manifest.mirrors = url_list(doc, "mirrors");
 
     // Range-for over a json value is the library's own walk: arrays and objects by their
     // elements, null as nothing, any other value as itself. Of a "files" array only the
@@ -151,6 +152,7 @@ std::string write_manifest(Manifest const& manifest) {
         files.push_back(std::move(entry));
     }
     json document = {{"base_url", manifest.base_url}, {"files", std::move(files)}};
+    if (!manifest.mirrors.empty()) document["mirrors"] = manifest.mirrors;
     if (!manifest.deletes.empty()) document["delete"] = manifest.deletes;
     return document.dump(2) + "\n";
 }

@@ -38,6 +38,9 @@ struct Manifest {
     std::string base_url;              // never empty
     std::vector<FileEntry> files;      // manifest order, duplicates kept, protected and state paths left out
     std::vector<std::string> deletes;  // manifest order, protected paths and listed files left out
+    // Further base URLs serving the same release tree, in the publisher's order (HTTP(S)
+    // URLs only; anything else in the list is left out).
+    std::vector<std::string> mirrors;
 };
 
 // Reads the response body; the first bad entry fails the whole manifest. "files" and "delete" are walked
@@ -53,8 +56,9 @@ struct Manifest {
 // file or deletion in the launcher's state folders (see is_launcher_state_path).
 Manifest read_manifest(std::string_view body);
 
-// The manifest's text as published: "base_url", "files" in the given order (each entry's
-// "chunk_index" when it has one) and "delete" only when there is something to remove;
+// The manifest's text as published: "base_url", "mirrors" when there are any, "files" in
+// the given order (each entry's "chunk_index" when it has one) and "delete" only when
+// there is something to remove;
 // keys sorted, two-space indented, ending in a line break. Writes what it is given:
 // nothing is checked or left out.
 std::string write_manifest(Manifest const& manifest);

@@ -32,6 +32,7 @@ VersionDocument read_version_document(std::string_view body) {
     result.client_version = doc.contains("client_version") ? doc.at("client_version").get<std::string>()
                                                            : doc.at("version").get<std::string>();
     result.manifest_url = doc.at("manifest_url").get<std::string>();
+    result.manifest_mirrors = url_list(doc, "manifest_mirrors");
 
     if (auto const it = doc.find("launcher"); it != doc.end() && it->is_object()) {
         LauncherUpdate& offer = result.launcher;
@@ -49,6 +50,7 @@ VersionDocument read_version_document(std::string_view body) {
 
 json version_document_json(VersionDocument const& document) {
     json result = {{"client_version", document.client_version}, {"manifest_url", document.manifest_url}};
+    if (!document.manifest_mirrors.empty()) result["manifest_mirrors"] = document.manifest_mirrors;
     if (document.launcher_offered) {
         LauncherUpdate const& offer = document.launcher;
         result["launcher"] = {{"version", offer.version}, {"url", offer.url}, {"sha256", offer.sha256}, {"size", offer.size}};

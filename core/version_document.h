@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvel {
 
@@ -18,6 +19,9 @@ struct VersionDocument {
     std::string manifest_url;    // never empty; used as written, not resolved
     LauncherUpdate launcher;     // version, url, sha256 (lower-case), size
     bool launcher_offered = false;  // version, url and sha256 of the launcher all non-empty
+    // The same manifest on the release's mirrors, tried when manifest_url cannot be read
+    // (HTTP(S) URLs only; anything else in the list is left out).
+    std::vector<std::string> manifest_mirrors;
 };
 
 // The most a version document may hold: it lists a few texts and hashes.
@@ -31,8 +35,8 @@ inline constexpr std::uint64_t version_document_limit = 64 << 10;
 // manifest URL.
 VersionDocument read_version_document(std::string_view body);
 
-// The document before any signature: "client_version", "manifest_url" and, when
-// `launcher_offered`, "launcher" with its "version", "url", "sha256" and "size" as given.
+// The document before any signature: "client_version", "manifest_url",
+// "manifest_mirrors" when there are any and, when `launcher_offered`, "launcher" with its "version", "url", "sha256" and "size" as given.
 // A reader takes a size of 0 as none given.
 nlohmann::json version_document_json(VersionDocument const& document);
 

@@ -19,7 +19,10 @@ inline constexpr std::uint64_t banner_size_limit = 12'582'912;
 // The banner area of the window, which the check of a download decodes the picture for.
 inline constexpr PictureSize banner_probe_area{layout::width_of(layout::banner), layout::height_of(layout::banner)};
 
-// Downloads banner_url to banner_cache_path + ".download", checks that it is a picture
+// Asks banner_url whether the cached picture changed (If-None-Match / If-Modified-Since
+// from the validator kept beside it in banner_cache_path + ".validator"); a 304 keeps the
+// cached picture and returns false. Otherwise downloads it to banner_cache_path +
+// ".download", checks that it is a picture
 // that decodes completely within the pixel bound (non-empty, at most banner_size_limit
 // bytes; see decode_picture) and moves it over banner_cache_path. False on any failure,
 // with the ".download" file removed and the cache untouched. Uses no GDI+ (a worker may

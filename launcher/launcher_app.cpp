@@ -107,6 +107,7 @@ PatchConfig LauncherApp::patch_config(bool full_repair) const {
     config.version_file = resolve_path(L".korvel/client.version");
     config.hash_cache_file = resolve_path(L".korvel/hash_cache.json");
     config.version_url = settings.version_url;
+    config.fallback_version_urls = settings.fallback_version_urls;
     config.launcher_version = KORVEL_VERSION_TEXT;
     config.release_public_key = release_public_key();
     // An offer whose replacement failed is left alone, so the game can be played; a

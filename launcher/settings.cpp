@@ -4,6 +4,7 @@
 #include "window/window_state.h"
 
 #include <algorithm>
+#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -39,6 +40,8 @@ LauncherSettings read_launcher_settings(IniFile const& ini, fs::path const& base
     shown.register_url = ini.get(L"links", L"register", L"");
     shown.server_name = ini.get(L"server", L"name", L"Korvel2");
     settings.version_url = wide_to_utf8(ini.get(L"patch", L"version_url", default_url(L"/patch/version.json")));
+    std::istringstream fallbacks(wide_to_utf8(ini.get(L"patch", L"fallback_version_urls", L"")));
+    for (std::string url; fallbacks >> url;) settings.fallback_version_urls.push_back(url);
     settings.news_url = wide_to_utf8(ini.get(L"remote", L"news_url", default_url(L"/patch/news.json")));
     settings.status_url = wide_to_utf8(ini.get(L"remote", L"status_url", default_url(L"/patch/status.json")));
     settings.banner_url = wide_to_utf8(ini.get(L"remote", L"banner_url", default_url(L"/patch/banner.jpg")));

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace korvel {
 
@@ -18,6 +19,9 @@ struct LauncherSettings {
     std::wstring window_title = L"Korvel2 Launcher";
     ClientSection client;
     std::string version_url;  // UTF-8, like every URL
+    // [patch] fallback_version_urls, space-separated: tried in order when version_url
+    // cannot be read.
+    std::vector<std::string> fallback_version_urls;
     std::string news_url;
     std::string status_url;
     std::string banner_url;  // empty: no banner download

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvel {
 
@@ -18,6 +19,7 @@ struct PatchConfig {
     std::filesystem::path version_file;     // receives the client version after a successful run
     std::filesystem::path hash_cache_file;  // size/time/hash memory of the verified files
     std::string version_url;                // absolute HTTP(S) URL of version.json
+    std::vector<std::string> fallback_version_urls;  // tried in order when version_url cannot be read
     std::string launcher_version;           // used only when the running launcher cannot be hashed
     std::string declined_launcher_sha256;   // an offered launcher of this SHA-256 (lower-case) is not
                                             // taken: the game is patched as if none were offered

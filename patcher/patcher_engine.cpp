@@ -2,11 +2,16 @@
 
 #include "core/ascii.h"
 #include "core/user_agent.h"
+#include "patcher/disk_space.h"
+#include "patcher/document_fetch.h"
 #include "patcher/file_check.h"
 #include "patcher/file_downloads.h"
 #include "patcher/hash_cache.h"
+#include "patcher/host_notes.h"
 #include "patcher/launcher_update.h"
 #include "patcher/release_check.h"
+#include "patcher/transfer_policy.h"
+#include "patcher/transfer_retry.h"
 #include "core/manifest.h"
 #include "core/protected_path.h"
 #include "core/version_document.h"
@@ -19,9 +24,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -85,23 +93,60 @@ bool takes_offered_launcher(PatchConfig const& config, VersionDocument const& ve
     return version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version);
 }
 
-// The FetchingManifest stage: the manifest, checked against the signed release.
-Manifest fetch_manifest(HttpSession& http, VersionDocument const& version, SignedRelease const& release,
-                        ProgressReporter const& reporter) {
+// `first`, then the places that serve the same (fallbacks, mirrors) in their order.
+std::vector<std::string> first_then(std::string const& first, std::vector<std::string> const& alternatives) {
+    std::vector<std::string> urls{first};
+    urls.insert(urls.end(), alternatives.begin(), alternatives.end());
+    return urls;
+}
+
+// While a document waits for its next attempt, the detail line counts down; then it
+// says again what it said.
+WaitFn counting_down(ProgressReporter const& reporter) {
+    return [&reporter](WallTime due, bool busy) {
+        PatchProgress& progress = reporter.progress;
+        std::wstring const detail = progress.detail;
+        for (long long left; (left = seconds_until(due, wall_now())) > 0;) {
+            progress.detail = waiting_text(busy, left);
+            reporter.report();
+            // Wakes as the shown number changes.
+            std::this_thread::sleep_for(std::min<WallTime::duration>(due - wall_now() - std::chrono::seconds(left - 1),
+                                                                     std::chrono::seconds(1)));
+        }
+        progress.detail = detail;
+        reporter.report();
+    };
+}
+
+// The version document, from version_url or, when it cannot be read, from the fallbacks
+// in order. It must always be current, so no cache may answer for the server.
+std::string fetch_version_document(PatchConfig const& config, HttpSession& http, TransferPolicy& policy,
+                                   ProgressReporter const& reporter) {
+    return fetch_document(http, policy, first_then(config.version_url, config.fallback_version_urls),
+                          version_document_limit, HttpCaching::revalidate, counting_down(reporter));
+}
+
+// The FetchingManifest stage: the manifest, from manifest_url or the same release's
+// mirrors, checked against the signed release. Its URL names the release, whose
+// manifest never changes, so a cache may answer.
+Manifest fetch_manifest(HttpSession& http, TransferPolicy& policy, VersionDocument const& version,
+                        SignedRelease const& release, ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     set_stage(progress, PatchStage::FetchingManifest, L"Frissítési lista letöltése",
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
     // The body lives only here: a long list's text is not kept through the run.
-    std::string const manifest_body = http_get(http, version.manifest_url);
+    std::string const manifest_body =
+        fetch_document(http, policy, first_then(version.manifest_url, version.manifest_mirrors), http_get_max_body,
+                       HttpCaching::allowed, counting_down(reporter));
     check_manifest_body(release, manifest_body);
     return read_manifest(manifest_body);
 }
 
 // The Downloading stage, reported as started even when there is nothing to fetch.
 void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig const& config, Manifest const& manifest,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter) {
+                    HttpSession& http, TransferPolicy& policy, HashCache& cache, ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     if (downloads.empty())
         set_stage(progress, PatchStage::Downloading, L"Nincs letöltendő fájl", L"Minden fájl naprakész.");
@@ -112,7 +157,9 @@ void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig cons
     progress.files_total = downloads.size();
     progress.files_done = 0;
     reporter.report();
-    download_files(downloads, config, manifest.base_url, http, cache, reporter, manifest.deletes);
+    check_disk_space(downloads, config.game_dir);
+    download_files(downloads, config, DownloadSources{first_then(manifest.base_url, manifest.mirrors), policy}, http,
+                   cache, reporter, manifest.deletes);
 }
 
 // The Finalizing and Done stages: what the run leaves for the next one, then the last
@@ -143,7 +190,15 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
 
     // One session for every request of the run, so that its connections are reused.
     HttpSession http(launcher_user_agent);
-    std::string const version_body = http_get(http, config.version_url, version_document_limit);
+    // One policy for every request too: a host that failed for one is avoided by all.
+    TransferPolicy policy;
+    load_host_notes(host_notes_file(config), policy, wall_now());
+    struct SaveNotes {
+        PatchConfig const& config;
+        TransferPolicy const& policy;
+        ~SaveNotes() { save_host_notes(host_notes_file(config), policy, wall_now()); }
+    } const save_notes{config, policy};
+    std::string const version_body = fetch_version_document(config, http, policy, reporter);
     VersionDocument const version = read_version_document(version_body);
     SignedRelease const release = check_release_document(config, version_body);
     if (takes_offered_launcher(config, version)) {
@@ -153,10 +208,10 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
         return staged;
     }
 
-    Manifest const manifest = fetch_manifest(http, version, release, reporter);
+    Manifest const manifest = fetch_manifest(http, policy, version, release, reporter);
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
-    download_stage(downloads, config, manifest, http, cache, reporter);
+    download_stage(downloads, config, manifest, http, policy, cache, reporter);
     finish_run(config, manifest, version, release, cache, !downloads.empty(), reporter);
 
     PatchResult result;

@@ -22,8 +22,6 @@ namespace {
 constexpr int resolve_timeout_ms = 15000;
 constexpr int connect_timeout_ms = 15000;
 constexpr int send_timeout_ms = 30000;
-constexpr int get_receive_timeout_ms = 60000;
-constexpr int download_receive_timeout_ms = 120000;
 
 constexpr std::size_t get_buffer_size = 65536;
 constexpr DWORD max_connections_per_server = 16;
@@ -348,7 +346,7 @@ HttpSession::HttpSession(std::wstring const& user_agent) {
                                    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
                                    0) == WINHTTP_INVALID_STATUS_CALLBACK)
         throw_last_error("WinHttpSetStatusCallback failed");
-    set_timeouts(session_.get(), get_receive_timeout_ms);
+    set_timeouts(session_.get(), http_stall_timeout_ms);
     // Parallel requests to one server must not queue behind a small default limit of
     // connections; a failure leaves WinHTTP's default.
     DWORD max_connections = max_connections_per_server;
@@ -367,7 +365,13 @@ HINTERNET HttpSession::connection(ParsedUrl const& target) {
 
 void check_http_status(HINTERNET request, std::string const& url) {
     DWORD const status = status_code(request);
-    if (status < 200 || status > 299) throw HttpStatusError(status, url);
+    if (status >= 200 && status <= 299) return;
+    std::optional<std::wstring> const retry_after = header_text(request, L"Retry-After");
+    std::string text;
+    if (retry_after)
+        for (wchar_t c : *retry_after)
+            if (c >= 0x20 && c < 0x7f) text += static_cast<char>(c);
+    throw HttpStatusError(status, url, text);
 }
 
 std::string http_get(std::wstring const& user_agent, std::string const& url, std::uint64_t max_body) {
@@ -376,11 +380,11 @@ std::string http_get(std::wstring const& user_agent, std::string const& url, std
     return http_get(session, url, max_body);
 }
 
-std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body) {
+std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body, HttpCaching caching) {
     max_body = std::min(max_body, http_get_max_body);
-    HttpRequest request(session, url, get_receive_timeout_ms, nullptr);
-    // The documents must be current: no proxy or cache may answer for the server.
-    request.send(L"Cache-Control: no-cache\r\nPragma: no-cache\r\n");
+    HttpRequest request(session, url, http_stall_timeout_ms, nullptr);
+    // A document that says what is current must be: no proxy or cache may answer for the server.
+    request.send(caching == HttpCaching::revalidate ? L"Cache-Control: no-cache\r\nPragma: no-cache\r\n" : nullptr);
     check_http_status(request.get(), url);
 
     std::uint64_t const announced = content_length(request.get());
@@ -399,7 +403,7 @@ std::string http_get(HttpSession& session, std::string const& url, std::uint64_t
     // WinHTTP ends the body quietly when the connection closes early; a cut-off
     // document must not pass for a whole one.
     if (body.size() < announced)
-        throw std::runtime_error("Incomplete HTTP response: " + url + " content-length=" + std::to_string(announced) +
+        throw HttpTransferBroken("Incomplete HTTP response: " + url + " content-length=" + std::to_string(announced) +
                                  " got=" + std::to_string(body.size()));
     return body;
 }
@@ -418,15 +422,18 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
 
 namespace {
 
-// Sends the request, asking for the rest of a kept prefix when there is one.
-void send_download_request(HttpRequest& request, ResumeFrom const* resume) {
-    if (!resume) {
-        request.send(nullptr);
-        return;
+// Sends the request, asking for the rest of a kept prefix when there is one, or only for
+// a body that differs from the caller's copy.
+void send_download_request(HttpRequest& request, ResumeFrom const* resume, std::string const& revalidate) {
+    std::wstring headers;
+    if (resume) {
+        headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\n";
+        if (!resume->validator.empty()) headers += L"If-Range: " + utf8_to_wide(resume->validator) + L"\r\n";
     }
-    std::wstring const headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
-                                 utf8_to_wide(resume->validator) + L"\r\n";
-    request.send(headers.c_str());
+    if (!revalidate.empty())
+        headers += (revalidate.starts_with('"') ? L"If-None-Match: " : L"If-Modified-Since: ") +
+                   utf8_to_wide(revalidate) + L"\r\n";
+    request.send(headers.empty() ? nullptr : headers.c_str());
 }
 
 // What the answer says of the body: its validator and whether it continues the prefix.
@@ -527,9 +534,15 @@ void check_body_size(DownloadResult const& result, bool overrun, std::uint64_t a
 
 DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
                              DownloadOptions const& options) {
-    HttpRequest request(session, url, download_receive_timeout_ms, options.cancel);
+    HttpRequest request(session, url, http_stall_timeout_ms, options.cancel);
     ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
-    send_download_request(request, resume);
+    send_download_request(request, resume, options.revalidate);
+    if (!options.revalidate.empty() && status_code(request.get()) == 304) {
+        DownloadResult unchanged;
+        unchanged.not_modified = true;
+        unchanged.validator = options.revalidate;
+        return unchanged;
+    }
     // Before any folder or file is made: an error answer leaves nothing behind.
     check_http_status(request.get(), url);
     DownloadResult result = read_answer(request.get(), resume, options, url);
@@ -582,7 +595,7 @@ void http_get_range(HttpSession& session, std::string const& url, std::uint64_t 
                     RangeSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel) {
     if (length == 0) return;
     std::uint64_t const last = first + length - 1;
-    HttpRequest request(session, url, download_receive_timeout_ms, cancel);
+    HttpRequest request(session, url, http_stall_timeout_ms, cancel);
     std::wstring const headers = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"\r\n";
     request.send(headers.c_str());
     check_http_status(request.get(), url);

@@ -61,17 +61,27 @@ private:
     std::map<std::pair<std::wstring, std::uint16_t>, UniqueWinHttp> connections_;
 };
 
+// A request that receives nothing this long (no status line, or no byte of the body) fails
+// with ERROR_WINHTTP_TIMEOUT: a stalled host is left after this, not after minutes.
+inline constexpr int http_stall_timeout_ms = 20000;
+
 // Bodies of http_get beyond this many bytes are refused: the documents it fetches are
 // small, and a broken or hostile server must not be able to exhaust the player's memory.
 inline constexpr std::uint64_t http_get_max_body = 128ull << 20;
 
-// The whole body in memory (raw bytes). Sends no-cache headers. Throws on any failure,
-// on a status outside 200..299 ("HTTP " + status + ": " + url), on a body shorter than
-// its Content-Length and on a body larger than `max_body` (at most http_get_max_body),
-// as soon as it is announced or received.
+// Whether a cache between may answer for the server. A document that says what is
+// current must come from the server; one whose URL names its release never changes, and
+// a CDN that keeps it spares the server every player's copy.
+enum class HttpCaching { revalidate, allowed };
+
+// The whole body in memory (raw bytes). With HttpCaching::revalidate sends no-cache
+// headers. Throws on any failure, on a status outside 200..299 (HttpStatusError), on a
+// body shorter than its Content-Length (HttpTransferBroken) and on a body larger than
+// `max_body` (at most http_get_max_body), as soon as it is announced or received.
 std::string http_get(std::wstring const& user_agent, std::string const& url,
                      std::uint64_t max_body = http_get_max_body);
-std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body = http_get_max_body);
+std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body = http_get_max_body,
+                     HttpCaching caching = HttpCaching::revalidate);
 
 // Streams the body into `destination` (created or truncated; never deleted on failure).
 // A non-zero `expected_size` is enforced ("Downloaded size mismatch: ..."), and the
@@ -86,7 +96,8 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
                    std::optional<std::uint64_t> size_limit = std::nullopt);
 
 // A download that continues a destination cut short earlier: its first `offset` bytes
-// came from an answer whose validator was `validator`.
+// came from an answer whose validator was `validator`. An empty validator (bytes that came
+// from another host, whose validators differ) asks for the rest without If-Range.
 struct ResumeFrom {
     std::uint64_t offset = 0;
     std::string validator;
@@ -150,6 +161,10 @@ struct DownloadOptions {
     std::function<void(DownloadAnswer const&)> on_answer{};
     // Ends the transfer from another thread (HttpCancelled).
     DownloadCancel const* cancel = nullptr;
+    // The validator (DownloadResult::validator) of a copy the caller keeps: sent as
+    // If-None-Match for an ETag or If-Modified-Since for a date. A 304 answer then leaves
+    // the destination untouched and returns `not_modified`.
+    std::string revalidate{};
 };
 
 struct DownloadResult {
@@ -157,6 +172,7 @@ struct DownloadResult {
     std::uint64_t received = 0;  // body bytes of this answer
     bool resumed = false;
     std::string validator;
+    bool not_modified = false;  // a 304 to DownloadOptions::revalidate; nothing was written
 };
 
 // Thrown when a transfer breaks after a good status (a failed read, or a body shorter
@@ -179,15 +195,19 @@ public:
 DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
                              DownloadOptions const& options);
 
-// A status outside 200..299: "HTTP " + status + ": " + url.
+// A status outside 200..299: "HTTP " + status + ": " + url, with the answer's
+// Retry-After as sent (empty when it had none).
 class HttpStatusError : public std::runtime_error {
 public:
-    HttpStatusError(DWORD status, std::string const& url)
-        : std::runtime_error("HTTP " + std::to_string(status) + ": " + url), status_(status) {}
+    HttpStatusError(DWORD status, std::string const& url, std::string retry_after = {})
+        : std::runtime_error("HTTP " + std::to_string(status) + ": " + url), status_(status),
+          retry_after_(std::move(retry_after)) {}
     DWORD status() const { return status_; }
+    std::string const& retry_after() const { return retry_after_; }
 
 private:
     DWORD status_;
+    std::string retry_after_;
 };
 
 // Throws "Cannot read HTTP status" (with the Win32 code) or, for any status outside

@@ -24,12 +24,13 @@ constexpr char usage[] =
     "usage:\n"
     "  korvel-publish build RELEASE_DIR OUT_DIR --client-version V --base-url URL\n"
     "                 [--previous OLD_MANIFEST] [--launcher FILE --launcher-version V [--launcher-url URL]]\n"
-    "                 [--sign-key KEY_FILE [--sequence N]] [--no-delta]\n"
+    "                 [--sign-key KEY_FILE [--sequence N]] [--no-delta] [--mirror URL]...\n"
     "                 [--allow-unsigned] [--allow-new-key] [--first-signed-release] [--go-back]\n"
     "                 [--allow-unkeyed-launcher] [--allow-keyed-launcher] [--allow-launcher-key-change]\n"
     "                 [--allow-test-key-launcher] [--allow-unknown-launcher-keys]\n"
     "                 [--mend-base-url]\n"
     "  korvel-publish verify VERSION_URL|OUT_DIR|VERSION_FILE [--public-key B64[,B64...]] [--base-url URL]\n"
+    "                 [--mirror URL]...\n"
     "  korvel-publish keygen KEY_FILE\n"
     "  korvel-publish public-key KEY_FILE\n"
     "  korvel-publish --help\n";
@@ -49,13 +50,14 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Positional arguments and "--name value" options, each option at most once.
+// Positional arguments and "--name value" options, each option at most once but --mirror.
 // Values stay as the system passed them: paths are used as they are, texts read as
 // UTF-8 through text().
 struct Arguments {
     std::vector<NativeString> positional;
     std::map<std::string, NativeString> options;
     std::set<std::string> flags;
+    std::vector<std::string> mirrors;  // --mirror, the one option that may repeat
 
     bool flag(std::string const& name) { return flags.erase(name) > 0; }
 
@@ -101,6 +103,10 @@ Arguments parse(std::vector<NativeString> const& args) {
             continue;
         }
         if (i + 1 >= args.size()) throw UsageError("--" + name + " needs a value");
+        if (name == "mirror") {
+            parsed.mirrors.push_back(native_text(args[++i]));
+            continue;
+        }
         if (!parsed.options.emplace(name, args[++i]).second) throw UsageError("--" + name + " given twice");
     }
     return parsed;
@@ -172,6 +178,7 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
     if (a.flag("no-delta")) o.chunk_indexes = false;
     for (std::string const& flag : launcher_slip_flags())
         if (a.flag(flag.substr(2))) o.launcher_allowed.insert(flag);
+    o.mirrors = std::move(a.mirrors);
     if (!a.options.empty()) throw UsageError("unknown or unused option --" + a.options.begin()->first);
 
     print_build(o, build_release(o, err), out);
@@ -199,10 +206,12 @@ int verify(Arguments& a, std::ostream& out, std::ostream& err) {
     VerifyOptions options;
     options.public_keys = public_keys_option(a);
     options.expected_base = a.take_text("base-url").value_or("");
+    options.mirrors = std::move(a.mirrors);
     if (a.positional.size() != 2 || !a.options.empty() || !a.flags.empty())
         throw UsageError("verify takes one VERSION_URL, OUT_DIR or VERSION_FILE");
     std::string const target = native_text(a.positional[1]);
     bool const local = !is_url(target);
+    if (local && !options.mirrors.empty()) throw UsageError("--mirror checks a served release: give its VERSION_URL");
     VerifyReport const report = local ? verify_local_release(a.positional[1], options, err)
                                       : verify_release(target, options, err);
     if (local && !report.base.empty()) out << "Published under " << report.base << "\n";

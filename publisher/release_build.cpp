@@ -160,6 +160,13 @@ std::string trimmed_base(std::string url) {
     return url;
 }
 
+// The release folder's URL on each mirror, in the order given.
+std::vector<std::string> release_mirrors(BuildOptions const& o) {
+    std::vector<std::string> urls;
+    for (std::string const& mirror : o.mirrors) urls.push_back(trimmed_base(mirror) + "/releases/" + o.client_version);
+    return urls;
+}
+
 // Deletions for players coming from the previous release, or from any older one it
 // still remembered: what it listed or deleted that the new release does not hold.
 // A path the new release holds in another letter case names the same file on
@@ -345,6 +352,10 @@ std::string check_options(BuildOptions const& o) {
         throw std::invalid_argument("--client-version " + why);
     std::string const base = trimmed_base(o.base_url);
     check_url(base + "/");  // throws "Invalid URL: " for anything but an http(s) URL
+    for (std::string const& mirror : o.mirrors) {
+        check_url(trimmed_base(mirror) + "/");
+        if (trimmed_base(mirror) == base) throw std::invalid_argument("--mirror " + mirror + " is the base URL");
+    }
     if (!fs::is_directory(o.release_dir)) throw std::invalid_argument("Not a folder: " + path_text(o.release_dir));
     if (is_inside(o.out_dir, o.release_dir))
         throw std::invalid_argument("The output folder must not lie inside the release folder");
@@ -517,8 +528,10 @@ std::vector<Outcome> for_all_files(std::vector<ReleaseFile> const& files, std::o
 
 // The manifest's text; counts the files, bytes and links into `summary`.
 std::string manifest_text(std::vector<ReleaseFile> const& files, std::vector<Outcome> const& outcomes,
-                          std::string const& release_url, BuildSummary& summary) {
-    Manifest manifest{release_url + "/files", {}, summary.deletes};
+                          std::string const& release_url, std::vector<std::string> const& mirrors,
+                          BuildSummary& summary) {
+    Manifest manifest{release_url + "/files", {}, summary.deletes, mirrors};
+    for (std::string& mirror : manifest.mirrors) mirror += "/files";
     for (std::size_t i = 0; i < files.size(); ++i) {
         Outcome const& o = outcomes[i];
         summary.linked += o.linked;
@@ -621,7 +634,11 @@ void publish_launcher(fs::path const& source, LauncherPlan const& launcher) {
 void write_version_document(BuildOptions const& o, BuildSummary& summary, LauncherPlan const& launcher,
                             SigningPlan const& signing, std::string const& manifest_text,
                             PublishedDocument const& published) {
-    VersionDocument document{o.client_version, summary.manifest_url, {}, o.launcher_file.has_value()};
+    VersionDocument document{o.client_version, summary.manifest_url, {}, o.launcher_file.has_value(),
+                             release_mirrors(o)};
+    // The same manifest file (manifest.json, or a mended one) in each mirror's release folder.
+    std::string const manifest_file = summary.manifest_url.substr(summary.manifest_url.rfind('/'));
+    for (std::string& mirror : document.manifest_mirrors) mirror += manifest_file;
     if (o.launcher_file) document.launcher = {o.launcher_version, launcher.url, launcher.sha256, launcher.size};
     json version = version_document_json(document);
     summary.version_changes =
@@ -710,7 +727,7 @@ BuildSummary build_release(BuildOptions const& options, std::ostream& progress) 
     }
 
     summary.deletes = deletions(previous.manifest, files);
-    std::string text = manifest_text(files, outcomes, place.url, summary);
+    std::string text = manifest_text(files, outcomes, place.url, release_mirrors(o), summary);
     if (summary.already_published)
         summary.restored = recheck_published(place, text, files, outcomes, o, summary);
     else

@@ -43,6 +43,10 @@ struct BuildOptions {
     bool mend_base_url = false;
     std::set<std::string> launcher_allowed;  // flags of launcher_trust.h that let an offered launcher through
     bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
+    // --mirror: further servers of the same OUT tree, like base_url. The manifest lists
+    // their files' base URLs ("mirrors") and version.json their manifests' URLs
+    // ("manifest_mirrors"), so that the signature covers both lists.
+    std::vector<std::string> mirrors;
 };
 
 struct BuildSummary {

@@ -284,6 +284,41 @@ void check_remote_files(std::vector<Expected> const& expected, VerifyReport& rep
         for (std::string& problem : file_lines) report.problems.push_back(std::move(problem));
 }
 
+// The same URL on a mirror: `url` below `base` moved below `mirror`; empty for a URL
+// elsewhere.
+std::string on_mirror(std::string const& url, std::string const& base, std::string const& mirror) {
+    if (base.empty() || !url.starts_with(base + "/")) return {};
+    return mirror + url.substr(base.size());
+}
+
+// One mirror against the release read from the base: its documents byte for byte, then
+// every file, each problem line naming the mirror.
+void check_mirror(Release const& r, std::vector<Expected> expected, std::string const& version_url,
+                  std::string const& base, std::string const& mirror, VerifyReport& report, std::ostream& progress) {
+    std::string const name = "mirror " + mirror + ": ";
+    if (base.empty()) {
+        report.problems.push_back(name + "not checked: the release does not follow the layout");
+        return;
+    }
+    std::pair<std::string const&, std::string const&> const documents[] = {{version_url, r.version_body},
+                                                                           {r.version.manifest_url, r.manifest_body}};
+    for (auto const& [url, body] : documents) {
+        std::string const there = on_mirror(url, base, mirror);
+        try {
+            if (there.empty() || fetch_document(there) != body)
+                report.problems.push_back(name + (there.empty() ? url : there) + " differs from " + url);
+        } catch (std::exception const& e) {
+            report.problems.push_back(name + there + ": " + e.what());
+        }
+    }
+    for (Expected& e : expected) e.url = on_mirror(e.url, base, mirror);
+    std::erase_if(expected, [](Expected const& e) { return e.url.empty(); });
+    VerifyReport files;
+    check_remote_files(expected, files, progress);
+    report.files_checked += files.files_checked;
+    for (std::string const& problem : files.problems) report.problems.push_back(name + problem);
+}
+
 }  // namespace
 
 VerifyReport verify_release(std::string const& version_url, VerifyOptions const& options, std::ostream& progress) {
@@ -303,6 +338,10 @@ VerifyReport verify_release(std::string const& version_url, VerifyOptions const&
             ++report.files_checked;
             report.problems.push_back(launcher_what(l) + ": unreachable: " + e.what());
         }
+    }
+    for (std::string mirror : options.mirrors) {
+        while (mirror.ends_with('/')) mirror.pop_back();
+        check_mirror(*release, expected, version_url, report.base, mirror, report, progress);
     }
     return report;
 }

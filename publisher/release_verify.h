@@ -27,9 +27,13 @@ struct VerifyReport {
 // release must be signed with the private half of one of them, name the manifest's
 // SHA-256 and have a sequence; when it does not, those problems are reported and no file
 // is read. With `expected_base` the release must be published under that base URL.
+// Each of `mirrors` (a server root, as `build --mirror` takes it) must serve the same
+// release: the same version document and manifest bytes, and every file under the same
+// path as below the base.
 struct VerifyOptions {
     std::string public_keys;
     std::string expected_base;
+    std::vector<std::string> mirrors;
 };
 
 // Never throws for what it finds: an unreadable document or file is a problem line.

@@ -35,3 +35,54 @@ for i in range(count):
         f.write(rng.randbytes(rng.randint(smallest, largest)))
 PY
 }
+
+# For a script that starts servers of its own (nginx, proxies, daemons): each pid it adds
+# to $started is stopped on exit, before bench_end.
+bench_with_servers() {
+    started=()
+    trap 'stop_started; bench_end' EXIT
+}
+stop_started() {
+    local pid
+    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+wait_for() {  # DESCRIPTION COMMAND...: polls for ten seconds
+    local _
+    for _ in $(seq 100); do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    echo "$1 did not come up" >&2
+    exit 1
+}
+
+# nginx in its own prefix ($work/nginx: log and temp folders), keep-alive and sendfile,
+# one line per request in LOG_FORMAT to $work/nginx/access.log, with HTTP_LINES (server
+# blocks and any http-level lines) added; started in the background, its pid added to
+# the caller's $started. The caller waits for it to answer.
+nginx_up() {  # LOG_FORMAT HTTP_LINES
+    mkdir -p "$work/nginx/tmp"
+    cat >"$work/nginx/nginx.conf" <<EOF
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 4096; }
+http {
+    log_format bench '$1';
+    access_log $work/nginx/access.log bench;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    default_type application/octet-stream;
+    sendfile on;
+    keepalive_timeout 60s;
+    keepalive_requests 100000;
+$2
+}
+EOF
+    nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g 'daemon off;' </dev/null \
+        >/dev/null 2>&1 &
+    started+=($!)
+}

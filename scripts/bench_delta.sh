@@ -39,54 +39,18 @@ tool=$build/native/bin/korvel-publish
 # shellcheck source=bench_common.sh
 . "$root/scripts/bench_common.sh"
 bench_begin delta
-started=()
-stop_started() {
-    local pid
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap 'stop_started; bench_end' EXIT
+bench_with_servers
 # shellcheck disable=SC2154  # $work comes from bench_begin
 chmod 755 "$work"  # nginx's workers and the rsync daemon read as nobody when started by root
 www=$work/www
-mkdir -p "$www/zsync" "$www/casync" "$www/rsync" "$work/gen" "$work/nginx/tmp"
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_for() {  # DESCRIPTION COMMAND...: polls for ten seconds
-    local _
-    for _ in $(seq 100); do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    echo "$1 did not come up" >&2
-    exit 1
-}
+mkdir -p "$www/zsync" "$www/casync" "$www/rsync" "$work/gen"
 
 # nginx: its own prefix, log and temp folders; one line per request with the bytes sent.
 nginx_port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 512; }
-http {
-    log_format bench '\$request_method \$uri \$status \$bytes_sent \$connection';
-    access_log $work/nginx/access.log bench;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_timeout 60s;
-    keepalive_requests 100000;
-    server {
+nginx_up '$request_method $uri $status $bytes_sent $connection' "    server {
         listen 127.0.0.1:$nginx_port;
         root $www;
-    }
-}
-EOF
-nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g 'daemon off;' </dev/null \
-    >/dev/null 2>&1 &
-started+=($!)
+    }"
 touch "$www/ready"
 wait_for nginx curl -sf -o /dev/null "http://127.0.0.1:$nginx_port/ready"
 

@@ -190,7 +190,8 @@ TEST(Manifest, WrittenManifestReadsBackUnchanged) {
         korvel::ChunkIndexRef{"https://h/r/1/chunks/x.idx", 4096, hash_b, 96, hash_a});
     korvel::Manifest const written{"https://h/r/1/files",
                                    {{"b.pak", 1ull << 40, hash_a, index}, {"dir/\xC3\xA1.txt", 0, hash_b, nullptr}},
-                                   {"old.bin"}};
+                                   {"old.bin"},
+                                   {"https://m1/r/1/files", "http://m2:8080/r/1/files"}};
     std::string const text = korvel::write_manifest(written);
     EXPECT_TRUE(text.ends_with("}\n"));
     korvel::Manifest const read = read_manifest(text);
@@ -202,5 +203,18 @@ TEST(Manifest, WrittenManifestReadsBackUnchanged) {
     EXPECT_EQ(read.files[0].chunk_index->head_size, 96u);
     EXPECT_EQ(read.files[1].chunk_index, nullptr);
     EXPECT_EQ(read.deletes, written.deletes);
-    EXPECT_EQ(korvel::write_manifest({"u", {}, {}}).find("delete"), std::string::npos);
+    EXPECT_EQ(read.mirrors, written.mirrors);
+    std::string const bare = korvel::write_manifest({"u", {}, {}, {}});
+    EXPECT_EQ(bare.find("delete"), std::string::npos);
+    EXPECT_EQ(bare.find("mirrors"), std::string::npos);
+}
+
+// Launchers before the list ignore it, so a list they could not use is no error here
+// either: only HTTP(S) URLs are taken.
+TEST(Manifest, MirrorsKeepOnlyHttpUrls) {
+    std::string const head = R"({"base_url": "b", "files": [], "mirrors": )";
+    EXPECT_EQ(read_manifest(head + R"(["https://a/", "ftp://x", 5, null, "http://b", "file:///c"]})").mirrors,
+              (std::vector<std::string>{"https://a/", "http://b"}));
+    EXPECT_TRUE(read_manifest(head + R"("https://a/"})").mirrors.empty());
+    EXPECT_TRUE(read_manifest(head + R"({"x": "https://a/"}})").mirrors.empty());
 }

@@ -107,7 +107,8 @@ TEST(VersionDocument, LauncherOffer) {
 // What the publisher writes, the launcher reads back as it was given.
 TEST(VersionDocument, WrittenDocumentReadsBackUnchanged) {
     korvel::VersionDocument const offered{"1.4.2", "https://h/r/1.4.2/manifest.json",
-                                          {"2.0", "https://h/l/davari.exe", std::string(64, 'c'), 4096}, true};
+                                          {"2.0", "https://h/l/davari.exe", std::string(64, 'c'), 4096}, true,
+                                          {"https://m/r/1.4.2/manifest.json"}};
     std::string const text = korvel::version_document_text(korvel::version_document_json(offered));
     EXPECT_TRUE(text.ends_with("}\n"));
     korvel::VersionDocument const read = read_version_document(text);
@@ -116,8 +117,13 @@ TEST(VersionDocument, WrittenDocumentReadsBackUnchanged) {
     EXPECT_TRUE(read.launcher_offered);
     EXPECT_EQ(read.launcher.sha256, offered.launcher.sha256);
     EXPECT_EQ(read.launcher.size, 4096u);
+    EXPECT_EQ(read.manifest_mirrors, offered.manifest_mirrors);
+    EXPECT_TRUE(read_version_document(R"({"version": "1", "manifest_url": "u", "manifest_mirrors": ["ftp://x", 1]})")
+                    .manifest_mirrors.empty());
 
     korvel::VersionDocument without = offered;
     without.launcher_offered = false;
+    without.manifest_mirrors.clear();
     EXPECT_FALSE(korvel::version_document_json(without).contains("launcher"));
+    EXPECT_FALSE(korvel::version_document_json(without).contains("manifest_mirrors"));
 }

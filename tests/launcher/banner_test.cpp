@@ -84,6 +84,41 @@ TEST(Banner, DownloadsAreCheckedBeforeTheyReplaceTheCache) {
     }
 }
 
+// The cached picture is revalidated with its answer's validator: the ETag, or the date
+// when there is none. A 304 keeps it and sends no picture; a changed one replaces it.
+TEST(Banner, ACachedPictureIsRevalidatedAndKeptOnA304) {
+    korvel::test::ensure_gdiplus();
+    korvel::test::ServedFolder const folder("banner-304");
+    korvel::test::TempDir const dir("banner-304");
+    fs::path const cache = dir / "UserData" / "launcher_banner.jpg";
+    std::string const first = picture(3, 3), second = picture(4, 4);
+    folder.put("banner.jpg", first);
+    struct Step {
+        char const* what;
+        std::string served;  // empty: as it is
+        Fault fault;
+        bool replaced;
+        char const* asked_with;  // the conditional header the request carried, or none
+    } const steps[] = {
+        {"first start: the whole picture", "", {}, true, nullptr},
+        {"unchanged: 304 on its ETag", "", {}, false, "If-None-Match"},
+        {"changed: the new picture", second, {}, true, "If-None-Match"},
+        {"no ETag now: fetched again", "", {.no_etag = true}, true, "If-None-Match"},
+        {"unchanged: 304 on its date", "", {.no_etag = true}, false, "If-Modified-Since"},
+    };
+    std::string served = first;
+    for (Step const& step : steps) {
+        if (!step.served.empty()) folder.put("banner.jpg", served = step.served);
+        folder.set_fault("banner.jpg", step.fault);
+        EXPECT_EQ(korvel::download_banner(folder.url("banner.jpg"), cache), step.replaced) << step.what;
+        EXPECT_EQ(korvel::test::read_file(cache), served) << step.what;
+        korvel::test::Request const asked = folder.requests("banner.jpg").back();
+        for (char const* header : {"If-None-Match", "If-Modified-Since"})
+            EXPECT_EQ(asked.header(header).has_value(), step.asked_with && std::string(step.asked_with) == header)
+                << step.what << " " << header;
+    }
+}
+
 // Only the part that shows is kept, at no more pixels than the banner area has: a wide
 // picture is scaled down to 777 x 372, a tall one cropped to its middle third.
 TEST(Banner, TheWindowKeepsOnlyWhatTheBannerShows) {

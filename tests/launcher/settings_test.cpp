@@ -58,6 +58,7 @@ TEST(Settings, WithoutFilesTheBuiltInValuesStay) {
     EXPECT_EQ(app->settings.news_url, host + "/patch/news.json");
     EXPECT_EQ(app->settings.status_url, host + "/patch/status.json");
     EXPECT_EQ(app->settings.banner_url, host + "/patch/banner.jpg");
+    EXPECT_TRUE(app->settings.fallback_version_urls.empty());
 }
 
 TEST(Settings, LauncherIniFillsTheFields) {
@@ -80,6 +81,7 @@ TEST(Settings, LauncherIniFillsTheFields) {
                             "name = Tesztszerver\n"
                             "[patch]\n"
                             "version_url = http://127.0.0.1:8080/patch/version.json\n"
+                            "fallback_version_urls =  https://b.example/patch/version.json\thttp://c:81/v.json \n"
                             "[remote]\n"
                             "news_url = https://localhost/hírek.json\n"
                             "banner_url =\n");
@@ -96,6 +98,8 @@ TEST(Settings, LauncherIniFillsTheFields) {
     EXPECT_EQ(app->window.discord_url, L"");
     EXPECT_EQ(app->window.server_name, L"Tesztszerver");
     EXPECT_EQ(app->settings.version_url, "http://127.0.0.1:8080/patch/version.json");
+    EXPECT_EQ(app->settings.fallback_version_urls,
+              (std::vector<std::string>{"https://b.example/patch/version.json", "http://c:81/v.json"}));
     EXPECT_EQ(app->settings.news_url, "https://localhost/h\xC3\xADrek.json");
     EXPECT_EQ(app->settings.banner_url, "");  // present and empty: no banner download
     EXPECT_EQ(app->settings.banner_cache_path, fs::path(L"C:\\Korvel Client\\UserData\\launcher_banner.jpg"));

@@ -396,5 +396,46 @@ TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
     EXPECT_EQ(lines[6], "NOT OK: 43 files checked, 6 problems.") << text;
 }
 
+// Mirrors serve copies of the same tree: the manifest lists their file folders and the
+// signed version document their manifests; verify checks each copy like the first.
+TEST(PublishVerify, MirrorsAreListedAndEachIsChecked) {
+    ServedFolder server("mirrors");
+    TempDir dir("mirrors");
+    Files const files = {{"a.bin", random_bytes(5000, 1)}, {"d/b.txt", "bee"}};
+    for (auto const& [path, bytes] : files) write_file(dir / "release" / path, bytes);
+    std::string const base = server.url("p"), mirror = server.url("m");
+    std::ostringstream built, build_err;
+    ASSERT_EQ(run_publish_command({"build", dir / "release", dir / "out", "--client-version", "1", "--base-url", base,
+                                   "--mirror", mirror + "/", "--mirror", "https://other.example.com"},
+                                  built, build_err),
+              0)
+        << build_err.str();
+    Manifest const m = read_manifest(read_file(dir / "out" / "releases" / "1" / "manifest.json"));
+    EXPECT_EQ(m.mirrors, (std::vector<std::string>{mirror + "/releases/1/files",
+                                                  "https://other.example.com/releases/1/files"}));
+    VersionDocument const v = read_version_document(read_file(dir / "out" / "patch" / "version.json"));
+    EXPECT_EQ(v.manifest_mirrors, (std::vector<std::string>{mirror + "/releases/1/manifest.json",
+                                                           "https://other.example.com/releases/1/manifest.json"}));
+    for (char const* copy : {"p", "m"})
+        fs::copy(dir / "out", server.local(copy), fs::copy_options::recursive);
+
+    std::vector<std::string> const verify = {"verify", base + "/patch/version.json", "--mirror", mirror};
+    std::ostringstream ok, ok_err;
+    EXPECT_EQ(run_publish_command(verify, ok, ok_err), 0) << ok.str() << ok_err.str();
+    EXPECT_EQ(ok.str(), "OK: 4 files checked, 0 problems.\n");
+
+    fs::remove(server.local("m/releases/1/files/a.bin"));
+    write_file(server.local("m/releases/1/manifest.json"), "{}");
+    std::ostringstream bad, bad_err;
+    EXPECT_EQ(run_publish_command(verify, bad, bad_err), 1);
+    EXPECT_NE(bad.str().find("FAILED mirror " + mirror + ": " + mirror + "/releases/1/manifest.json differs from " +
+                             base + "/releases/1/manifest.json\n"),
+              std::string::npos)
+        << bad.str();
+    EXPECT_NE(bad.str().find("FAILED mirror " + mirror + ": a.bin: unreachable: HTTP 404: "), std::string::npos)
+        << bad.str();
+    EXPECT_NE(bad.str().find("NOT OK: 4 files checked, 2 problems."), std::string::npos) << bad.str();
+}
+
 }  // namespace
 }  // namespace korvel::test

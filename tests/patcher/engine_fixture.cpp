@@ -18,25 +18,37 @@ EngineTest::EngineTest() {
 
 void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std::vector<std::string> const& deletes,
                          std::string const& client_version, std::optional<LauncherUpdate> const& launcher) {
-    Manifest manifest{server.url("files/"), {}, deletes};
+    Manifest manifest{server.url("files/"), {}, deletes, {}};
+    VersionDocument version{client_version, server.url("manifest.json"), launcher.value_or(LauncherUpdate{}),
+                            launcher.has_value(), {}};
+    for (int k = 1; k <= mirrors; ++k) {
+        manifest.mirrors.push_back(mirror_url(k, "files/"));
+        version.manifest_mirrors.push_back(mirror_url(k, "manifest.json"));
+    }
     for (auto const& [path, file] : files) {
         server.put("files/" + path, file.bytes);
+        for (int k = 1; k <= mirrors; ++k) server.put("m" + std::to_string(k) + "/files/" + path, file.bytes);
         FileEntry& entry = manifest.files.emplace_back(
             FileEntry{path, file.size.value_or(file.bytes.size()), file.sha256.value_or(sha256_hex(file.bytes)), nullptr});
         if (!chunk_params || file.bytes.size() < (64 << 10)) continue;
         std::string const index = chunk_index_of(file.bytes.data(), file.bytes.size(), *chunk_params);
         std::size_t const head = chunk_index_head_size(index);
         server.put("chunks/" + path + ".idx", index);
+        for (int k = 1; k <= mirrors; ++k) server.put("m" + std::to_string(k) + "/chunks/" + path + ".idx", index);
         // Relative to base_url, as the operators' tool writes it.
         std::string const url = "../" + server.url("chunks/" + path + ".idx").substr(server.url("").size());
         entry.chunk_index = std::make_shared<ChunkIndexRef const>(
             ChunkIndexRef{url, index.size(), sha256_hex(index), head, sha256_hex(index.substr(0, head))});
     }
-    server.put("manifest.json", write_manifest(manifest));
-
-    VersionDocument const version{client_version, server.url("manifest.json"), launcher.value_or(LauncherUpdate{}),
-                                  launcher.has_value()};
+    std::string const manifest_text = write_manifest(manifest);
+    server.put("manifest.json", manifest_text);
+    for (int k = 1; k <= mirrors; ++k) server.put("m" + std::to_string(k) + "/manifest.json", manifest_text);
     server.put("version.json", version_document_text(version_document_json(version)));
+}
+
+std::string EngineTest::mirror_url(int k, std::string_view relative) const {
+    std::string const host = k == 1 ? "http://localhost:" + http_base().substr(http_base().rfind(':') + 1) : https_base();
+    return host + server.path("m" + std::to_string(k) + "/" + std::string(relative));
 }
 
 PatchConfig EngineTest::config() const {

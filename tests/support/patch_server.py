@@ -24,7 +24,9 @@ Answers are HTTP/1.1 with Content-Length and keep-alive (--close-connections clo
 every connection after one answer instead). A file is sent with an ETag (size and
 modification time) and Last-Modified; "Range: bytes=N-" or "bytes=N-M" gets a 206 with
 Content-Range, or a 416 when N is at or past the end, unless an If-Range names a
-validator other than the answer's, which gets the whole file with 200.
+validator other than the answer's, which gets the whole file with 200. A GET whose
+If-None-Match names the file's ETag, or (without If-None-Match) whose If-Modified-Since is
+its Last-Modified or later, gets 304 with no body.
 
 Faults: a file "<served file>.fault.json" beside the served path (it need not exist)
 changes how that path is answered. It holds one fault object, applied to every request,
@@ -48,10 +50,12 @@ list are served normally ({} is a normal answer too). A fault object may hold:
                     (or "x" when empty) until a limit is reached (default 1 GiB / 60 s)
                     or the client goes away, then close normally
     delay_ms        wait before the status line
+    stall_after     send this many body bytes (0: none, only the headers), then nothing
+                    for stall_ms (default 60000), then close the connection
     pace_ms         wait between body chunks of chunk_bytes (default 65536)
 Headers given by the fault replace the answer's own of that name (ETag, Last-Modified).
-An answer that is not well-formed (content_length, endless, reset_after) closes its
-connection.
+An answer that is not well-formed (content_length, endless, reset_after, stall_after)
+closes its connection.
 
 Signing (with --sign-keys DIR, a folder of P-256 private keys NAME.pem):
     GET /_sign/NAME/public          base64 of the key's 65-byte uncompressed point
@@ -234,6 +238,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             size = len(body)
         if fault.get("no_etag"):
             validators.pop("ETag", None)
+        if status == 200 and source is not None and not endless and self.command == "GET" \
+                and self.unchanged_for_client(validators):
+            source.close()
+            status, source, size = 304, None, 0
 
         headers = [("Content-Type", "application/octet-stream")]
         overridden = {name.lower() for name in fault.get("headers", {})}
@@ -250,7 +258,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 headers.append(("Content-Range", f"bytes {start}-{end}/{fault.get('range_total', size)}"))
         headers += [(name, str(value)) for name, value in fault.get("headers", {}).items()]
 
-        well_formed = not endless and "reset_after" not in fault and "content_length" not in fault
+        well_formed = not endless and "reset_after" not in fault and "content_length" not in fault \
+            and "stall_after" not in fault
         keep_alive = well_formed and not self.server.close_each
         self.send_response(status)
         for name, value in headers:
@@ -275,13 +284,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             if "reset_after" in fault:
                 length = min(length, int(fault["reset_after"]))
+            if "stall_after" in fault:
+                length = min(length, int(fault["stall_after"]))
             self.send_range(source, body, start, length, chunk, pace)
+            if "stall_after" in fault:
+                self.wfile.flush()
+                time.sleep(fault.get("stall_ms", 60000) / 1000.0)
             if "reset_after" in fault:
                 self.wfile.flush()
                 self.reset_connection()
         finally:
             if source is not None:
                 source.close()
+
+    def unchanged_for_client(self, validators):
+        """Whether a conditional GET names the version that would be sent now."""
+        none_match = self.headers.get("If-None-Match")
+        if none_match is not None:
+            return validators.get("ETag") is not None and validators["ETag"] in (t.strip() for t in none_match.split(","))
+        since = self.headers.get("If-Modified-Since")
+        if since is None or "Last-Modified" not in validators:
+            return False
+        try:
+            return email.utils.parsedate_to_datetime(since) >= email.utils.parsedate_to_datetime(validators["Last-Modified"])
+        except (TypeError, ValueError):
+            return False
 
     def requested_range(self, size, fault_headers, validators, ignore_if_range=False):
         """(first, last) of a "Range: bytes=N-[M]" that applies, "unsatisfiable", or None

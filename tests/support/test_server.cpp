@@ -113,6 +113,8 @@ json fault_json(Fault const& f) {
         j["endless"] = limits;
     }
     if (f.delay_ms) j["delay_ms"] = f.delay_ms;
+    if (f.stall_after) j["stall_after"] = *f.stall_after;
+    if (f.stall_ms) j["stall_ms"] = f.stall_ms;
     if (f.pace_ms) j["pace_ms"] = f.pace_ms;
     if (f.ignore_range) j["ignore_range"] = true;
     if (f.no_etag) j["no_etag"] = true;
@@ -190,6 +192,7 @@ std::vector<Request> all_requests() {
         r.path = entry.at("path").get<std::string>();
         r.attempt = entry.at("attempt").get<int>();
         r.connection = entry.at("connection").get<int>();
+        r.time = entry.at("time").get<double>();
         for (auto const& h : entry.at("headers")) r.headers.emplace_back(h.at(0).get<std::string>(), h.at(1).get<std::string>());
         requests.push_back(std::move(r));
     }

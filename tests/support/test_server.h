@@ -28,6 +28,7 @@ std::string https_base();
 //   {.content_length = "abc"}                this Content-Length, whatever the body
 //   {.no_content_length = true}              none; the body ends at the close
 //   {.reset_after = 100}                     100 body bytes (of a ranged answer too), then a reset
+//   {.stall_after = 0}                       the headers, then nothing for a minute
 //   {.ignore_range = true}                   the whole file with 200, whatever Range asks
 //   {.endless = true, .limit_bytes = 1 << 20} the body (or "x") over and over
 struct Fault {
@@ -41,6 +42,8 @@ struct Fault {
     std::uint64_t limit_bytes = 0;             // endless: 0 = the server's 1 GiB
     int limit_ms = 0;                          // endless: 0 = the server's 60 s
     int delay_ms = 0;                          // before the status line
+    std::optional<std::uint64_t> stall_after{};  // body bytes, then nothing for stall_ms, then a close
+    int stall_ms = 0;                            // 0 = the server's 60 s
     int pace_ms = 0;                           // between body chunks of 64 KiB
     bool ignore_range = false;                 // Range requests get the whole body and 200
     bool no_etag = false;                      // Last-Modified is the only validator
@@ -55,6 +58,7 @@ struct Request {
     std::string path;  // as sent, query included
     int attempt = 0;   // 1 for the first request of the path since its fault was set
     int connection = 0;  // the server's number of the connection it came over, from 1
+    double time = 0;     // when it arrived, in seconds since 1970 (the server's clock)
     std::vector<std::pair<std::string, std::string>> headers;
 
     // The first header of that name, compared without case.

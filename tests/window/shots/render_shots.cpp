@@ -77,6 +77,13 @@ int wmain(int argc, wchar_t** argv) {
     Shot const shots[] = {
         {"startup", [](WindowState&) {}},
         {"downloading", korvel::test::downloading},
+        {"waiting",
+         [](WindowState& app) {
+             korvel::test::downloading(app);
+             app.progress.detail = L"A szerver túlterhelt, újrapróbálás 7 mp múlva";
+             app.progress.speed = 0;
+             app.progress.eta = -1;
+         }},
         {"ready",
          [](WindowState& app) {
              ready_to_play(app);
@@ -98,7 +105,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     if (window) {
         WindowState app;
-        shots[2].state(app);  // "ready"
+        shots[3].state(app);  // "ready"
         return show_window(app, static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)));
     }
     std::filesystem::path const out = argv[1];
