@@ -7,10 +7,11 @@
 # test server's log with the Range each request asked for). Four scenarios:
 #   failover   a release of FILES small files and a PACK_MIB pack on three mirrors. A
 #              clean install first; then one where the first mirror (base URL and
-#              version document) is stopped at 40 % of the clean run's time and the
-#              third answers 503 with Retry-After: 5 to everything. Bytes served by all
-#              three against the release, time against the clean run, and the requests
-#              the busy mirror received less than 5 s after a 503 it sent.
+#              version document; the others' are fallbacks) is stopped at 40 % of the
+#              clean run's time and the third answers 503 with Retry-After: 5 to
+#              everything. Bytes served by all three against the release, time against
+#              the clean run, and the requests the busy mirror received less than 5 s
+#              after a 503 it sent.
 #   overload   the pack alone on the test server: its first answer is reset at 90 %,
 #              the next two are 503 (the first with Retry-After: 1). Bytes of the pack
 #              served against its size.
@@ -24,7 +25,7 @@
 #              and then nothing. When the engine leaves it, and the byte the file
 #              continues from on the base URL's nginx.
 # Usage: scripts/bench_patchday.sh [PACK_MIB]
-#   PACK_MIB (512)  FILES (2000)  DELAY_MS (25)  ENGINES (16)  ORIGIN_CONNS (8)
+#   PACK_MIB (512)  FILES (2000)  DELAY_MS (25)  ENGINES (16)  ORIGIN_CONNS (4)
 #   RATE_MBIT (100)  STAMPEDE_FILES (200)  STAMPEDE_MIB (16)  STEP_TIMEOUT (900) seconds
 #   any one install may take  SCENARIOS ("failover overload stampede stall")
 #   PACK_MIB=32 is a quick round.
@@ -35,7 +36,7 @@ pack_mib=${PACK_MIB:-${1:-512}}
 small_files=${FILES:-2000}
 delay_ms=${DELAY_MS:-25}
 engines=${ENGINES:-16}
-origin_conns=${ORIGIN_CONNS:-8}
+origin_conns=${ORIGIN_CONNS:-4}
 rate_mbit=${RATE_MBIT:-100}
 stampede_files=${STAMPEDE_FILES:-200}
 stampede_mib=${STAMPEDE_MIB:-16}
@@ -114,7 +115,7 @@ http {
     sendfile on;
     keepalive_timeout 60s;
     keepalive_requests 100000;
-    limit_conn_zone \$server_name zone=origin:1m;
+    limit_conn_zone \$server_port zone=origin:1m;  # a key that is never empty: an empty one is not counted
     server {
         listen 127.0.0.1:$2;
         root $3;
@@ -299,7 +300,7 @@ stampede() {
     local i from start one_reqs one_bytes reqs last need failed=0 dir
     mkdir -p "$work/stamp/in"
     make_small_files "$work/stamp/in" "$stampede_files" 10 512 16384
-    head -c "$((stampede_mib * 1048576))" "$work/release/pack.pak" >"$work/stamp/in/pack.pak"
+    head -c "$((stampede_mib * 1048576))" /dev/urandom >"$work/stamp/in/pack.pak"
     mirror origin "$rate_mbit"
     publish "$work/stamp/in" "$work/stamp/out" "${url_of[origin]}"
     start_nginx origin "${port_of[origin]}" "$work/stamp/out" limited
