@@ -203,6 +203,16 @@ make_small_files "$work/release" "$small_files" 40 512 16384
 head -c "$((pack_mib * 1048576))" /dev/urandom >"$work/release/pack.pak"
 total_files=$((small_files + 1))
 
+per_mirror() {  # FROM1 FROM2 FROM3: "requests/MB" of m1, m2 and m3 since those lines
+    local counts i=1 m out=()
+    for m in m1 m2 m3; do
+        read -r -a counts <<<"$(log_since "$m" "${!i}")"
+        out+=("$(printf '%d/%.1f' "${counts[0]}" "$(mb "${counts[1]}")")")
+        i=$((i + 1))
+    done
+    echo "${out[*]}"
+}
+
 failover() {
     local m from1 from2 from3 start pid fail_s served fails
     for m in m1 m2 m3; do mirror "$m"; done
@@ -211,10 +221,13 @@ failover() {
     local size
     size=$(release_bytes "$work/fail/releases/1/files")
     echo "Failover: a clean install from three mirrors..." >&2
+    from1=$(log_lines m1) from2=$(log_lines m2) from3=$(log_lines m3)
     local versions=()  # the first mirror's version document, then the others' as fallbacks
     for m in m1 m2 m3; do versions+=("${url_of[$m]}/patch/version.json"); done
     engine clean "${versions[0]}" "$total_files" "${versions[@]:1}" ||
         { echo "the clean install failed: $(cat "$work/runs/clean/error")" >&2; exit 1; }
+    local clean_split
+    clean_split=$(per_mirror "$from1" "$from2" "$from3")
 
     echo "Failover: m1 stopped at 40 %, m3 busy..." >&2
     stop m3
@@ -231,6 +244,8 @@ failover() {
     fail_s=$(calc "$(now) - $start")
     served=$(($(log_since m1 "$from1" | cut -d' ' -f2) + $(log_since m2 "$from2" | cut -d' ' -f2) +
         $(log_since m3 "$from3" | cut -d' ' -f2)))
+    local split
+    split=$(per_mirror "$from1" "$from2" "$from3")
     # The busy mirror: requests that arrived after a 503 had reached the engine (one
     # round trip after it was sent) and less than 5 s after it was sent.
     fails=$(tail -n +"$((from3 + 1))" "$work/nginx-m3/access.log" | python3 -c '
@@ -244,6 +259,7 @@ print(len(rows), len(busy), early, f"{min(gaps):.2f}" if gaps else "-")' "$delay
     read -r -a fails <<<"$fails"
     say 'Failover (%d files, %.1f MB; %d ms each way; m1 stopped at %.1f s, m3 503 with Retry-After: 5):' \
         "$total_files" "$(mb "$size")" "$delay_ms" "$(calc "0.4 * ${secs[clean]}")"
+    say '  requests, MB per mirror m1 m2 m3: clean run %s; this run %s' "$clean_split" "$split"
     say '  completes in one run: %s' "$(outcome failover)"
     say '  bytes served %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" "$(calc "$served / $size")" \
         "$(verdict "$ok && $served <= 1.02 * $size")"
