@@ -396,7 +396,8 @@ for l in open(sys.argv[2]):
 out = []
 for t, path in stuck:
     later = [(s - t, rng) for s, rng in good.get(path, []) if s > t]
-    out.append(f"{path.rsplit(chr(47), 1)[1]}:{later[0][0]:.1f}s:{later[0][1]}" if later else f"{path}:never:-")
+    name = path.rsplit("/", 1)[1]
+    out.append(f"{name}:{later[0][0]:.1f}s:{later[0][1]}" if later else f"{name}:never:-")
 print(len(stuck), " ".join(out))' "$work/stuck.jsonl" "$work/nginx-good/access.log")
     read -r -a results <<<"$results"
     local worst=0 from_offset=1 r secs_left
