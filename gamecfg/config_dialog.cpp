@@ -145,6 +145,15 @@ bool on_create(HWND dialog, ConfigDialogState& state) {
 }
 
 void on_apply(HWND dialog, ConfigDialogState& state) {
+    // The file is the game client's: one that ran meanwhile may have written it, and the
+    // save would put back what it held when the dialog opened.
+    if (config_file_changed(state) &&
+        show_message_box(dialog,
+                         L"A(z) " + state.config_path.filename().wstring() +
+                             L" megváltozott, mióta ez az ablak megnyílt (talán egy futó játék írta). "
+                             L"Felülírod a most beállítottakkal?",
+                         k_message_box_title, MB_YESNO | MB_ICONWARNING) != IDYES)
+        return;
     store_choices(read_choices(dialog), state);
     if (save_config_file(state)) {
         ::DestroyWindow(dialog);

@@ -4,6 +4,7 @@
 #include "launcher/feeds.h"
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
+#include "platform/display_scale.h"
 #include "platform/message_box.h"
 #include "window/hit_test.h"
 #include "window/layout.h"
@@ -143,18 +144,24 @@ void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     if (app.load_banner_image(*path)) ::InvalidateRect(hwnd, &area, FALSE);
 }
 
-// The window moved to a monitor of another scale (or the scale changed): the size the
-// system suggests, everything laid out again at the new scale, the banner decoded again
-// for its new size.
+// The window moved to a monitor of another scale (or the scale changed): fitted to that
+// monitor at the place the system suggests, everything laid out again at the new scale.
 void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
-    UINT const dpi = LOWORD(wparam);
-    app.window.scale.dpi = dpi != 0 ? dpi : k_design_dpi;
+    RECT frame{};
     if (auto const* suggested = reinterpret_cast<RECT const*>(lparam))
-        ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-    shape_main_window(hwnd, app.window.scale);
-    app.reload_banner();
-    invalidate_all(hwnd);
+        frame = *suggested;
+    else
+        ::GetWindowRect(hwnd, &frame);
+    fit_main_window(app, hwnd, LOWORD(wparam), frame, false);
+}
+
+// The taskbar moved or grew, or the screen's resolution changed: fitted again where it is.
+// A minimised window lies far off the screen; moving it would put it back on, shrunk.
+void on_work_area_changed(LauncherApp& app, HWND hwnd) {
+    if (::IsIconic(hwnd)) return;
+    RECT frame{};
+    ::GetWindowRect(hwnd, &frame);
+    fit_main_window(app, hwnd, window_dpi(hwnd), frame, false);
 }
 
 }  // namespace
@@ -215,6 +222,12 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
             return FALSE;
         case WM_DPICHANGED:
             on_dpi_changed(app, hwnd, wparam, lparam);
+            return 0;
+        case WM_SETTINGCHANGE:
+            if (wparam == SPI_SETWORKAREA) on_work_area_changed(app, hwnd);
+            return 0;
+        case WM_DISPLAYCHANGE:
+            on_work_area_changed(app, hwnd);
             return 0;
         default:
             return ::DefWindowProcW(hwnd, message, wparam, lparam);

@@ -79,7 +79,7 @@ protected:
         set_message_box_hook([this](HWND, std::wstring const& text, std::wstring const& title, UINT flags) {
             boxes.push_back(title + L"|" + text + L"|" + std::to_wstring(flags & MB_ICONMASK));
             ::SetEvent(box_shown);
-            return IDOK;
+            return box_answer;
         });
     }
     void TearDown() override {
@@ -120,6 +120,7 @@ protected:
     test::TempDir dir{"dialog"};
     HANDLE box_shown = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::vector<std::wstring> boxes;  // title|text|icon, written before box_shown is set
+    int box_answer = IDOK;
 };
 
 TEST_F(SettingsDialog, ShowsTheFileAndApplyWritesThePlayersChoices) {
@@ -146,9 +147,9 @@ TEST_F(SettingsDialog, ShowsTheFileAndApplyWritesThePlayersChoices) {
     unsigned width = 0, height = 0, frequency = 0;
     ASSERT_EQ(std::swscanf(first_mode.c_str(), L"%u × %u @ %u Hz", &width, &height, &frequency), 3);
     EXPECT_EQ(test::read_file(config()),
-              "WIDTH\t" + std::to_string(width) + "\r\nHEIGHT\t" + std::to_string(height) +
-                  "\r\nGAMMA\t2\r\nSHADOW_LEVEL\t3\r\nMUSIC_VOLUME\t0.75\r\nWINDOWED\t0\r\nNAME\tx\r\nBPP\t32\r\n"
-                  "FREQUENCY\t" + std::to_string(frequency) +
+              "width\t" + std::to_string(width) + "\r\nHEIGHT\t" + std::to_string(height) +
+                  "\r\nGAMMA\t2\r\nSHADOW_LEVEL\t3\r\nMUSIC_VOLUME\t0.75\r\nWINDOWED\t0\r\n#comment\r\n\r\n"
+                  "NAME\tx\r\nBPP\t32\r\nFREQUENCY\t" + std::to_string(frequency) +
                   "\r\nVOICE_VOLUME\t5\r\nNIGHT_MODE_ON\t1\r\nFOG_MODE_ON\t0\r\nSNOW_MODE_ON\t0\r\n"
                   "SNOW_TEXTURE_MODE_ON\t0\r\n");
     EXPECT_TRUE(boxes.empty());
@@ -196,6 +197,38 @@ TEST_F(SettingsDialog, AFailedSaveSaysSoAndKeepsTheDialogOpen) {
     EXPECT_EQ(test::read_file(config()), "GAMMA\t2\r\n");
     EXPECT_EQ(test::read_file(dir / "blocked"), "not a folder");
     EXPECT_FALSE(std::filesystem::exists(dir / "zivur2.cfg.tmp"));
+}
+
+// A game client writes the file while the dialog is open: ALKALMAZ says so first; "no"
+// keeps the client's file and the dialog open, "yes" saves over it.
+TEST_F(SettingsDialog, AFileChangedWhileOpenIsSaidBeforeItIsOverwritten) {
+    std::string const clients = "GAMMA\t4\r\nCLIENT\twrote this\r\n";
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDNO ? "no" : "yes");
+        test::write_file(config(), "GAMMA\t2\r\n");
+        box_answer = answer;
+        boxes.clear();
+        bool kept_open = false;
+        run_dialog([&](HWND dialog) {
+            test::write_file(config(), clients);
+            click(::GetDlgItem(dialog, k_apply_button));
+            bool const asked = ::WaitForSingleObject(box_shown, 10000) == WAIT_OBJECT_0;
+            if (answer != IDNO) return;
+            kept_open = asked && ::IsWindow(dialog);
+            click(::GetDlgItem(dialog, k_cancel_button));
+        });
+        EXPECT_EQ(boxes, std::vector<std::wstring>{L"Korvel Launcher|A(z) zivur2.cfg megváltozott, mióta ez az ablak "
+                                                   L"megnyílt (talán egy futó játék írta). Felülírod a most "
+                                                   L"beállítottakkal?|48"});  // MB_ICONWARNING
+        std::string const after = test::read_file(config());
+        if (answer == IDNO) {
+            EXPECT_TRUE(kept_open);
+            EXPECT_EQ(after, clients);
+        } else {
+            EXPECT_EQ(after.substr(0, 9), "GAMMA\t2\r\n") << "the file as the dialog read it, with its choices";
+            EXPECT_EQ(after.find("CLIENT"), std::string::npos);
+        }
+    }
 }
 
 // Check boxes toggled back and forth look as before (no label drawn over itself), and a
