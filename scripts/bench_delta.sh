@@ -39,56 +39,13 @@ tool=$build/native/bin/korvel-publish
 # shellcheck source=bench_common.sh
 . "$root/scripts/bench_common.sh"
 bench_begin delta
-started=()
-stop_started() {
-    local pid
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-trap 'stop_started; bench_end' EXIT
 # shellcheck disable=SC2154  # $work comes from bench_begin
 chmod 755 "$work"  # nginx's workers and the rsync daemon read as nobody when started by root
 www=$work/www
-mkdir -p "$www/zsync" "$www/casync" "$www/rsync" "$work/gen" "$work/nginx/tmp"
+mkdir -p "$www/zsync" "$www/casync" "$www/rsync" "$work/gen"
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_for() {  # DESCRIPTION COMMAND...: polls for ten seconds
-    local _
-    for _ in $(seq 100); do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    echo "$1 did not come up" >&2
-    exit 1
-}
-
-# nginx: its own prefix, log and temp folders; one line per request with the bytes sent.
 nginx_port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 512; }
-http {
-    log_format bench '\$request_method \$uri \$status \$bytes_sent \$connection';
-    access_log $work/nginx/access.log bench;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_timeout 60s;
-    keepalive_requests 100000;
-    server {
-        listen 127.0.0.1:$nginx_port;
-        root $www;
-    }
-}
-EOF
-nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g 'daemon off;' </dev/null \
-    >/dev/null 2>&1 &
-started+=($!)
-touch "$www/ready"
-wait_for nginx curl -sf -o /dev/null "http://127.0.0.1:$nginx_port/ready"
+start_nginx main "$nginx_port" "$www"
 
 rsync_port=$(free_port)
 cat >"$work/rsyncd.conf" <<EOF
@@ -104,14 +61,8 @@ rsync --daemon --no-detach --config="$work/rsyncd.conf" --address=127.0.0.1 --po
 started+=($!)
 wait_for "rsync daemon" rsync "rsync://127.0.0.1:$rsync_port/"
 
-start_proxy() {  # NAME TARGET_PORT -> the proxy's port in $work/NAME.port
-    python3 "$root/tools/latency_proxy.py" --target "$2" --delay-ms "$delay_ms" --rate-mbit "$rate_mbit" \
-        --ready "$work/$1.port" </dev/null >/dev/null 2>&1 &
-    started+=($!)
-    wait_for "$1 proxy" test -s "$work/$1.port"
-}
-start_proxy http "$nginx_port"
-start_proxy rsync "$rsync_port"
+start_proxy http "$nginx_port" "$rate_mbit"
+start_proxy rsync "$rsync_port" "$rate_mbit"
 base=http://127.0.0.1:$(cat "$work/http.port")
 rsync_base=rsync://127.0.0.1:$(cat "$work/rsync.port")/packs
 
@@ -135,9 +86,9 @@ else
 fi
 
 # nginx's log since line FROM: requests and bytes sent.
-log_lines() { wc -l <"$work/nginx/access.log"; }
+log_lines() { wc -l <"$work/nginx-main/access.log"; }
 log_since() {
-    tail -n +"$(($1 + 1))" "$work/nginx/access.log" |
+    tail -n +"$(($1 + 1))" "$work/nginx-main/access.log" |
         awk '{ n++; b += $4; if (!seen[$5]++) c++ } END { printf "%d %d %d", n, b, c }'
 }
 field() { grep -o "$2=[^ ]*" "$1" | head -1 | cut -d= -f2 | tr -d "\r"; }

@@ -49,85 +49,34 @@ tool=$build/native/bin/korvel-publish
 # shellcheck source=bench_common.sh
 . "$root/scripts/bench_common.sh"
 bench_begin patchday
-started=()
-stop_started() {
-    local pid
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${started[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -9 "$pid" 2>/dev/null || true; done
-}
-trap 'stop_started; bench_end' EXIT
-# shellcheck disable=SC2154  # $work comes from bench_begin
-chmod 755 "$work"  # nginx's workers read as nobody when started by root
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_for() {  # DESCRIPTION COMMAND...: polls for ten seconds
-    local _
-    for _ in $(seq 100); do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    echo "$1 did not come up" >&2
-    exit 1
-}
 now() { date +%s.%N; }
 calc() { echo "$1" | bc -l; }
 verdict() { if [ "$(calc "$1")" = 1 ]; then echo PASS; else echo FAIL; fi; }
 win() { local p=${1//\//\\}; echo "Z:$p"; }  # without starting Wine: engines start together
 
 declare -A pids
-# A latency proxy named NAME in front of TARGET_PORT; its port in $work/NAME.port, its
-# pid in pids[NAME-proxy]. RATE_MBIT: a link of that bandwidth.
-start_proxy() {  # NAME TARGET_PORT [RATE_MBIT]
-    local rate=()
-    [ -n "${3:-}" ] && rate=(--rate-mbit "$3")
-    python3 "$root/tools/latency_proxy.py" --target "$2" --delay-ms "$delay_ms" "${rate[@]}" \
-        --ready "$work/$1.port" </dev/null >/dev/null 2>&1 &
-    started+=($!)
-    pids[$1-proxy]=$!
-    wait_for "$1 proxy" test -s "$work/$1.port"
+# A latency proxy (tools/latency_proxy.py) named NAME; its pid in pids[NAME-proxy].
+proxy() {  # NAME TARGET_PORT [RATE_MBIT]
+    start_proxy "$@"
+    pids[$1-proxy]=$last_started
 }
 
-# nginx named NAME on PORT serving ROOT: MODE serve, busy (503 with Retry-After: 5 to
-# everything) or limited (ORIGIN_CONNS requests at a time, 503 with Retry-After: 2 to the
-# rest). One log line per request: end time, seconds, status, bytes sent, connection,
-# path, Range.
-start_nginx() {  # NAME PORT ROOT MODE
-    local dir=$work/nginx-$1 location
-    mkdir -p "$dir/tmp"
+# nginx named NAME on PORT serving ROOT, its pid in pids[NAME]: MODE serve, busy (503
+# with Retry-After: 5 to everything) or limited (ORIGIN_CONNS requests at a time, 503
+# with Retry-After: 2 to the rest; the zone's key is the port, as an empty key, such as
+# $server_name without a server_name, is never counted).
+run_nginx() {  # NAME PORT ROOT MODE
+    local server_lines
     case $4 in
-        serve) location="location / { }" ;;
-        busy) location="location / { add_header Retry-After 5 always; return 503; }" ;;
-        limited) location="location / { limit_conn origin $origin_conns; }
+        serve) server_lines="location / { }" ;;
+        busy) server_lines="location / { add_header Retry-After 5 always; return 503; }" ;;
+        limited) server_lines="location / { limit_conn origin $origin_conns; }
         error_page 503 @busy;
         location @busy { add_header Retry-After 2 always; return 503; }" ;;
     esac
-    cat >"$dir/nginx.conf" <<EOF
-worker_processes 1;
-pid $dir/nginx.pid;
-error_log $dir/error.log;
-events { worker_connections 1024; }
-http {
-    log_format bench '\$msec \$request_time \$status \$bytes_sent \$connection \$uri \$http_range';
-    access_log $dir/access.log bench;
-    client_body_temp_path $dir/tmp/body;
-    proxy_temp_path $dir/tmp/proxy;
-    fastcgi_temp_path $dir/tmp/fastcgi;
-    uwsgi_temp_path $dir/tmp/uwsgi;
-    scgi_temp_path $dir/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_timeout 60s;
-    keepalive_requests 100000;
-    limit_conn_zone \$server_port zone=origin:1m;  # a key that is never empty: an empty one is not counted
-    server {
-        listen 127.0.0.1:$2;
-        root $3;
-        $location
-    }
-}
-EOF
-    touch "$dir/access.log"
-    nginx -p "$dir" -e "$dir/error.log" -c "$dir/nginx.conf" -g 'daemon off;' </dev/null >/dev/null 2>&1 &
-    started+=($!)
-    pids[$1]=$!
-    wait_for "nginx $1" curl -s -o /dev/null "http://127.0.0.1:$2/"
+    # shellcheck disable=SC2016  # nginx's variable
+    start_nginx "$1" "$2" "$3" "$server_lines" 'limit_conn_zone $server_port zone=origin:1m;'
+    pids[$1]=$last_started
 }
 stop() {  # NAME
     kill "${pids[$1]}" 2>/dev/null || true
@@ -149,7 +98,7 @@ start_test_server() {  # NAME ROOT
 declare -A port_of url_of
 mirror() {  # NAME [RATE_MBIT]
     port_of[$1]=$(free_port)
-    start_proxy "$1" "${port_of[$1]}" "${2:-}"
+    proxy "$1" "${port_of[$1]}" "${2:-}"
     url_of[$1]=http://127.0.0.1:$(cat "$work/$1.port")
 }
 
@@ -217,7 +166,7 @@ failover() {
     local m from1 from2 from3 start pid fail_s served fails
     for m in m1 m2 m3; do mirror "$m"; done
     publish "$work/release" "$work/fail" "${url_of[m1]}" "${url_of[m2]}" "${url_of[m3]}"
-    for m in m1 m2 m3; do start_nginx "$m" "${port_of[$m]}" "$work/fail" serve; done
+    for m in m1 m2 m3; do run_nginx "$m" "${port_of[$m]}" "$work/fail" serve; done
     local size
     size=$(release_bytes "$work/fail/releases/1/files")
     echo "Failover: a clean install from three mirrors..." >&2
@@ -231,7 +180,7 @@ failover() {
 
     echo "Failover: m1 stopped at 40 %, m3 busy..." >&2
     stop m3
-    start_nginx m3 "${port_of[m3]}" "$work/fail" busy
+    run_nginx m3 "${port_of[m3]}" "$work/fail" busy
     from1=$(log_lines m1) from2=$(log_lines m2) from3=$(log_lines m3)
     start=$(now)
     engine failover "${versions[0]}" "$total_files" "${versions[@]:1}" &
@@ -276,7 +225,7 @@ overload() {
     local size cut served
     mkdir -p "$work/over/in" "$work/over/out"
     start_test_server over "$work/over/out"
-    start_proxy over "${port_of[over]}"
+    proxy over "${port_of[over]}"
     ln "$work/release/pack.pak" "$work/over/in/pack.pak"
     publish "$work/over/in" "$work/over/out" "http://127.0.0.1:$(cat "$work/over.port")"
     size=$((pack_mib * 1048576))
@@ -319,7 +268,7 @@ stampede() {
     head -c "$((stampede_mib * 1048576))" /dev/urandom >"$work/stamp/in/pack.pak"
     mirror origin "$rate_mbit"
     publish "$work/stamp/in" "$work/stamp/out" "${url_of[origin]}"
-    start_nginx origin "${port_of[origin]}" "$work/stamp/out" limited
+    run_nginx origin "${port_of[origin]}" "$work/stamp/out" limited
     local version=${url_of[origin]}/patch/version.json count=$((stampede_files + 1))
     echo "Stampede: $engines engines one by one..." >&2
     from=$(log_lines origin)
@@ -373,9 +322,9 @@ stall() {
     mirror good
     mkdir -p "$work/stall/stuck"
     start_test_server stuck "$work/stall/stuck"
-    start_proxy stuck "${port_of[stuck]}"
+    proxy stuck "${port_of[stuck]}"
     publish "$work/stall/in" "$work/stall/out" "${url_of[good]}" "http://127.0.0.1:$(cat "$work/stuck.port")"
-    start_nginx good "${port_of[good]}" "$work/stall/out" serve
+    run_nginx good "${port_of[good]}" "$work/stall/out" serve
     cp -al "$work/stall/out/." "$work/stall/stuck/"
     for f in "$work"/stall/stuck/releases/1/files/*.bin; do
         printf '{"stall_after": 2097152, "stall_ms": 60000}' >"$f.fault.json"
