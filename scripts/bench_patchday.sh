@@ -120,9 +120,9 @@ publish() {  # IN OUT BASE [MIRROR...]
 }
 release_bytes() { du -sb --apparent-size "$1" | cut -f1; }
 
-# One install into fresh folders below $work/runs/KEY; its wall-clock seconds in
-# secs[KEY] (in a background job: in $work/runs/KEY/secs). When the engine fails or files
-# are missing, it returns 1 and what went wrong is in $work/runs/KEY/error.
+# One install into fresh folders below $work/runs/KEY; its start time in
+# $work/runs/KEY/start, its wall-clock seconds in secs[KEY]. When the engine fails or
+# files are missing, it returns 1 and what went wrong is in $work/runs/KEY/error.
 declare -A secs
 engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
     local dir=$work/runs/$1 start
@@ -136,7 +136,6 @@ engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
         return 1
     fi
     secs[$1]=$(calc "$(now) - $start")
-    echo "${secs[$1]}" >"$dir/secs"
     [ "$(find "$dir/game" -type f | wc -l)" -eq "$3" ] || { echo "files missing" >"$dir/error"; return 1; }
 }
 # PASS, or FAIL with the engine's last words.
