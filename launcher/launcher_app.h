@@ -7,6 +7,7 @@
 #include "launcher/client_launch.h"
 #include "launcher/patch_job_state.h"
 #include "launcher/settings.h"
+#include "launcher/window_accessible.h"
 #include "patcher/patch_records.h"
 #include "platform/gdi_handles.h"
 #include "window/window_state.h"
@@ -97,6 +98,8 @@ public:
     LauncherSettings settings;
     // What the window shows; the renderer draws it on WM_PAINT.
     WindowState window;
+    // What screen readers are given of the window, and what they were last told.
+    WindowAccessibility accessibility;
 
 private:
     void invalidate() const;

@@ -95,7 +95,7 @@ HWND create_main_window(LauncherApp& app) {
     // Made small in a corner of that monitor's work area, so that it is on that monitor
     // and takes its DPI; sized and placed for it before it shows.
     HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.settings.window_title.c_str(),
-                                        WS_POPUP | WS_MINIMIZEBOX, work_area.left, work_area.top, 1, 1, nullptr,
+                                        WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU, work_area.left, work_area.top, 1, 1, nullptr,
                                         nullptr, app.instance, &app);
     if (!hwnd) return nullptr;
     fit_main_window(app, hwnd, window_dpi(hwnd), work_area, true);

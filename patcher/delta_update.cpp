@@ -64,12 +64,39 @@ public:
         std::lock_guard const lock(mutex_);
         return total_;
     }
+    DeltaEvents const& events() const { return events_; }
 
 private:
     DeltaEvents const& events_;
     std::mutex mutex_;
     std::uint64_t total_ = 0;
 };
+
+// Bytes [first, first + length) of `url` into `into`, asked again as long as
+// events.retry says (an overloaded server, a broken line): the plan stays, and only the
+// range is asked for again. A range not served as asked is not retried.
+void get_range(Network const& network, std::string const& url, std::uint64_t first, std::uint64_t length,
+               std::string& into, Travel& travel, std::vector<char>& buffer) {
+    TransferTries tries;
+    for (;;) {
+        into.clear();
+        try {
+            http_get_range(
+                network.http, url, first, length,
+                [&](char const* data, std::size_t size) {
+                    into.append(data, size);
+                    travel.add(size);
+                },
+                buffer, network.cancel);
+            return;
+        } catch (HttpRangeRefused const&) {
+            throw;
+        } catch (...) {
+            DeltaEvents const& events = travel.events();
+            if (!events.retry || !events.retry(std::current_exception(), tries)) throw;
+        }
+    }
+}
 
 // The ranges of `url`, each into memory, up to parallel_ranges requests at once over the
 // run's session. The first failure (or stop) is thrown once every request has ended.
@@ -84,13 +111,7 @@ std::vector<std::string> fetch_ranges(Network const& network, std::string const&
         try {
             for (std::size_t i; (i = next++) < ranges.size();) {
                 out[i].reserve(ranges[i].length);
-                http_get_range(
-                    network.http, url, ranges[i].first, ranges[i].length,
-                    [&, i](char const* data, std::size_t size) {
-                        out[i].append(data, size);
-                        travel.add(size);
-                    },
-                    buffer, network.cancel);
+                get_range(network, url, ranges[i].first, ranges[i].length, out[i], travel, buffer);
             }
         } catch (...) {
             std::lock_guard const lock(mutex);
@@ -260,10 +281,7 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
     ChunkIndexRef const& ref = *entry.chunk_index;
     std::string head_bytes;
     Travel travel(events);
-    http_get_range(
-        network.http, index_url, 0, ref.head_size, [&](char const* d, std::size_t n) { head_bytes.append(d, n); },
-        buffer, network.cancel);
-    travel.add(head_bytes.size());
+    get_range(network, index_url, 0, ref.head_size, head_bytes, travel, buffer);
     if (sha256_hex(head_bytes) != ref.head_sha256) return std::nullopt;
     ChunkIndexHead const head = read_chunk_index_head(head_bytes);
     if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)

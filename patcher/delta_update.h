@@ -4,9 +4,11 @@
 // whole file whenever this gives up.
 
 #include "core/manifest.h"
+#include "patcher/transfer_policy.h"
 #include "platform/http.h"
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -28,6 +30,10 @@ struct DeltaEvents {
     std::function<void(std::uint64_t)> planned;
     // Bytes that have travelled so far, index included.
     std::function<void(std::uint64_t)> travelled;
+    // After a failed range request (the exception in flight), with that request's tries:
+    // true, once the time for the next attempt has come, to ask for the range again;
+    // false to give up (the whole file is fetched then). Empty: never again.
+    std::function<bool(std::exception_ptr const&, TransferTries&)> retry;
 };
 
 struct DeltaResult {
@@ -41,8 +47,9 @@ struct DeltaResult {
 // then checks the whole part's SHA-256.
 // Returns nothing, with the part removed, when the whole file should be fetched instead:
 // no usable seed, an index that does not check out, a plan that would fetch most of
-// the file anyway, ranges not served as asked, a range cut short, a seed that changed,
-// or an assembled file with another SHA-256. Exceptions the events throw (a stopping
+// the file anyway, ranges not served as asked, a range request that failed and that
+// events.retry does not ask again, a seed that changed, or an assembled file with
+// another SHA-256. Exceptions the events throw (a stopping
 // stage), and HttpCancelled when `cancel` ends a request, pass through with the part
 // kept: it holds the new file's first bytes, which the next try finds again as its
 // aligned seed.

@@ -5,6 +5,7 @@
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
 #include "patcher/patch_records.h"
+#include "patcher/transfer_retry.h"
 #include "platform/file_error.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
@@ -26,7 +27,6 @@ namespace korvel {
 
 namespace {
 
-constexpr auto pause_between_attempts = std::chrono::milliseconds(2000);
 constexpr std::size_t no_item = static_cast<std::size_t>(-1);
 
 // The time the cache keeps for a placed file, read after the move: a time read through
@@ -69,6 +69,8 @@ private:
 struct Slot {
     std::size_t item = no_item;
     int attempt = 1;
+    std::optional<WallTime> waiting_until{};  // the next attempt's time, while it waits for it
+    bool waiting_busy = false;                // ... because a server asked for the wait
     std::uint64_t bytes = 0;    // in the item's part now
     std::uint64_t counted = 0;  // of those, already added to the stage's received bytes
     std::uint64_t travel = 0;   // bytes the item sends: its size, or what a delta plans
@@ -78,25 +80,28 @@ struct Slot {
 
 class DownloadStage {
 public:
-    DownloadStage(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
+    DownloadStage(std::vector<DownloadItem> const& items, PatchConfig const& config, DownloadSources const& sources,
                   std::vector<std::string> const& deleted, HttpSession& http, HashCache& cache,
                   ProgressReporter const& reporter)
-        : items_(items), game_dir_(config.game_dir), base_url_(base_url), deleted_(deleted), http_(http),
-          records_(part_records_folder(config), config.game_dir), cache_(cache), reporter_(reporter),
-          slots_(std::min(parallel_downloads, items.size())) {
+        : items_(items), game_dir_(config.game_dir), bases_(sources.base_urls), policy_(sources.policy),
+          deleted_(deleted), http_(http), records_(part_records_folder(config), config.game_dir), cache_(cache),
+          reporter_(reporter), slots_(std::min(parallel_downloads, items.size())) {
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
+        for (std::string const& base : bases_) hosts_.push_back(host_of(base));
     }
 
     void run();
 
 private:
     void work(std::size_t slot);
-    void fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer);
-    bool fetch_delta(std::size_t slot, FileEntry const& item, fs::path const& local_path, std::vector<char>& buffer);
+    void fetch(std::size_t slot, std::size_t index, FileEntry const& item, std::vector<char>& buffer);
+    std::string url_on(std::size_t host, FileEntry const& item) const { return build_file_url(bases_[host], item.path); }
+    bool fetch_delta(std::size_t slot, FileEntry const& item, std::size_t host, fs::path const& local_path,
+                     std::vector<char>& buffer);
     std::vector<DeltaSeed> seeds_for(FileEntry const& item, fs::path const& local_path) const;
     void set_travel(std::size_t slot, std::uint64_t travel);
     void on_bytes(std::size_t slot, std::uint64_t done);
-    bool pause();  // false when the stage is stopping
+    bool wait_until(std::size_t slot, WallTime due, bool busy);  // false when the stage is stopping
     void stop_and_join(std::vector<std::thread>& workers);
     void stop_transfers();  // under mutex_
     void report_finished(std::vector<std::size_t> const& finished);
@@ -105,7 +110,12 @@ private:
 
     std::vector<DownloadItem> const& items_;
     fs::path const& game_dir_;
-    std::string const& base_url_;
+    std::vector<std::string> const& bases_;  // the manifest's base URL and its mirrors
+    std::vector<std::string> hosts_;         // the policy's name of each
+    TransferPolicy& policy_;
+    // Where each file starts: a number of this run plus the file's, so that players
+    // spread over the mirrors and one player's files over them too.
+    std::size_t const spread_ = static_cast<std::size_t>(random_fraction() * 1e9);
     std::vector<std::string> const& deleted_;  // seeds for a file new at its path
     HttpSession& http_;
     PartRecords records_;
@@ -149,7 +159,14 @@ void DownloadStage::run() {
             bool over = false;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return dirty_; });
+                // A wait counts down on the screen: the loop wakes at least each second
+                // while a transfer waits.
+                bool const counting = std::any_of(slots_.begin(), slots_.end(),
+                                                  [](Slot const& s) { return s.waiting_until.has_value(); });
+                if (counting)
+                    changed_.wait_for(lock, std::chrono::milliseconds(250), [this] { return dirty_; });
+                else
+                    changed_.wait(lock, [this] { return dirty_; });
                 dirty_ = false;
                 finished.swap(finished_);
                 slots = slots_;
@@ -202,9 +219,9 @@ void DownloadStage::work(std::size_t slot) {
                 std::lock_guard const lock(mutex_);
                 if (stop_ || next_ >= items_.size()) break;
                 index = next_++;
-                slots_[slot] = Slot{index, 1, 0, 0, items_[index].entry->size, {}, 0};
+                slots_[slot] = Slot{index, 1, std::nullopt, false, 0, 0, items_[index].entry->size, {}, 0};
             }
-            fetch(slot, *items_[index].entry, buffer);
+            fetch(slot, index, *items_[index].entry, buffer);
             std::lock_guard const lock(mutex_);
             slots_[slot].item = no_item;
             finished_.push_back(index);
@@ -229,27 +246,32 @@ void DownloadStage::work(std::size_t slot) {
     changed_.notify_one();
 }
 
-// Up to three attempts; throws the last one's text after the third, or TransferStopped
-// when another file ended the stage first. A cause that another attempt cannot mend (a
-// folder that cannot be written, a full disk) ends the item at once. A download that
-// passed its check but could not replace its target is kept, and later attempts only
-// try the replacement again.
-void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<char>& buffer) {
+// Attempts as the run's transfer policy says: on the host it chooses for this file,
+// moving to another or waiting between attempts, until the file is placed or the policy
+// gives up (the last failure's text is thrown), or TransferStopped when another file
+// ended the stage first. A cause that another attempt cannot mend (a folder that cannot
+// be written, a full disk) ends the item at once. A download that passed its check but
+// could not replace its target is kept, and later attempts only try the replacement again.
+void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& item, std::vector<char>& buffer) {
     fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
     fs::path const part = part_path_for(local_path);
-    if (item.chunk_index && fetch_delta(slot, item, local_path, buffer)) return;
+    TransferTries tries{policy_.choose(hosts_, spread_ + index, wall_now()), 0, download_attempts};
+    if (item.chunk_index && fetch_delta(slot, item, tries.host, local_path, buffer)) return;
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
-    PartTransfer transfer({item.path, build_file_url(base_url_, item.path), part, item.size, item.sha256, item.size},
-                          records_);
+    PartTransfer transfer({item.path, url_on(tries.host, item), part, item.size, item.sha256, item.size}, records_);
     std::optional<PartTransfer::Fetched> verified;
-    std::string last_error;
-    for (int attempt = 1; attempt <= download_attempts; ++attempt) {
+    for (int attempt = 1;; ++attempt) {
+        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host]), true)) {
+            if (verified) transfer.discard();
+            throw TransferStopped{};
+        }
+        std::uint64_t before;
         {
             std::lock_guard const lock(mutex_);
             Slot& s = slots_[slot];
             s.attempt = attempt;
-            s.bytes = s.counted = verified ? verified->size : transfer.kept_bytes();
+            before = s.bytes = s.counted = verified ? verified->size : transfer.kept_bytes();
             dirty_ = true;
         }
         changed_.notify_one();  // the attempt's number is shown at once, bytes or not
@@ -269,19 +291,34 @@ void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<c
             std::lock_guard const lock(mutex_);
             cache_[item.path] = CacheEntry{verified->size, placed_time(local_path), verified->sha256};
             return;
-        } catch (FileError const& e) {
-            last_error = e.what();
-            if (e.lasting()) break;
-        } catch (std::exception const& e) {
-            last_error = e.what();
-        }
-        if (attempt < download_attempts && !pause()) {
+        } catch (TransferStopped const&) {
             if (verified) transfer.discard();
-            throw TransferStopped{};
+            throw;
+        } catch (HttpCancelled const&) {
+            if (verified) transfer.discard();
+            throw;
+        } catch (std::exception const&) {
+            std::exception_ptr const caught = std::current_exception();
+            WallTime const now = wall_now();
+            TransferFailure const failure = classify_failure(caught, now);
+            bool progressed;
+            {
+                std::lock_guard const lock(mutex_);
+                progressed = slots_[slot].bytes > before;
+            }
+            NextStep const next = policy_.failed(tries, hosts_, failure, progressed, now, random_fraction());
+            if (next.give_up) {
+                if (verified) transfer.discard();
+                if (next.text == failure.text) std::rethrow_exception(caught);
+                throw std::runtime_error(next.text);
+            }
+            transfer.move_to(url_on(next.host, item));
+            if (!wait_until(slot, next.at, next.busy)) {
+                if (verified) transfer.discard();
+                throw TransferStopped{};
+            }
         }
     }
-    if (verified) transfer.discard();
-    throw std::runtime_error(last_error);
 }
 
 void DownloadStage::on_bytes(std::size_t slot, std::uint64_t done) {
@@ -301,9 +338,21 @@ void DownloadStage::on_bytes(std::size_t slot, std::uint64_t done) {
     if (stop) throw TransferStopped{};
 }
 
-bool DownloadStage::pause() {
+// Waits for the policy's time (shown as a countdown), or until the stage stops.
+bool DownloadStage::wait_until(std::size_t slot, WallTime due, bool busy) {
+    WallTime const now = wall_now();
+    if (due <= now) return true;
+    auto const deadline = std::chrono::steady_clock::now() + (due - now);
     std::unique_lock lock(mutex_);
-    return !stopping_.wait_for(lock, pause_between_attempts, [this] { return stop_; });
+    slots_[slot].waiting_until = due;
+    slots_[slot].waiting_busy = busy;
+    dirty_ = true;
+    changed_.notify_one();
+    bool const stopping = stopping_.wait_until(lock, deadline, [this] { return stop_; });
+    slots_[slot].waiting_until.reset();
+    dirty_ = true;
+    changed_.notify_one();
+    return !stopping;
 }
 
 void DownloadStage::set_bytes(std::uint64_t bytes_done, std::uint64_t bytes_total, std::uint64_t received) {
@@ -347,8 +396,11 @@ void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
         progress.percent = percent_from(static_cast<double>(progress.bytes_done) * 100.0 /
                                         static_cast<double>(progress.bytes_total));
     progress.current_file = utf8_or_bytes_to_wide(items_[largest->item].entry->path);
-    progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " + std::to_wstring(largest->attempt) +
-                      L"/" + std::to_wstring(download_attempts) + L")";
+    if (largest->waiting_until)
+        progress.detail = waiting_text(largest->waiting_busy, seconds_until(*largest->waiting_until, wall_now()));
+    else
+        progress.detail = L"Jelenlegi fájl: " + progress.current_file + L"  (próba " +
+                          std::to_wstring(largest->attempt) + L")";
     reporter_.report();
 }
 
@@ -385,8 +437,8 @@ void DownloadStage::set_travel(std::size_t slot, std::uint64_t travel) {
 }
 
 // True when the file was rebuilt and placed; false to fetch it whole.
-bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, fs::path const& local_path,
-                                std::vector<char>& buffer) {
+bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, std::size_t host,
+                                fs::path const& local_path, std::vector<char>& buffer) {
     fs::path const part = part_path_for(local_path);
     DeltaEvents events;
     events.comparing = [&](std::string const& name, std::uint64_t read, std::uint64_t total) {
@@ -407,15 +459,24 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, fs::pat
         set_travel(slot, travel);
     };
     events.travelled = [&](std::uint64_t done) { on_bytes(slot, done); };
+    // A range the server is too busy for, or that broke, is asked for again on its host
+    // as the policy says; the plan and the bytes already placed stay.
+    std::vector<std::string> const on_host{hosts_[host]};
+    events.retry = [&](std::exception_ptr const& failure, TransferTries& tries) {
+        WallTime const now = wall_now();
+        TransferFailure const why = classify_failure(failure, now);
+        if (!is_transient(why)) return false;
+        NextStep const next = policy_.failed(tries, on_host, why, false, now, random_fraction());
+        return !next.give_up && wait_until(slot, next.at, next.busy);
+    };
     try {
         folders_.make_parent(local_path);
     } catch (std::exception const&) {
         return false;
     }
     std::optional<DeltaResult> const rebuilt =
-        korvel::fetch_by_delta(http_, item, build_file_url(base_url_, item.path),
-                               chunk_index_url(base_url_, item.chunk_index->url), part, seeds_for(item, local_path),
-                               events, buffer, &cancel_);
+        korvel::fetch_by_delta(http_, item, url_on(host, item), chunk_index_url(bases_[host], item.chunk_index->url), part,
+                               seeds_for(item, local_path), events, buffer, &cancel_);
     {
         std::lock_guard const lock(mutex_);
         slots_[slot].comparing.clear();
@@ -455,10 +516,10 @@ fs::path part_path_for(fs::path const& local_path) {
     return local_path.parent_path() / (utf8_to_wide(sha256_hex(name).substr(0, 32)) + L".korvel.part");
 }
 
-void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
+void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, DownloadSources const& sources,
                     HttpSession& http, HashCache& cache, ProgressReporter const& reporter,
                     std::vector<std::string> const& deleted) {
-    DownloadStage stage(items, config, base_url, deleted, http, cache, reporter);
+    DownloadStage stage(items, config, sources, deleted, http, cache, reporter);
     stage.run();
 }
 

@@ -5,6 +5,7 @@
 #include "core/read_file.h"
 #include "core/sha256.h"
 #include "core/protected_path.h"
+#include "patcher/transfer_policy.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
@@ -133,13 +134,19 @@ PartTransfer::PartTransfer(Target target, PartRecords& records) : target_(std::m
     std::optional<PartRecord> const record = records_.find(target_.path);
     if (!record) return;
     recorded_ = true;  // whatever it says, it is replaced or removed later
-    if (record->size != target_.size || record->sha256 != target_.sha256 || record->url != target_.url ||
-        record->part != target_.part || record->validator.empty() || !fits_a_header(record->validator) ||
-        listed_empty())
+    if (record->size != target_.size || record->sha256 != target_.sha256 || record->part != target_.part ||
+        record->validator.empty() || !fits_a_header(record->validator) || listed_empty())
         return;
     std::error_code ec;
     std::uint64_t const kept = fs::file_size(target_.part, ec);
     if (!ec && kept > 0 && (target_.size == 0 || kept < target_.size)) resume_ = ResumeFrom{kept, record->validator};
+    other_host_ = record->url != target_.url;
+}
+
+void PartTransfer::move_to(std::string url) {
+    if (url == target_.url) return;
+    target_.url = std::move(url);
+    other_host_ = true;
 }
 
 PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressFn const& progress,
@@ -151,6 +158,7 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
     options.expected_size = target_.size;
     options.size_limit = target_.size_limit;
     options.resume = resume_;
+    if (resume_ && other_host_) options.resume->validator.clear();
     options.hash = &hash;
     options.make_parent = false;
     options.flush = true;
@@ -175,7 +183,10 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
 
 void PartTransfer::record_answer(DownloadAnswer const& answer, AttemptState& state) {
     state.answered = true;
-    bool const same_record = answer.resumed && resume_ && answer.validator == resume_->validator && recorded_;
+    // From here on the part holds, or continues, bytes of this host's answer.
+    bool const same_record = answer.resumed && resume_ && answer.validator == resume_->validator && recorded_ &&
+                             !other_host_;
+    other_host_ = false;
     state.validator = answer.validator;
     if (!answer.resumed) state.part_size = 0;
     if (state.validator.empty()) {
@@ -202,10 +213,15 @@ void PartTransfer::settle_failed_part(AttemptState const& state) {
         keep_or_discard(state.part_size, state.validator);
     } catch (HttpUnusableRange const&) {
         discard();
-    } catch (HttpStatusError const&) {
-        // A server or a cache between that answers a range with an error (400, 403, 501
-        // ...) would answer the next one alike: the next attempt asks for the whole file.
-        discard();
+    } catch (HttpStatusError const& e) {
+        // An overloaded server (429, 502, 503, 504) said nothing of the part: it stays
+        // for the next attempt. A server or a cache between that answers a range with
+        // another error (400, 403, 501 ...) would answer the next one alike: the next
+        // attempt asks for the whole file.
+        if (is_transient({FailureKind::status, static_cast<int>(e.status()), std::nullopt, e.what()}))
+            keep_or_discard(kept_bytes(), resume_ ? resume_->validator : std::string());
+        else
+            discard();
     } catch (...) {
         // Before any answer (no connection, a time-out) the part is untouched and stays
         // what it was; after one, whatever went wrong makes its bytes worthless.

@@ -64,7 +64,11 @@ private:
 // is kept for the next run.
 struct TransferStopped {};
 
-// One file fetched into its part, attempt by attempt.
+// One file fetched into its part, attempt by attempt, from one host or, moved between
+// attempts, from several: a part continues on another host from the byte it reached. Its
+// validator then means nothing there (servers make their own ETags), so that request asks
+// for the rest without If-Range; the Content-Range must still start at the part's end
+// and name the listed size, and the SHA-256 of the whole decides as always.
 class PartTransfer {
 public:
     struct Target {
@@ -81,20 +85,26 @@ public:
         std::uint64_t size = 0;
     };
 
-    // Continues a part that `records` says belongs to this target, when it is there.
+    // Continues a part that `records` says belongs to this target (same path, size,
+    // SHA-256 and part file), when it is there; a record of another URL (a mirror) counts
+    // as a part from another host.
     PartTransfer(Target target, PartRecords& records);
 
     // One attempt with `http_download` (no folder made, data flushed to disk). When it
     // throws, the part is either kept for the next attempt (a transfer that broke, was
     // stopped or was cancelled after bytes arrived, from an answer with a validator) or
-    // removed with its record (also after any error status, so that the next attempt
-    // asks for the whole file). `progress` receives the part's bytes (kept prefix included) and the total.
+    // removed with its record (also after an error status other than 429, 502, 503 and
+    // 504, so that the next attempt asks for the whole file). `progress` receives the
+    // part's bytes (kept prefix included) and the total.
     Fetched attempt(HttpSession& http, DownloadProgressFn const& progress, std::vector<char>* buffer,
                     DownloadCancel const* cancel = nullptr);
 
     // The part and its record go: after a hash mismatch, or any other failure of the
     // caller's own that makes the bytes worthless.
     void discard();
+
+    // The next attempts go to `url`, another host's copy of the same file.
+    void move_to(std::string url);
 
     // After the caller has moved the part into place: the record goes.
     void placed();
@@ -124,6 +134,7 @@ private:
     PartRecords& records_;
     std::optional<ResumeFrom> resume_;
     bool recorded_ = false;
+    bool other_host_ = false;  // the kept bytes came from another host than target_.url
 };
 
 }  // namespace korvel

@@ -142,7 +142,7 @@ Manifest fetch_manifest(HttpSession& http, TransferPolicy& policy, VersionDocume
 
 // The Downloading stage, reported as started even when there is nothing to fetch.
 void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig const& config, Manifest const& manifest,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter) {
+                    HttpSession& http, TransferPolicy& policy, HashCache& cache, ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     if (downloads.empty())
         set_stage(progress, PatchStage::Downloading, L"Nincs letöltendő fájl", L"Minden fájl naprakész.");
@@ -154,7 +154,9 @@ void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig cons
     progress.files_done = 0;
     reporter.report();
     check_disk_space(downloads, config.game_dir);
-    download_files(downloads, config, manifest.base_url, http, cache, reporter, manifest.deletes);
+    DownloadSources sources{{manifest.base_url}, policy};
+    sources.base_urls.insert(sources.base_urls.end(), manifest.mirrors.begin(), manifest.mirrors.end());
+    download_files(downloads, config, sources, http, cache, reporter, manifest.deletes);
 }
 
 // The Finalizing and Done stages: what the run leaves for the next one, then the last
@@ -206,7 +208,7 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     Manifest const manifest = fetch_manifest(http, policy, version, release, reporter);
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
-    download_stage(downloads, config, manifest, http, cache, reporter);
+    download_stage(downloads, config, manifest, http, policy, cache, reporter);
     finish_run(config, manifest, version, release, cache, !downloads.empty(), reporter);
 
     PatchResult result;

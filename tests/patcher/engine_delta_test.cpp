@@ -157,8 +157,6 @@ TEST_F(DeltaTest, FallsBackToTheWholeFile) {
         std::optional<Fault> first_answer{};  // of the file, to the first request
         std::size_t ranged = 0;  // range requests for the file before the whole one
     };
-    Fault cut;
-    cut.reset_after = 100;
     Fault whole;
     whole.ignore_range = true;
     std::vector<Case> const cases = {
@@ -166,7 +164,6 @@ TEST_F(DeltaTest, FallsBackToTheWholeFile) {
         {"no seed", true, false, false, {}, 0},
         {"index head with another hash", true, true, true, {}, 0},
         {"a 200 to a range", true, true, false, whole, 1},
-        {"a range cut short", true, true, false, cut, 1},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         Case const& c = cases[i];

@@ -34,6 +34,7 @@ void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std:
         std::string const index = chunk_index_of(file.bytes.data(), file.bytes.size(), *chunk_params);
         std::size_t const head = chunk_index_head_size(index);
         server.put("chunks/" + path + ".idx", index);
+        for (int k = 1; k <= mirrors; ++k) server.put("m" + std::to_string(k) + "/chunks/" + path + ".idx", index);
         // Relative to base_url, as the operators' tool writes it.
         std::string const url = "../" + server.url("chunks/" + path + ".idx").substr(server.url("").size());
         entry.chunk_index = std::make_shared<ChunkIndexRef const>(

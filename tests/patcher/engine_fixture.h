@@ -56,8 +56,8 @@ protected:
     std::vector<PatchStage> stages() const;
     std::vector<PatchProgress> reports_of(PatchStage stage) const;
 
-    // With mirrors = N (1 or 2), publish() serves the release's files and manifest again
-    // below m1/, m2/ on other hosts of the test server (http://localhost:PORT, then
+    // With mirrors = N (1 or 2), publish() serves the release's files, chunk indexes and
+    // manifest again below m1/, m2/ on other hosts of the test server (http://localhost:PORT, then
     // https://localhost:PORT) and lists them in the manifest and version.json.
     int mirrors = 0;
     std::string mirror_url(int k, std::string_view relative) const;

@@ -7,7 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <ctime>
+#include <set>
 
 namespace fs = std::filesystem;
 using namespace korvel;
@@ -118,4 +120,159 @@ TEST_F(EngineTest, TooSmallDiskFailsBeforeAnyFileRequest) {
     EXPECT_TRUE(error.ends_with(" szabad.")) << error;
     EXPECT_TRUE(server.requests("files/big.pak").empty());
     EXPECT_TRUE(server.requests("files/small.bin").empty());
+}
+
+namespace {
+
+// What the server answers once (or several times) before it serves as usual.
+struct Answer {
+    char const* what;
+    Fault fault;
+    bool transient;
+};
+
+std::vector<Answer> const answers = {
+    {"503 with Retry-After 1", {.status = 503, .headers = {{"Retry-After", "1"}}}, true},
+    {"429", {.status = 429}, true},
+    {"502", {.status = 502}, true},
+    {"504", {.status = 504}, true},
+    {"a reset before any byte", {.reset_after = 0}, true},
+    {"404", {.status = 404}, false},
+    {"410", {.status = 410}, false},
+};
+
+bool ranged(Request const& r) {
+    return r.header("Range").has_value();
+}
+
+}  // namespace
+
+// Overload answers keep every kind of progress: a whole file is asked for again (a 429
+// four times in a row too), a resumed part goes on from its byte, and a delta range is
+// asked for again without giving up the plan. Permanent answers keep today's handling: a
+// whole file has three tries, a part starts again from zero, and a delta gives way to the
+// whole file.
+TEST_F(EngineTest, TransientAnswersKeepProgressPermanentOnesAsBefore) {
+    chunk_params = ChunkerParams{256, 1024, 4096, 3, 4096, 65536};
+    std::string const whole = random_bytes(200 << 10, 1);
+    std::string const resumed = random_bytes(2 << 20, 2);
+    std::uint64_t const cut = resumed.size() * 9 / 10;
+    std::string const old_pack = random_bytes(3 << 20, 3);
+    std::string new_pack = old_pack;
+    new_pack.replace(2000000, 1000, random_bytes(1000, 4));
+
+    // The requests for a path since the row began.
+    std::map<std::string, std::size_t> seen;
+    auto const since = [&](std::string const& path) {
+        std::vector<Request> all = server.requests(path);
+        return std::vector<Request>(all.begin() + static_cast<std::ptrdiff_t>(seen[path]), all.end());
+    };
+    for (Answer const& a : answers) {
+        SCOPED_TRACE(a.what);
+        for (char const* path : {"files/w.bin", "files/r.bin", "files/d.pak"}) seen[path] = server.requests(path).size();
+        fs::remove_all(game(""));
+        fs::remove_all(config().hash_cache_file.parent_path());
+        fs::create_directories(game(""));
+        put_game_file("d.pak", old_pack);
+        publish({{"w.bin", {whole}}, {"r.bin", {resumed}}, {"d.pak", {new_pack}}});
+        // A 429 four times in a row once failed the file; a permanent answer three times still does.
+        int const repeats = a.fault.status == 429 ? 4 : 2;
+        server.set_attempts("files/w.bin", std::vector<Fault>(repeats, a.fault));
+        server.set_attempts("files/r.bin", {{.reset_after = cut}, a.fault});
+        // The first range of the pack (after the index head) gets the answer.
+        server.set_attempts("files/d.pak", {a.fault});
+
+        ASSERT_TRUE(run().ok);
+        EXPECT_EQ(game_file("w.bin"), whole);
+        EXPECT_EQ(game_file("r.bin"), resumed);
+        EXPECT_TRUE(game_file("d.pak") == new_pack);
+        EXPECT_EQ(since("files/w.bin").size(), static_cast<std::size_t>(repeats + 1));
+
+        std::vector<Request> const part = since("files/r.bin");
+        ASSERT_EQ(part.size(), 3u);
+        EXPECT_EQ(part[2].header("Range"), a.transient ? std::optional("bytes=" + std::to_string(cut) + "-")
+                                                       : std::nullopt);
+
+        std::vector<Request> const pack = since("files/d.pak");
+        ASSERT_FALSE(pack.empty());
+        EXPECT_TRUE(ranged(pack[0]));
+        EXPECT_EQ(std::all_of(pack.begin(), pack.end(), ranged), a.transient);
+        if (a.transient) EXPECT_EQ(pack[1].header("Range"), pack[0].header("Range"));
+    }
+    // Retry-After 1 is obeyed: no request within a second of the last.
+    std::vector<Request> const asked = server.requests("files/w.bin");
+    server.set_attempts("files/w.bin", {answers[0].fault, answers[0].fault});
+    fs::remove(game("w.bin"));
+    ASSERT_TRUE(run().ok);
+    std::vector<Request> const timed = server.requests("files/w.bin");
+    ASSERT_EQ(timed.size(), asked.size() + 3);
+    EXPECT_GE(timed[timed.size() - 2].time - timed[timed.size() - 3].time, 1.0);
+    EXPECT_GE(timed.back().time - timed[timed.size() - 2].time, 1.0);
+
+    // Three permanent answers fail the file with the last one's text.
+    server.set_attempts("files/w.bin", std::vector<Fault>(3, {.status = 404}));
+    fs::remove(game("w.bin"));
+    EXPECT_EQ(run_failing(), "HTTP 404: " + server.url("files/w.bin"));
+}
+
+// Three hosts: the first dies in the middle of the pack, the second is overloaded, the
+// third serves. The install completes in one run, the pack's part goes on from the byte
+// it reached on another host (no request after the first starts at zero), the busy host
+// is not asked again within its Retry-After, and the files spread over the hosts.
+TEST_F(EngineTest, MirrorsTakeOverFromTheByteReached) {
+    mirrors = 2;
+    std::string const pack = random_bytes(4 << 20, 7);
+    std::map<std::string, korvel::test::PublishedFile> files{{"big.pak", {pack}}};
+    for (int i = 0; i < 9; ++i) files.emplace("s/" + std::to_string(i) + ".bin", random_bytes(3000 + i, 20 + i));
+    publish(files);
+    server.set_attempts("files/big.pak", {{.reset_after = 1 << 20}});
+    server.set_fault("m1/files/big.pak", {.status = 503, .headers = {{"Retry-After", "30"}}});
+    server.set_attempts("m2/files/big.pak", {{.reset_after = 1 << 20}});
+
+    ASSERT_TRUE(run().ok);
+    for (auto const& [path, file] : files) EXPECT_TRUE(game_file(path) == file.bytes) << path;
+
+    std::vector<Request> served;  // the pack's requests to the hosts that send bytes
+    for (char const* path : {"files/big.pak", "m2/files/big.pak"})
+        for (Request const& r : server.requests(path)) served.push_back(r);
+    std::sort(served.begin(), served.end(), [](Request const& a, Request const& b) { return a.time < b.time; });
+    ASSERT_GE(served.size(), 2u);
+    EXPECT_EQ(std::count_if(served.begin(), served.end(), ranged), static_cast<long>(served.size() - 1));
+    for (Request const& r : served)
+        if (ranged(r)) {
+            EXPECT_TRUE(r.header("Range") == "bytes=1048576-" || r.header("Range") == "bytes=2097152-")
+                << *r.header("Range");
+            EXPECT_FALSE(r.header("If-Range").has_value());  // the part came from another host
+        }
+    EXPECT_EQ(server.requests("m1/files/big.pak").size(), 1u);
+
+    std::set<std::string> hosts;
+    for (int i = 0; i < 9; ++i)
+        for (std::string const prefix : {"files/", "m1/files/", "m2/files/"})
+            if (!server.requests(prefix + "s/" + std::to_string(i) + ".bin").empty()) hosts.insert(prefix);
+    EXPECT_EQ(hosts.size(), 3u);
+}
+
+// A host that sends the headers and a first MiB, then nothing: left after 20 s, and the
+// part goes on from that MiB on the mirror. The mirror was noted as failed by an earlier
+// start, so the run begins on the host that stalls, and reaches the mirror only after it.
+TEST_F(EngineTest, StalledHostIsLeftAndThePartContinuesOnTheMirror) {
+    mirrors = 1;
+    std::string const pack = random_bytes(3 << 20, 8);
+    publish({{"big.pak", {pack}}});
+    server.set_attempts("files/big.pak", {{.stall_after = 1 << 20, .stall_ms = 60000}});
+    std::string const mirror_host = mirror_url(1, "").substr(0, mirror_url(1, "").find('/', 8));
+    korvel::test::write_file(config().hash_cache_file.parent_path() / "hosts.json",
+                             nlohmann::json{{mirror_host, std::time(nullptr) + 60}}.dump());
+
+    ASSERT_TRUE(run().ok);
+    EXPECT_TRUE(game_file("big.pak") == pack);
+    std::vector<Request> const stalled = server.requests("files/big.pak");
+    std::vector<Request> const mirror = server.requests("m1/files/big.pak");
+    ASSERT_EQ(stalled.size(), 1u);
+    ASSERT_EQ(mirror.size(), 1u);
+    EXPECT_EQ(mirror[0].header("Range"), "bytes=1048576-");
+    double const left_after = mirror[0].time - stalled[0].time;
+    EXPECT_GE(left_after, 20.0);
+    EXPECT_LT(left_after, 25.0);
 }

@@ -3,6 +3,7 @@
 // With --window SECONDS it instead shows the "ready" state in a real borderless window
 // painted by paint_window (window/render.h) for that long, for a screenshot of the screen.
 
+#include "tests/window/contrast_themes.h"
 #include "tests/window/gdiplus_support.h"
 #include "window/layout.h"
 #include "window/render.h"
@@ -40,6 +41,22 @@ void ready_to_play(WindowState& app) {
     app.progress.files_total = 340;
     app.progress.files_done = 340;
     app.progress.percent = 100;
+}
+
+void downloading(WindowState& app) {
+    with_feeds(app);
+    app.patch_running = true;
+    app.progress.stage = korvel::PatchStage::Downloading;
+    app.progress.title = L"Fájlok letöltése";
+    app.progress.detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
+    app.progress.current_file = L"data/pack/terrain_north.bin";
+    app.progress.bytes_done = 1572864;
+    app.progress.bytes_total = 12582912;
+    app.progress.files_total = 9;
+    app.progress.files_done = 3;
+    app.progress.speed = 870707.2;
+    app.progress.eta = 13;
+    app.progress.percent = 41;
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
@@ -96,36 +113,13 @@ int wmain(int argc, wchar_t** argv) {
     korvel::test::ensure_gdiplus();
     Shot const shots[] = {
         {"startup", [](WindowState&) {}},
-        {"downloading",
-         [](WindowState& app) {
-             with_feeds(app);
-             app.patch_running = true;
-             app.progress.stage = korvel::PatchStage::Downloading;
-             app.progress.title = L"Fájlok letöltése";
-             app.progress.detail = L"Hiányzó és eltérő fájlok letöltése (3 / 9)";
-             app.progress.current_file = L"data/pack/terrain_north.bin";
-             app.progress.bytes_done = 1572864;
-             app.progress.bytes_total = 12582912;
-             app.progress.files_total = 9;
-             app.progress.files_done = 3;
-             app.progress.speed = 870707.2;
-             app.progress.eta = 13;
-             app.progress.percent = 41;
-         }},
+        {"downloading", downloading},
         {"waiting",
          [](WindowState& app) {
-             with_feeds(app);
-             app.patch_running = true;
-             app.progress.stage = korvel::PatchStage::Downloading;
-             app.progress.title = L"Korvel2 frissítés letöltése";
+             downloading(app);
              app.progress.detail = L"A szerver túlterhelt, újrapróbálás 7 mp múlva";
-             app.progress.current_file = L"data/pack/terrain_north.bin";
-             app.progress.bytes_done = 5242880;
-             app.progress.bytes_total = 12582912;
-             app.progress.files_total = 9;
-             app.progress.files_done = 4;
+             app.progress.speed = 0;
              app.progress.eta = -1;
-             app.progress.percent = 41;
          }},
         {"ready",
          [](WindowState& app) {
@@ -142,6 +136,15 @@ int wmain(int argc, wchar_t** argv) {
              app.progress.title = L"Frissítési hiba";
              app.progress.detail = L"HTTP 404: https://patch.example.invalid/patch/version.json";
              app.progress.percent = 12;
+         }},
+        // The keyboard in use: the focus ring around Play, where the focus starts.
+        {"focus", [](WindowState& app) { ready_to_play(app), app.focus_visible = true; }},
+        // A contrast theme on ("High Contrast Black"), the keyboard on the client count.
+        {"contrast",
+         [](WindowState& app) {
+             ready_to_play(app);
+             app.contrast = korvel::test::contrast_black;
+             app.focus_visible = true, app.focus_id = korvel::ButtonId::Count2;
          }},
     };
     if (window) {
