@@ -118,7 +118,7 @@ publish() {  # IN OUT BASE [MIRROR...]
         { cat "$work/publish.log" >&2; exit 1; }
     chmod -R a+rX "$out"
 }
-release_bytes() { du -sb --apparent-size "$1" | cut -f1; }
+release_bytes() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }'; }  # the files' bytes, no folders
 
 # One install into fresh folders below $work/runs/KEY; its start time in
 # $work/runs/KEY/start, its wall-clock seconds in secs[KEY]. When the engine fails or
