@@ -114,11 +114,12 @@ publish() {  # IN OUT BASE [MIRROR...]
     shift 3
     local m
     for m in "$@"; do args+=(--mirror "$m"); done
-    "$tool" build "$in" "$out" --client-version 1 --base-url "$base" "${args[@]}" </dev/null >"$work/publish.log" 2>&1 ||
-        { cat "$work/publish.log" >&2; exit 1; }
+    "$tool" build "$in" "$out" --client-version 1 --base-url "$base" "${args[@]}" </dev/null \
+        >"$work/publish.log" 2>&1 || { cat "$work/publish.log" >&2; exit 1; }
     chmod -R a+rX "$out"
 }
-release_bytes() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }'; }  # the files' bytes, no folders
+# The bytes of the files below DIR (du would count the folders too).
+release_bytes() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }'; }  # DIR
 
 # One install into fresh folders below $work/runs/KEY; its start time in
 # $work/runs/KEY/start, its wall-clock seconds in secs[KEY]. When the engine fails or
@@ -302,8 +303,9 @@ stampede() {
     local busy
     busy=$(tail -n +"$((from + 1))" "$work/nginx-origin/access.log" | awk '$3 == 503' | wc -l)
     need=$(calc "$one_bytes * 8 / ($rate_mbit * 1000000)")
-    say 'Stampede (%d engines started in %.2f s; origin: %d requests at a time, %d Mbit/s, %d ms each way; %d files, %.1f MB each):' \
-        "$engines" "$launched" "$origin_conns" "$rate_mbit" "$delay_ms" "$count" "$(mb "$((one_bytes / engines))")"
+    say 'Stampede (%d engines started in %.2f s; origin: %d requests at a time, %d Mbit/s, %d ms each way; %s):' \
+        "$engines" "$launched" "$origin_conns" "$rate_mbit" "$delay_ms" \
+        "$(printf '%d files, %.1f MB each' "$count" "$(mb "$((one_bytes / engines))")")"
     say '  every engine finishes: %d of %d: %s' "$((engines - failed))" "$engines" "$(verdict "$failed == 0")"
     say '  requests %d (%d answered 503) = %.3f x one by one (%d, %.1f s in all) <= 1.15: %s' "$reqs" "$busy" \
         "$(calc "$reqs / $one_reqs")" "$one_reqs" "$one_s" "$(verdict "$reqs <= 1.15 * $one_reqs")"
