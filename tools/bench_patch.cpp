@@ -45,7 +45,8 @@ private:
 int wmain(int argc, wchar_t** argv) {
     if (argc < 5) {
         std::fprintf(stderr,
-                     "usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install [FALLBACK_VERSION_URL]...\n");
+                     "usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install"
+                     " [FALLBACK_VERSION_URL]...\n");
         return 2;
     }
     korvel::PatchConfig config;
