@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Patch day: installs by the engine (tools/bench_patch under Wine) while servers fail,
 # turn players away or stall. Every server is on loopback behind its own
-# tools/latency_proxy.py (DELAY_MS each way); nginx serves the mirrors, the test patch
+# tools/latency_proxy.py (DELAY_MS each way; the nginx ones a RATE_MBIT link each, so
+# that a server's count of bytes sent is at most a quarter second ahead of what
+# arrived, even when its host goes away); nginx serves the mirrors, the test patch
 # server (tests/support/patch_server.py) the faults nginx cannot make. Bytes and
 # requests are counted from the servers' own logs (nginx's $bytes_sent per request; the
 # test server's log with the Range each request asked for). Four scenarios:
 #   failover   a release of FILES small files and a PACK_MIB pack on three mirrors. A
-#              clean install first; then one where the first mirror (base URL and
-#              version document; the others' are fallbacks) is stopped at 40 % of the
-#              clean run's time and the third answers 503 with Retry-After: 5 to
-#              everything. Bytes served by all three against the release, time against
+#              clean install first (the first mirror's version document, the others'
+#              as fallbacks); then one where the third answers 503 with Retry-After: 5
+#              to everything and, at 40 % of the clean run's time, whichever of the
+#              first two has sent more on its open connections (the pack's) goes away. Bytes served by all three against the release, time against
 #              the clean run, and the requests the busy mirror received less than 5 s
 #              after a 503 it sent.
 #   overload   the pack alone on the test server: its first answer is reset at 90 %,
@@ -152,6 +154,12 @@ make_small_files "$work/release" "$small_files" 40 512 16384
 head -c "$((pack_mib * 1048576))" /dev/urandom >"$work/release/pack.pak"
 total_files=$((small_files + 1))
 
+# The bytes nginx NAME has sent on the connections open now.
+bytes_out() {  # NAME
+    ss -tinH state established "( sport = :${port_of[$1]} )" | grep -o 'bytes_sent:[0-9]*' |
+        awk -F: '{ s += $2 } END { print s + 0 }'
+}
+
 per_mirror() {  # FROM1 FROM2 FROM3: "requests/MB" of m1, m2 and m3 since those lines
     local counts i=1 m out=()
     for m in m1 m2 m3; do
@@ -164,7 +172,7 @@ per_mirror() {  # FROM1 FROM2 FROM3: "requests/MB" of m1, m2 and m3 since those 
 
 failover() {
     local m from1 from2 from3 start pid fail_s served fails
-    for m in m1 m2 m3; do mirror "$m"; done
+    for m in m1 m2 m3; do mirror "$m" "$rate_mbit"; done
     publish "$work/release" "$work/fail" "${url_of[m1]}" "${url_of[m2]}" "${url_of[m3]}"
     for m in m1 m2 m3; do run_nginx "$m" "${port_of[$m]}" "$work/fail" serve; done
     local size
@@ -178,7 +186,7 @@ failover() {
     local clean_split
     clean_split=$(per_mirror "$from1" "$from2" "$from3")
 
-    echo "Failover: m1 stopped at 40 %, m3 busy..." >&2
+    echo "Failover: m1 or m2 stopped at 40 %, m3 busy..." >&2
     stop m3
     run_nginx m3 "${port_of[m3]}" "$work/fail" busy
     from1=$(log_lines m1) from2=$(log_lines m2) from3=$(log_lines m3)
@@ -186,29 +194,38 @@ failover() {
     engine failover "${versions[0]}" "$total_files" "${versions[@]:1}" &
     pid=$!
     sleep "$(calc "0.4 * ${secs[clean]}")"
-    kill -9 "${pids[m1-proxy]}"  # the host goes away: its connections break, new ones are refused
-    wait "${pids[m1-proxy]}" 2>/dev/null || true
+    # Of m1 and m2, the one that has sent the most on its open connections (the pack's,
+    # wherever this run started it) goes away: its connections break, new ones are refused.
+    local gone=m1
+    [ "$(bytes_out m2)" -gt "$(bytes_out m1)" ] && gone=m2
+    kill -9 "${pids[$gone-proxy]}"
+    wait "${pids[$gone-proxy]}" 2>/dev/null || true
     local ok=1
     wait "$pid" || ok=0
     fail_s=$(calc "$(now) - $start")
     served=$(($(log_since m1 "$from1" | cut -d' ' -f2) + $(log_since m2 "$from2" | cut -d' ' -f2) +
         $(log_since m3 "$from3" | cut -d' ' -f2)))
-    local split
+    local split pack
     split=$(per_mirror "$from1" "$from2" "$from3")
+    pack=$(for m in "m1 $from1" "m2 $from2" "m3 $from3"; do
+        tail -n +"$((${m#* } + 1))" "$work/nginx-${m% *}/access.log" |
+            awk -v m="${m% *}" '$6 ~ /pack.pak$/ { printf "%s %s %.1f MB; ", m, $7, $4 / 1e6 }'
+    done)
     # The busy mirror: requests that arrived after a 503 had reached the engine (one
     # round trip after it was sent) and less than 5 s after it was sent.
     fails=$(tail -n +"$((from3 + 1))" "$work/nginx-m3/access.log" | python3 -c '
 import sys
-rtt = float(sys.argv[1]) * 2 / 1000
+rtt = float(sys.argv[1]) * 4 / 1000  # a request sent before the 503 arrived, on a new connection
 rows = [(float(t) - float(d), float(t), s) for t, d, s, *_ in (l.split() for l in sys.stdin)]
 busy = [end for _, end, s in rows if s == "503"]
 early = sum(1 for start, _, _ in rows if any(b + rtt < start < b + 5 for b in busy))
 gaps = [start - b for start, _, _ in rows for b in busy if start > b + rtt]
 print(len(rows), len(busy), early, f"{min(gaps):.2f}" if gaps else "-")' "$delay_ms")
     read -r -a fails <<<"$fails"
-    say 'Failover (%d files, %.1f MB; %d ms each way; m1 stopped at %.1f s, m3 503 with Retry-After: 5):' \
-        "$total_files" "$(mb "$size")" "$delay_ms" "$(calc "0.4 * ${secs[clean]}")"
+    say 'Failover (%d files, %.1f MB; %d ms each way; %s stopped at %.1f s, m3 503 with Retry-After: 5):' \
+        "$total_files" "$(mb "$size")" "$delay_ms" "$gone" "$(calc "0.4 * ${secs[clean]}")"
     say '  requests, MB per mirror m1 m2 m3: clean run %s; this run %s' "$clean_split" "$split"
+    say '  the pack (mirror, Range, MB sent): %s' "$pack"
     say '  completes in one run: %s' "$(outcome failover)"
     say '  bytes served %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" "$(calc "$served / $size")" \
         "$(verdict "$ok && $served <= 1.02 * $size")"
@@ -217,7 +234,7 @@ print(len(rows), len(busy), early, f"{min(gaps):.2f}" if gaps else "-")' "$delay
     say '  busy mirror: %d requests, %d answered 503, %d within 5 s of a 503 (shortest gap %s s): %s' \
         "${fails[0]}" "${fails[1]}" "${fails[2]}" "${fails[3]}" "$(verdict "$ok && ${fails[2]} == 0")"
     for m in m1 m2 m3; do stop "$m"; done
-    kill "${pids[m2-proxy]}" "${pids[m3-proxy]}" 2>/dev/null || true
+    for m in m1 m2 m3; do kill "${pids[$m-proxy]}" 2>/dev/null || true; done
     rm -rf "$work/fail" "$work/runs"
 }
 
