@@ -10,7 +10,9 @@ std::string fetch_document(HttpSession& http, TransferPolicy& policy, std::vecto
                            std::uint64_t max_body, HttpCaching caching, WaitFn const& wait) {
     std::vector<std::string> hosts;
     for (std::string const& url : urls) hosts.push_back(host_of(url));
-    TransferTries tries{policy.choose(hosts, 0, wall_now())};
+    // A permanent failure (a 404, a name that does not resolve) is not asked again, but
+    // each of the other URLs still is.
+    TransferTries tries{policy.choose(hosts, 0, wall_now()), 0, static_cast<int>(urls.size())};
     for (;;) {
         if (WallTime const due = policy.ready_at(hosts[tries.host]); due > wall_now()) wait(due, true);
         try {

@@ -93,6 +93,13 @@ bool takes_offered_launcher(PatchConfig const& config, VersionDocument const& ve
     return version.launcher_offered && !declined && launcher_update_needed(version.launcher, config.launcher_version);
 }
 
+// `first`, then the places that serve the same (fallbacks, mirrors) in their order.
+std::vector<std::string> first_then(std::string const& first, std::vector<std::string> const& alternatives) {
+    std::vector<std::string> urls{first};
+    urls.insert(urls.end(), alternatives.begin(), alternatives.end());
+    return urls;
+}
+
 // While a document waits for its next attempt, the detail line counts down; then it
 // says again what it said.
 WaitFn counting_down(ProgressReporter const& reporter) {
@@ -115,10 +122,8 @@ WaitFn counting_down(ProgressReporter const& reporter) {
 // in order. It must always be current, so no cache may answer for the server.
 std::string fetch_version_document(PatchConfig const& config, HttpSession& http, TransferPolicy& policy,
                                    ProgressReporter const& reporter) {
-    std::vector<std::string> urls{config.version_url};
-    urls.insert(urls.end(), config.fallback_version_urls.begin(), config.fallback_version_urls.end());
-    return fetch_document(http, policy, urls, version_document_limit, HttpCaching::revalidate,
-                          counting_down(reporter));
+    return fetch_document(http, policy, first_then(config.version_url, config.fallback_version_urls),
+                          version_document_limit, HttpCaching::revalidate, counting_down(reporter));
 }
 
 // The FetchingManifest stage: the manifest, from manifest_url or the same release's
@@ -131,11 +136,10 @@ Manifest fetch_manifest(HttpSession& http, TransferPolicy& policy, VersionDocume
               L"A Korvel2 kliensfájljainak listája töltődik...");
     progress.percent = 0;
     reporter.report();
-    std::vector<std::string> urls{version.manifest_url};
-    urls.insert(urls.end(), version.manifest_mirrors.begin(), version.manifest_mirrors.end());
     // The body lives only here: a long list's text is not kept through the run.
     std::string const manifest_body =
-        fetch_document(http, policy, urls, http_get_max_body, HttpCaching::allowed, counting_down(reporter));
+        fetch_document(http, policy, first_then(version.manifest_url, version.manifest_mirrors), http_get_max_body,
+                       HttpCaching::allowed, counting_down(reporter));
     check_manifest_body(release, manifest_body);
     return read_manifest(manifest_body);
 }
@@ -154,9 +158,8 @@ void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig cons
     progress.files_done = 0;
     reporter.report();
     check_disk_space(downloads, config.game_dir);
-    DownloadSources sources{{manifest.base_url}, policy};
-    sources.base_urls.insert(sources.base_urls.end(), manifest.mirrors.begin(), manifest.mirrors.end());
-    download_files(downloads, config, sources, http, cache, reporter, manifest.deletes);
+    download_files(downloads, config, DownloadSources{first_then(manifest.base_url, manifest.mirrors), policy}, http,
+                   cache, reporter, manifest.deletes);
 }
 
 // The Finalizing and Done stages: what the run leaves for the next one, then the last

@@ -13,14 +13,16 @@ namespace korvel {
 
 namespace {
 
-// WinHTTP's codes, and the socket codes Wine's WinHTTP reports in their place.
+// WinHTTP's codes, and the socket codes Wine's WinHTTP reports in their place. A name
+// that does not resolve is no overload: a player without a network, or a mistyped
+// address, is told at once rather than after the retry budget (another host is still
+// tried).
 FailureKind kind_of_winhttp_error(DWORD code) {
     switch (code) {
         case ERROR_WINHTTP_TIMEOUT:
         case WSAETIMEDOUT:
             return FailureKind::timed_out;
         case ERROR_WINHTTP_CANNOT_CONNECT:
-        case ERROR_WINHTTP_NAME_NOT_RESOLVED:
         case WSAECONNREFUSED:
             return FailureKind::refused;
         case WSAECONNRESET:

@@ -215,16 +215,29 @@ TEST_F(EngineTest, TransientAnswersKeepProgressPermanentOnesAsBefore) {
     EXPECT_EQ(run_failing(), "HTTP 404: " + server.url("files/w.bin"));
 }
 
-// Three hosts: the first dies in the middle of the pack, the second is overloaded, the
-// third serves. The install completes in one run, the pack's part goes on from the byte
-// it reached on another host (no request after the first starts at zero), the busy host
-// is not asked again within its Retry-After, and the files spread over the hosts.
+// Three hosts. The files of a run spread over them. Then the first dies in the middle of
+// the pack, the second is overloaded, the third serves: the install completes in one
+// run, the pack's part goes on from the byte it reached on another host (no request
+// after the first starts at zero), and the busy host is not asked again within its
+// Retry-After.
 TEST_F(EngineTest, MirrorsTakeOverFromTheByteReached) {
     mirrors = 2;
     std::string const pack = random_bytes(4 << 20, 7);
     std::map<std::string, korvel::test::PublishedFile> files{{"big.pak", {pack}}};
     for (int i = 0; i < 9; ++i) files.emplace("s/" + std::to_string(i) + ".bin", random_bytes(3000 + i, 20 + i));
     publish(files);
+    ASSERT_TRUE(run().ok);
+    std::set<std::string> hosts;
+    for (int i = 0; i < 9; ++i)
+        for (std::string const prefix : {"files/", "m1/files/", "m2/files/"})
+            if (!server.requests(prefix + "s/" + std::to_string(i) + ".bin").empty()) hosts.insert(prefix);
+    EXPECT_EQ(hosts.size(), 3u);
+
+    fs::remove_all(game(""));
+    fs::remove_all(config().hash_cache_file.parent_path());
+    fs::create_directories(game(""));
+    std::size_t const before = server.requests("files/big.pak").size() + server.requests("m2/files/big.pak").size();
+    std::size_t const busy_before = server.requests("m1/files/big.pak").size();
     server.set_attempts("files/big.pak", {{.reset_after = 1 << 20}});
     server.set_fault("m1/files/big.pak", {.status = 503, .headers = {{"Retry-After", "30"}}});
     server.set_attempts("m2/files/big.pak", {{.reset_after = 1 << 20}});
@@ -236,6 +249,7 @@ TEST_F(EngineTest, MirrorsTakeOverFromTheByteReached) {
     for (char const* path : {"files/big.pak", "m2/files/big.pak"})
         for (Request const& r : server.requests(path)) served.push_back(r);
     std::sort(served.begin(), served.end(), [](Request const& a, Request const& b) { return a.time < b.time; });
+    served.erase(served.begin(), served.begin() + static_cast<std::ptrdiff_t>(before));
     ASSERT_GE(served.size(), 2u);
     EXPECT_EQ(std::count_if(served.begin(), served.end(), ranged), static_cast<long>(served.size() - 1));
     for (Request const& r : served)
@@ -244,13 +258,7 @@ TEST_F(EngineTest, MirrorsTakeOverFromTheByteReached) {
                 << *r.header("Range");
             EXPECT_FALSE(r.header("If-Range").has_value());  // the part came from another host
         }
-    EXPECT_EQ(server.requests("m1/files/big.pak").size(), 1u);
-
-    std::set<std::string> hosts;
-    for (int i = 0; i < 9; ++i)
-        for (std::string const prefix : {"files/", "m1/files/", "m2/files/"})
-            if (!server.requests(prefix + "s/" + std::to_string(i) + ".bin").empty()) hosts.insert(prefix);
-    EXPECT_EQ(hosts.size(), 3u);
+    EXPECT_EQ(server.requests("m1/files/big.pak").size(), busy_before + 1);
 }
 
 // A host that sends the headers and a first MiB, then nothing: left after 20 s, and the
