@@ -1,5 +1,6 @@
-# shellcheck shell=bash disable=SC2154  # $build comes from the script that sources this
-# Sourced by the benchmark scripts, after they have set $build.
+# shellcheck shell=bash disable=SC2154  # $root, $build, $delay_ms come from the script that sources this
+# Sourced by the benchmark scripts, after they have set $root and $build ($delay_ms too
+# for start_proxy).
 
 # A work folder below /tmp in $work and the build's Wine prefix with a persistent
 # wineserver; on exit the wineserver stops, the server in $server too when the script
@@ -13,8 +14,81 @@ bench_begin() {  # NAME
 }
 bench_end() {
     [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
+    stop_started
     wineserver -k 2>/dev/null || true
     rm -rf "$work"
+}
+
+# Servers and proxies a benchmark started in the background add their pid to $started;
+# they are stopped on exit (killed when one has not gone within ten seconds).
+started=()
+stop_started() {
+    local pid
+    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${started[@]}"; do
+        timeout 10 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -9 "$pid" 2>/dev/null || true
+    done
+}
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+wait_for() {  # DESCRIPTION COMMAND...: polls for ten seconds
+    local _
+    for _ in $(seq 100); do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    echo "$1 did not come up" >&2
+    exit 1
+}
+
+# nginx named NAME on 127.0.0.1:PORT serving ROOT, with further lines for the server
+# block (locations) and the http block: its own prefix and temp folders in
+# $work/nginx-NAME, one line per request in its access.log: end time, seconds, status,
+# bytes sent, connection, path, Range. Its pid in $started and $last_started.
+start_nginx() {  # NAME PORT ROOT [SERVER_LINES [HTTP_LINES]]
+    local dir=$work/nginx-$1
+    mkdir -p "$dir/tmp"
+    chmod 755 "$work"  # nginx's workers read as nobody when started by root
+    cat >"$dir/nginx.conf" <<EOF
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 1024; }
+http {
+    log_format bench '\$msec \$request_time \$status \$bytes_sent \$connection \$uri \$http_range';
+    access_log $dir/access.log bench;
+    client_body_temp_path $dir/tmp/body;
+    proxy_temp_path $dir/tmp/proxy;
+    fastcgi_temp_path $dir/tmp/fastcgi;
+    uwsgi_temp_path $dir/tmp/uwsgi;
+    scgi_temp_path $dir/tmp/scgi;
+    default_type application/octet-stream;
+    sendfile on;
+    keepalive_timeout 60s;
+    keepalive_requests 100000;
+    ${5:-}
+    server {
+        listen 127.0.0.1:$2;
+        root $3;
+        ${4:-}
+    }
+}
+EOF
+    touch "$dir/access.log"
+    nginx -p "$dir" -e "$dir/error.log" -c "$dir/nginx.conf" -g 'daemon off;' </dev/null >/dev/null 2>&1 &
+    last_started=$!
+    started+=("$last_started")
+    wait_for "nginx $1" curl -s -o /dev/null "http://127.0.0.1:$2/"
+}
+
+# tools/latency_proxy.py named NAME in front of 127.0.0.1:TARGET_PORT, $delay_ms each way
+# (RATE_MBIT: a link of that bandwidth); its port in $work/NAME.port, its pid in $started
+# and $last_started.
+start_proxy() {  # NAME TARGET_PORT [RATE_MBIT]
+    local rate_args=()
+    [ -n "${3:-}" ] && rate_args=(--rate-mbit "$3")
+    python3 "$root/tools/latency_proxy.py" --target "$2" --delay-ms "$delay_ms" "${rate_args[@]}" \
+        --ready "$work/$1.port" </dev/null >/dev/null 2>&1 &
+    last_started=$!
+    started+=("$last_started")
+    wait_for "$1 proxy" test -s "$work/$1.port"
 }
 
 # Wall-clock seconds of one command, its output discarded.
@@ -34,55 +108,4 @@ for i in range(count):
     with open(os.path.join(folder, f"file{i:06d}.bin"), "wb") as f:
         f.write(rng.randbytes(rng.randint(smallest, largest)))
 PY
-}
-
-# For a script that starts servers of its own (nginx, proxies, daemons): each pid it adds
-# to $started is stopped on exit, before bench_end.
-bench_with_servers() {
-    started=()
-    trap 'stop_started; bench_end' EXIT
-}
-stop_started() {
-    local pid
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
-}
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_for() {  # DESCRIPTION COMMAND...: polls for ten seconds
-    local _
-    for _ in $(seq 100); do "${@:2}" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    echo "$1 did not come up" >&2
-    exit 1
-}
-
-# nginx in its own prefix ($work/nginx: log and temp folders), keep-alive and sendfile,
-# one line per request in LOG_FORMAT to $work/nginx/access.log, with HTTP_LINES (server
-# blocks and any http-level lines) added; started in the background, its pid added to
-# the caller's $started. The caller waits for it to answer.
-nginx_up() {  # LOG_FORMAT HTTP_LINES
-    mkdir -p "$work/nginx/tmp"
-    cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 4096; }
-http {
-    log_format bench '$1';
-    access_log $work/nginx/access.log bench;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_timeout 60s;
-    keepalive_requests 100000;
-$2
-}
-EOF
-    nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g 'daemon off;' </dev/null \
-        >/dev/null 2>&1 &
-    started+=($!)
 }

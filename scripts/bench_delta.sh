@@ -39,20 +39,13 @@ tool=$build/native/bin/korvel-publish
 # shellcheck source=bench_common.sh
 . "$root/scripts/bench_common.sh"
 bench_begin delta
-bench_with_servers
 # shellcheck disable=SC2154  # $work comes from bench_begin
 chmod 755 "$work"  # nginx's workers and the rsync daemon read as nobody when started by root
 www=$work/www
 mkdir -p "$www/zsync" "$www/casync" "$www/rsync" "$work/gen"
 
-# nginx: its own prefix, log and temp folders; one line per request with the bytes sent.
 nginx_port=$(free_port)
-nginx_up '$request_method $uri $status $bytes_sent $connection' "    server {
-        listen 127.0.0.1:$nginx_port;
-        root $www;
-    }"
-touch "$www/ready"
-wait_for nginx curl -sf -o /dev/null "http://127.0.0.1:$nginx_port/ready"
+start_nginx main "$nginx_port" "$www"
 
 rsync_port=$(free_port)
 cat >"$work/rsyncd.conf" <<EOF
@@ -68,14 +61,8 @@ rsync --daemon --no-detach --config="$work/rsyncd.conf" --address=127.0.0.1 --po
 started+=($!)
 wait_for "rsync daemon" rsync "rsync://127.0.0.1:$rsync_port/"
 
-start_proxy() {  # NAME TARGET_PORT -> the proxy's port in $work/NAME.port
-    python3 "$root/tools/latency_proxy.py" --target "$2" --delay-ms "$delay_ms" --rate-mbit "$rate_mbit" \
-        --ready "$work/$1.port" </dev/null >/dev/null 2>&1 &
-    started+=($!)
-    wait_for "$1 proxy" test -s "$work/$1.port"
-}
-start_proxy http "$nginx_port"
-start_proxy rsync "$rsync_port"
+start_proxy http "$nginx_port" "$rate_mbit"
+start_proxy rsync "$rsync_port" "$rate_mbit"
 base=http://127.0.0.1:$(cat "$work/http.port")
 rsync_base=rsync://127.0.0.1:$(cat "$work/rsync.port")/packs
 
@@ -99,9 +86,9 @@ else
 fi
 
 # nginx's log since line FROM: requests and bytes sent.
-log_lines() { wc -l <"$work/nginx/access.log"; }
+log_lines() { wc -l <"$work/nginx-main/access.log"; }
 log_since() {
-    tail -n +"$(($1 + 1))" "$work/nginx/access.log" |
+    tail -n +"$(($1 + 1))" "$work/nginx-main/access.log" |
         awk '{ n++; b += $4; if (!seen[$5]++) c++ } END { printf "%d %d %d", n, b, c }'
 }
 field() { grep -o "$2=[^ ]*" "$1" | head -1 | cut -d= -f2 | tr -d "\r"; }

@@ -1,39 +1,49 @@
 #!/usr/bin/env bash
-# Patch day: the engine (tools/bench_patch under Wine) installing a release while servers
-# fail, against nginx (one process, a server block per site, each behind its own
-# tools/latency_proxy.py with DELAY_MS each way) and the test patch server for the faults
-# nginx cannot make. Four rounds, each printing its figures and targets:
-#   failover   a release (SMALL_FILES files of 4..16 KiB and a PACK_MIB pack) published
-#              with two --mirror, each site behind a link of MIRROR_MBIT: a clean run,
-#              then one in which mirror B answers 503 with Retry-After 5 throughout and
-#              host A's link is cut when the game folder holds 40 % of the release.
-#              Bytes served against the release, seconds against the clean run, and the
-#              busy mirror's requests after each 503 it sent.
-#   overload   the pack alone, cut at 90 % and then answered 503 twice: bytes served.
-#   stampede   STAMPEDE engines started within 2 s against one origin that serves
-#              ORIGIN_CONNECTIONS connections at a time (nginx limit_conn) and answers
-#              503 with Retry-After 2 beyond them, behind a link of RATE_MBIT: every
-#              engine finishes; requests against the same engines run one by one; the
-#              last one's time against the link's time for all the bytes.
-#   stalled    the pack on a host that sends 1 MiB and then nothing, with a mirror: how
-#              long until the mirror is asked, and from which byte.
-# Usage: scripts/bench_patchday.sh
-#   SMALL_FILES (2000)  PACK_MIB (512)  DELAY_MS (25)  MIRROR_MBIT (200)  STAMPEDE (16)
-#   STAMPEDE_FILES (200)  STAMPEDE_PACK_MIB (16)  RATE_MBIT (400)  ORIGIN_CONNECTIONS (3)
-# nginx logs the bytes it handed to a proxy, which holds at most a quarter second of its
-# link: a cut link's last answer counts up to that much more than the engine received.
+# Patch day: installs by the engine (tools/bench_patch under Wine) while servers fail,
+# turn players away or stall. Every server is on loopback behind its own
+# tools/latency_proxy.py (DELAY_MS each way; the nginx ones a RATE_MBIT link each, so
+# that a server's count of bytes sent is at most a quarter second ahead of what
+# arrived, even when its host goes away); nginx serves the mirrors, the test patch
+# server (tests/support/patch_server.py) the faults nginx cannot make. Bytes and
+# requests are counted from the servers' own logs (nginx's $bytes_sent per request; the
+# test server's log with the Range each request asked for). Four scenarios:
+#   failover   a release of FILES small files and a PACK_MIB pack on three mirrors. A
+#              clean install first (the first mirror's version document, the others'
+#              as fallbacks); then one where the third answers 503 with Retry-After: 5
+#              to everything and, at 40 % of the clean run's time, whichever of the
+#              first two has sent more on its open connections (the pack's) goes away. Bytes served by all three against the release, time against
+#              the clean run, and the requests the busy mirror received less than 5 s
+#              after a 503 it sent.
+#   overload   the pack alone on the test server: its first answer is reset at 90 %,
+#              the next two are 503 (the first with Retry-After: 1). Bytes of the pack
+#              served against its size.
+#   stampede   ENGINES engines started within 2 s against one origin (nginx) that
+#              serves ORIGIN_CONNS requests at a time and answers the rest 503 with
+#              Retry-After: 2, its link RATE_MBIT Mbit/s; a release of STAMPEDE_FILES
+#              small files and a STAMPEDE_MIB pack. The same engines one by one first.
+#              Requests against one by one; the last finish against the time the
+#              origin's link needs for every engine's bytes.
+#   stall      eight 4 MiB files; the mirror (the test server) sends half of any file
+#              and then nothing. When the engine leaves it, and the byte the file
+#              continues from on the base URL's nginx.
+# Usage: scripts/bench_patchday.sh [PACK_MIB]
+#   PACK_MIB (512)  FILES (2000)  DELAY_MS (25)  ENGINES (16)  ORIGIN_CONNS (4)
+#   RATE_MBIT (100)  STAMPEDE_FILES (200)  STAMPEDE_MIB (16)  STEP_TIMEOUT (900) seconds
+#   any one install may take  SCENARIOS ("failover overload stampede stall")
+#   PACK_MIB=32 is a quick round.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-small_files=${SMALL_FILES:-2000}
-pack_mib=${PACK_MIB:-512}
+pack_mib=${PACK_MIB:-${1:-512}}
+small_files=${FILES:-2000}
 delay_ms=${DELAY_MS:-25}
-mirror_mbit=${MIRROR_MBIT:-200}
-stampede=${STAMPEDE:-16}
+engines=${ENGINES:-16}
+origin_conns=${ORIGIN_CONNS:-4}
+rate_mbit=${RATE_MBIT:-100}
 stampede_files=${STAMPEDE_FILES:-200}
-stampede_pack_mib=${STAMPEDE_PACK_MIB:-16}
-rate_mbit=${RATE_MBIT:-400}
-origin_connections=${ORIGIN_CONNECTIONS:-3}
+stampede_mib=${STAMPEDE_MIB:-16}
+step_timeout=${STEP_TIMEOUT:-900}
+read -r -a scenarios <<<"${SCENARIOS:-failover overload stampede stall}"
 "$root/scripts/build.sh" >/dev/null
 command -v nginx >/dev/null || { echo "nginx is needed (scripts/setup.sh installs it)" >&2; exit 1; }
 tool=$build/native/bin/korvel-publish
@@ -41,197 +51,354 @@ tool=$build/native/bin/korvel-publish
 # shellcheck source=bench_common.sh
 . "$root/scripts/bench_common.sh"
 bench_begin patchday
-bench_with_servers
-# shellcheck disable=SC2154  # $work comes from bench_begin
-chmod 755 "$work"  # nginx's workers read as nobody when started by root
-www=$work/www
-mkdir -p "$www"
+now() { date +%s.%N; }
+calc() { echo "$1" | bc -l; }
+verdict() { if [ "$(calc "$1")" = 1 ]; then echo PASS; else echo FAIL; fi; }
+win() { local p=${1//\//\\}; echo "Z:$p"; }  # without starting Wine: engines start together
 
-win() { winepath -w "$1" 2>/dev/null; }
-field() { grep -o "$2=[^ ]*" "$1" | head -1 | cut -d= -f2 | tr -d "\r"; }
-start_proxy() {  # NAME TARGET_PORT [RATE_MBIT] -> pid in $proxy_pid, port in $work/NAME.port
-    local rate=()
-    [ -n "${3:-}" ] && rate=(--rate-mbit "$3")
-    rm -f "$work/$1.port"
-    python3 "$root/tools/latency_proxy.py" --target "$2" --delay-ms "$delay_ms" "${rate[@]}" \
-        --ready "$work/$1.port" </dev/null >/dev/null 2>&1 &
-    proxy_pid=$!
-    started+=("$proxy_pid")
-    wait_for "$1 proxy" test -s "$work/$1.port"
+declare -A pids
+# A latency proxy (tools/latency_proxy.py) named NAME; its pid in pids[NAME-proxy].
+proxy() {  # NAME TARGET_PORT [RATE_MBIT]
+    start_proxy "$@"
+    pids[$1-proxy]=$last_started
 }
-engine() {  # NAME VERSION_URL: installs into a fresh folder; its output in $work/NAME.txt
-    rm -rf "$work/$1"; mkdir -p "$work/$1/game" "$work/$1/state"
-    [ -n "${seed_notes:-}" ] && cp "$seed_notes" "$work/$1/state/hosts.json"
-    wine "$build/bin/bench_patch.exe" "$(win "$work/$1/game")" "$(win "$work/$1/state")" "$2" install \
-        </dev/null >"$work/$1.txt" 2>&1
+
+# nginx named NAME on PORT serving ROOT, its pid in pids[NAME]: MODE serve, busy (503
+# with Retry-After: 5 to everything) or limited (ORIGIN_CONNS requests at a time, 503
+# with Retry-After: 2 to the rest; the zone's key is the port, as an empty key, such as
+# $server_name without a server_name, is never counted).
+run_nginx() {  # NAME PORT ROOT MODE
+    local server_lines
+    case $4 in
+        serve) server_lines="location / { }" ;;
+        busy) server_lines="location / { add_header Retry-After 5 always; return 503; }" ;;
+        limited) server_lines="location / { limit_conn origin $origin_conns; }
+        error_page 503 @busy;
+        location @busy { add_header Retry-After 2 always; return 503; }" ;;
+    esac
+    # shellcheck disable=SC2016  # nginx's variable
+    start_nginx "$1" "$2" "$3" "$server_lines" 'limit_conn_zone $server_port zone=origin:1m;'
+    pids[$1]=$last_started
 }
+stop() {  # NAME
+    kill "${pids[$1]}" 2>/dev/null || true
+    timeout 10 tail --pid="${pids[$1]}" -f /dev/null 2>/dev/null || kill -9 "${pids[$1]}" 2>/dev/null || true
+}
+
+# The test patch server named NAME serving ROOT; its port in port_of[NAME], its log in
+# $work/NAME.jsonl.
+start_test_server() {  # NAME ROOT
+    python3 "$root/tests/support/patch_server.py" --root "$2" --ready "$work/$1.json" --log "$work/$1.jsonl" \
+        </dev/null >/dev/null 2>&1 &
+    started+=($!)
+    pids[$1]=$!
+    wait_for "test server $1" test -s "$work/$1.json"
+    port_of[$1]=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["http_port"])' "$work/$1.json")
+}
+
+# A mirror: its nginx port and its proxy; the URL players use in $url_of[NAME].
+declare -A port_of url_of
+mirror() {  # NAME [RATE_MBIT]
+    port_of[$1]=$(free_port)
+    proxy "$1" "${port_of[$1]}" "${2:-}"
+    url_of[$1]=http://127.0.0.1:$(cat "$work/$1.port")
+}
+
+# An nginx log since line FROM: "requests bytes".
+log_lines() { wc -l <"$work/nginx-$1/access.log"; }
+log_since() {  # NAME FROM
+    tail -n +"$(($2 + 1))" "$work/nginx-$1/access.log" | awk '{ n++; b += $4 } END { printf "%d %d", n, b }'
+}
+
+# Publishes the folder IN into OUT with base URL BASE and the further mirrors.
+publish() {  # IN OUT BASE [MIRROR...]
+    local in=$1 out=$2 base=$3 args=()
+    shift 3
+    local m
+    for m in "$@"; do args+=(--mirror "$m"); done
+    "$tool" build "$in" "$out" --client-version 1 --base-url "$base" "${args[@]}" </dev/null \
+        >"$work/publish.log" 2>&1 || { cat "$work/publish.log" >&2; exit 1; }
+    chmod -R a+rX "$out"
+}
+# The bytes of the files below DIR (du would count the folders too).
+release_bytes() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }'; }  # DIR
+
+# One install into fresh folders below $work/runs/KEY; its start time in
+# $work/runs/KEY/start, its wall-clock seconds in secs[KEY]. When the engine fails or
+# files are missing, it returns 1 and what went wrong is in $work/runs/KEY/error.
+declare -A secs
+engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
+    local dir=$work/runs/$1 start
+    rm -rf "$dir"
+    mkdir -p "$dir/game" "$dir/state"
+    start=$(now)
+    echo "$start" >"$dir/start"
+    local rc=0
+    timeout "$step_timeout" wine "$build/bin/bench_patch.exe" "$(win "$dir/game")" "$(win "$dir/state")" "$2" \
+        install "${@:4}" </dev/null >"$dir/out.txt" 2>&1 || rc=$?
+    if [ "$rc" = 124 ]; then
+        echo "no end in $step_timeout s" >"$dir/error"
+    elif [ "$rc" != 0 ]; then
+        { grep -v '^files=' "$dir/out.txt" || echo "exit code $rc, no output"; } | tail -1 >"$dir/error"
+    fi
+    [ "$rc" = 0 ] || return 1
+    secs[$1]=$(calc "$(now) - $start")
+    [ "$(find "$dir/game" -type f | wc -l)" -eq "$3" ] || { echo "files missing" >"$dir/error"; return 1; }
+}
+# PASS, or FAIL with the engine's last words.
+outcome() { if [ -s "$work/runs/$1/error" ]; then echo "FAIL ($(cat "$work/runs/$1/error"))"; else echo PASS; fi; }
+
+mb() { calc "$1 / 1000000"; }
+declare -a lines
+# shellcheck disable=SC2059  # the format is the first argument
+say() { lines+=("$(printf "$@")"); }  # FORMAT ARGS...
 
 echo "Generating $small_files small files and a $pack_mib MiB pack..." >&2
-make_small_files "$work/release" "$small_files" 40 4096 16384
-mkdir -p "$work/release/packs" "$work/stampede/packs"
-head -c "$((pack_mib << 20))" /dev/urandom >"$work/release/packs/big.pak"
-make_small_files "$work/stampede" "$stampede_files" 10 4096 16384
-head -c "$((stampede_pack_mib << 20))" /dev/urandom >"$work/stampede/packs/big.pak"
-release_bytes=$(du -sb --apparent-size "$work/release" | cut -f1)
+make_small_files "$work/release" "$small_files" 40 512 16384
+head -c "$((pack_mib * 1048576))" /dev/urandom >"$work/release/pack.pak"
+total_files=$((small_files + 1))
 
-# nginx: sites a, b (busy while $work/b.busy exists), c and origin (limited), all serving
-# $www; one log line per request with its time, site, status, bytes sent and range.
-declare -A port
-for site in a b c origin; do port[$site]=$(free_port); done
-nginx_up '$msec $server_port $status $bytes_sent $uri "$http_range"' "    limit_conn_zone \$server_port zone=origin:1m;
-    server { listen 127.0.0.1:${port[a]}; root $www; }
-    server {
-        listen 127.0.0.1:${port[b]}; root $www;
-        location /releases/ {
-            if (-f $work/b.busy) { add_header Retry-After 5 always; return 503; }
-        }
-    }
-    server { listen 127.0.0.1:${port[c]}; root $www; }
-    server {
-        listen 127.0.0.1:${port[origin]}; root $www;
-        limit_conn origin $origin_connections;
-        error_page 503 @busy;
-        location @busy { add_header Retry-After 2 always; return 503; }
-    }"
-touch "$www/ready"
-wait_for nginx curl -sf -o /dev/null "http://127.0.0.1:${port[a]}/ready"
-declare -A proxy
-for site in a b c; do
-    start_proxy "$site" "${port[$site]}" "$mirror_mbit"
-    proxy[$site]=$proxy_pid
-done
-start_proxy origin "${port[origin]}" "$rate_mbit"
-url() { echo "http://127.0.0.1:$(cat "$work/$1.port")"; }
-log_lines() { wc -l <"$work/nginx/access.log"; }
-log_since() { tail -n +"$(($1 + 1))" "$work/nginx/access.log"; }
+# The bytes nginx NAME has sent on the connections open now.
+bytes_out() {  # NAME
+    ss -tinH state established "( sport = :${port_of[$1]} )" | grep -o 'bytes_sent:[0-9]*' |
+        awk -F: '{ s += $2 } END { print s + 0 }'
+}
 
-# ---- failover ----
-"$tool" build "$work/release" "$www" --client-version 1 --base-url "$(url a)" --mirror "$(url b)" \
-    --mirror "$(url c)" --no-delta >/dev/null
-echo "Failover: a clean run..." >&2
-engine clean "$(url a)/patch/version.json" || { cat "$work/clean.txt" >&2; exit 1; }
-clean_s=$(field "$work/clean.txt" total_s)
+per_mirror() {  # FROM1 FROM2 FROM3: "requests/MB" of m1, m2 and m3 since those lines
+    local counts i=1 m out=()
+    for m in m1 m2 m3; do
+        read -r -a counts <<<"$(log_since "$m" "${!i}")"
+        out+=("$(printf '%d/%.1f' "${counts[0]}" "$(mb "${counts[1]}")")")
+        i=$((i + 1))
+    done
+    echo "${out[*]}"
+}
 
-echo "Failover: B busy throughout, A cut at 40 %..." >&2
-touch "$work/b.busy"
-from=$(log_lines)
-engine failover "$(url a)/patch/version.json" &
-engine_pid=$!
-# The engine's own progress: what its game folder holds, parts included.
-until [ "$(du -sb --apparent-size "$work/failover/game" 2>/dev/null | cut -f1)" -ge "$((release_bytes * 4 / 10))" ]; do
-    kill -0 "$engine_pid" 2>/dev/null || break
-    sleep 0.2
-done
-kill "${proxy[a]}" 2>/dev/null || true
-failover_ok=0
-wait "$engine_pid" && failover_ok=1
-rm -f "$work/b.busy"
-failover_s=$(field "$work/failover.txt" total_s)
-# A request B logs less than two round trips after a 503 was sent before the engine had
-# that answer (nginx logs an answer when it is sent); one later than that, but within
-# 5 s, was sent against the Retry-After.
-read -r served b_requests b_early < <(log_since "$from" | python3 -c '
+failover() {
+    local m from1 from2 from3 start pid fail_s served fails
+    for m in m1 m2 m3; do mirror "$m" "$rate_mbit"; done
+    publish "$work/release" "$work/fail" "${url_of[m1]}" "${url_of[m2]}" "${url_of[m3]}"
+    for m in m1 m2 m3; do run_nginx "$m" "${port_of[$m]}" "$work/fail" serve; done
+    local size
+    size=$(release_bytes "$work/fail/releases/1/files")
+    echo "Failover: a clean install from three mirrors..." >&2
+    from1=$(log_lines m1) from2=$(log_lines m2) from3=$(log_lines m3)
+    local versions=()  # the first mirror's version document, then the others' as fallbacks
+    for m in m1 m2 m3; do versions+=("${url_of[$m]}/patch/version.json"); done
+    engine clean "${versions[0]}" "$total_files" "${versions[@]:1}" ||
+        { echo "the clean install failed: $(cat "$work/runs/clean/error")" >&2; exit 1; }
+    local clean_split
+    clean_split=$(per_mirror "$from1" "$from2" "$from3")
+
+    echo "Failover: m1 or m2 stopped at 40 %, m3 busy..." >&2
+    stop m3
+    run_nginx m3 "${port_of[m3]}" "$work/fail" busy
+    from1=$(log_lines m1) from2=$(log_lines m2) from3=$(log_lines m3)
+    start=$(now)
+    engine failover "${versions[0]}" "$total_files" "${versions[@]:1}" &
+    pid=$!
+    sleep "$(calc "0.4 * ${secs[clean]}")"
+    # Of m1 and m2, the one that has sent the most on its open connections (the pack's,
+    # wherever this run started it) goes away: its connections break, new ones are refused.
+    local gone=m1
+    [ "$(bytes_out m2)" -gt "$(bytes_out m1)" ] && gone=m2
+    kill -9 "${pids[$gone-proxy]}"
+    wait "${pids[$gone-proxy]}" 2>/dev/null || true
+    local ok=1
+    wait "$pid" || ok=0
+    fail_s=$(calc "$(now) - $start")
+    served=$(($(log_since m1 "$from1" | cut -d' ' -f2) + $(log_since m2 "$from2" | cut -d' ' -f2) +
+        $(log_since m3 "$from3" | cut -d' ' -f2)))
+    local split pack
+    split=$(per_mirror "$from1" "$from2" "$from3")
+    pack=$(for m in "m1 $from1" "m2 $from2" "m3 $from3"; do
+        tail -n +"$((${m#* } + 1))" "$work/nginx-${m% *}/access.log" |
+            awk -v m="${m% *}" '$6 ~ /pack.pak$/ { printf "%s %s %.1f MB; ", m, $7, $4 / 1e6 }'
+    done)
+    # The busy mirror: requests that arrived after a 503 had reached the engine (one
+    # round trip after it was sent) and less than 5 s after it was sent.
+    fails=$(tail -n +"$((from3 + 1))" "$work/nginx-m3/access.log" | python3 -c '
 import sys
-b_port, in_flight = sys.argv[1], 4 * float(sys.argv[2]) / 1000
-served, last_503, b_requests, early = 0, None, 0, 0
-for line in sys.stdin:
-    t, site, status, sent = float(line.split()[0]), *line.split()[1:4]
-    if "/releases/" in line: served += int(sent)
-    if site != b_port: continue
-    b_requests += 1
-    if last_503 is not None and in_flight < t - last_503 < 5.0: early += 1
-    if status == "503": last_503 = t
-print(served, b_requests, early)' "${port[b]}" "$delay_ms")
+rtt = float(sys.argv[1]) * 4 / 1000  # a request sent before the 503 arrived, on a new connection
+rows = [(float(t) - float(d), float(t), s) for t, d, s, *_ in (l.split() for l in sys.stdin)]
+busy = [end for _, end, s in rows if s == "503"]
+early = sum(1 for start, _, _ in rows if any(b + rtt < start < b + 5 for b in busy))
+gaps = [start - b for start, _, _ in rows for b in busy if start > b + rtt]
+print(len(rows), len(busy), early, f"{min(gaps):.2f}" if gaps else "-")' "$delay_ms")
+    read -r -a fails <<<"$fails"
+    say 'Failover (%d files, %.1f MB; %d ms each way; %s stopped at %.1f s, m3 503 with Retry-After: 5):' \
+        "$total_files" "$(mb "$size")" "$delay_ms" "$gone" "$(calc "0.4 * ${secs[clean]}")"
+    say '  requests, MB per mirror m1 m2 m3: clean run %s; this run %s' "$clean_split" "$split"
+    # What the stopped mirror sent of the pack beyond the byte it continued from elsewhere:
+    # lost in the buffers between them when the host went away, not asked for twice.
+    local lost
+    lost=$(for m in "m1 $from1" "m2 $from2"; do tail -n +"$((${m#* } + 1))" "$work/nginx-${m% *}/access.log"; done |
+        awk '$6 ~ /pack.pak$/ { if ($7 == "-") whole += $4; else { sub(/^bytes=/, "", $7); from = $7 + 0 } }
+            END { print (from > 0 && whole > from) ? whole - from : 0 }')
+    say '  the pack (mirror, Range, MB sent): %s%.1f MB of it in flight when %s went away' "$pack" "$(mb "$lost")" "$gone"
+    say '  completes in one run: %s' "$(outcome failover)"
+    say '  bytes served %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" "$(calc "$served / $size")" \
+        "$(verdict "$ok && $served <= 1.02 * $size")"
+    say '  time %.1f s <= clean run %.1f s + 20 s: %s' "$fail_s" "${secs[clean]}" \
+        "$(verdict "$ok && $fail_s <= ${secs[clean]} + 20")"
+    say '  busy mirror: %d requests, %d answered 503, %d within 5 s of a 503 (shortest gap %s s): %s' \
+        "${fails[0]}" "${fails[1]}" "${fails[2]}" "${fails[3]}" "$(verdict "$ok && ${fails[2]} == 0")"
+    for m in m1 m2 m3; do stop "$m"; done
+    for m in m1 m2 m3; do kill "${pids[$m-proxy]}" 2>/dev/null || true; done
+    rm -rf "$work/fail" "$work/runs"
+}
 
-# ---- overload: the test patch server cuts the pack at 90 %, then answers 503 twice ----
-python3 "$root/tests/support/patch_server.py" --root "$www" --ready "$work/server.json" --log "$work/requests.jsonl" \
-    </dev/null >/dev/null 2>&1 &
-server=$!
-wait_for "the test patch server" test -s "$work/server.json"
-server_port=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["http_port"])' "$work/server.json")
-start_proxy faults "$server_port"
-mkdir -p "$work/pack/packs"
-ln "$work/release/packs/big.pak" "$work/pack/packs/big.pak"
-"$tool" build "$work/pack" "$www/overload" --client-version 1 --base-url "$(url faults)/overload" --no-delta >/dev/null
-pack=$www/overload/releases/1/files/packs/big.pak
-pack_size=$(stat -c %s "$pack")
-cut=$((pack_size * 9 / 10))
-printf '{"attempts": [{"reset_after": %d}, {"status": 503}, {"status": 503}]}' "$cut" >"$pack.fault.json"
-echo "Overload: the pack cut at 90 %, then 503 twice..." >&2
-overload_ok=0
-engine overload "$(url faults)/overload/patch/version.json" && overload_ok=1
-rm -f "$pack.fault.json"
-overload_served=$(python3 -c '
+overload() {
+    local size cut served
+    mkdir -p "$work/over/in" "$work/over/out"
+    start_test_server over "$work/over/out"
+    proxy over "${port_of[over]}"
+    ln "$work/release/pack.pak" "$work/over/in/pack.pak"
+    publish "$work/over/in" "$work/over/out" "http://127.0.0.1:$(cat "$work/over.port")"
+    size=$((pack_mib * 1048576))
+    cut=$((size * 9 / 10))
+    printf '{"attempts": [{"reset_after": %d}, {"status": 503, "headers": {"Retry-After": "1"}}, {"status": 503}]}' \
+        "$cut" >"$work/over/out/releases/1/files/pack.pak.fault.json"
+    echo "Overload: the pack cut at 90 %, then two 503s..." >&2
+    local ok=1
+    engine overload "http://127.0.0.1:$(cat "$work/over.port")/patch/version.json" 1 || ok=0
+    # The first answer sent `cut` bytes; each later 2xx answer from its Range start to the end.
+    served=$(python3 -c '
 import json, re, sys
-size, cut = int(sys.argv[2]), int(sys.argv[3])
-served = 0
-for line in open(sys.argv[1]):
-    r = json.loads(line)
-    if not r["path"].endswith("/overload/releases/1/files/packs/big.pak"): continue
-    rng = [v for k, v in r["headers"] if k.lower() == "range"]
-    if r["attempt"] == 1: served += cut
-    elif r["attempt"] > 3: served += size - (int(re.match(r"bytes=(\d+)-", rng[0]).group(1)) if rng else 0)
-print(served)' "$work/requests.jsonl" "$pack_size" "$cut")
+log, cut, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rows = [json.loads(l) for l in open(log) if "/files/pack.pak" in json.loads(l)["path"]]
+sent = 0
+for r in rows:
+    if r["attempt"] == 1:
+        sent += cut
+    elif r["attempt"] > 3:
+        ranges = [v for k, v in r["headers"] if k.lower() == "range"]
+        sent += size - (int(re.match(r"bytes=(\d+)-", ranges[0]).group(1)) if ranges else 0)
+print(sent, len(rows), " ".join(next((v for k, v in r["headers"] if k.lower() == "range"), "whole") for r in rows))' \
+        "$work/over.jsonl" "$cut" "$size")
+    read -r -a served <<<"$served"
+    say 'Overload keeps progress (%d MiB pack cut at 90 %%, then two 503s; %d ms each way; %.1f s):' "$pack_mib" \
+        "$delay_ms" "${secs[overload]:-0}"
+    say '  the install completes: %s' "$(outcome overload)"
+    say '  %d requests for the pack (%s); served %.2f MB = %.4f x its size <= 1.02: %s' "${served[1]}" \
+        "${served[*]:2}" "$(mb "${served[0]}")" "$(calc "${served[0]} / $size")" \
+        "$(verdict "$ok && ${served[0]} <= 1.02 * $size")"
+    stop over
+    kill "${pids[over-proxy]}" 2>/dev/null || true
+    rm -rf "$work/over" "$work/runs"
+}
 
-# ---- stalled: the pack's first answer on the first host stalls after 1 MiB ----
-"$tool" build "$work/pack" "$www/stalled" --client-version 1 --base-url "$(url faults)/stalled" \
-    --mirror "http://localhost:$(cat "$work/faults.port")/stalled" --no-delta >/dev/null
-printf '{"attempts": [{"stall_after": 1048576, "stall_ms": 120000}]}' \
-    >"$www/stalled/releases/1/files/packs/big.pak.fault.json"
-# The mirror noted as failed by an earlier start: the run begins on the host that stalls.
-printf '{"http://localhost:%s": %d}' "$(cat "$work/faults.port")" "$(($(date +%s) + 120))" >"$work/notes.json"
-echo "Stalled host: 1 MiB, then nothing..." >&2
-stalled_ok=0
-seed_notes=$work/notes.json engine stalled "$(url faults)/stalled/patch/version.json" && stalled_ok=1
-read -r left_after continued_from < <(python3 -c '
+stampede() {
+    local i from start one_reqs one_bytes reqs last need failed=0 dir
+    mkdir -p "$work/stamp/in"
+    make_small_files "$work/stamp/in" "$stampede_files" 10 512 16384
+    head -c "$((stampede_mib * 1048576))" /dev/urandom >"$work/stamp/in/pack.pak"
+    mirror origin "$rate_mbit"
+    publish "$work/stamp/in" "$work/stamp/out" "${url_of[origin]}"
+    run_nginx origin "${port_of[origin]}" "$work/stamp/out" limited
+    local version=${url_of[origin]}/patch/version.json count=$((stampede_files + 1))
+    echo "Stampede: $engines engines one by one..." >&2
+    from=$(log_lines origin)
+    start=$(now)
+    for i in $(seq "$engines"); do
+        engine "one$i" "$version" "$count" || { echo "one by one, engine $i: $(outcome "one$i")" >&2; exit 1; }
+    done
+    local one_s
+    one_s=$(calc "$(now) - $start")
+    read -r one_reqs one_bytes <<<"$(log_since origin "$from")"
+    echo "Stampede: $engines engines at once..." >&2
+    from=$(log_lines origin)
+    start=$(now)
+    local running=()
+    for i in $(seq "$engines"); do
+        (engine "at$i" "$version" "$count" && now >"$work/runs/at$i.done") 2>"$work/at$i.err" &
+        running+=($!)
+    done
+    for i in "${running[@]}"; do wait "$i" || true; done
+    local launched
+    launched=$(cat "$work"/runs/at*/start | sort -n | awk 'NR == 1 { f = $1 } { l = $1 } END { print l - f }')
+    for i in $(seq "$engines"); do
+        dir=$work/runs/at$i
+        if [ -s "$dir.done" ]; then
+            last=$(calc "if (${last:-0} > $(cat "$dir.done") - $start) ${last:-0} else $(cat "$dir.done") - $start")
+        else
+            failed=$((failed + 1))
+            echo "  engine $i: $(outcome "at$i")" >&2
+        fi
+    done
+    read -r reqs _ <<<"$(log_since origin "$from")"
+    local busy
+    busy=$(tail -n +"$((from + 1))" "$work/nginx-origin/access.log" | awk '$3 == 503' | wc -l)
+    need=$(calc "$one_bytes * 8 / ($rate_mbit * 1000000)")
+    say 'Stampede (%d engines started in %.2f s; origin: %d requests at a time, %d Mbit/s, %d ms each way; %s):' \
+        "$engines" "$launched" "$origin_conns" "$rate_mbit" "$delay_ms" \
+        "$(printf '%d files, %.1f MB each' "$count" "$(mb "$((one_bytes / engines))")")"
+    say '  every engine finishes: %d of %d: %s' "$((engines - failed))" "$engines" "$(verdict "$failed == 0")"
+    say '  requests %d (%d answered 503) = %.3f x one by one (%d, %.1f s in all) <= 1.15: %s' "$reqs" "$busy" \
+        "$(calc "$reqs / $one_reqs")" "$one_reqs" "$one_s" "$(verdict "$reqs <= 1.15 * $one_reqs")"
+    say '  last finish %.1f s <= 1.3 x the origin link'"'"'s time for all %.1f s (%.1f s): %s' "${last:-0}" "$need" \
+        "$(calc "1.3 * $need")" "$(verdict "$failed == 0 && ${last:-0} <= 1.3 * $need")"
+    stop origin
+    kill "${pids[origin-proxy]}" 2>/dev/null || true
+    rm -rf "$work/stamp" "$work/runs"
+}
+
+stall() {
+    local f results
+    mkdir -p "$work/stall/in"
+    for f in $(seq 8); do head -c 4194304 /dev/urandom >"$work/stall/in/asset$f.bin"; done
+    mirror good
+    mkdir -p "$work/stall/stuck"
+    start_test_server stuck "$work/stall/stuck"
+    proxy stuck "${port_of[stuck]}"
+    publish "$work/stall/in" "$work/stall/out" "${url_of[good]}" "http://127.0.0.1:$(cat "$work/stuck.port")"
+    run_nginx good "${port_of[good]}" "$work/stall/out" serve
+    cp -al "$work/stall/out/." "$work/stall/stuck/"
+    for f in "$work"/stall/stuck/releases/1/files/*.bin; do
+        printf '{"stall_after": 2097152, "stall_ms": 60000}' >"$f.fault.json"
+    done
+    echo "Stalled host: the mirror sends half of each file, then nothing..." >&2
+    local ok=1
+    engine stall "${url_of[good]}/patch/version.json" 8 || ok=0
+    # Each file the stuck mirror began: when its request came, and the good mirror's
+    # ranged request for the same path (its start: its end time less its seconds).
+    results=$(python3 -c '
 import json, sys
-asked = [json.loads(l) for l in open(sys.argv[1]) if "/stalled/releases/1/files/packs/big.pak" in l]
-ranges = [dict((k.lower(), v) for k, v in r["headers"]).get("range", "") for r in asked]
-print("%.1f" % (asked[1]["time"] - asked[0]["time"]) if len(asked) > 1 else "n/a", ranges[1] if len(asked) > 1 else "n/a")
-' "$work/requests.jsonl")
+stuck = [(r["time"], r["path"]) for r in map(json.loads, open(sys.argv[1])) if r["path"].endswith(".bin")]
+good = {}
+for l in open(sys.argv[2]):
+    t, d, status, sent, conn, path, rng = l.split()
+    if rng != "-":
+        good.setdefault(path, []).append((float(t) - float(d), rng))
+out = []
+for t, path in stuck:
+    later = [(s - t, rng) for s, rng in good.get(path, []) if s > t]
+    name = path.rsplit("/", 1)[1]
+    out.append(f"{name}:{later[0][0]:.1f}s:{later[0][1]}" if later else f"{name}:never:-")
+print(len(stuck), " ".join(out))' "$work/stuck.jsonl" "$work/nginx-good/access.log")
+    read -r -a results <<<"$results"
+    local worst=0 from_offset=1 r secs_left
+    for r in "${results[@]:1}"; do
+        secs_left=${r#*:}
+        secs_left=${secs_left%%s:*}
+        [ "$secs_left" = never:- ] && { worst=999; from_offset=0; continue; }
+        worst=$(calc "if ($secs_left > $worst) $secs_left else $worst")
+        [ "${r##*:}" = "bytes=2097152-" ] || from_offset=0
+    done
+    say 'Stalled host (8 files of 4 MiB; the mirror sends 2 MiB of each, then nothing; %d ms each way; %.1f s):' \
+        "$delay_ms" "${secs[stall]:-0}"
+    say '  the install completes: %s' "$(outcome stall)"
+    say '  %d files began on it; each continued on the other host (from its request to the ranged one): %s' \
+        "${results[0]}" "${results[*]:1}"
+    say '  left within %.1f s <= 25 s: %s; continued from its offset (bytes=2097152-): %s' "$worst" \
+        "$(verdict "$ok && ${results[0]} > 0 && $worst <= 25")" \
+        "$(verdict "$ok && ${results[0]} > 0 && $from_offset == 1")"
+    stop good
+    stop stuck
+    kill "${pids[good-proxy]}" "${pids[stuck-proxy]}" 2>/dev/null || true
+    rm -rf "$work/stall" "$work/runs"
+}
 
-# ---- stampede ----
-"$tool" build "$work/stampede" "$www/stampede" --client-version 1 --base-url "$(url origin)/stampede" --no-delta >/dev/null
-stampede_bytes=$(du -sb --apparent-size "$work/stampede" | cut -f1)
-echo "Stampede: one engine alone, then $stampede at once..." >&2
-from=$(log_lines)
-engine alone "$(url origin)/stampede/patch/version.json" || { cat "$work/alone.txt" >&2; exit 1; }
-alone_requests=$(log_since "$from" | grep -c /stampede/)
-from=$(log_lines)
-start=$(date +%s.%N)
-pids=()
-for i in $(seq "$stampede"); do
-    engine "crowd$i" "$(url origin)/stampede/patch/version.json" &
-    pids+=($!)
-    sleep "$(echo "2 / $stampede" | bc -l)"
-done
-finished=0
-for pid in "${pids[@]}"; do wait "$pid" && finished=$((finished + 1)); done
-crowd_s=$(echo "$(date +%s.%N) - $start" | bc -l)
-crowd_requests=$(log_since "$from" | grep -c /stampede/)
-link_s=$(echo "$stampede * $stampede_bytes * 8 / ($rate_mbit * 1000000)" | bc -l)
-
-yes_no() { [ "$1" = 1 ] && echo yes || echo NO; }
-check() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? "PASS" : "FAIL" }'; }
-printf '\nFailover (%d files, %d MiB pack, %d ms each way, %d Mbit/s per site; B 503 + Retry-After 5, A cut at 40 %%):\n' \
-    "$small_files" "$pack_mib" "$delay_ms" "$mirror_mbit"
-printf '  completed in one run: %s\n' "$(yes_no "$failover_ok")"
-printf '  bytes served %.3f x the release (target <= 1.02): %s\n' "$(echo "$served / $release_bytes" | bc -l)" \
-    "$(check "$(echo "$served / $release_bytes" | bc -l)" 1.02)"
-printf '  %.1f s, clean run %.1f s: +%.1f s (target <= +20 s): %s\n' "${failover_s:-0}" "$clean_s" \
-    "$(echo "${failover_s:-0} - $clean_s" | bc -l)" "$(check "$(echo "${failover_s:-0} - $clean_s" | bc -l)" 20)"
-printf '  busy mirror: %d requests, %d sent within 5 s of a 503 it had answered (target 0): %s\n' "$b_requests" "$b_early" \
-    "$(check "$b_early" 0)"
-printf '\nOverload keeps progress (%d MiB pack cut at 90 %%, then 503 twice): completed %s, served %.3f x its size (target <= 1.02): %s\n' \
-    "$pack_mib" "$(yes_no "$overload_ok")" "$(echo "$overload_served / $pack_size" | bc -l)" \
-    "$(check "$(echo "$overload_served / $pack_size" | bc -l)" 1.02)"
-printf '\nStalled host (1 MiB, then nothing): completed %s, mirror asked %s s later with Range %s (target <= 25 s): %s\n' \
-    "$(yes_no "$stalled_ok")" "$left_after" "$continued_from" "$(check "$left_after" 25)"
-printf '\nStampede (%d engines within 2 s; origin %d connections, 503 + Retry-After 2 beyond; %d Mbit/s):\n' \
-    "$stampede" "$origin_connections" "$rate_mbit"
-printf '  finished: %d of %d\n' "$finished" "$stampede"
-printf '  requests %d, one by one %d (%.2f x; target <= 1.15): %s\n' "$crowd_requests" \
-    "$((alone_requests * stampede))" "$(echo "$crowd_requests / ($alone_requests * $stampede)" | bc -l)" \
-    "$(check "$(echo "$crowd_requests / ($alone_requests * $stampede)" | bc -l)" 1.15)"
-printf '  last finished after %.1f s; the link needs %.1f s for all (%.2f x; target <= 1.3): %s\n' "$crowd_s" "$link_s" \
-    "$(echo "$crowd_s / $link_s" | bc -l)" "$(check "$(echo "$crowd_s / $link_s" | bc -l)" 1.3)"
+for s in "${scenarios[@]}"; do "$s"; done
+printf '\n'
+printf '%s\n' "${lines[@]}"

@@ -2,8 +2,9 @@
 // it saw, how long it spent comparing existing files for reuse (seed_s: the reports
 // whose detail line says so) and the process's peak working set. Used by
 // scripts/bench_patch.sh and, with "install" (a quick check that is expected to
-// download), by scripts/bench_network.sh and scripts/bench_delta.sh.
-// Usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install
+// download), by scripts/bench_network.sh, scripts/bench_delta.sh and
+// scripts/bench_patchday.sh (which names the mirrors' version documents as fallbacks).
+// Usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install [FALLBACK_VERSION_URL]...
 #include "patcher/patcher_engine.h"
 #include "platform/text.h"
 
@@ -42,8 +43,10 @@ private:
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install\n");
+    if (argc < 5) {
+        std::fprintf(stderr,
+                     "usage: bench_patch GAME_DIR STATE_DIR VERSION_URL quick|full|install"
+                     " [FALLBACK_VERSION_URL]...\n");
         return 2;
     }
     korvel::PatchConfig config;
@@ -51,6 +54,7 @@ int wmain(int argc, wchar_t** argv) {
     config.version_file = std::filesystem::path(argv[2]) / "client.version";
     config.hash_cache_file = std::filesystem::path(argv[2]) / "hash_cache.json";
     config.version_url = korvel::wide_to_utf8(argv[3]);
+    for (int i = 5; i < argc; ++i) config.fallback_version_urls.push_back(korvel::wide_to_utf8(argv[i]));
     config.launcher_version = "2.1.0";
     bool const full = std::wstring(argv[4]) == L"full";
     bool const install = std::wstring(argv[4]) == L"install";
