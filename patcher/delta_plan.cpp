@@ -1,7 +1,6 @@
 #include "patcher/delta_plan.h"
 
 #include <algorithm>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -25,16 +24,13 @@ std::vector<std::uint32_t> sorted_positions(Items const& items, Key key) {
 
 }  // namespace
 
-void SeedChunks::add(fs::path const& file, bool aligned, SeedReadFn const& on_read) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw std::runtime_error("Cannot open seed: " + file.string());
+void SeedChunks::add(fs::path const& file, std::uint64_t size, bool aligned, ReadAtFn const& read_at,
+                     SeedReadFn const& on_read) {
     auto const seed = static_cast<std::uint32_t>(seeds_.size());
     std::size_t const fine_before = fine_.size(), coarse_before = coarse_.size();
     // Room for the chunks of a seed of average cuts, so that the list does not double
     // (and briefly exist twice) while a large seed is read.
-    std::error_code ec;
-    std::uint64_t const size = fs::file_size(file, ec);
-    if (!ec) fine_.reserve(fine_.size() + static_cast<std::size_t>(size / params_.avg_size) + 64);
+    fine_.reserve(fine_.size() + static_cast<std::size_t>(size / params_.avg_size) + 64);
     std::string coarse_entries;  // the serialised fine entries of the open coarse chunk
     std::uint32_t coarse_first = static_cast<std::uint32_t>(fine_.size());
     std::uint64_t coarse_size = 0;
@@ -53,13 +49,9 @@ void SeedChunks::add(fs::path const& file, bool aligned, SeedReadFn const& on_re
     };
     std::vector<char> buffer(read_piece);
     try {
-        for (;;) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            std::streamsize const got = in.gcount();
-            if (got > 0) chunker.feed(buffer.data(), static_cast<std::size_t>(got), keep);
-            if (in.bad()) throw std::runtime_error("Cannot read seed: " + file.string());
-            if (got > 0 && on_read) on_read(chunker.fed());
-            if (in.eof() || got == 0) break;
+        for (std::size_t got; (got = read_at(chunker.fed(), buffer.data(), buffer.size())) > 0;) {
+            chunker.feed(buffer.data(), got, keep);
+            if (on_read) on_read(chunker.fed());
         }
         chunker.finish(keep);
     } catch (...) {

@@ -24,6 +24,8 @@ struct SeedChunk {
     std::uint32_t seed = 0;  // position in the seed list
 };
 
+// Reads up to `size` bytes at `offset` into `data`; fewer only at the end of the file.
+using ReadAtFn = std::function<std::size_t(std::uint64_t offset, char* data, std::size_t size)>;
 // Called with the bytes of the seed read so far.
 using SeedReadFn = std::function<void(std::uint64_t)>;
 
@@ -31,10 +33,11 @@ class SeedChunks {
 public:
     explicit SeedChunks(ChunkerParams const& params) : params_(params) {}
 
-    // Chunks a whole file. An `aligned` seed (the part being written over) offers its
-    // chunks only at the offset they already have. Throws when the file cannot be read;
-    // what was read of it before is dropped.
-    void add(std::filesystem::path const& file, bool aligned, SeedReadFn const& on_read);
+    // Chunks a whole file of about `size` bytes, read through `read_at`. An `aligned`
+    // seed (the part being written over) offers its chunks only at the offset they
+    // already have. Throws what `read_at` throws; what was read of it before is dropped.
+    void add(std::filesystem::path const& file, std::uint64_t size, bool aligned, ReadAtFn const& read_at,
+             SeedReadFn const& on_read);
     // After the last add: makes the chunks searchable.
     void index();
 

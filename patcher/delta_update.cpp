@@ -3,15 +3,16 @@
 #include "core/chunk_index.h"
 #include "core/sha256.h"
 #include "patcher/delta_plan.h"
+#include "platform/files.h"
+#include "platform/open_file.h"
 
 #include <atomic>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -31,10 +32,11 @@ struct GiveUp : std::runtime_error {
 std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> const& seeds) {
     std::vector<std::pair<DeltaSeed, std::uint64_t>> out;
     for (DeltaSeed const& s : seeds) {
-        std::error_code ec;
-        if (!fs::is_regular_file(s.file, ec)) continue;
-        std::uint64_t const size = fs::file_size(s.file, ec);
-        if (!ec && size > 0) out.push_back({s, size});
+        if (!is_regular_file_at(s.file)) continue;
+        try {
+            if (std::uint64_t const size = korvel::file_size(s.file); size > 0) out.push_back({s, size});
+        } catch (std::exception const&) {
+        }
     }
     return out;
 }
@@ -113,7 +115,7 @@ public:
 private:
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
     void place_range(std::vector<ByteRange> const& ranges, std::size_t index);
-    std::istream& seed_stream(std::uint32_t seed);
+    OpenFile const& seed_file(std::uint32_t seed);
     void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
     HttpSession& http_;
@@ -123,17 +125,15 @@ private:
     Travel& travel_;
     std::vector<std::string> batch_;  // fetched ranges from batch_first_ on
     std::size_t batch_first_ = 0;
-    std::fstream out_;
-    std::vector<std::unique_ptr<std::ifstream>> inputs_;
+    std::optional<OpenFile> out_;
+    std::vector<std::unique_ptr<OpenFile const>> inputs_;
     std::vector<char> copy_buffer_;
     Sha256 hash_;
 };
 
 std::string Assembler::run(DeltaPlan const& plan) {
     touched_part = true;
-    if (!fs::exists(part_)) std::ofstream(part_, std::ios::binary);
-    out_.open(part_, std::ios::binary | std::ios::in | std::ios::out);
-    if (!out_) throw GiveUp("cannot open the part");
+    out_.emplace(part_, OpenFile::Access::read_write);
     std::vector<Piece> const& pieces = plan.pieces;
     std::size_t range = 0;
     for (std::size_t i = 0; i < pieces.size();) {
@@ -146,27 +146,21 @@ std::string Assembler::run(DeltaPlan const& plan) {
         place_range(plan.ranges, range++);
         while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
     }
-    out_.close();
-    if (out_.fail()) throw GiveUp("cannot write the part");
     std::uint64_t const size = pieces.empty() ? 0 : pieces.back().offset + pieces.back().size;
-    fs::resize_file(part_, size);  // a longer old part keeps no tail
+    out_->resize(size);  // a longer old part keeps no tail
+    out_.reset();
     return to_hex(hash_.finalize());
 }
 
-std::istream& Assembler::seed_stream(std::uint32_t seed) {
-    if (seeds_.aligned(seed)) return out_;
+OpenFile const& Assembler::seed_file(std::uint32_t seed) {
+    if (seeds_.aligned(seed)) return *out_;
     if (inputs_.size() <= seed) inputs_.resize(seed + 1);
-    if (!inputs_[seed]) {
-        inputs_[seed] = std::make_unique<std::ifstream>(seeds_.path(seed), std::ios::binary);
-        if (!*inputs_[seed]) throw GiveUp("seed gone");
-    }
+    if (!inputs_[seed]) inputs_[seed] = std::make_unique<OpenFile const>(seeds_.path(seed), OpenFile::Access::read);
     return *inputs_[seed];
 }
 
 void Assembler::write_at(std::uint64_t offset, char const* data, std::size_t size) {
-    out_.seekp(static_cast<std::streamoff>(offset));
-    out_.write(data, static_cast<std::streamsize>(size));
-    if (!out_) throw GiveUp("cannot write the part");
+    out_->write_at(offset, data, size);
 }
 
 // Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
@@ -185,10 +179,8 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
         ++end;
     }
     copy_buffer_.resize(length);
-    std::istream& in = seed_stream(start.seed);
-    in.seekg(static_cast<std::streamoff>(start.offset));
-    in.read(copy_buffer_.data(), static_cast<std::streamsize>(length));
-    if (static_cast<std::uint64_t>(in.gcount()) != length) throw GiveUp("seed changed");
+    if (seed_file(start.seed).read_at(start.offset, copy_buffer_.data(), length) != length)
+        throw GiveUp("seed changed");
     // The pieces continue one another in the seed, so their chunks are the seed's chunks
     // from the first one on.
     std::uint64_t at = 0;
@@ -235,9 +227,12 @@ SeedChunks read_seeds(std::vector<std::pair<DeltaSeed, std::uint64_t>> const& se
     for (auto const& [seed, size] : seeds) {
         if (events.comparing) events.comparing(seed.name, before, total);
         try {
-            chunks.add(seed.file, seed.aligned, [&, &name = seed.name](std::uint64_t read) {
-                if (events.comparing) events.comparing(name, before + read, total);
-            });
+            OpenFile const in(seed.file, OpenFile::Access::read);
+            chunks.add(seed.file, size, seed.aligned,
+                       [&](std::uint64_t offset, char* data, std::size_t n) { return in.read_at(offset, data, n); },
+                       [&, &name = seed.name](std::uint64_t read) {
+                           if (events.comparing) events.comparing(name, before + read, total);
+                       });
         } catch (std::runtime_error const&) {
         }
         before += size;
@@ -298,10 +293,7 @@ std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& en
         // index, a failed write), the whole file is still there to fetch.
     }
     // A part this never wrote to may be one a whole transfer can still continue.
-    if (!result && touched_part) {
-        std::error_code ignored;
-        fs::remove(part, ignored);
-    }
+    if (!result && touched_part) remove_file(part);
     return result;
 }
 

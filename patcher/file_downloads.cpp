@@ -357,19 +357,16 @@ void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
 // at its path, the large files this manifest deletes (a pack renamed).
 std::vector<DeltaSeed> DownloadStage::seeds_for(FileEntry const& item, fs::path const& local_path) const {
     std::vector<DeltaSeed> seeds;
-    std::error_code ec;
-    bool const old_there = fs::is_regular_file(local_path, ec);
+    bool const old_there = is_regular_file_at(local_path);
     if (old_there) seeds.push_back({local_path, item.path, false});
     seeds.push_back({part_path_for(local_path), item.path + ".korvel.part", true});
     if (old_there) return seeds;
     for (std::string const& path : deleted_) {
-        fs::path file;
         try {
-            file = game_dir_ / utf8_to_wide(path);
+            fs::path const file = game_dir_ / utf8_to_wide(path);
+            if (is_regular_file_at(file) && korvel::file_size(file) >= delta_seed_from) seeds.push_back({file, path, false});
         } catch (std::exception const&) {
-            continue;
         }
-        if (fs::file_size(file, ec) >= delta_seed_from && !ec) seeds.push_back({file, path, false});
     }
     return seeds;
 }
@@ -429,8 +426,7 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, fs::pat
     try {
         place_download(part, local_path);
     } catch (...) {
-        std::error_code ignored;
-        fs::remove(part, ignored);
+        remove_file(part);
         throw;
     }
     records_.remove(item.path);
