@@ -62,6 +62,62 @@ void SeedChunks::add(fs::path const& file, std::uint64_t size, bool aligned, Rea
     seeds_.push_back({file, aligned});
 }
 
+void SeedChunks::add(SeedChunks const& other) {
+    auto const seed_base = static_cast<std::uint32_t>(seeds_.size());
+    auto const fine_base = static_cast<std::uint32_t>(fine_.size());
+    seeds_.insert(seeds_.end(), other.seeds_.begin(), other.seeds_.end());
+    fine_.reserve(fine_.size() + other.fine_.size());
+    for (SeedChunk c : other.fine_) {
+        c.seed += seed_base;
+        fine_.push_back(c);
+    }
+    for (Coarse c : other.coarse_) {
+        c.first += fine_base;
+        coarse_.push_back(c);
+    }
+}
+
+SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn const& read_at) {
+    SeedSample sample;
+    std::uint64_t const window = sample_window(params);
+    std::vector<char> buffer(static_cast<std::size_t>(window));
+    for (std::uint32_t w = 0; w < sample_windows; ++w) {
+        std::uint64_t const at = (size - window) / (sample_windows - 1) * w;
+        std::size_t const got = read_at(at, buffer.data(), buffer.size());
+        Chunker chunker(params);
+        std::string entries;
+        bool first = true;  // the coarse chunk the window starts inside
+        std::uint64_t coarse_size = 0;
+        // Not finished: the chunk open at the window's end is cut short.
+        chunker.feed(buffer.data(), got, [&](Chunk const& c, std::uint8_t const*) {
+            append_fine_entry(entries, {c.size, fine_hash_of(c.hash)});
+            coarse_size += c.size;
+            if (!c.ends_coarse) return;
+            if (!first) {
+                sample.coarse.push_back({coarse_hash_of(entries), static_cast<std::uint32_t>(coarse_size), 0});
+                sample.bytes += coarse_size;
+            }
+            first = false;
+            entries.clear();
+            coarse_size = 0;
+        });
+    }
+    return sample;
+}
+
+std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, ChunkIndexHead const& head) {
+    if (sample.bytes == 0) return seed_size;  // nothing to judge by: worth reading
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> wanted;
+    wanted.reserve(head.coarse.size());
+    for (CoarseEntry const& c : head.coarse) wanted.emplace_back(c.hash, c.size);
+    std::sort(wanted.begin(), wanted.end());
+    std::uint64_t shared = 0;
+    for (CoarseEntry const& c : sample.coarse)
+        if (std::binary_search(wanted.begin(), wanted.end(), std::pair(c.hash, c.size))) shared += c.size;
+    return static_cast<std::uint64_t>(static_cast<double>(seed_size) * static_cast<double>(shared) /
+                                      static_cast<double>(sample.bytes));
+}
+
 void SeedChunks::index() {
     fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash; });
     coarse_by_hash_ = sorted_positions(coarse_, [](Coarse const& c) { return c.hash; });

@@ -38,6 +38,9 @@ public:
     // already have. Throws what `read_at` throws; what was read of it before is dropped.
     void add(std::filesystem::path const& file, std::uint64_t size, bool aligned, ReadAtFn const& read_at,
              SeedReadFn const& on_read);
+    // Takes in the chunks of every seed of `other` (made with the same parameters),
+    // copied: a seed read once serves every file of the run that can use it.
+    void add(SeedChunks const& other);
     // After the last add: makes the chunks searchable.
     void index();
 
@@ -78,6 +81,29 @@ private:
     std::vector<std::uint32_t> fine_by_hash_;    // positions in fine_
     std::vector<std::uint32_t> coarse_by_hash_;  // positions in coarse_
 };
+
+// What a few windows spread over a large seed show of it: the coarse chunks cut inside
+// them (the first of each window left out, since the window may start inside it), and
+// their bytes. Tells before reading the whole seed whether it shares anything with a
+// file and about how much.
+struct SeedSample {
+    std::vector<CoarseEntry> coarse;
+    std::uint64_t bytes = 0;
+};
+
+// Windows read from a sampled seed, each two of the largest coarse chunks long.
+inline constexpr std::uint32_t sample_windows = 8;
+inline std::uint64_t sample_window(ChunkerParams const& params) { return 2ull * params.coarse_max; }
+// A seed up to this size is read whole at once: sampling it would save too little.
+inline std::uint64_t sampled_from(ChunkerParams const& params) { return 16 * sample_windows * sample_window(params); }
+
+// Reads the windows of a seed of `size` bytes (more than sampled_from). Throws what
+// `read_at` throws.
+SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn const& read_at);
+
+// About how many bytes of the file `head` describes a seed of `seed_size` bytes holds,
+// judged from its sample: the share of the sampled bytes in coarse chunks the file has.
+std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, ChunkIndexHead const& head);
 
 // One piece of the new file: fetched, or copied from a seed, starting with the seed
 // chunk at `seed_chunk` and going on through the chunks after it in that seed (a

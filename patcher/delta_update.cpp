@@ -3,8 +3,11 @@
 #include "core/chunk_index.h"
 #include "core/sha256.h"
 #include "patcher/delta_plan.h"
+#include "patcher/seed_library.h"
 #include "platform/files.h"
 #include "platform/open_file.h"
+
+#include <algorithm>
 
 #include <atomic>
 #include <exception>
@@ -217,22 +220,48 @@ void Assembler::place_range(std::vector<ByteRange> const& ranges, std::size_t in
     std::string().swap(bytes);
 }
 
-// Reads every seed with the index's chunker, reporting as it goes. A seed that cannot
-// be read is left out.
-SeedChunks read_seeds(std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds, ChunkerParams const& params,
-                      DeltaEvents const& events) {
+// The seeds worth reading for the file `head` describes. A large seed whose sample
+// shares nothing with the file is left unread; when all of them together are expected
+// to hold no more than the quarter of the file that makes a delta worth it, none is
+// read and the whole file is fetched at once.
+std::vector<std::pair<DeltaSeed, std::uint64_t>> seeds_worth_reading(
+    SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds, ChunkIndexHead const& head) {
+    std::vector<std::pair<DeltaSeed, std::uint64_t>> chosen;
+    std::uint64_t expected = 0;
+    for (auto const& [seed, size] : seeds) {
+        std::uint64_t shares = size;
+        if (!seed.aligned && size > sampled_from(head.params)) {
+            try {
+                shares = estimated_shared_bytes(library.sample(seed.file, seed.name, size, head.params), size, head);
+            } catch (std::exception const&) {
+                continue;
+            }
+            if (shares == 0) continue;
+        }
+        expected += std::min(shares, head.file_size);
+        chosen.push_back({seed, size});
+    }
+    if (static_cast<double>(expected) <= (1 - delta_most_of_file) * static_cast<double>(head.file_size)) chosen.clear();
+    return chosen;
+}
+
+// Reads the chosen seeds with the index's chunker (a shared one only when no other file
+// has read it yet), reporting as it goes. A seed that cannot be read is left out.
+SeedChunks read_seeds(SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
+                      ChunkerParams const& params, DeltaEvents const& events) {
     std::uint64_t total = 0, before = 0;
     for (auto const& s : seeds) total += s.second;
     SeedChunks chunks(params);
     for (auto const& [seed, size] : seeds) {
         if (events.comparing) events.comparing(seed.name, before, total);
+        SeedReadFn const on_read = [&, &name = seed.name](std::uint64_t read) {
+            if (events.comparing) events.comparing(name, before + read, total);
+        };
         try {
-            OpenFile const in(seed.file, OpenFile::Access::read);
-            chunks.add(seed.file, size, seed.aligned,
-                       [&](std::uint64_t offset, char* data, std::size_t n) { return in.read_at(offset, data, n); },
-                       [&, &name = seed.name](std::uint64_t read) {
-                           if (events.comparing) events.comparing(name, before + read, total);
-                       });
+            if (seed.aligned)
+                library.add_own(chunks, seed.file, seed.name, size, on_read);
+            else
+                chunks.add(*library.chunks(seed.file, seed.name, size, params, on_read));
         } catch (std::runtime_error const&) {
         }
         before += size;
@@ -242,7 +271,8 @@ SeedChunks read_seeds(std::vector<std::pair<DeltaSeed, std::uint64_t>> const& se
 }
 
 std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, std::string const& url,
-                                   fs::path const& part, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
+                                   fs::path const& part, SeedLibrary& library,
+                                   std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
                                    DeltaEvents const& events, std::vector<char>& buffer, bool& touched_part) {
     ChunkIndexRef const& ref = *entry.chunk_index;
     std::string head_bytes;
@@ -255,7 +285,7 @@ std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, st
     if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)
         return std::nullopt;
 
-    SeedChunks const chunks = read_seeds(seeds, head.params, events);
+    SeedChunks const chunks = read_seeds(library, seeds_worth_reading(library, seeds, head), head.params, events);
     if (chunks.empty()) return std::nullopt;
     DeltaPlan const plan = make_delta_plan(
         head, chunks, [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(http, ref.url, ranges, travel); });
@@ -277,8 +307,9 @@ std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, st
 }  // namespace
 
 std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
-                                          fs::path const& part, std::vector<DeltaSeed> const& seeds,
-                                          DeltaEvents const& events, std::vector<char>& buffer) {
+                                          fs::path const& part, SeedLibrary& library,
+                                          std::vector<DeltaSeed> const& seeds, DeltaEvents const& events,
+                                          std::vector<char>& buffer) {
     // A head larger than any real file needs (about 16 bytes per 150 KiB) is not fetched
     // into memory: the manifest may come from a server that is not the operator's.
     if (!entry.chunk_index || entry.chunk_index->head_size > max_index_head) return std::nullopt;
@@ -287,7 +318,7 @@ std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& en
     std::optional<DeltaResult> result;
     bool touched_part = false;
     try {
-        result = attempt(http, entry, url, part, usable, events, buffer, touched_part);
+        result = attempt(http, entry, url, part, library, usable, events, buffer, touched_part);
     } catch (std::exception const&) {
         // Whatever went wrong (ranges refused or cut short, a seed that changed, a bad
         // index, a failed write), the whole file is still there to fetch.

@@ -4,6 +4,7 @@
 #include "patcher/delta_update.h"
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
+#include "patcher/seed_library.h"
 #include "patcher/patch_records.h"
 #include "platform/file_error.h"
 #include "platform/files.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -88,6 +90,7 @@ public:
     }
 
     void run();
+    SeedLibrary const& seeds() const { return seeds_; }
 
 private:
     void work(std::size_t slot);
@@ -112,6 +115,7 @@ private:
     HashCache& cache_;
     ProgressReporter const& reporter_;
     FolderMaker folders_;
+    SeedLibrary seeds_;
     DownloadClock const clock_;
 
     // Shared with the workers, under mutex_.
@@ -407,8 +411,9 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, fs::pat
     } catch (std::exception const&) {
         return false;
     }
-    std::optional<DeltaResult> const rebuilt = korvel::fetch_by_delta(http_, item, build_file_url(base_url_, item.path),
-                                                                      part, seeds_for(item, local_path), events, buffer);
+    std::optional<DeltaResult> const rebuilt =
+        korvel::fetch_by_delta(http_, item, build_file_url(base_url_, item.path), part, seeds_, seeds_for(item, local_path),
+                               events, buffer);
     {
         std::lock_guard const lock(mutex_);
         slots_[slot].comparing.clear();
@@ -447,11 +452,13 @@ fs::path part_path_for(fs::path const& local_path) {
     return local_path.parent_path() / (utf8_to_wide(sha256_hex(name).substr(0, 32)) + L".korvel.part");
 }
 
-void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, std::string const& base_url,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter,
-                    std::vector<std::string> const& deleted) {
+std::map<std::string, std::uint64_t> download_files(std::vector<DownloadItem> const& items, PatchConfig const& config,
+                                                    std::string const& base_url, HttpSession& http, HashCache& cache,
+                                                    ProgressReporter const& reporter,
+                                                    std::vector<std::string> const& deleted) {
     DownloadStage stage(items, config, base_url, deleted, http, cache, reporter);
     stage.run();
+    return stage.seeds().bytes_read();
 }
 
 fs::path part_records_folder(PatchConfig const& config) {

@@ -20,6 +20,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <map>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -100,8 +101,11 @@ Manifest fetch_manifest(HttpSession& http, VersionDocument const& version, Signe
 }
 
 // The Downloading stage, reported as started even when there is nothing to fetch.
-void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig const& config, Manifest const& manifest,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter) {
+// Returns the bytes read of each delta seed.
+std::map<std::string, std::uint64_t> download_stage(std::vector<DownloadItem> const& downloads,
+                                                    PatchConfig const& config, Manifest const& manifest,
+                                                    HttpSession& http, HashCache& cache,
+                                                    ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     if (downloads.empty())
         set_stage(progress, PatchStage::Downloading, L"Nincs letöltendő fájl", L"Minden fájl naprakész.");
@@ -112,7 +116,7 @@ void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig cons
     progress.files_total = downloads.size();
     progress.files_done = 0;
     reporter.report();
-    download_files(downloads, config, manifest.base_url, http, cache, reporter, manifest.deletes);
+    return download_files(downloads, config, manifest.base_url, http, cache, reporter, manifest.deletes);
 }
 
 // The Finalizing and Done stages: what the run leaves for the next one, then the last
@@ -156,10 +160,10 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     Manifest const manifest = fetch_manifest(http, version, release, reporter);
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
-    download_stage(downloads, config, manifest, http, cache, reporter);
+    PatchResult result;
+    result.seed_bytes_read = download_stage(downloads, config, manifest, http, cache, reporter);
     finish_run(config, manifest, version, release, cache, !downloads.empty(), reporter);
 
-    PatchResult result;
     result.ok = true;
     result.client_version = version.client_version;
     return result;

@@ -4,10 +4,12 @@
 
 #include "tests/patcher/engine_fixture.h"
 
+#include "patcher/delta_plan.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
 #include <algorithm>
+#include <map>
 
 namespace fs = std::filesystem;
 using namespace korvel;
@@ -244,6 +246,42 @@ TEST_F(DeltaTest, RenamedPackFoundThroughTheDeleteList) {
     EXPECT_TRUE(game_file("data/new.pak") == v.new_pack);
     EXPECT_FALSE(fs::exists(game("data/old.pak")));
     expect_only_changed_ranges("data/new.pak", v);
+}
+
+// A release that turns three deleted packs into new ones: each deleted pack is read at
+// most once whichever new packs could use it, one that shares nothing with any of them
+// is only sampled, and the new pack that shares nothing starts its whole download
+// without a seed read for it.
+TEST_F(DeltaTest, DeletedPacksAreEachReadOnceAndOnlyWhereTheyHelp) {
+    std::uint64_t const size = sampled_from(small_chunks) + (1 << 20);  // large enough to be sampled
+    std::uint64_t const sample = sample_windows * sample_window(small_chunks);
+    std::vector<std::string> const old = {random_bytes(size, 70), random_bytes(size, 71), random_bytes(size, 72)};
+    for (std::size_t i = 0; i < old.size(); ++i) put_game_file("old/" + std::to_string(i) + ".pak", old[i]);
+    Versions const from_0 = apply(old[0], {{500000, 3000, random_bytes(5000, 73)}});
+    Versions const from_1 = apply(old[1], {{900000, 0, random_bytes(20000, 74)}});
+    std::string const fresh = random_bytes(size, 75);
+    publish({{"new/a.pak", {from_0.new_pack}}, {"new/b.pak", {from_1.new_pack}}, {"new/c.pak", {fresh}}},
+            {"old/0.pak", "old/1.pak", "old/2.pak"});
+    PatchResult const result = run();
+    ASSERT_TRUE(result.ok);
+    EXPECT_TRUE(game_file("new/a.pak") == from_0.new_pack);
+    EXPECT_TRUE(game_file("new/b.pak") == from_1.new_pack);
+    EXPECT_TRUE(game_file("new/c.pak") == fresh);
+    expect_only_changed_ranges("new/a.pak", from_0);
+    expect_only_changed_ranges("new/b.pak", from_1);
+    std::vector<Request> const whole = server.requests("files/new/c.pak");
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_FALSE(range_of(whole[0]));
+
+    std::map<std::string, std::uint64_t> const& read = result.seed_bytes_read;
+    EXPECT_EQ(read.size(), 3u);
+    for (std::string const used : {"old/0.pak", "old/1.pak"}) {
+        ASSERT_TRUE(read.contains(used)) << used;
+        EXPECT_GE(read.at(used), size) << used;
+        EXPECT_LE(read.at(used), size + sample) << used;
+    }
+    ASSERT_TRUE(read.contains("old/2.pak"));
+    EXPECT_LE(read.at("old/2.pak"), sample);
 }
 
 // A run stopped partway through a delta keeps the new file's first bytes in the part;
