@@ -36,7 +36,7 @@ void SeedChunks::add(fs::path const& file, std::uint64_t size, bool aligned, Rea
     std::uint64_t coarse_size = 0;
     Chunker chunker(params_);
     ChunkFn const keep = [&](Chunk const& c, std::uint8_t const*) {
-        fine_.push_back({fine_hash_of(c.hash), c.offset, c.size, seed});
+        fine_.emplace_back(c.hash, c.size, c.offset, seed);
         append_fine_entry(coarse_entries, {c.size, fine_hash_of(c.hash)});
         coarse_size += c.size;
         if (!c.ends_coarse) return;
@@ -49,13 +49,14 @@ void SeedChunks::add(fs::path const& file, std::uint64_t size, bool aligned, Rea
     };
     std::vector<char> buffer(read_piece);
     try {
-        for (std::size_t got; (got = read_at(chunker.fed(), buffer.data(), buffer.size())) > 0;) {
+        for (std::size_t got; chunker.fed() < SeedChunk::largest_seed &&
+                                 (got = read_at(chunker.fed(), buffer.data(), buffer.size())) > 0;) {
             chunker.feed(buffer.data(), got, keep);
             if (on_read) on_read(chunker.fed());
         }
         chunker.finish(keep);
     } catch (...) {
-        fine_.resize(fine_before);
+        fine_.erase(fine_.begin() + static_cast<std::ptrdiff_t>(fine_before), fine_.end());
         coarse_.resize(coarse_before);
         throw;
     }
@@ -68,7 +69,7 @@ void SeedChunks::add(SeedChunks const& other) {
     seeds_.insert(seeds_.end(), other.seeds_.begin(), other.seeds_.end());
     fine_.reserve(fine_.size() + other.fine_.size());
     for (SeedChunk c : other.fine_) {
-        c.seed += seed_base;
+        c.move_to_seed(c.seed() + seed_base);
         fine_.push_back(c);
     }
     for (Coarse c : other.coarse_) {
@@ -119,15 +120,15 @@ std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t see
 }
 
 void SeedChunks::index() {
-    fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash; });
+    fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash(); });
     coarse_by_hash_ = sorted_positions(coarse_, [](Coarse const& c) { return c.hash; });
 }
 
 SeedChunk const* SeedChunks::find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
     auto it = std::lower_bound(fine_by_hash_.begin(), fine_by_hash_.end(), hash,
-                               [&](std::uint32_t p, std::uint64_t h) { return fine_[p].hash < h; });
-    for (; it != fine_by_hash_.end() && fine_[*it].hash == hash; ++it)
-        if (fine_[*it].size == size && usable(fine_[*it], offset)) return &fine_[*it];
+                               [&](std::uint32_t p, std::uint64_t h) { return fine_[p].hash() < h; });
+    for (; it != fine_by_hash_.end() && fine_[*it].hash() == hash; ++it)
+        if (fine_[*it].size() == size && usable(fine_[*it], offset)) return &fine_[*it];
     return nullptr;
 }
 
@@ -170,8 +171,10 @@ std::vector<bool> coarse_needing_fine(ChunkIndexHead const& head, std::vector<bo
     return need;
 }
 
-// Fetches the needed fine entries in few ranges (near neighbours merged) and checks
-// each coarse chunk's entries against its hash.
+// Fetches the needed fine entries in few ranges (near neighbours merged, none longer
+// than max_range) and checks each coarse chunk's entries against its hash. Throws
+// "Érvénytelen darabindex" for a coarse chunk whose entries alone would be longer: no
+// index the publisher makes has one, and it is not fetched into memory.
 std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& head, std::vector<bool> const& need,
                                                        IndexRangesFn const& fetch_index, PlanLimits const& limits,
                                                        std::uint64_t& fetched) {
@@ -190,10 +193,11 @@ std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& hea
             ++c;
             continue;
         }
+        if (at(c + 1) - at(c) > limits.max_range) throw std::runtime_error("Érvénytelen darabindex");
         std::size_t last = c;
         for (std::size_t next = c + 1; next < head.coarse.size(); ++next) {
             if (!need[next]) continue;
-            if (at(next) - at(last + 1) > limits.index_gap_fill) break;
+            if (at(next) - at(last + 1) > limits.index_gap_fill || at(next + 1) - at(c) > limits.max_range) break;
             last = next;
         }
         groups.push_back({c, last});

@@ -17,12 +17,27 @@ namespace korvel {
 
 inline constexpr std::uint32_t no_seed_chunk = 0xffffffffu;
 
-struct SeedChunk {
-    std::uint64_t hash = 0;  // fine_hash_of the chunk
-    std::uint64_t offset = 0;
-    std::uint32_t size = 0;
-    std::uint32_t seed = 0;  // position in the seed list
+// One fine chunk of a seed in 16 bytes, since a seed of a few GiB has millions: its
+// 48-bit hash with its size (below 64 KiB), and its offset (below 1 TiB) with the seed's
+// position in the seed list.
+class SeedChunk {
+public:
+    static constexpr std::uint64_t largest_seed = 1ull << 40;
+
+    SeedChunk(std::uint64_t hash, std::uint32_t size, std::uint64_t offset, std::uint32_t seed)
+        : hash_size_(fine_hash_of(hash) | std::uint64_t{size} << 48), offset_seed_(offset | std::uint64_t{seed} << 40) {}
+
+    std::uint64_t hash() const { return hash_size_ & 0xffffffffffffull; }  // fine_hash_of the chunk
+    std::uint32_t size() const { return static_cast<std::uint32_t>(hash_size_ >> 48); }
+    std::uint64_t offset() const { return offset_seed_ & (largest_seed - 1); }
+    std::uint32_t seed() const { return static_cast<std::uint32_t>(offset_seed_ >> 40); }
+    void move_to_seed(std::uint32_t seed) { offset_seed_ = offset() | std::uint64_t{seed} << 40; }
+
+private:
+    std::uint64_t hash_size_;
+    std::uint64_t offset_seed_;
 };
+static_assert(sizeof(SeedChunk) == 16);
 
 // Reads up to `size` bytes at `offset` into `data`; fewer only at the end of the file.
 using ReadAtFn = std::function<std::size_t(std::uint64_t offset, char* data, std::size_t size)>;
@@ -36,6 +51,7 @@ public:
     // Chunks a whole file of about `size` bytes, read through `read_at`. An `aligned`
     // seed (the part being written over) offers its chunks only at the offset they
     // already have. Throws what `read_at` throws; what was read of it before is dropped.
+    // Reads only up to SeedChunk::largest_seed bytes.
     void add(std::filesystem::path const& file, std::uint64_t size, bool aligned, ReadAtFn const& read_at,
              SeedReadFn const& on_read);
     // Takes in the chunks of every seed of `other` (made with the same parameters),
@@ -71,7 +87,7 @@ private:
         std::uint32_t count = 0;
     };
     bool usable(SeedChunk const& chunk, std::uint64_t offset) const {
-        return !seeds_[chunk.seed].aligned || chunk.offset == offset;
+        return !seeds_[chunk.seed()].aligned || chunk.offset() == offset;
     }
 
     ChunkerParams params_;
@@ -128,7 +144,7 @@ struct DeltaPlan {
 
 struct PlanLimits {
     std::uint64_t gap_fill = 4096;         // copies between two fetches up to this size are fetched too
-    std::uint64_t max_range = 4ull << 20;  // a longer run of fetched bytes is split
+    std::uint64_t max_range = 4ull << 20;  // a longer run of fetched bytes (or index entries) is split
     std::uint64_t index_gap_fill = 4096;   // likewise for fine entries of the index
     std::uint64_t new_stretch = 8 << 20;   // see make_delta_plan
 };

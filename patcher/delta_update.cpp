@@ -175,14 +175,14 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     std::uint64_t length = 0;
     while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk) {
         SeedChunk const& c = seeds_.chunk(pieces[end].seed_chunk);
-        if (c.seed != start.seed || c.offset != start.offset + length ||
+        if (c.seed() != start.seed() || c.offset() != start.offset() + length ||
             (end > first && length + pieces[end].size > (1u << 20)))
             break;
         length += pieces[end].size;
         ++end;
     }
     copy_buffer_.resize(length);
-    if (seed_file(start.seed).read_at(start.offset, copy_buffer_.data(), length) != length)
+    if (seed_file(start.seed()).read_at(start.offset(), copy_buffer_.data(), length) != length)
         throw GiveUp("seed changed");
     // The pieces continue one another in the seed, so their chunks are the seed's chunks
     // from the first one on.
@@ -190,13 +190,13 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     for (std::uint32_t k = first_chunk; at < length; ++k) {
         if (k >= seeds_.chunk_count()) throw GiveUp("seed changed");
         SeedChunk const& c = seeds_.chunk(k);
-        if (c.seed != start.seed || at + c.size > length ||
-            fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size)) != c.hash)
+        if (c.seed() != start.seed() || at + c.size() > length ||
+            fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size())) != c.hash())
             throw GiveUp("seed changed");
-        at += c.size;
+        at += c.size();
     }
     // The part's own chunks already lie where they belong.
-    if (!seeds_.aligned(start.seed)) write_at(pieces[first].offset, copy_buffer_.data(), length);
+    if (!seeds_.aligned(start.seed())) write_at(pieces[first].offset, copy_buffer_.data(), length);
     hash_.update(copy_buffer_.data(), length);
     return end;
 }
