@@ -155,6 +155,20 @@ std::string write_manifest(Manifest const& manifest) {
     return document.dump(2) + "\n";
 }
 
+std::string chunk_index_url(std::string_view base_url, std::string_view url) {
+    std::size_t const scheme_end = url.find("://");
+    if (scheme_end != std::string_view::npos && scheme_end > 0 && url.find('/') > scheme_end) return std::string(url);
+    while (!base_url.empty() && base_url.back() == '/') base_url.remove_suffix(1);
+    std::size_t const host = base_url.find("://");
+    std::size_t const root = base_url.find('/', host == std::string_view::npos ? 0 : host + 3);
+    for (; url.starts_with("../"); url.remove_prefix(3)) {
+        std::size_t const cut = base_url.rfind('/');
+        if (root == std::string_view::npos || cut == std::string_view::npos || cut < root) return {};
+        base_url = base_url.substr(0, cut);
+    }
+    return std::string(base_url) + "/" + std::string(url);
+}
+
 std::string build_file_url(std::string_view base_url, std::string_view path) {
     while (!base_url.empty() && base_url.back() == '/') base_url.remove_suffix(1);
     while (!path.empty() && path.front() == '/') path.remove_prefix(1);

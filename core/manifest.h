@@ -15,6 +15,9 @@ namespace korvel {
 // key. The head (the first head_size bytes) is what a launcher fetches whole and checks
 // against head_sha256; size and sha256 are of the whole index.
 struct ChunkIndexRef {
+    // As written: relative to the manifest's base_url ("../chunks/H.idx", what `build`
+    // writes, so that the manifest names its base URL in one place), or absolute (what
+    // releases published before held). chunk_index_url gives the URL to fetch.
     std::string url;
     std::uint64_t size = 0;
     std::string sha256;  // 64 characters, lower-case
@@ -59,5 +62,11 @@ std::string write_manifest(Manifest const& manifest);
 // base_url without its trailing "/" characters + "/" + the path without its leading
 // ones, percent-encoded. The base URL itself is never encoded.
 std::string build_file_url(std::string_view base_url, std::string_view path);
+
+// A chunk index's URL to fetch: an absolute one ("scheme://...") as it is; a relative one
+// below base_url taken as a folder, as build_file_url takes it, each leading "../" one
+// folder up ("https://h/releases/7/files" and "../chunks/H.idx" give
+// "https://h/releases/7/chunks/H.idx"). Empty when it climbs above the host.
+std::string chunk_index_url(std::string_view base_url, std::string_view url);
 
 }  // namespace korvel

@@ -5,18 +5,27 @@
 #include "gamecfg/display_modes.h"
 #include "platform/display_scale.h"
 #include "platform/gdi_handles.h"
+#include "platform/high_contrast.h"
 #include "platform/message_box.h"
 
 #include <uxtheme.h>
 
+#include <optional>
 #include <string>
 
 namespace korvel {
 
 namespace {
 
-COLORREF const k_background = RGB(18, 20, 29);
-COLORREF const k_label_text = RGB(220, 224, 235);
+// The dialog's dark look, or in a contrast theme the system's dialog pair.
+COLORREF background() {
+    std::optional<SystemColours> const theme = contrast_theme();
+    return theme ? (*theme)[COLOR_BTNFACE] : RGB(18, 20, 29);
+}
+COLORREF label_text() {
+    std::optional<SystemColours> const theme = contrast_theme();
+    return theme ? (*theme)[COLOR_BTNTEXT] : RGB(220, 224, 235);
+}
 
 struct ControlLayout {
     int id;  // 0: a label
@@ -28,25 +37,27 @@ struct ControlLayout {
 
 DWORD const k_list_style = CBS_DROPDOWNLIST | WS_VSCROLL;
 
-// Creation order is also the order the controls are drawn and walked in.
+// Creation order is also the order the controls are drawn and walked in, and each list
+// follows its label: a screen reader names a list by the label before it, and the
+// label's access key (Alt + the underlined letter) moves to the list.
 ControlLayout const k_controls[] = {
-    {0, L"STATIC", L"Kijelző mód", SS_LEFT, 24, 24, 150, 22},
+    {0, L"STATIC", L"&Kijelző mód", SS_LEFT, 24, 24, 150, 22},
     {k_display_mode_list, L"COMBOBOX", L"", k_list_style, 190, 20, 300, 300},
-    {k_windowed_box, L"BUTTON", L"Ablakos mód", BS_AUTOCHECKBOX, 190, 62, 240, 24},
-    {0, L"STATIC", L"Gamma", SS_LEFT, 24, 106, 150, 22},
+    {k_windowed_box, L"BUTTON", L"&Ablakos mód", BS_AUTOCHECKBOX, 190, 62, 240, 24},
+    {0, L"STATIC", L"&Gamma", SS_LEFT, 24, 106, 150, 22},
     {k_gamma_list, L"COMBOBOX", L"", k_list_style, 190, 102, 150, 300},
-    {0, L"STATIC", L"Árnyék minőség", SS_LEFT, 24, 146, 150, 22},
+    {0, L"STATIC", L"Árnyék &minőség", SS_LEFT, 24, 146, 150, 22},
     {k_shadow_list, L"COMBOBOX", L"", k_list_style, 190, 142, 150, 300},
-    {0, L"STATIC", L"Zene hangerő", SS_LEFT, 24, 186, 150, 22},
+    {0, L"STATIC", L"&Zene hangerő", SS_LEFT, 24, 186, 150, 22},
     {k_music_list, L"COMBOBOX", L"", k_list_style, 190, 182, 150, 300},
-    {0, L"STATIC", L"Effektek", SS_LEFT, 24, 226, 150, 22},
+    {0, L"STATIC", L"&Effektek", SS_LEFT, 24, 226, 150, 22},
     {k_voice_list, L"COMBOBOX", L"", k_list_style, 190, 222, 150, 300},
-    {k_night_box, L"BUTTON", L"Éjszakai mód", BS_AUTOCHECKBOX, 24, 276, 240, 24},
-    {k_fog_box, L"BUTTON", L"Köd", BS_AUTOCHECKBOX, 250, 276, 240, 24},
-    {k_snow_box, L"BUTTON", L"Hó effekt", BS_AUTOCHECKBOX, 24, 310, 240, 24},
-    {k_snow_texture_box, L"BUTTON", L"Hó textúrák", BS_AUTOCHECKBOX, 250, 310, 240, 24},
-    {k_apply_button, L"BUTTON", L"ALKALMAZ", BS_DEFPUSHBUTTON, 265, 370, 130, 36},
-    {k_cancel_button, L"BUTTON", L"MÉGSE", BS_PUSHBUTTON, 405, 370, 100, 36},
+    {k_night_box, L"BUTTON", L"É&jszakai mód", BS_AUTOCHECKBOX, 24, 276, 240, 24},
+    {k_fog_box, L"BUTTON", L"Kö&d", BS_AUTOCHECKBOX, 250, 276, 240, 24},
+    {k_snow_box, L"BUTTON", L"&Hó effekt", BS_AUTOCHECKBOX, 24, 310, 240, 24},
+    {k_snow_texture_box, L"BUTTON", L"Hó &textúrák", BS_AUTOCHECKBOX, 250, 310, 240, 24},
+    {k_apply_button, L"BUTTON", L"A&LKALMAZ", BS_DEFPUSHBUTTON, 265, 370, 130, 36},
+    {k_cancel_button, L"BUTTON", L"MÉG&SE", BS_PUSHBUTTON, 405, 370, 100, 36},
 };
 
 ConfigDialogState* state_of(HWND hwnd) {
@@ -128,7 +139,8 @@ bool on_create(HWND dialog, ConfigDialogState& state) {
     for (ControlLayout const& layout : k_controls) {
         DWORD const ex_style = layout.class_name == std::wstring_view(L"COMBOBOX") ? WS_EX_CLIENTEDGE : 0;
         HWND const control =
-            ::CreateWindowExW(ex_style, layout.class_name, layout.text, WS_CHILD | WS_VISIBLE | layout.style, layout.x,
+            ::CreateWindowExW(ex_style, layout.class_name, layout.text,
+                              WS_CHILD | WS_VISIBLE | (layout.id != 0 ? WS_TABSTOP : 0) | layout.style, layout.x,
                               layout.y, layout.width, layout.height, dialog,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance, nullptr);
         if (!control) return false;
@@ -145,6 +157,15 @@ bool on_create(HWND dialog, ConfigDialogState& state) {
 }
 
 void on_apply(HWND dialog, ConfigDialogState& state) {
+    // The file is the game client's: one that ran meanwhile may have written it, and the
+    // save would put back what it held when the dialog opened.
+    if (config_file_changed(state) &&
+        show_message_box(dialog,
+                         L"A(z) " + state.config_path.filename().wstring() +
+                             L" megváltozott, mióta ez az ablak megnyílt (talán egy futó játék írta). "
+                             L"Felülírod a most beállítottakkal?",
+                         k_message_box_title, MB_YESNO | MB_ICONWARNING) != IDYES)
+        return;
     store_choices(read_choices(dialog), state);
     if (save_config_file(state)) {
         ::DestroyWindow(dialog);
@@ -155,24 +176,24 @@ void on_apply(HWND dialog, ConfigDialogState& state) {
                      k_message_box_title, MB_OK | MB_ICONERROR);
 }
 
+// Enter (IsDialogMessageW's IDOK) applies as ALKALMAZ does and Escape (IDCANCEL) cancels
+// as MÉGSE does; an open list takes both keys itself, so they fold it instead.
 void on_command(HWND dialog, ConfigDialogState& state, int id) {
-    // IDOK and IDCANCEL from IsDialogMessageW's Enter and Escape are ignored on purpose:
-    // only the two buttons and the close box end the dialog.
-    if (id == k_cancel_button) ::DestroyWindow(dialog);
-    if (id == k_apply_button) on_apply(dialog, state);
+    if (id == k_cancel_button || id == IDCANCEL) ::DestroyWindow(dialog);
+    if (id == k_apply_button || id == IDOK) on_apply(dialog, state);
 }
 
 LRESULT on_erase_background(HWND dialog, HDC dc) {
     RECT client{};
     ::GetClientRect(dialog, &client);
-    UniqueBrush brush(::CreateSolidBrush(k_background));
+    UniqueBrush brush(::CreateSolidBrush(background()));
     ::FillRect(dc, &client, brush ? brush.get() : static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
     return 1;
 }
 
 LRESULT on_static_colour(HDC dc) {
-    ::SetTextColor(dc, k_label_text);
-    ::SetBkColor(dc, k_background);
+    ::SetTextColor(dc, label_text());
+    ::SetBkColor(dc, background());
     // Hollow: the dark background drawn by WM_ERASEBKGND shows through. A check box
     // redraws its label on the opaque text background set above, so toggling leaves no
     // trace; a solid brush made Wine's check boxes lose their glyph after a few toggles.
@@ -217,8 +238,16 @@ LRESULT CALLBACK config_dialog_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
             case WM_DPICHANGED:
                 on_dpi_changed(hwnd, *state, wparam, lparam);
                 return 0;
+            case WM_SYSCOLORCHANGE:
+            case WM_SETTINGCHANGE:  // a contrast theme on or off: drawn again in its colours
+                ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+                return 0;
             case WM_COMMAND:
                 on_command(hwnd, *state, LOWORD(wparam));
+                return 0;
+            case WM_SETFOCUS:
+                // The window itself takes no keys: the first control does, as in a dialog.
+                ::SetFocus(::GetNextDlgTabItem(hwnd, nullptr, FALSE));
                 return 0;
             case WM_CLOSE:
                 ::DestroyWindow(hwnd);

@@ -7,7 +7,8 @@
 
 #include <windows.h>
 
-#include <set>
+#include <map>
+#include <optional>
 #include <system_error>
 
 namespace korvel {
@@ -24,13 +25,31 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-void parse_line(std::string_view line, ConfigDialogState& state) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+struct Pair {
+    std::string key;
+    std::size_t value_at = 0, value_size = 0;  // where the trimmed value lies in the line
+};
+
+std::optional<Pair> pair_in(std::string_view line) {
     auto const separator = line.find_first_of("\t =");
-    if (separator == std::string_view::npos) return;
-    std::string const key = ascii_upper(trim(line.substr(0, separator)));
-    if (key.empty()) return;
-    state.set_value(key, std::string(trim(line.substr(separator + 1))));
+    if (separator == std::string_view::npos) return std::nullopt;
+    std::string key = ascii_upper(trim(line.substr(0, separator)));
+    if (key.empty()) return std::nullopt;
+    std::string_view const rest = line.substr(separator + 1);
+    std::string_view const value = trim(rest);
+    std::size_t const value_at = separator + 1 + (value.empty() ? rest.size() : value.data() - rest.data());
+    return Pair{std::move(key), value_at, value.size()};
+}
+
+std::string_view value_of(std::string_view line, Pair const& pair) {
+    return line.substr(pair.value_at, pair.value_size);
+}
+
+// The file's bytes as read: its lines keep them all.
+std::string bytes_read(ConfigText const& file) {
+    std::string bytes(config_preamble(file.encoding));
+    for (ConfigLine const& line : file.lines) bytes += line.raw;
+    return bytes;
 }
 
 // The temporary file of the save is ours whatever stands there: one left by a save that
@@ -53,34 +72,54 @@ void ConfigDialogState::set_value(std::string const& key, std::string value) {
     if (added) key_order.push_back(place->first);
 }
 
-void parse_config_text(std::string_view bytes, ConfigDialogState& state) {
-    while (!bytes.empty()) {
-        auto const end = bytes.find('\n');
-        parse_line(bytes.substr(0, end), state);
-        if (end == std::string_view::npos) break;
-        bytes.remove_prefix(end + 1);
-    }
+void read_config_text(std::string_view bytes, ConfigDialogState& state) {
+    state.file = split_config_text(bytes);
+    for (ConfigLine const& line : state.file.lines)
+        if (auto const pair = pair_in(line.text)) state.set_value(pair->key, std::string(value_of(line.text, *pair)));
 }
 
 std::string format_config_text(ConfigDialogState const& state) {
-    std::string text;
-    std::set<std::string_view> written;
-    auto const write = [&](std::string const& key, std::string const& value) {
-        if (!written.insert(key).second) return;
-        text += key;
-        text += '\t';
-        text += value;
-        text += "\r\n";
-    };
-    for (auto const& key : state.key_order) {
-        if (auto const found = state.values.find(key); found != state.values.end()) write(found->first, found->second);
+    ConfigText const& file = state.file;
+    std::map<std::string, std::string_view> as_read;  // the last value, as the state took it
+    for (ConfigLine const& line : file.lines)
+        if (auto const pair = pair_in(line.text)) as_read[pair->key] = value_of(line.text, *pair);
+
+    std::string text(config_preamble(file.encoding));
+    for (ConfigLine const& line : file.lines) {
+        auto const pair = pair_in(line.text);
+        auto const now = pair ? state.values.find(pair->key) : state.values.end();
+        if (now == state.values.end() || now->second == as_read[pair->key]) {
+            text += line.raw;
+            continue;
+        }
+        std::string changed = line.text;
+        changed.replace(pair->value_at, pair->value_size, now->second);
+        text += make_config_line(file.encoding, std::move(changed), line.ending).raw;
     }
-    for (auto const& [key, value] : state.values) write(key, value);
+
+    std::string ending = "\r\n";
+    for (ConfigLine const& line : file.lines)
+        if (!line.ending.empty()) {
+            ending = line.ending;
+            break;
+        }
+    bool ended = file.lines.empty() || !file.lines.back().ending.empty();
+    for (std::string const& key : state.key_order) {
+        auto const value = state.values.find(key);
+        if (value == state.values.end() || as_read.count(key)) continue;
+        if (!ended) text += encode_config_text(file.encoding, ending);  // the new line starts on a line of its own
+        ended = true;
+        text += make_config_line(file.encoding, key + '\t' + value->second, ending).raw;
+    }
     return text;
 }
 
 void read_config_file(ConfigDialogState& state) {
-    if (std::optional<std::string> const bytes = read_whole_file(state.config_path)) parse_config_text(*bytes, state);
+    if (std::optional<std::string> const bytes = read_whole_file(state.config_path)) read_config_text(*bytes, state);
+}
+
+bool config_file_changed(ConfigDialogState const& state) {
+    return read_whole_file(state.config_path).value_or(std::string()) != bytes_read(state.file);
 }
 
 bool save_config_file(ConfigDialogState const& state) noexcept {

@@ -3,6 +3,7 @@
 // and the display modes the dialog offers. Owned by open_settings_dialog for the
 // dialog's lifetime; UI thread only.
 
+#include "gamecfg/config_text.h"
 #include "platform/gdi_handles.h"
 
 #include <windows.h>
@@ -26,7 +27,9 @@ struct DisplayMode {
 struct ConfigDialogState {
     HWND owner = nullptr;
     std::filesystem::path config_path;
-    // Keys and values are the file's bytes; no character-set conversion takes place.
+    ConfigText file;  // as read, line by line: what a save keeps
+    // Keys upper-cased (ASCII); values as the lines hold them: the file's bytes, or UTF-8
+    // for a UTF-16 file.
     std::map<std::string, std::string> values;
     std::vector<std::string> key_order;  // first appearance: file order, then keys the dialog adds
     std::vector<DisplayMode> modes;      // in the order the display-mode list shows them
@@ -37,17 +40,26 @@ struct ConfigDialogState {
     void set_value(std::string const& key, std::string value);
 };
 
-// Adds the pairs of a zivur2.cfg text to `state`, line by line: one trailing CR dropped;
-// split at the first tab, space or '='; key and value trimmed; key upper-cased (ASCII);
-// lines without a separator or with an empty key skipped.
-void parse_config_text(std::string_view bytes, ConfigDialogState& state);
+// Takes a zivur2.cfg's bytes into `state`: its lines, and their pairs: split at the first
+// tab, space or '='; key and value trimmed; key upper-cased (ASCII); lines without a
+// separator or with an empty key hold none. A repeated key keeps its first place and its
+// last value.
+void read_config_text(std::string_view bytes, ConfigDialogState& state);
 
-// The file rebuilt from the state alone: "KEY\tvalue\r\n" per key, key_order first, then
-// any remaining key in byte order. Comments and blank lines are not kept.
+// The file as read with the state's values in it, in the encoding it came in (its
+// byte-order mark kept): every line as it was, but for the value of each pair whose key
+// now holds another value than the file gave it; keys the file lacked follow, one
+// "KEY\tvalue" line each in key_order, with the file's own line ending (CRLF in a file
+// without one). Comments, blank lines and the keys the dialog does not edit belong to the
+// game client and stay untouched.
 std::string format_config_text(ConfigDialogState const& state);
 
 // Reads config_path into the state; a file that cannot be read leaves the state empty.
 void read_config_file(ConfigDialogState& state);
+
+// True when config_path no longer holds what read_config_file found there: a game client
+// running meanwhile may have written it.
+bool config_file_changed(ConfigDialogState const& state);
 
 // Writes the state to config_path through a temporary file and a replace, creating the
 // folder first. False, with the old file untouched, when any of that fails.

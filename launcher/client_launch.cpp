@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -127,26 +128,88 @@ ClientStarts start_clients(ClientLaunch const& launch, int count, StartClientFn 
     return starts;
 }
 
-void play_clients(HWND hwnd, ClientLaunch const& launch, int count, StartClientFn const& start,
-                  RestartElevatedFn const& restart) {
-    if (!client_exists(launch.executable)) {
-        show_message_box(hwnd, missing_text(launch.executable), k_message_box_title, MB_OK | MB_ICONERROR);
+namespace {
+
+// Where a pending run's timer finds its run: a property of the window, removed with the
+// run, so a tick that was already queued when the run ended finds nothing.
+wchar_t const k_play_run_property[] = L"KorvelPlayRun";
+
+}  // namespace
+
+PlayRun::PlayRun(HWND owner, ClientLaunch launch, int count, StartClientFn start, RestartElevatedFn restart_elevated)
+    : owner_(owner),
+      launch_(std::move(launch)),
+      count_(std::clamp(count, 1, k_max_clients)),
+      start_(std::move(start)),
+      restart_elevated_(std::move(restart_elevated)) {}
+
+PlayRun::~PlayRun() {
+    stop_waiting();
+}
+
+void PlayRun::stop_waiting() noexcept {
+    if (!running_) return;
+    running_ = false;
+    ::KillTimer(owner_, k_client_start_timer);
+    ::RemovePropW(owner_, k_play_run_property);
+    ::EnableWindow(owner_, TRUE);
+}
+
+void PlayRun::begin() {
+    if (!client_exists(launch_.executable)) {
+        show_message_box(owner_, missing_text(launch_.executable), k_message_box_title, MB_OK | MB_ICONERROR);
         return;
     }
+    start_next();
+}
 
-    count = std::clamp(count, 1, k_max_clients);
-    // Blocks the window thread on purpose: the launcher is about to go away.
-    auto const [started, error] = start_clients(launch, count, start);
+void CALLBACK PlayRun::on_timer(HWND hwnd, UINT, UINT_PTR id, DWORD) noexcept {
+    ::KillTimer(hwnd, id);  // one tick per start
+    auto* const run = static_cast<PlayRun*>(::GetPropW(hwnd, k_play_run_property));
+    if (!run) return;
+    // No exception may leave a timer callback; out of memory, the run ends where it is
+    // and the window takes input again.
+    try {
+        run->start_next();
+    } catch (...) {
+        run->stop_waiting();
+    }
+}
 
+void PlayRun::start_next() {
+    DWORD const error = start_(launch_.executable, launch_.arguments, launch_.folder);
+    if (error == ERROR_SUCCESS && ++started_ < count_) {
+        wait_for_next();
+        return;
+    }
+    finish(error);
+}
+
+void PlayRun::wait_for_next() {
+    if (!running_) {
+        running_ = true;
+        ::SetPropW(owner_, k_play_run_property, this);
+        ::EnableWindow(owner_, FALSE);
+    }
+    if (::SetTimer(owner_, k_client_start_timer, static_cast<UINT>(launch_.delay_ms), on_timer)) return;
+    // Without a timer the pause is waited here, as it always was: the order and the
+    // delays matter more than the window's answers.
+    ::Sleep(static_cast<DWORD>(launch_.delay_ms));
+    start_next();
+}
+
+void PlayRun::finish(DWORD error) {
+    stop_waiting();
+    HWND const hwnd = owner_;
     auto const close_launcher = [hwnd] {
         ::ShowWindow(hwnd, SW_HIDE);
         ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
     };
 
-    if (started == count) {
+    if (started_ == count_) {
         close_launcher();
-    } else if (started == 0 && error == k_error_elevation_required) {
-        DWORD const elevation = restart(hwnd, count);
+    } else if (started_ == 0 && error == k_error_elevation_required) {
+        DWORD const elevation = restart_elevated_(hwnd, count_);
         if (elevation == ERROR_SUCCESS)
             close_launcher();
         else if (elevation == ERROR_CANCELLED)
@@ -154,11 +217,11 @@ void play_clients(HWND hwnd, ClientLaunch const& launch, int count, StartClientF
                              k_message_box_title, MB_OK | MB_ICONINFORMATION);
         else
             show_message_box(hwnd, cannot_start_text(elevation), k_message_box_title, MB_OK | MB_ICONERROR);
-    } else if (started == 0) {
+    } else if (started_ == 0) {
         show_message_box(hwnd, cannot_start_text(error), k_message_box_title, MB_OK | MB_ICONERROR);
     } else {
         show_message_box(hwnd,
-                         std::to_wstring(started) + L" kliens elindult, de a következő példány nem indítható. Win32: " +
+                         std::to_wstring(started_) + L" kliens elindult, de a következő példány nem indítható. Win32: " +
                              std::to_wstring(error),
                          k_message_box_title, MB_OK | MB_ICONERROR);
     }

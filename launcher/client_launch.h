@@ -74,14 +74,49 @@ struct ClientStarts {
 };
 
 // Starts `count` clients, launch.delay_ms apart (the calling thread sleeps), and stops
-// at the first start that fails.
+// at the first start that fails. For launch mode, which has no window to keep answering.
 ClientStarts start_clients(ClientLaunch const& launch, int count, StartClientFn const& start);
 
-// Play: starts `count` clients (capped at k_max_clients) and closes `owner` when all
-// started; asks for an elevated restart when Windows demands administrator rights.
-// Reports failures in message boxes owned by `owner`.
-void play_clients(HWND owner, ClientLaunch const& launch, int count, StartClientFn const& start,
-                  RestartElevatedFn const& restart_elevated);
+// The timer of a Play run on the main window; the window's own timers
+// (window_controller.h) use other ids.
+inline constexpr UINT_PTR k_client_start_timer = 2;
+
+// Play on the window's thread: starts `count` clients (capped at k_max_clients) and closes
+// `owner` when all started; asks for an elevated restart when Windows demands
+// administrator rights; reports failures in message boxes owned by `owner`.
+// The first start happens in begin(); each later one from a timer on `owner`, delay_ms
+// after the one before, so that the window keeps answering (Windows marks a window "Not
+// Responding" after 5 s without messages; three starts 3 s apart took 6). Meanwhile the
+// window takes no input: a second Play, a repair or a close waits for the run's end.
+class PlayRun {
+public:
+    PlayRun(HWND owner, ClientLaunch launch, int count, StartClientFn start, RestartElevatedFn restart_elevated);
+    // Drops the starts still to come and gives the window its input back.
+    ~PlayRun();
+    PlayRun(PlayRun const&) = delete;
+    PlayRun& operator=(PlayRun const&) = delete;
+
+    // The existence test and the first start; later starts follow from the window's
+    // message loop.
+    void begin();
+    // True while later starts wait for their timer.
+    bool running() const { return running_; }
+
+private:
+    static void CALLBACK on_timer(HWND hwnd, UINT, UINT_PTR id, DWORD) noexcept;
+    void start_next();
+    void wait_for_next();
+    void stop_waiting() noexcept;
+    void finish(DWORD error);
+
+    HWND const owner_;
+    ClientLaunch const launch_;
+    int const count_;
+    StartClientFn const start_;
+    RestartElevatedFn const restart_elevated_;
+    int started_ = 0;
+    bool running_ = false;
+};
 
 // Launch mode: reads launcher.ini beside the running executable and starts `count`
 // clients without a window. Returns 0 (all started), 2 (executable missing) or 3 (a start

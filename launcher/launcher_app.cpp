@@ -88,7 +88,15 @@ void LauncherApp::launch_clients() {
 }
 
 void LauncherApp::launch_clients(StartClientFn const& start, RestartElevatedFn const& restart) {
-    play_clients(hwnd, client_launch_of(settings.client, base_dir), window.client_count, start, restart);
+    if (clients_starting()) return;
+    play_run_.reset();  // the window's timer and property belong to one run at a time
+    play_run_ = std::make_unique<PlayRun>(hwnd, client_launch_of(settings.client, base_dir), window.client_count,
+                                          start, restart);
+    play_run_->begin();
+}
+
+bool LauncherApp::clients_starting() const {
+    return play_run_ && play_run_->running();
 }
 
 // ---- Patch job ---------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "launcher/client_launch.h"
 #include "launcher/patch_job_state.h"
 #include "launcher/settings.h"
+#include "launcher/window_accessible.h"
 #include "patcher/patch_records.h"
 #include "platform/gdi_handles.h"
 #include "window/window_state.h"
@@ -14,6 +15,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace korvel {
@@ -44,10 +46,13 @@ public:
 
     // Play: starts client_count clients and closes the launcher when all started; asks
     // for an elevated restart when Windows demands administrator rights. Reports failures
-    // in message boxes owned by the window.
+    // in message boxes owned by the window. The starts after the first follow from the
+    // window's timer (PlayRun); a Play meanwhile does nothing.
     void launch_clients();
     // The same with the two outside actions supplied by the caller.
     void launch_clients(StartClientFn const& start, RestartElevatedFn const& restart_elevated);
+    // True while a Play run waits to start its next client.
+    bool clients_starting() const;
 
     // Starts a patch job (a quick check, or a full repair) on a worker thread unless one
     // is running; its progress and outcome arrive as WM_PATCH_PROGRESS / WM_PATCH_DONE.
@@ -93,6 +98,8 @@ public:
     LauncherSettings settings;
     // What the window shows; the renderer draws it on WM_PAINT.
     WindowState window;
+    // What screen readers are given of the window, and what they were last told.
+    WindowAccessibility accessibility;
 
 private:
     void invalidate() const;
@@ -106,6 +113,8 @@ private:
     // has already handed an offer off.
     std::string declined_launcher_sha256_;
     bool hand_off_tried_ = false;
+    // The last Play run: its timer on the window finds it while it waits.
+    std::unique_ptr<PlayRun> play_run_;
 };
 
 }  // namespace korvel

@@ -2,12 +2,13 @@
 
 #include "launcher/launcher_app.h"
 #include "launcher/window_controller.h"
+#include "launcher/window_placement.h"
 #include "platform/gdi_handles.h"
 #include "window/layout.h"
 
 #include <dwmapi.h>
 
-#include <algorithm>
+#include <optional>
 
 namespace korvel {
 
@@ -31,8 +32,14 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
     }
 }
 
-SIZE window_size(DisplayScale scale) {
-    return {scale.px(layout::window_width), scale.px(layout::window_height)};
+SIZE const k_design_size{layout::window_width, layout::window_height};
+
+// The monitor's screen without the taskbar.
+RECT work_area_of(HMONITOR monitor) {
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (::GetMonitorInfoW(monitor, &info)) return info.rcWork;
+    return {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
 }
 
 }  // namespace
@@ -44,7 +51,7 @@ void shape_main_window(HWND hwnd, DisplayScale scale) {
                             sizeof(corner_preference));
 
     // The region's right and bottom edges are exclusive, hence one more than the size.
-    SIZE const size = window_size(scale);
+    SIZE const size{scale.px(k_design_size.cx), scale.px(k_design_size.cy)};
     int const corner = scale.px(18);
     UniqueRegion region(::CreateRoundRectRgn(0, 0, size.cx + 1, size.cy + 1, corner, corner));
     if (region && ::SetWindowRgn(hwnd, region.get(), TRUE)) region.release();  // now the window's
@@ -67,38 +74,31 @@ DWORD register_main_window_class(HINSTANCE instance) {
     return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
-POINT main_window_position(RECT const& work_area, SIZE size) {
-    LONG const width = size.cx, height = size.cy;
-    POINT at{work_area.left + (work_area.right - work_area.left - width) / 2,
-             work_area.top + (work_area.bottom - work_area.top - height) / 2};
-    // Where the window is larger than the area, the close, minimise and settings buttons
-    // (top right) and Play (bottom right) matter most: the right edge and the top edge
-    // stay inside, the banner on the left is what goes.
-    at.x = std::min(std::max(at.x, work_area.left), work_area.right - width);
-    at.y = std::max(std::min(at.y, work_area.bottom - height), work_area.top);
-    return at;
+void fit_main_window(LauncherApp& app, HWND hwnd, UINT monitor_dpi, RECT const& frame, bool centre) {
+    RECT const work_area = work_area_of(::MonitorFromRect(&frame, MONITOR_DEFAULTTONEAREST));
+    std::optional<POINT> const from = centre ? std::nullopt : std::optional(POINT{frame.left, frame.top});
+    WindowPlacement const placement =
+        place_window(k_design_size, DisplayScale{monitor_dpi != 0 ? monitor_dpi : k_design_dpi}, work_area, from);
+    bool const rescaled = placement.scale != app.window.scale;
+    app.window.scale = placement.scale;
+    RECT const& to = placement.frame;
+    ::SetWindowPos(hwnd, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    shape_main_window(hwnd, app.window.scale);
+    if (rescaled) app.reload_banner();
+    ::InvalidateRect(hwnd, nullptr, FALSE);
 }
 
 HWND create_main_window(LauncherApp& app) {
-    // The primary monitor's work area: its screen without the taskbar.
-    RECT work_area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof(monitor);
-    if (::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor))
-        work_area = monitor.rcWork;
-    auto const [x, y] = main_window_position(work_area, window_size(DisplayScale{}));
+    POINT pointer{0, 0};
+    ::GetCursorPos(&pointer);  // where it fails, (0, 0) is on the primary monitor
+    RECT const work_area = work_area_of(::MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY));
+    // Made small in a corner of that monitor's work area, so that it is on that monitor
+    // and takes its DPI; sized and placed for it before it shows.
     HWND const hwnd = ::CreateWindowExW(0, k_main_window_class, app.settings.window_title.c_str(),
-                                        WS_POPUP | WS_MINIMIZEBOX, x, y, layout::window_width, layout::window_height,
-                                        nullptr, nullptr, app.instance, &app);
+                                        WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU, work_area.left, work_area.top, 1, 1, nullptr,
+                                        nullptr, app.instance, &app);
     if (!hwnd) return nullptr;
-    // The scale is known once the window is on a monitor; it is resized before it shows.
-    app.window.scale.dpi = window_dpi(hwnd);
-    if (app.window.scale.dpi != k_design_dpi) {
-        SIZE const size = window_size(app.window.scale);
-        auto const [sx, sy] = main_window_position(work_area, size);
-        ::SetWindowPos(hwnd, nullptr, sx, sy, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    shape_main_window(hwnd, app.window.scale);
+    fit_main_window(app, hwnd, window_dpi(hwnd), work_area, true);
     return hwnd;
 }
 

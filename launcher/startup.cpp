@@ -24,16 +24,26 @@ namespace korvel {
 namespace {
 
 // A second launcher of the same folder only shows the first one. True when another
-// launcher runs there; this one then ends.
-bool another_launcher_runs(SingleInstance const& single_instance, fs::path const& folder) {
-    if (single_instance.first()) return false;
+// launcher runs there; this one then ends. False when this one is the folder's launcher,
+// also when the other one ends while this one looks for its window (it was closing as
+// this one started).
+bool another_launcher_runs(SingleInstance& single_instance, fs::path const& folder) {
     constexpr DWORD wait_for_first_window_ms = 10000;
-    // No window after the wait: the other launcher is closing or hung. Without a
-    // word the player would only see that nothing happened.
-    if (!bring_running_launcher_to_front(folder, wait_for_first_window_ms))
-        show_message_box(nullptr, L"A launcher már fut ebből a mappából.", k_message_box_title,
-                         MB_OK | MB_ICONINFORMATION);
-    return true;
+    constexpr DWORD poll_ms = 100;
+    DWORD const start = ::GetTickCount();
+    while (!single_instance.first()) {
+        if (bring_running_launcher_to_front(folder)) return true;
+        if (single_instance.take_if_free()) return false;
+        if (::GetTickCount() - start >= wait_for_first_window_ms) {
+            // Still held but no window: the other launcher is hung. Without a word the
+            // player would only see that nothing happened.
+            show_message_box(nullptr, L"A launcher már fut ebből a mappából.", k_message_box_title,
+                             MB_OK | MB_ICONINFORMATION);
+            return true;
+        }
+        ::Sleep(poll_ms);  // the other launcher may still be creating its window
+    }
+    return false;
 }
 
 void init_common_controls() {
@@ -90,7 +100,7 @@ int run_message_loop() {
 
 int run_normal_mode(HINSTANCE instance, int show_command) {
     fs::path const folder = exe_path().parent_path();
-    SingleInstance const single_instance(folder);
+    SingleInstance single_instance(folder);
     if (another_launcher_runs(single_instance, folder)) return 0;
     init_common_controls();
 

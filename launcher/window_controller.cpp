@@ -2,8 +2,11 @@
 
 #include "launcher/app_messages.h"
 #include "launcher/feeds.h"
+#include "launcher/keyboard_focus.h"
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
+#include "platform/display_scale.h"
+#include "platform/high_contrast.h"
 #include "platform/message_box.h"
 #include "window/hit_test.h"
 #include "window/layout.h"
@@ -81,8 +84,9 @@ void on_mouse_move(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     ::TrackMouseEvent(&track);
 }
 
-void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
-    ButtonId const id = hit_test(app.window, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
+}  // namespace
+
+void press_button(LauncherApp& app, HWND hwnd, ButtonId id) {
     switch (id) {
         case ButtonId::Close:
             ::PostMessageW(hwnd, WM_CLOSE, 0, 0);  // through the close question
@@ -127,6 +131,18 @@ void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     }
 }
 
+namespace {
+
+void on_button_up(LauncherApp& app, HWND hwnd, LPARAM lparam) {
+    ButtonId const id = hit_test(app.window, POINT{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)});
+    // A click takes the focus along, as it does to a standard button.
+    if (id != ButtonId::None && app.window.focus_id != id) {
+        app.window.focus_id = id;
+        if (app.window.focus_visible) invalidate_all(hwnd);
+    }
+    press_button(app, hwnd, id);
+}
+
 void on_feed_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     std::unique_ptr<FeedResult> const feed(reinterpret_cast<FeedResult*>(lparam));
     if (!feed) return;
@@ -143,18 +159,31 @@ void on_banner_ready(LauncherApp& app, HWND hwnd, LPARAM lparam) {
     if (app.load_banner_image(*path)) ::InvalidateRect(hwnd, &area, FALSE);
 }
 
-// The window moved to a monitor of another scale (or the scale changed): the size the
-// system suggests, everything laid out again at the new scale, the banner decoded again
-// for its new size.
-void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
-    UINT const dpi = LOWORD(wparam);
-    app.window.scale.dpi = dpi != 0 ? dpi : k_design_dpi;
-    if (auto const* suggested = reinterpret_cast<RECT const*>(lparam))
-        ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-    shape_main_window(hwnd, app.window.scale);
-    app.reload_banner();
+// At creation and whenever the system's colours or settings change: a contrast theme
+// switched on or off, or another one chosen, is drawn from the next frame on.
+void follow_contrast_theme(LauncherApp& app, HWND hwnd) {
+    app.window.contrast = contrast_theme();
     invalidate_all(hwnd);
+}
+
+// The window moved to a monitor of another scale (or the scale changed): fitted to that
+// monitor at the place the system suggests, everything laid out again at the new scale.
+void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
+    RECT frame{};
+    if (auto const* suggested = reinterpret_cast<RECT const*>(lparam))
+        frame = *suggested;
+    else
+        ::GetWindowRect(hwnd, &frame);
+    fit_main_window(app, hwnd, LOWORD(wparam), frame, false);
+}
+
+// The taskbar moved or grew, or the screen's resolution changed: fitted again where it is.
+// A minimised window lies far off the screen; moving it would put it back on, shrunk.
+void on_work_area_changed(LauncherApp& app, HWND hwnd) {
+    if (::IsIconic(hwnd)) return;
+    RECT frame{};
+    ::GetWindowRect(hwnd, &frame);
+    fit_main_window(app, hwnd, window_dpi(hwnd), frame, false);
 }
 
 }  // namespace
@@ -162,19 +191,33 @@ void on_dpi_changed(LauncherApp& app, HWND hwnd, WPARAM wparam, LPARAM lparam) {
 LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_DESTROY:
+            app.accessibility.disconnect();
             ::PostQuitMessage(0);
             return 0;
         case WM_PAINT:
             app.paint_window();
+            app.accessibility.announce_changes(hwnd, app.window);
             return 0;
         case WM_ERASEBKGND:
             return 1;  // the paint covers every pixel
+        case WM_CREATE:
+        case WM_SYSCOLORCHANGE:
+            follow_contrast_theme(app, hwnd);
+            return 0;
         case WM_CLOSE:
             return on_close(app, hwnd);
         case WM_NCHITTEST:
             return on_nc_hit_test(app, hwnd, lparam);
         case WM_KEYDOWN:
-            if (wparam == VK_ESCAPE) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+            on_key_down(app, hwnd, wparam);
+            return 0;
+        case WM_SETFOCUS:
+            app.accessibility.on_focus_gained(hwnd, app.window);
+            return 0;
+        case WM_GETOBJECT:
+            return app.accessibility.on_get_object(app, hwnd, wparam, lparam);
+        case WM_ACCESSIBLE_PRESS:
+            press_button(app, hwnd, static_cast<ButtonId>(wparam));
             return 0;
         case WM_TIMER:
             if (wparam == k_update_timer) {
@@ -215,6 +258,13 @@ LRESULT handle_message(LauncherApp& app, HWND hwnd, UINT message, WPARAM wparam,
             return FALSE;
         case WM_DPICHANGED:
             on_dpi_changed(app, hwnd, wparam, lparam);
+            return 0;
+        case WM_SETTINGCHANGE:
+            follow_contrast_theme(app, hwnd);  // a contrast theme switched on or off
+            if (wparam == SPI_SETWORKAREA) on_work_area_changed(app, hwnd);
+            return 0;
+        case WM_DISPLAYCHANGE:
+            on_work_area_changed(app, hwnd);
             return 0;
         default:
             return ::DefWindowProcW(hwnd, message, wparam, lparam);

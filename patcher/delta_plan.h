@@ -25,7 +25,8 @@ public:
     static constexpr std::uint64_t largest_seed = 1ull << 40;
 
     SeedChunk(std::uint64_t hash, std::uint32_t size, std::uint64_t offset, std::uint32_t seed)
-        : hash_size_(fine_hash_of(hash) | std::uint64_t{size} << 48), offset_seed_(offset | std::uint64_t{seed} << 40) {}
+        : hash_size_(fine_hash_of(hash) | std::uint64_t{size} << 48),
+          offset_seed_(offset | std::uint64_t{seed} << 40) {}
 
     std::uint64_t hash() const { return hash_size_ & 0xffffffffffffull; }  // fine_hash_of the chunk
     std::uint32_t size() const { return static_cast<std::uint32_t>(hash_size_ >> 48); }

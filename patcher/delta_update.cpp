@@ -44,6 +44,12 @@ std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> 
     return out;
 }
 
+// Where range requests go: the run's session, and the stage's cancel that ends them all.
+struct Network {
+    HttpSession& http;
+    DownloadCancel const* cancel;
+};
+
 // Requests of one file in flight at once: a round trip costs more than the bytes of a
 // small range, and the run's session keeps connections for them.
 constexpr std::size_t parallel_ranges = 4;
@@ -72,7 +78,7 @@ private:
 
 // The ranges of `url`, each into memory, up to parallel_ranges requests at once over the
 // run's session. The first failure (or stop) is thrown once every request has ended.
-std::vector<std::string> fetch_ranges(HttpSession& http, std::string const& url, std::span<ByteRange const> ranges,
+std::vector<std::string> fetch_ranges(Network const& network, std::string const& url, std::span<ByteRange const> ranges,
                                       Travel& travel) {
     std::vector<std::string> out(ranges.size());
     std::atomic<std::size_t> next{0};
@@ -83,12 +89,13 @@ std::vector<std::string> fetch_ranges(HttpSession& http, std::string const& url,
         try {
             for (std::size_t i; (i = next++) < ranges.size();) {
                 out[i].reserve(ranges[i].length);
-                http_get_range(http, url, ranges[i].first, ranges[i].length,
-                               [&, i](char const* data, std::size_t size) {
-                                   out[i].append(data, size);
-                                   travel.add(size);
-                               },
-                               buffer);
+                http_get_range(
+                    network.http, url, ranges[i].first, ranges[i].length,
+                    [&, i](char const* data, std::size_t size) {
+                        out[i].append(data, size);
+                        travel.add(size);
+                    },
+                    buffer, network.cancel);
             }
         } catch (...) {
             std::lock_guard const lock(mutex);
@@ -107,9 +114,9 @@ std::vector<std::string> fetch_ranges(HttpSession& http, std::string const& url,
 
 class Assembler {
 public:
-    Assembler(HttpSession& http, std::string const& url, fs::path const& part, SeedChunks const& seeds,
+    Assembler(Network const& network, std::string const& url, fs::path const& part, SeedChunks const& seeds,
               Travel& travel)
-        : http_(http), url_(url), part_(part), seeds_(seeds), travel_(travel) {}
+        : network_(network), url_(url), part_(part), seeds_(seeds), travel_(travel) {}
 
     bool touched_part = false;  // from here on a failure leaves a part worth nothing
 
@@ -121,7 +128,7 @@ private:
     OpenFile const& seed_file(std::uint32_t seed);
     void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
-    HttpSession& http_;
+    Network const& network_;
     std::string const& url_;
     fs::path const& part_;
     SeedChunks const& seeds_;
@@ -211,7 +218,7 @@ void Assembler::place_range(std::vector<ByteRange> const& ranges, std::size_t in
                (end == index || bytes + ranges[end].length <= batch_bytes))
             bytes += ranges[end++].length;
         batch_.clear();
-        batch_ = fetch_ranges(http_, url_, std::span(ranges).subspan(index, end - index), travel_);
+        batch_ = fetch_ranges(network_, url_, std::span(ranges).subspan(index, end - index), travel_);
         batch_first_ = index;
     }
     std::string& bytes = batch_[index - batch_first_];
@@ -270,15 +277,16 @@ SeedChunks read_seeds(SeedLibrary& library, std::vector<std::pair<DeltaSeed, std
     return chunks;
 }
 
-std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, std::string const& url,
-                                   fs::path const& part, SeedLibrary& library,
+std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entry, std::string const& url,
+                                   std::string const& index_url, fs::path const& part, SeedLibrary& library,
                                    std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
                                    DeltaEvents const& events, std::vector<char>& buffer, bool& touched_part) {
     ChunkIndexRef const& ref = *entry.chunk_index;
     std::string head_bytes;
     Travel travel(events);
-    http_get_range(http, ref.url, 0, ref.head_size, [&](char const* d, std::size_t n) { head_bytes.append(d, n); },
-                   buffer);
+    http_get_range(
+        network.http, index_url, 0, ref.head_size, [&](char const* d, std::size_t n) { head_bytes.append(d, n); },
+        buffer, network.cancel);
     travel.add(head_bytes.size());
     if (sha256_hex(head_bytes) != ref.head_sha256) return std::nullopt;
     ChunkIndexHead const head = read_chunk_index_head(head_bytes);
@@ -288,12 +296,13 @@ std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, st
     SeedChunks const chunks = read_seeds(library, seeds_worth_reading(library, seeds, head), head.params, events);
     if (chunks.empty()) return std::nullopt;
     DeltaPlan const plan = make_delta_plan(
-        head, chunks, [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(http, ref.url, ranges, travel); });
+        head, chunks,
+        [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(network, index_url, ranges, travel); });
     if (static_cast<double>(plan.fetch_bytes) >= delta_most_of_file * static_cast<double>(entry.size))
         return std::nullopt;
     if (events.planned) events.planned(travel.total() + plan.fetch_bytes);
 
-    Assembler assembler(http, url, part, chunks, travel);
+    Assembler assembler(network, url, part, chunks, travel);
     struct Touched {
         Assembler const& assembler;
         bool& touched;
@@ -307,9 +316,9 @@ std::optional<DeltaResult> attempt(HttpSession& http, FileEntry const& entry, st
 }  // namespace
 
 std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
-                                          fs::path const& part, SeedLibrary& library,
+                                          std::string const& index_url, fs::path const& part, SeedLibrary& library,
                                           std::vector<DeltaSeed> const& seeds, DeltaEvents const& events,
-                                          std::vector<char>& buffer) {
+                                          std::vector<char>& buffer, DownloadCancel const* cancel) {
     // A head larger than any real file needs (about 16 bytes per 150 KiB) is not fetched
     // into memory: the manifest may come from a server that is not the operator's.
     if (!entry.chunk_index || entry.chunk_index->head_size > max_index_head) return std::nullopt;
@@ -318,7 +327,10 @@ std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& en
     std::optional<DeltaResult> result;
     bool touched_part = false;
     try {
-        result = attempt(http, entry, url, part, library, usable, events, buffer, touched_part);
+        result = attempt(Network{http, cancel}, entry, url, index_url, part, library, usable, events, buffer,
+                         touched_part);
+    } catch (HttpCancelled const&) {
+        throw;  // the stage is ending: not a reason to fetch the whole file
     } catch (std::exception const&) {
         // Whatever went wrong (ranges refused or cut short, a seed that changed, a bad
         // index, a failed write), the whole file is still there to fetch.

@@ -85,7 +85,7 @@ public:
                   ProgressReporter const& reporter)
         : items_(items), game_dir_(config.game_dir), base_url_(base_url), deleted_(deleted), http_(http),
           records_(part_records_folder(config), config.game_dir), cache_(cache), reporter_(reporter),
-          slots_(std::min(parallel_downloads, items.size())), cancels_(slots_.size()) {
+          slots_(std::min(parallel_downloads, items.size())) {
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
     }
 
@@ -124,7 +124,7 @@ private:
     std::condition_variable changed_;   // workers -> the reporting thread
     std::condition_variable stopping_;  // the stage -> pausing workers
     std::vector<Slot> slots_;
-    std::vector<DownloadCancel> cancels_;  // per slot, for ending its transfer at once
+    DownloadCancel cancel_;  // ends every transfer in flight at once
     std::size_t next_ = 0;
     std::size_t running_ = 0;
     std::vector<std::size_t> finished_;  // placed, not reported yet
@@ -184,7 +184,7 @@ void DownloadStage::run() {
 // stage's end back until its receive time-out.
 void DownloadStage::stop_transfers() {
     stop_ = true;
-    for (DownloadCancel& cancel : cancels_) cancel.cancel();
+    cancel_.cancel();
 }
 
 void DownloadStage::stop_and_join(std::vector<std::thread>& workers) {
@@ -218,6 +218,8 @@ void DownloadStage::work(std::size_t slot) {
         }
     } catch (TransferStopped const&) {
         // another file ended the stage
+    } catch (HttpCancelled const&) {
+        // another file ended the stage while this one's delta was on the network
     } catch (...) {
         std::lock_guard const lock(mutex_);
         if (!failure_) failure_ = std::current_exception();
@@ -259,7 +261,7 @@ void DownloadStage::fetch(std::size_t slot, FileEntry const& item, std::vector<c
             if (!verified) {
                 folders_.make_parent(local_path);
                 PartTransfer::Fetched const fetched = transfer.attempt(
-                    http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer, &cancels_[slot]);
+                    http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer, &cancel_);
                 if (fetched.sha256 != item.sha256) {
                     transfer.discard();
                     throw std::runtime_error("SHA-256 eltérés: " + item.path);
@@ -368,7 +370,8 @@ std::vector<DeltaSeed> DownloadStage::seeds_for(FileEntry const& item, fs::path 
     for (std::string const& path : deleted_) {
         try {
             fs::path const file = game_dir_ / utf8_to_wide(path);
-            if (is_regular_file_at(file) && korvel::file_size(file) >= delta_seed_from) seeds.push_back({file, path, false});
+            if (is_regular_file_at(file) && korvel::file_size(file) >= delta_seed_from)
+                seeds.push_back({file, path, false});
         } catch (std::exception const&) {
         }
     }
@@ -412,8 +415,9 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, fs::pat
         return false;
     }
     std::optional<DeltaResult> const rebuilt =
-        korvel::fetch_by_delta(http_, item, build_file_url(base_url_, item.path), part, seeds_, seeds_for(item, local_path),
-                               events, buffer);
+        korvel::fetch_by_delta(http_, item, build_file_url(base_url_, item.path),
+                               chunk_index_url(base_url_, item.chunk_index->url), part, seeds_,
+                               seeds_for(item, local_path), events, buffer, &cancel_);
     {
         std::lock_guard const lock(mutex_);
         slots_[slot].comparing.clear();

@@ -154,7 +154,7 @@ PartTransfer::PartTransfer(Target target, PartRecords& records) : target_(std::m
 }
 
 PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressFn const& progress,
-                                            std::vector<char>* buffer, DownloadCancel* cancel) {
+                                            std::vector<char>* buffer, DownloadCancel const* cancel) {
     AttemptState state{false, kept_bytes(), resume_ ? resume_->validator : std::string()};
     Sha256 hash;
 
@@ -181,7 +181,7 @@ PartTransfer::Fetched PartTransfer::attempt(HttpSession& http, DownloadProgressF
         throw;
     }
     resume_.reset();
-    return Fetched{to_hex(hash.finalize()), result.size, result.modified};
+    return Fetched{to_hex(hash.finalize()), result.size};
 }
 
 void PartTransfer::record_answer(DownloadAnswer const& answer, AttemptState& state) {
@@ -208,6 +208,8 @@ void PartTransfer::settle_failed_part(AttemptState const& state) {
     } catch (HttpTransferBroken const&) {
         keep_or_discard(state.part_size, state.validator);
     } catch (TransferStopped const&) {
+        keep_or_discard(state.part_size, state.validator);
+    } catch (HttpCancelled const&) {
         keep_or_discard(state.part_size, state.validator);
     } catch (HttpUnusableRange const&) {
         discard();

@@ -79,19 +79,18 @@ public:
     struct Fetched {
         std::string sha256;  // of the whole part, lower-case, hashed as the bytes arrived
         std::uint64_t size = 0;
-        std::uint64_t modified = 0;  // the part's last-write time, from its handle
     };
 
     // Continues a part that `records` says belongs to this target, when it is there.
     PartTransfer(Target target, PartRecords& records);
 
     // One attempt with `http_download` (no folder made, data flushed to disk). When it
-    // throws, the part is either kept for the next attempt (a transfer that broke or was
-    // stopped after bytes arrived, from an answer with a validator) or removed with its
-    // record (also after any error status, so that the next attempt asks for the whole
-    // file). `progress` receives the part's bytes (kept prefix included) and the total.
+    // throws, the part is either kept for the next attempt (a transfer that broke, was
+    // stopped or was cancelled after bytes arrived, from an answer with a validator) or
+    // removed with its record (also after any error status, so that the next attempt
+    // asks for the whole file). `progress` receives the part's bytes (kept prefix included) and the total.
     Fetched attempt(HttpSession& http, DownloadProgressFn const& progress, std::vector<char>* buffer,
-                    DownloadCancel* cancel = nullptr);
+                    DownloadCancel const* cancel = nullptr);
 
     // The part and its record go: after a hash mismatch, or any other failure of the
     // caller's own that makes the bytes worthless.

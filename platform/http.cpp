@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -34,31 +35,132 @@ void set_timeouts(HINTERNET handle, int receive_timeout_ms) {
     ::WinHttpSetTimeouts(handle, resolve_timeout_ms, connect_timeout_ms, send_timeout_ms, receive_timeout_ms);
 }
 
-UniqueWinHttp open_request(HttpSession& session, std::string const& url, int receive_timeout_ms) {
-    ParsedUrl const target = parse_url(url);
-    HINTERNET const connection = session.connection(target);
-    UniqueWinHttp request(::WinHttpOpenRequest(connection, L"GET", target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                               WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                               target.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) throw_last_error("WinHttpOpenRequest failed");
-    set_timeouts(request.get(), receive_timeout_ms);
-    // The wait for the status line and headers has a time-out of its own, which the
-    // receive time-out above does not cover: a server that accepts the connection and
-    // then says nothing would otherwise hold the caller longer (90 s by default on
-    // Windows; Wine waited out a 75 s stall). A failure leaves that default.
-    DWORD response_timeout_ms = static_cast<DWORD>(receive_timeout_ms);
-    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout_ms,
-                       sizeof response_timeout_ms);
-    return request;
+// What WinHTTP reports of one request's pending call, from its own threads. The owner
+// starts one call at a time and waits for its completion (or for the transfer's
+// cancel); the status callback fills this in and signals `done`. It is freed by the
+// callback when the handle is gone (WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING, the last one
+// WinHTTP sends), never by the owner: a completion may still arrive after the owner
+// stopped waiting for it.
+struct Completion {
+    UniqueKernelHandle done{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    DWORD status = 0;  // the WINHTTP_CALLBACK_STATUS_* that ended the call
+    DWORD error = 0;   // with WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
+    DWORD length = 0;  // bytes available or read
+};
+
+void CALLBACK on_request_status(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD info_length) {
+    auto* const completion = reinterpret_cast<Completion*>(context);
+    if (!completion) return;  // sessions and connections carry no context
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        delete completion;
+        return;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        completion->length = *static_cast<DWORD const*>(info);
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        completion->length = info_length;
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        completion->error = static_cast<WINHTTP_ASYNC_RESULT const*>(info)->dwError;
+        break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        break;
+    default:
+        return;
+    }
+    completion->status = status;
+    ::SetEvent(completion->done.get());
 }
 
-void send_and_receive(HINTERNET request, wchar_t const* headers) {
-    DWORD const headers_length = headers ? static_cast<DWORD>(-1) : 0;
-    if (!::WinHttpSendRequest(request, headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS, headers_length,
-                              WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-        throw_last_error("WinHttpSendRequest failed");
-    if (!::WinHttpReceiveResponse(request, nullptr)) throw_last_error("WinHttpReceiveResponse failed");
-}
+// One request, used and closed only by the thread that opened it. Each call is started
+// on WinHTTP's asynchronous interface and waited for here, together with the transfer's
+// cancel: a cancel makes the owner stop waiting and close its own handle, so no thread
+// ever calls WinHTTP with a handle value another thread closed (WinHTTP hands a freed
+// value to the next request it opens).
+class HttpRequest {
+public:
+    HttpRequest(HttpSession& session, std::string const& url, int receive_timeout_ms, DownloadCancel const* cancel)
+        : url_(url), cancel_(cancel) {
+        ParsedUrl const target = parse_url(url);
+        HINTERNET const connection = session.connection(target);
+        handle_.reset(::WinHttpOpenRequest(connection, L"GET", target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
+        if (!handle_) throw_last_error("WinHttpOpenRequest failed");
+        auto completion = std::make_unique<Completion>();
+        if (!completion->done) throw_last_error("CreateEventW failed");
+        auto context = reinterpret_cast<DWORD_PTR>(completion.get());
+        if (!::WinHttpSetOption(handle_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+            throw_last_error("WinHttpSetOption failed");
+        completion_ = completion.release();  // the status callback frees it with the handle
+        set_timeouts(handle_.get(), receive_timeout_ms);
+        // The wait for the status line and headers has a time-out of its own, which the
+        // receive time-out above does not cover: a server that accepts the connection and
+        // then says nothing would otherwise hold the caller longer (90 s by default on
+        // Windows; Wine waited out a 75 s stall). A failure leaves that default.
+        DWORD response_timeout_ms = static_cast<DWORD>(receive_timeout_ms);
+        ::WinHttpSetOption(handle_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout_ms,
+                           sizeof response_timeout_ms);
+    }
+    HttpRequest(HttpRequest const&) = delete;
+    HttpRequest& operator=(HttpRequest const&) = delete;
+
+    HINTERNET get() const { return handle_.get(); }
+
+    // Sends the request and waits for the answer's status line and headers.
+    void send(wchar_t const* headers) {
+        throw_if_cancelled();
+        DWORD const headers_length = headers ? static_cast<DWORD>(-1) : 0;
+        if (!::WinHttpSendRequest(handle_.get(), headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS, headers_length,
+                                  WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+            throw_last_error("WinHttpSendRequest failed");
+        wait("WinHttpSendRequest failed", true);
+        if (!::WinHttpReceiveResponse(handle_.get(), nullptr)) throw_last_error("WinHttpReceiveResponse failed");
+        wait("WinHttpReceiveResponse failed", true);
+    }
+
+    // Waits until body bytes are there; 0 at the end of the body.
+    std::size_t available() {
+        throw_if_cancelled();
+        if (!::WinHttpQueryDataAvailable(handle_.get(), nullptr)) throw_last_error("WinHttpQueryDataAvailable failed");
+        return wait("WinHttpQueryDataAvailable failed", true);
+    }
+
+    // Reads at most what available() reported, which WinHTTP already holds: the call
+    // completes without waiting for the network, so it is never abandoned while it
+    // could still write into `buffer`.
+    std::size_t read(char* buffer, std::size_t size) {
+        if (!::WinHttpReadData(handle_.get(), buffer, static_cast<DWORD>(size), nullptr))
+            throw_last_error("WinHttpReadData failed");
+        return wait("WinHttpReadData failed", false);
+    }
+
+    void throw_if_cancelled() const {
+        if (cancel_ && cancel_->cancelled()) throw HttpCancelled("Download cancelled: " + url_);
+    }
+
+private:
+    // Waits for the pending call's completion; with `cancellable`, a cancel ends the wait
+    // first and the handle is closed as the exception leaves. Returns the byte count.
+    std::size_t wait(char const* failure, bool cancellable) {
+        HANDLE const events[] = {completion_->done.get(), cancel_ ? cancel_->event() : nullptr};
+        DWORD const count = cancellable && cancel_ ? 2 : 1;
+        DWORD const woke = ::WaitForMultipleObjects(count, events, FALSE, INFINITE);
+        if (woke == WAIT_OBJECT_0 + 1) throw HttpCancelled("Download cancelled: " + url_);
+        if (woke != WAIT_OBJECT_0) throw_last_error(failure);
+        if (completion_->status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
+            ::SetLastError(completion_->error);
+            throw_last_error(failure);
+        }
+        return completion_->length;
+    }
+
+    std::string url_;
+    DownloadCancel const* cancel_;
+    UniqueWinHttp handle_;
+    Completion* completion_ = nullptr;
+};
 
 // Content-Length read the way strtoull reads base 10 (leading blanks, an optional "+",
 // digits up to the first non-digit). Absent, too long, digit-less, negative or
@@ -81,18 +183,6 @@ std::uint64_t content_length(HINTERNET request) {
         value = value * 10 + digit;
     }
     return digits ? value : 0;
-}
-
-std::size_t bytes_available(HINTERNET request) {
-    DWORD n = 0;
-    if (!::WinHttpQueryDataAvailable(request, &n)) throw_last_error("WinHttpQueryDataAvailable failed");
-    return n;
-}
-
-std::size_t read_into(HINTERNET request, char* buffer, std::size_t size) {
-    DWORD got = 0;
-    if (!::WinHttpReadData(request, buffer, static_cast<DWORD>(size), &got)) throw_last_error("WinHttpReadData failed");
-    return got;
 }
 
 [[noreturn]] void throw_too_large(std::string const& url, std::uint64_t max_body) {
@@ -192,18 +282,18 @@ DWORD status_code(HINTERNET request) {
 
 // The network side of a download: a failure here cuts the body short and leaves a true
 // prefix of it in the destination.
-std::size_t download_available(HINTERNET request) {
+std::size_t download_available(HttpRequest& request) {
     try {
-        return bytes_available(request);
-    } catch (std::runtime_error const& e) {
+        return request.available();
+    } catch (Win32Error const& e) {
         throw HttpTransferBroken(e.what());
     }
 }
 
-std::size_t download_read(HINTERNET request, char* buffer, std::size_t size) {
+std::size_t download_read(HttpRequest& request, char* buffer, std::size_t size) {
     try {
-        return read_into(request, buffer, size);
-    } catch (std::runtime_error const& e) {
+        return request.read(buffer, size);
+    } catch (Win32Error const& e) {
         throw HttpTransferBroken(e.what());
     }
 }
@@ -235,52 +325,29 @@ bool hash_prefix(HANDLE file, std::uint64_t length, Sha256& hash, std::vector<ch
     return true;
 }
 
-// Keeps the request attached to a DownloadCancel while the download runs.
-class CancelGuard {
-public:
-    CancelGuard(DownloadCancel* cancel, UniqueWinHttp& request, std::string const& url)
-        : cancel_(cancel), request_(request) {
-        if (cancel_ && !cancel_->attach(request_.get())) throw std::runtime_error("Download cancelled: " + url);
-    }
-    ~CancelGuard() {
-        if (cancel_ && cancel_->detach()) request_.release();
-    }
-    CancelGuard(CancelGuard const&) = delete;
-    CancelGuard& operator=(CancelGuard const&) = delete;
-
-private:
-    DownloadCancel* cancel_;
-    UniqueWinHttp& request_;
-};
-
 }  // namespace
 
+DownloadCancel::DownloadCancel() : event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (!event_) throw_last_error("CreateEventW failed");
+}
+
 void DownloadCancel::cancel() {
-    std::lock_guard const lock(mutex_);
-    cancelled_ = true;
-    if (!request_ || closed_) return;
-    ::WinHttpCloseHandle(request_);
-    closed_ = true;
+    ::SetEvent(event_.get());
 }
 
-bool DownloadCancel::attach(HINTERNET request) {
-    std::lock_guard const lock(mutex_);
-    if (cancelled_) return false;
-    request_ = request;
-    closed_ = false;
-    return true;
-}
-
-bool DownloadCancel::detach() {
-    std::lock_guard const lock(mutex_);
-    request_ = nullptr;
-    return std::exchange(closed_, false);
+bool DownloadCancel::cancelled() const {
+    return ::WaitForSingleObject(event_.get(), 0) == WAIT_OBJECT_0;
 }
 
 HttpSession::HttpSession(std::wstring const& user_agent) {
     session_.reset(::WinHttpOpen(user_agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, 0));
+                                 WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     if (!session_) throw_last_error("WinHttpOpen failed");
+    // Inherited by every connection and request opened below the session.
+    if (::WinHttpSetStatusCallback(session_.get(), on_request_status,
+                                   WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                   0) == WINHTTP_INVALID_STATUS_CALLBACK)
+        throw_last_error("WinHttpSetStatusCallback failed");
     set_timeouts(session_.get(), get_receive_timeout_ms);
     // Parallel requests to one server must not queue behind a small default limit of
     // connections; a failure leaves WinHTTP's default.
@@ -311,22 +378,21 @@ std::string http_get(std::wstring const& user_agent, std::string const& url, std
 
 std::string http_get(HttpSession& session, std::string const& url, std::uint64_t max_body) {
     max_body = std::min(max_body, http_get_max_body);
-    UniqueWinHttp const request_handle = open_request(session, url, get_receive_timeout_ms);
-    HINTERNET const request = request_handle.get();
+    HttpRequest request(session, url, get_receive_timeout_ms, nullptr);
     // The documents must be current: no proxy or cache may answer for the server.
-    send_and_receive(request, L"Cache-Control: no-cache\r\nPragma: no-cache\r\n");
-    check_http_status(request, url);
+    request.send(L"Cache-Control: no-cache\r\nPragma: no-cache\r\n");
+    check_http_status(request.get(), url);
 
-    std::uint64_t const announced = content_length(request);
+    std::uint64_t const announced = content_length(request.get());
     if (announced > max_body) throw_too_large(url, max_body);
 
     std::string body;
     std::vector<char> buffer(get_buffer_size, '\0');
     for (;;) {
-        std::size_t const n = bytes_available(request);
+        std::size_t const n = request.available();
         if (n == 0) break;
         if (n > buffer.size()) buffer.resize(n, '\0');
-        std::size_t const got = read_into(request, buffer.data(), n);
+        std::size_t const got = request.read(buffer.data(), n);
         if (body.size() + got > max_body) throw_too_large(url, max_body);
         body.append(buffer.data(), got);
     }
@@ -353,14 +419,14 @@ void http_download(std::wstring const& user_agent, std::string const& url, std::
 namespace {
 
 // Sends the request, asking for the rest of a kept prefix when there is one.
-void send_download_request(HINTERNET request, ResumeFrom const* resume) {
+void send_download_request(HttpRequest& request, ResumeFrom const* resume) {
     if (!resume) {
-        send_and_receive(request, nullptr);
+        request.send(nullptr);
         return;
     }
     std::wstring const headers = L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
                                  utf8_to_wide(resume->validator) + L"\r\n";
-    send_and_receive(request, headers.c_str());
+    request.send(headers.c_str());
 }
 
 // What the answer says of the body: its validator and whether it continues the prefix.
@@ -417,7 +483,7 @@ struct BodySink {
 
 // Reads the body into `sink` until it ends; true when it outgrew the expected size and
 // was stopped there.
-bool receive_body(HINTERNET request, DownloadOptions const& options, BodySink& sink, DownloadResult& result) {
+bool receive_body(HttpRequest& request, DownloadOptions const& options, BodySink& sink, DownloadResult& result) {
     std::uint64_t const expected_size = options.expected_size;
     for (;;) {
         std::size_t n = download_available(request);
@@ -461,17 +527,15 @@ void check_body_size(DownloadResult const& result, bool overrun, std::uint64_t a
 
 DownloadResult http_download(HttpSession& session, std::string const& url, std::filesystem::path const& destination,
                              DownloadOptions const& options) {
-    UniqueWinHttp request_handle = open_request(session, url, download_receive_timeout_ms);
-    CancelGuard const cancel_guard(options.cancel, request_handle, url);
-    HINTERNET const request = request_handle.get();
+    HttpRequest request(session, url, download_receive_timeout_ms, options.cancel);
     ResumeFrom const* const resume = options.resume && options.resume->offset > 0 ? &*options.resume : nullptr;
     send_download_request(request, resume);
     // Before any folder or file is made: an error answer leaves nothing behind.
-    check_http_status(request, url);
-    DownloadResult result = read_answer(request, resume, options, url);
+    check_http_status(request.get(), url);
+    DownloadResult result = read_answer(request.get(), resume, options, url);
 
     std::uint64_t const offset = result.resumed ? resume->offset : 0;
-    std::uint64_t const announced = content_length(request);
+    std::uint64_t const announced = content_length(request.get());
     std::uint64_t const expected_size = options.expected_size;
     // Without a size of its own, a body announced past the limit is refused before any
     // byte is written (a known size is checked against the body instead).
@@ -486,14 +550,14 @@ DownloadResult http_download(HttpSession& session, std::string const& url, std::
     std::vector<char>& buffer = options.buffer ? *options.buffer : own_buffer;
     if (buffer.size() != download_buffer_size) buffer.assign(download_buffer_size, '\0');
     if (result.resumed) continue_after_prefix(file.get(), offset, options, buffer, destination);
+    // Reading a long prefix back takes a while: a cancel that came meanwhile ends the
+    // transfer before any byte of the answer is written.
+    request.throw_if_cancelled();
 
     std::uint64_t const bytes_total = expected_size ? expected_size : (announced ? offset + announced : 0);
     BodySink sink{file.get(), destination, buffer, offset, bytes_total};
     bool const overrun = receive_body(request, options, sink, result);
     if (options.flush && !::FlushFileBuffers(file.get())) throw write_failure(destination);
-    FILETIME written{};
-    if (::GetFileTime(file.get(), nullptr, nullptr, &written))
-        result.modified = (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     file.reset();
     result.size = sink.size;
     check_body_size(result, overrun, announced, expected_size, destination);
@@ -515,16 +579,15 @@ bool content_range_is(HINTERNET request, std::uint64_t first, std::uint64_t last
 }  // namespace
 
 void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
-                    RangeSinkFn const& sink, std::vector<char>& buffer) {
+                    RangeSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel) {
     if (length == 0) return;
     std::uint64_t const last = first + length - 1;
-    UniqueWinHttp const request_handle = open_request(session, url, download_receive_timeout_ms);
-    HINTERNET const request = request_handle.get();
+    HttpRequest request(session, url, download_receive_timeout_ms, cancel);
     std::wstring const headers = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"\r\n";
-    send_and_receive(request, headers.c_str());
-    check_http_status(request, url);
+    request.send(headers.c_str());
+    check_http_status(request.get(), url);
     // A 200 carries the whole file: its body is never read, the request is closed.
-    if (status_code(request) != 206 || !content_range_is(request, first, last))
+    if (status_code(request.get()) != 206 || !content_range_is(request.get(), first, last))
         throw HttpRangeRefused("Ranges not served as asked: " + url);
     if (buffer.size() != download_buffer_size) buffer.assign(download_buffer_size, '\0');
     std::uint64_t received = 0;

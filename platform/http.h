@@ -1,5 +1,6 @@
 #pragma once
-// A small synchronous HTTP(S) client over WinHTTP: plain GETs. A call either uses an
+// A small blocking HTTP(S) client over WinHTTP: plain GETs (each call waits on WinHTTP's
+// asynchronous interface, so that a cancel can end the wait). A call either uses an
 // HttpSession that the caller keeps for many requests (so that WinHTTP reuses its
 // kept-alive connections), or opens a session of its own and closes it before it
 // returns or throws. No retries, no cache, no cookies; callers decide what to retry.
@@ -99,30 +100,31 @@ struct DownloadAnswer {
     bool resumed = false;  // the body continues the destination at ResumeFrom::offset
 };
 
-// Lets another thread end a download at once. A transfer waiting for bytes that do not
-// come (a stalled server) would otherwise notice a stop only when they arrive, or at its
-// receive time-out minutes later; cancel() closes the request handle, which on Windows
-// makes the waiting call fail straight away. (Wine's WinHTTP finishes a receive already
-// waiting; the next call then fails.) Once cancelled, every download given it fails
-// before it sends. The two other calls are http_download's.
+// Ends, from any thread, every transfer given it, at once. A transfer waiting for bytes
+// that do not come (a stalled server) would otherwise notice a stop only when they
+// arrive, or at its receive time-out minutes later. Each request waits for WinHTTP and
+// for this signal together; on the signal its own thread stops waiting, closes its
+// handle and fails with HttpCancelled. No other thread ever closes a request. Once
+// cancelled, every transfer given it fails before it sends.
 class DownloadCancel {
 public:
-    DownloadCancel() = default;
+    DownloadCancel();  // throws Win32Error ("CreateEventW failed")
     DownloadCancel(DownloadCancel const&) = delete;
     DownloadCancel& operator=(DownloadCancel const&) = delete;
 
     void cancel();
-
-    // False when already cancelled: the request must not be sent.
-    bool attach(HINTERNET request);
-    // True when cancel() closed the attached handle: its owner must not close it again.
-    bool detach();
+    bool cancelled() const;
+    HANDLE event() const { return event_.get(); }  // signalled by cancel(), and stays so
 
 private:
-    std::mutex mutex_;
-    HINTERNET request_ = nullptr;
-    bool cancelled_ = false;
-    bool closed_ = false;
+    UniqueKernelHandle event_;
+};
+
+// A transfer ended by its DownloadCancel: "Download cancelled: " + url. What a download
+// wrote by then is a true prefix of the answer's body, as after HttpTransferBroken.
+class HttpCancelled : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 struct DownloadOptions {
@@ -146,9 +148,8 @@ struct DownloadOptions {
     std::vector<char>* buffer = nullptr;
     // Called once the status is good, before the destination is opened.
     std::function<void(DownloadAnswer const&)> on_answer{};
-    // Ends the transfer from another thread; it then fails with the error of the call
-    // it was in (or "Download cancelled: " + url when it had not started).
-    DownloadCancel* cancel = nullptr;
+    // Ends the transfer from another thread (HttpCancelled).
+    DownloadCancel const* cancel = nullptr;
 };
 
 struct DownloadResult {
@@ -156,7 +157,6 @@ struct DownloadResult {
     std::uint64_t received = 0;  // body bytes of this answer
     bool resumed = false;
     std::string validator;
-    std::uint64_t modified = 0;  // the destination's last-write FILETIME, from its open handle
 };
 
 // Thrown when a transfer breaks after a good status (a failed read, or a body shorter
@@ -206,9 +206,10 @@ using RangeSinkFn = std::function<void(char const*, std::size_t)>;
 
 // GETs bytes [first, first + length) of `url` with one "Range" and hands them to `sink`
 // as they arrive, through `buffer` (resized to 1 MiB). Throws HttpStatusError for a
-// status outside 200..299, HttpRangeRefused as above (a 200's body is not read), and
-// HttpTransferBroken when fewer bytes arrive. No cache headers: the file is immutable.
+// status outside 200..299, HttpRangeRefused as above (a 200's body is not read),
+// HttpTransferBroken when fewer bytes arrive, and HttpCancelled when `cancel` ends it.
+// No cache headers: the file is immutable.
 void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
-                    RangeSinkFn const& sink, std::vector<char>& buffer);
+                    RangeSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel = nullptr);
 
 }  // namespace korvel

@@ -1,7 +1,7 @@
 #pragma once
 // Strict conversion between UTF-8 byte strings (network, JSON, messages) and UTF-16
-// wide strings (paths, window texts). Malformed input throws std::runtime_error;
-// nothing is ever replaced or skipped. Pure functions, any thread.
+// wide strings (paths, window texts). Malformed input throws Win32Error (win32_error.h)
+// with the text below and the system's code; nothing is ever replaced or skipped. Pure functions, any thread.
 
 #include <filesystem>
 #include <string>

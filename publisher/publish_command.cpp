@@ -28,6 +28,7 @@ constexpr char usage[] =
     "                 [--allow-unsigned] [--allow-new-key] [--first-signed-release] [--go-back]\n"
     "                 [--allow-unkeyed-launcher] [--allow-keyed-launcher] [--allow-launcher-key-change]\n"
     "                 [--allow-test-key-launcher] [--allow-unknown-launcher-keys]\n"
+    "                 [--mend-base-url]\n"
     "  korvel-publish verify VERSION_URL|OUT_DIR|VERSION_FILE [--public-key B64[,B64...]] [--base-url URL]\n"
     "  korvel-publish keygen KEY_FILE\n"
     "  korvel-publish public-key KEY_FILE\n"
@@ -35,7 +36,8 @@ constexpr char usage[] =
 
 // Options that take no value: --no-delta, and each flag that lets `build` through one guard
 // of its release history (and those of an offered launcher, launcher_trust.h).
-constexpr char const* flags[] = {"allow-unsigned", "allow-new-key", "first-signed-release", "go-back", "no-delta"};
+constexpr char const* flags[] = {"allow-unsigned", "allow-new-key", "first-signed-release", "go-back",
+                                 "mend-base-url",  "no-delta"};
 
 bool is_flag(std::string const& name) {
     std::vector<std::string> const launcher_flags = launcher_slip_flags();
@@ -111,11 +113,12 @@ std::string counted(std::uint64_t n, char const* one, char const* many) {
 // What a build did, and how to check it before and after the upload.
 void print_build(BuildOptions const& o, BuildSummary const& s, std::ostream& out) {
     for (std::string const& note : s.notes) out << note << "\n";
-    if (!s.rebased_from.empty())
-        out << "Release " << o.client_version << " was already published with the same files under another base URL; "
-            << "its manifest now names " << s.manifest_url.substr(0, s.manifest_url.size() - 14) << "/files instead of "
-            << s.rebased_from << ".\n";
-    if (s.already_published && s.restored.empty() && s.rebased_from.empty()) {
+    if (!s.mended_from.empty())
+        out << "Release " << o.client_version << " was already published with the same files under the base URL "
+            << s.mended_from << "; mended: " << s.manifest_url << " names "
+            << s.manifest_url.substr(0, s.manifest_url.rfind('/')) << "/files, and the version document names it. "
+            << "The old manifest is left as it was: upload the new one first, then version.json.\n";
+    if (s.already_published && s.restored.empty() && s.mended_from.empty()) {
         out << "Release " << o.client_version << " was already published with the same files; left as it was.\n";
     } else if (s.already_published && !s.restored.empty()) {
         out << "Release " << o.client_version << " was already published with the same files; restored "
@@ -165,6 +168,7 @@ int build(Arguments& a, std::ostream& out, std::ostream& err) {
     o.allow_new_key = a.flag("allow-new-key");
     o.first_signed_release = a.flag("first-signed-release");
     o.go_back = a.flag("go-back");
+    o.mend_base_url = a.flag("mend-base-url");
     if (a.flag("no-delta")) o.chunk_indexes = false;
     for (std::string const& flag : launcher_slip_flags())
         if (a.flag(flag.substr(2))) o.launcher_allowed.insert(flag);

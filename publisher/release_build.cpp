@@ -277,7 +277,7 @@ private:
 // PublishRefused naming every damaged path when any cannot be restored.
 std::vector<std::string> restore_damaged(fs::path const& target, std::vector<ReleaseFile> const& files,
                                          std::vector<Outcome> const& outcomes, std::string const& version) {
-    fs::file_time_type const published = fs::last_write_time(target / "manifest.json");
+    fs::file_time_type const published = fs::last_write_time(target / published_manifest_name);
     std::vector<std::string> restored, failed;
     for (std::size_t i = 0; i < files.size(); ++i) {
         FileDigest const& want = outcomes[i].digest;
@@ -527,7 +527,9 @@ std::string manifest_text(std::vector<ReleaseFile> const& files, std::vector<Out
         FileEntry entry{files[i].path, o.digest.size, o.digest.sha256, nullptr};
         if (o.index) {
             auto index = std::make_shared<ChunkIndexRef>(*o.index);
-            index->url = release_url + "/chunks/" + o.digest.sha256 + ".idx";
+            // Relative to base_url: a manifest that names its base URL in one place is
+            // mended by giving it another one.
+            index->url = "../chunks/" + o.digest.sha256 + ".idx";
             entry.chunk_index = std::move(index);
         }
         manifest.files.push_back(std::move(entry));
@@ -535,34 +537,71 @@ std::string manifest_text(std::vector<ReleaseFile> const& files, std::vector<Out
     return write_manifest(manifest);
 }
 
-// The same release again: its manifest must be this one, or differ only in its base URL
-// (a release published under a mistyped one gets the right one); damaged files are
-// restored first, while the manifest's time still tells which files to hash.
-std::vector<std::string> recheck_published(ReleasePlace const& place, std::string const& text,
+// The manifest files of a published release, "manifest.json" first, with their bytes.
+std::vector<std::pair<std::string, std::string>> published_manifests(fs::path const& release_folder) {
+    std::vector<std::pair<std::string, std::string>> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(release_folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string const name = path_text(it->path().filename());
+        if (!is_manifest_name(name)) continue;
+        if (std::optional<std::string> bytes = read_whole_file(it->path())) found.emplace_back(name, std::move(*bytes));
+    }
+    auto const order = [](auto const& found_one) {
+        return std::pair(found_one.first != published_manifest_name, found_one.first);
+    };
+    std::sort(found.begin(), found.end(), [&](auto const& a, auto const& b) { return order(a) < order(b); });
+    return found;
+}
+
+// The same release again: one of its manifests must list what `text` lists, and then
+// stays what players are given (its bytes become `text`). A release published under
+// another base URL is mended only with --mend-base-url: a new manifest file beside the
+// old ones, never one rewritten, since a cache may hold the old bytes and players between
+// the uploads would otherwise get a manifest that its version document's
+// manifest_sha256 does not name. Damaged files are restored first, while the manifest's
+// time still tells which files to hash.
+std::vector<std::string> recheck_published(ReleasePlace const& place, std::string& text,
                                            std::vector<ReleaseFile> const& files, std::vector<Outcome> const& outcomes,
-                                           std::string const& version, std::string& rebased_from) {
-    std::string existing;
-    try {
-        existing = read_bytes(place.target / "manifest.json");
-    } catch (std::exception const&) {
+                                           BuildOptions const& o, BuildSummary& summary) {
+    std::vector<std::pair<std::string, std::string>> const published = published_manifests(place.target);
+    std::optional<std::string> name;
+    std::string other_base;
+    for (auto const& [file, bytes] : published) {
+        ManifestMatch const match = compare_manifests(bytes, text);
+        if (match == ManifestMatch::same) {
+            name = file;
+            text = bytes;
+            break;
+        }
+        if (match == ManifestMatch::other_base_url && other_base.empty())
+            other_base = nlohmann::json::parse(bytes).value("base_url", "");
     }
-    bool const rebase = existing != text && differs_only_in_base_url(existing, text);
-    if (existing != text && !rebase)
-        throw PublishRefused({"release " + version + " is already published with other content in " +
+    if (!name && other_base.empty())
+        throw PublishRefused({"release " + o.client_version + " is already published with other content in " +
                               path_text(place.target) + "; publish it under a new version"});
-    std::vector<std::string> restored = restore_damaged(place.target, files, outcomes, version);
-    if (rebase) {
-        rebased_from = nlohmann::json::parse(existing).value("base_url", "");
-        if (!write_document(place.target / "manifest.json", text))
-            throw std::runtime_error("Cannot write " + path_text(place.target / "manifest.json"));
+    std::string const wanted_base = place.url + "/files";
+    if (!name && !o.mend_base_url)
+        throw PublishRefused({"release " + o.client_version + " is already published under the base URL " + other_base +
+                              ", not " + wanted_base + "; give --mend-base-url to mend it (a new manifest beside the "
+                              "old one, named by the version document)"});
+    if (name && o.mend_base_url)
+        summary.notes.push_back("Nothing to mend: release " + o.client_version + "'s " + *name + " already names " +
+                                wanted_base + ".");
+    std::vector<std::string> restored = restore_damaged(place.target, files, outcomes, o.client_version);
+    if (!name) {
+        name = mended_manifest_name(text);
+        if (!write_new_file(place.target / *name, text))
+            throw std::runtime_error("Cannot write " + path_text(place.target / *name));
+        summary.mended_from = other_base;
     }
+    summary.manifest_url = place.url + "/" + *name;
     return restored;
 }
 
 // The staged release, manifest included, appears under its name in one rename.
 void commit_release(ReleasePlace const& place, std::string const& text) {
-    if (!write_new_file(place.staging / "manifest.json", text))
-        throw std::runtime_error("Cannot write " + path_text(place.staging / "manifest.json"));
+    if (!write_new_file(place.staging / published_manifest_name, text))
+        throw std::runtime_error("Cannot write " + path_text(place.staging / published_manifest_name));
     move_into_place(place.staging, place.target);
 }
 
@@ -605,6 +644,17 @@ void write_version_document(BuildOptions const& o, BuildSummary& summary, Launch
 PublishRefused::PublishRefused(std::vector<std::string> problems)
     : std::runtime_error(join_lines(problems)), problems_(std::move(problems)) {}
 
+std::string mended_manifest_name(std::string_view text) {
+    return "manifest-" + sha256_hex(text).substr(0, 16) + ".json";
+}
+
+bool is_manifest_name(std::string_view name) {
+    if (name == published_manifest_name) return true;
+    constexpr std::string_view head = "manifest-", tail = ".json";
+    if (name.size() != head.size() + 16 + tail.size() || !name.starts_with(head) || !name.ends_with(tail)) return false;
+    return name.substr(head.size(), 16).find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 std::string version_name_problem(std::string const& version) {
     if (version.empty() || version.size() > 64) return "must be 1 to 64 characters";
     for (char c : version)
@@ -636,7 +686,7 @@ BuildSummary build_release(BuildOptions const& options, std::ostream& progress) 
                              releases / path_from_utf8("." + o.client_version + ".staging"),
                              base + "/releases/" + o.client_version};
     summary.already_published = fs::exists(place.target);
-    summary.manifest_url = place.url + "/manifest.json";
+    summary.manifest_url = place.url + "/" + published_manifest_name;
     summary.version_file = o.out_dir / "patch" / "version.json";
 
     // A published release folder is never written again: players may be downloading
@@ -660,9 +710,9 @@ BuildSummary build_release(BuildOptions const& options, std::ostream& progress) 
     }
 
     summary.deletes = deletions(previous.manifest, files);
-    std::string const text = manifest_text(files, outcomes, place.url, summary);
+    std::string text = manifest_text(files, outcomes, place.url, summary);
     if (summary.already_published)
-        summary.restored = recheck_published(place, text, files, outcomes, o.client_version, summary.rebased_from);
+        summary.restored = recheck_published(place, text, files, outcomes, o, summary);
     else
         commit_release(place, text);
 

@@ -3,6 +3,7 @@
 // serves, under the launcher's own rules:
 //   OUT/releases/V/files/...       the release's files, never changed once published
 //   OUT/releases/V/manifest.json   their paths, sizes and SHA-256, and what to delete
+//   OUT/releases/V/manifest-M.json the same under a mended base URL (--mend-base-url)
 //   OUT/releases/V/chunks/H.idx    the chunk index of each large file, H its SHA-256
 //   OUT/launcher/LV/<name>         the offered launcher, when one is given
 //   OUT/patch/version.json         the only mutable document, written last
@@ -16,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvel {
@@ -36,6 +38,9 @@ struct BuildOptions {
     bool allow_new_key = false;         // --allow-new-key: a key that did not sign the last release
     bool first_signed_release = false;  // --first-signed-release: signed, with no version document before
     bool go_back = false;               // --go-back: a client version published before the current one
+    // --mend-base-url: a release published under another base URL gets a manifest naming
+    // this one, in a new file beside the old (which stays as it was).
+    bool mend_base_url = false;
     std::set<std::string> launcher_allowed;  // flags of launcher_trust.h that let an offered launcher through
     bool chunk_indexes = true;  // a chunk index for every file from 1 MiB (releases/V/chunks/)
 };
@@ -54,7 +59,9 @@ struct BuildSummary {
     std::vector<std::string> notes;  // choices made for the operator and warnings, one line each
     bool version_unchanged = false;  // version.json already said all this and was left as it was
     std::vector<std::string> version_changes;  // what the new version.json changed (top-level keys)
-    std::string rebased_from;  // already published under this other base URL; its manifest now names the new one
+    // Already published under this other base URL (its manifest's base_url); the new
+    // manifest (manifest_url) names this build's, and the old file stays as it was.
+    std::string mended_from;
     std::optional<OfferedLauncher> launcher;  // the offered launcher's keys, with --launcher
 };
 
@@ -77,5 +84,12 @@ BuildSummary build_release(BuildOptions const& options, std::ostream& progress);
 
 // The URL-safe folder name rule for client and launcher versions; "" when fine.
 std::string version_name_problem(std::string const& version);
+
+// The names of a release folder's manifests: "manifest.json", and the manifest that mends
+// its base URL, "manifest-" + the first 16 hex digits of its text's SHA-256 + ".json",
+// a name that no earlier build wrote with other bytes.
+inline constexpr char published_manifest_name[] = "manifest.json";
+std::string mended_manifest_name(std::string_view text);
+bool is_manifest_name(std::string_view name);
 
 }  // namespace korvel

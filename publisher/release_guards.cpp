@@ -6,10 +6,12 @@
 #include "core/release_signature.h"
 #include "core/sha256.h"
 #include "publisher/host.h"
+#include "publisher/release_build.h"
 #include "publisher/release_signing.h"
 
 #include <set>
 #include <stdexcept>
+#include <string_view>
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -19,14 +21,17 @@ namespace korvel {
 namespace {
 
 fs::path manifest_of(fs::path const& out_dir, std::string const& version) {
-    return out_dir / "releases" / path_from_utf8(version) / "manifest.json";
+    return out_dir / "releases" / path_from_utf8(version) / published_manifest_name;
 }
 
-// "https://host/x" for "https://host/x/releases/V/manifest.json".
+// "https://host/x" for "https://host/x/releases/V/manifest.json" (or a mended manifest).
 std::string base_of(std::string const& manifest_url, std::string const& version) {
-    std::string const tail = "/releases/" + version + "/manifest.json";
-    if (manifest_url.size() <= tail.size() || !manifest_url.ends_with(tail)) return {};
-    return manifest_url.substr(0, manifest_url.size() - tail.size());
+    std::size_t const name = manifest_url.rfind('/') + 1;
+    std::string const folder = "/releases/" + version + "/";
+    if (!is_manifest_name(std::string_view(manifest_url).substr(name)) || name <= folder.size() ||
+        manifest_url.compare(name - folder.size(), folder.size(), folder) != 0)
+        return {};
+    return manifest_url.substr(0, name - folder.size());
 }
 
 std::optional<Manifest> try_read_manifest(fs::path const& file) {
@@ -66,6 +71,24 @@ bool signed_by(json const& document, std::string const& public_key) {
     auto const signature = document.find("signature");
     return signature != document.end() && signature->is_string() &&
            verify_release_signature(public_key, release_digest(document), signature->get<std::string>());
+}
+
+// The manifest with each chunk index URL relative to its base_url, as `build` writes it.
+json with_relative_index_urls(json manifest) {
+    if (!manifest.is_object() || !manifest.contains("base_url") || !manifest["base_url"].is_string() ||
+        !manifest.contains("files") || !manifest["files"].is_array())
+        return manifest;
+    std::string base = manifest["base_url"].get<std::string>();
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    std::string const parent = base.substr(0, base.rfind('/') + 1);
+    for (json& file : manifest["files"]) {
+        if (!file.is_object() || !file.contains("chunk_index") || !file["chunk_index"].is_object()) continue;
+        json& url = file["chunk_index"]["url"];
+        if (!url.is_string()) continue;
+        std::string const absolute = chunk_index_url(base, url.get<std::string>());
+        if (!parent.empty() && absolute.starts_with(parent)) url = "../" + absolute.substr(parent.size());
+    }
+    return manifest;
 }
 
 json without_signature(json document) {
@@ -114,7 +137,7 @@ std::optional<fs::path> default_previous(BuildOptions const& o, PublishedDocumen
         // No document names one: the manifest written last.
         fs::file_time_type newest{};
         for (auto const& entry : fs::directory_iterator(o.out_dir / "releases", ec)) {
-            fs::path const manifest = entry.path() / "manifest.json";
+            fs::path const manifest = entry.path() / published_manifest_name;
             if (entry.path().filename().native().starts_with('.') || !fs::is_regular_file(manifest, ec)) continue;
             fs::file_time_type const time = fs::last_write_time(manifest, ec);
             if (!chosen || time > newest) chosen = manifest, newest = time;
@@ -166,11 +189,13 @@ std::vector<std::string> check_release_history(BuildOptions const& o, PublishedD
     return notes;
 }
 
-bool differs_only_in_base_url(std::string const& existing, std::string const& wanted) {
-    json a = json::parse(existing, nullptr, false), b = json::parse(wanted, nullptr, false);
-    if (!a.is_object() || !b.is_object() || !a.contains("base_url")) return false;
+ManifestMatch compare_manifests(std::string const& published, std::string const& wanted) {
+    json a = with_relative_index_urls(json::parse(published, nullptr, false));
+    json const b = with_relative_index_urls(json::parse(wanted, nullptr, false));
+    if (!a.is_object() || !b.is_object() || !a.contains("base_url")) return ManifestMatch::other_content;
+    if (a == b) return ManifestMatch::same;
     a["base_url"] = b.value("base_url", json());
-    return a == b;
+    return a == b ? ManifestMatch::other_base_url : ManifestMatch::other_content;
 }
 
 std::vector<std::string> version_document_changes(BuildOptions const& o, PublishedDocument const& published,

@@ -49,10 +49,15 @@ std::optional<std::filesystem::path> default_previous(BuildOptions const& option
 std::vector<std::string> check_release_history(BuildOptions const& options, PublishedDocument const& published,
                                                std::string const& base, std::string const& public_key);
 
-// True when the published manifest `existing` lists the same files and deletions as
-// `wanted` and only its base_url differs: a release published under a mistyped base URL
-// may be given the right one.
-bool differs_only_in_base_url(std::string const& existing, std::string const& wanted);
+// How a published manifest compares with the one a build would write now. Chunk index
+// URLs count as the same when they name the same file relative to each manifest's
+// base_url: releases published before wrote them absolute, with the base URL inside.
+enum class ManifestMatch {
+    same,            // the same files, deletions, indexes and base URL
+    other_base_url,  // only the base URL differs: a mistyped one may be mended
+    other_content,
+};
+ManifestMatch compare_manifests(std::string const& published, std::string const& wanted);
 
 // What the new version document changes against OUT_DIR's (top-level keys, the signature
 // included); empty when OUT_DIR has none. `unchanged` is set when it would change nothing

@@ -11,6 +11,7 @@
 #include "publisher/host.h"
 #include "publisher/launcher_trust.h"
 #include "publisher/progress_line.h"
+#include "publisher/release_build.h"
 #include "publisher/release_signing.h"
 
 #include <nlohmann/json.hpp>
@@ -56,6 +57,7 @@ struct Expected {
     std::uint64_t size;
     std::string const* sha256;
     ChunkIndexRef const* index_ref = nullptr;  // the file's chunk index, when the manifest names one
+    std::string index_url;                     // where it lies
     std::string index;                         // its bytes, once read and found as listed
     std::optional<ChunkerParams> index_params; // then: the parameters the file must chunk to
 };
@@ -68,10 +70,10 @@ void read_indexes(std::vector<Expected>& expected, ReadFn const& read, std::vect
     for (Expected& e : expected) {
         if (!e.index_ref) continue;
         ChunkIndexRef const& ref = *e.index_ref;
-        std::string const what = e.what + ": chunk index " + ref.url;
+        std::string const what = e.what + ": chunk index " + e.index_url;
         std::string bytes;
         try {
-            bytes = read(ref.url);
+            bytes = read(e.index_url);
         } catch (std::exception const& ex) {
             problems.push_back(what + ": unreachable: " + ex.what());
             continue;
@@ -100,12 +102,15 @@ void check_digest(Expected const& e, FileDigest const& digest, std::vector<std::
 }
 
 // The base URL of the layout `build` writes: manifest_url is BASE/releases/V/manifest.json
-// and the manifest's base_url BASE/releases/V/files. Problems for anything else, and no
-// base then.
+// (or a manifest that mended its base URL beside it) and the manifest's base_url
+// BASE/releases/V/files. Problems for anything else, and no base then.
 std::string check_layout(Release const& r, VerifyOptions const& o, std::vector<std::string>& problems) {
     std::string const& url = r.version.manifest_url;
     std::size_t const releases = url.rfind("/releases/");
-    std::string const folder = url.ends_with("/manifest.json") ? url.substr(0, url.size() - 14) : std::string();
+    std::size_t const name = url.rfind('/');
+    std::string const folder =
+        name != std::string::npos && is_manifest_name(std::string_view(url).substr(name + 1)) ? url.substr(0, name)
+                                                                                             : std::string();
     if (folder.empty() || releases == std::string::npos || folder.find('/', releases + 10) != std::string::npos) {
         problems.push_back("layout: manifest_url " + url + " is not BASE/releases/VERSION/manifest.json");
         return {};
@@ -151,7 +156,9 @@ std::vector<Expected> expected_files(Release const& r) {
     std::vector<Expected> expected;
     for (FileEntry const& file : r.manifest.files)
         expected.push_back({file.path, build_file_url(r.manifest.base_url, file.path), file.size, &file.sha256,
-                            file.chunk_index.get(), {}, std::nullopt});
+                            file.chunk_index.get(),
+                            file.chunk_index ? chunk_index_url(r.manifest.base_url, file.chunk_index->url) : "",
+                            {}, std::nullopt});
     return expected;
 }
 

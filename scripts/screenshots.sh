@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the README's pictures of the launcher window: the window's real drawing code
-# renders four states (start-up, a download under way, ready, failed) off-screen into
+# renders its states (start-up, a download under way, ready, failed, the keyboard's focus
+# ring, a contrast theme) off-screen into
 # docs/screenshots/window-*.png, and a real window painted through WM_PAINT is captured
 # from a virtual screen into docs/screenshots/screen-paint.png.
 # Usage: scripts/screenshots.sh   (after scripts/build.sh; BUILD_DIR as there)

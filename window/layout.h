@@ -40,6 +40,10 @@ inline constexpr RECT progress_track{40, 664, 720, 680};
 inline constexpr std::array<RECT, 4> news_rows{
     RECT{832, 132, 1165, 174}, RECT{832, 181, 1165, 223}, RECT{832, 230, 1165, 272}, RECT{832, 279, 1165, 321}};
 
+// The keyboard focus ring: this far outside its item, this wide.
+inline constexpr int focus_ring_gap = 1;
+inline constexpr int focus_ring_width = 2;
+
 // Where each text is placed, {x, y, width, height}, as the text drawing takes it.
 struct TextBox {
     float x, y, width, height;

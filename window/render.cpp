@@ -1,6 +1,7 @@
 #include "window/render.h"
 
 #include "core/patch_progress.h"
+#include "window/accessible_items.h"
 #include "window/draw_primitives.h"
 #include "window/layout.h"
 #include "window/progress_text.h"
@@ -10,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace korvel {
 
@@ -30,8 +32,15 @@ constexpr ButtonLook neutral_hover_look{0xff1f2332, 0xff576080, 0xfff4f2ec};
 constexpr ButtonLook gold_look{0xff744d20, 0xffca9241, 0xfff4f2ec};
 constexpr ButtonLook gold_hover_look{0xff916027, 0xffe7ae57, 0xfff4f2ec};
 constexpr ButtonLook disabled_look{0xff1b1c22, 0xff2b2c35, 0xff70737d};
+constexpr ARGB focus_ring_colour = 0xfff4f2ec;
 
-enum class Tone { Neutral, Gold };
+// Gold: Play's own look; Chosen: the chosen client count, gold as well outside a contrast
+// theme; Link: a neutral button outside one.
+enum class Tone { Neutral, Gold, Chosen, Link };
+
+ARGB opaque(COLORREF c) {
+    return 0xff000000u | (static_cast<ARGB>(GetRValue(c)) << 16) | (static_cast<ARGB>(GetGValue(c)) << 8) | GetBValue(c);
+}
 
 // Everything a region needs: the state, the target and this frame's fonts. The regions
 // place things in design pixels (window/layout.h); the frame maps every rectangle, box,
@@ -45,6 +54,8 @@ struct Frame {
 
     RECT px(RECT const& r) const { return state.scale.px(r); }
     float px(float length) const { return state.scale.px(length); }
+    // `normal`, or in a contrast theme the system colour COLOR_`index` of its pairs.
+    ARGB ink(ARGB normal, int index) const { return state.contrast ? opaque((*state.contrast)[index]) : normal; }
     float pen() const { return state.scale.pen(1); }
     // A text box's edges rounded as a rectangle's are.
     RectF px(layout::TextBox const& b) const {
@@ -76,14 +87,36 @@ TextStyle sans(float size, int style, ARGB colour, Align horizontal = Align::Nea
     return {FontRole::Sans, size, style, colour, horizontal, vertical};
 }
 
-// A disabled button never looks hovered.
+ButtonLook look_of(bool enabled, bool hovered, Tone tone) {
+    if (!enabled) return disabled_look;
+    if (tone == Tone::Gold || tone == Tone::Chosen) return hovered ? gold_hover_look : gold_look;
+    return hovered ? neutral_hover_look : neutral_look;
+}
+
+// In a contrast theme: button face and text, the highlight pair under the mouse and for
+// the chosen count, grey text when disabled, a link's colour on the window's.
+ButtonLook contrast_look_of(SystemColours const& c, bool enabled, bool hovered, Tone tone) {
+    auto const look = [&](int fill, int border, int label) {
+        return ButtonLook{opaque(c[fill]), opaque(c[border]), opaque(c[label])};
+    };
+    if (!enabled) return look(COLOR_BTNFACE, COLOR_GRAYTEXT, COLOR_GRAYTEXT);
+    if (hovered || tone == Tone::Chosen) return look(COLOR_HIGHLIGHT, COLOR_BTNTEXT, COLOR_HIGHLIGHTTEXT);
+    if (tone == Tone::Link) return look(COLOR_WINDOW, COLOR_HOTLIGHT, COLOR_HOTLIGHT);
+    return look(COLOR_BTNFACE, COLOR_BTNTEXT, COLOR_BTNTEXT);
+}
+
+// A disabled button never looks hovered. In a contrast theme the chosen count also has a
+// border three pixels wide, so it is told by its shape as well as by its colours.
 void draw_button(Frame const& f, RECT const& r, std::wstring_view label, ButtonId id, bool enabled, Tone tone) {
     bool const hovered = enabled && f.state.hover_id == id;
-    ButtonLook const& look = !enabled                 ? disabled_look
-                             : tone == Tone::Gold     ? (hovered ? gold_hover_look : gold_look)
-                                                      : (hovered ? neutral_hover_look : neutral_look);
+    ButtonLook const look = f.state.contrast ? contrast_look_of(*f.state.contrast, enabled, hovered, tone)
+                                             : look_of(enabled, hovered, tone);
     f.fill_rounded(r, 9, look.fill);
-    f.border_rounded(r, 9, look.border);
+    if (f.state.contrast && tone == Tone::Chosen)
+        draw_rounded_border(f.g, f.px(RECT{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1}), f.px(8.0f), look.border,
+                            f.state.scale.pen(3));
+    else
+        f.border_rounded(r, 9, look.border);
     TextStyle style = sans(14, style_bold, look.label, Align::Centre, Align::Centre);
     style.lines = Lines::Fitted;
     f.text(label, r, style);
@@ -91,20 +124,24 @@ void draw_button(Frame const& f, RECT const& r, std::wstring_view label, ButtonI
 
 void draw_background(Frame const& f) {
     RECT const all = f.px(RECT{0, 0, layout::window_width, layout::window_height});
-    fill_gradient(f.g, all, {0, 0}, {0, all.bottom}, 0xff080a11, 0xff0d0e18);
+    if (f.state.contrast) fill_rect(f.g, all, f.ink(0, COLOR_WINDOW));
+    else fill_gradient(f.g, all, {0, 0}, {0, all.bottom}, 0xff080a11, 0xff0d0e18);
 }
 
 void draw_header(Frame const& f) {
-    f.text(f.state.logo_text, layout::text::logo, {FontRole::Serif, 28, style_bold_italic, 0xffd2a55b});
-    f.text(f.state.subtitle, layout::text::subtitle, sans(11, style_regular, 0xff7c8297));
+    f.text(f.state.logo_text, layout::text::logo, {FontRole::Serif, 28, style_bold_italic, f.ink(0xffd2a55b, COLOR_WINDOWTEXT)});
+    f.text(f.state.subtitle, layout::text::subtitle, sans(11, style_regular, f.ink(0xff7c8297, COLOR_WINDOWTEXT)));
     RECT const rule = layout::header_rule;
-    f.line(rule.left, rule.top, rule.right, rule.bottom, 0xff282c3d);
+    f.line(rule.left, rule.top, rule.right, rule.bottom, f.ink(0xff282c3d, COLOR_WINDOWTEXT));
 }
 
 void draw_title_button(Frame const& f, RECT const& r, float radius, ARGB fill, ARGB hover_fill, ButtonId id,
                        std::wstring_view glyph, FontRole role, float size, ARGB glyph_colour) {
-    f.fill_rounded(r, radius, f.state.hover_id == id ? hover_fill : fill);
-    f.text(glyph, r, {role, size, style_regular, glyph_colour, Align::Centre, Align::Centre});
+    bool const hovered = f.state.hover_id == id;
+    f.fill_rounded(r, radius, hovered ? f.ink(hover_fill, COLOR_HIGHLIGHT) : f.ink(fill, COLOR_BTNFACE));
+    if (f.state.contrast) f.border_rounded(r, radius, f.ink(0, COLOR_BTNTEXT));
+    ARGB const ink = hovered ? f.ink(glyph_colour, COLOR_HIGHLIGHTTEXT) : f.ink(glyph_colour, COLOR_BTNTEXT);
+    f.text(glyph, r, {role, size, style_regular, ink, Align::Centre, Align::Centre});
 }
 
 void draw_title_buttons(Frame const& f) {
@@ -117,8 +154,14 @@ void draw_title_buttons(Frame const& f) {
 }
 
 // The picture covers the whole area, centred; the rounded clip cuts the overflow equally.
+// A contrast theme shows no picture: the headline stands on the window's own colour.
 void draw_banner(Frame const& f) {
     RECT const r = f.px(layout::banner);
+    if (f.state.contrast) {
+        f.fill_rounded(layout::banner, 12, f.ink(0, COLOR_WINDOW));
+        f.border_rounded(layout::banner, 12, f.ink(0, COLOR_WINDOWTEXT));
+        return;
+    }
     UniqueGdipPath const clip = rounded_path(r, f.px(12.0f));
     if (clip) gp::GdipSetClipPath(f.g, clip.get(), Gdiplus::CombineModeReplace);
     UINT iw = 0, ih = 0;
@@ -144,12 +187,12 @@ void draw_banner(Frame const& f) {
 
 void draw_hero(Frame const& f) {
     RECT const badge = layout::hero_badge;
-    f.fill_rounded(badge, 15, 0xdc231c15);
-    f.border_rounded(badge, 15, 0xffb4823e);
-    f.text(L"KORVEL2 ONLINE", badge, sans(11, style_bold, 0xffe8b863, Align::Centre, Align::Centre));
+    f.fill_rounded(badge, 15, f.ink(0xdc231c15, COLOR_WINDOW));
+    f.border_rounded(badge, 15, f.ink(0xffb4823e, COLOR_WINDOWTEXT));
+    f.text(L"KORVEL2 ONLINE", badge, sans(11, style_bold, f.ink(0xffe8b863, COLOR_WINDOWTEXT), Align::Centre, Align::Centre));
 
-    TextStyle title = sans(35, style_bold, 0xfffaf9f5);
-    TextStyle subtitle = sans(16, style_regular, 0xffd7dbe7);
+    TextStyle title = sans(35, style_bold, f.ink(0xfffaf9f5, COLOR_WINDOWTEXT));
+    TextStyle subtitle = sans(16, style_regular, f.ink(0xffd7dbe7, COLOR_WINDOWTEXT));
     title.lines = subtitle.lines = Lines::Wrap;
     f.text(f.state.hero_title, layout::text::hero_title, title);
     f.text(f.state.hero_subtitle, layout::text::hero_subtitle, subtitle);
@@ -165,25 +208,26 @@ void draw_hero(Frame const& f) {
         {layout::hero_pills[2], L"KALANDRA KÉSZ", 0xffd5d8e3},
     }};
     for (Pill const& p : pills) {
-        f.fill_rounded(p.r, 17, 0xdc0d111b);
-        f.border_rounded(p.r, 17, 0xff40465f);
+        f.fill_rounded(p.r, 17, f.ink(0xdc0d111b, COLOR_WINDOW));
+        f.border_rounded(p.r, 17, f.ink(0xff40465f, COLOR_WINDOWTEXT));
     }
     for (Pill const& p : pills) {
-        TextStyle style = sans(12, style_bold, p.colour, Align::Centre, Align::Centre);
+        TextStyle style = sans(12, style_bold, f.ink(p.colour, COLOR_WINDOWTEXT), Align::Centre, Align::Centre);
         style.lines = Lines::Fitted;
         f.text(p.label, p.r, style);
     }
 }
 
 void draw_card(Frame const& f, RECT const& r) {
-    f.fill_rounded(r, 12, 0xff10121c);
-    f.border_rounded(r, 12, 0xff2b2f42);
+    f.fill_rounded(r, 12, f.ink(0xff10121c, COLOR_WINDOW));
+    f.border_rounded(r, 12, f.ink(0xff2b2f42, COLOR_WINDOWTEXT));
 }
 
 void draw_news(Frame const& f) {
     draw_card(f, layout::news_card);
-    f.text(L"Hírek & Események", layout::text::news_heading, sans(16, style_bold, 0xffdda44d));
-    f.text(L"Friss információk", layout::text::news_note, sans(11, style_regular, 0xff777c8f, Align::Far));
+    f.text(L"Hírek & Események", layout::text::news_heading, sans(16, style_bold, f.ink(0xffdda44d, COLOR_WINDOWTEXT)));
+    f.text(L"Friss információk", layout::text::news_note,
+           sans(11, style_regular, f.ink(0xff777c8f, COLOR_WINDOWTEXT), Align::Far));
 
     // The badge colour follows the row, not the tag text.
     static constexpr std::array<ARGB, 4> badge_colours{0xff467cbe, 0xff41965f, 0xff6752ad, 0xff6752ad};
@@ -191,83 +235,113 @@ void draw_news(Frame const& f) {
     for (std::size_t i = 0; i < rows; ++i) {
         RECT const& r = layout::news_rows[i];
         NewsItem const& n = f.state.news_items[i];
-        if (static_cast<std::size_t>(f.state.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i)
-            f.fill_rounded(r, 6, 0xff191c29);
+        bool const hovered =
+            static_cast<std::size_t>(f.state.hover_id) == static_cast<std::size_t>(ButtonId::NewsItem0) + i;
+        if (hovered) f.fill_rounded(r, 6, f.ink(0xff191c29, COLOR_HIGHLIGHT));
+        // On the highlight a contrast theme's texts take its pair; the tag keeps its badge.
+        int const text_ink = hovered ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT;
         RECT const badge = layout::news_badge;
-        f.fill_rounded({r.left + badge.left, r.top + badge.top, r.left + badge.right, r.top + badge.bottom}, 5,
-                       badge_colours[std::min<std::size_t>(i, badge_colours.size() - 1)]);
+        RECT const badge_rect{r.left + badge.left, r.top + badge.top, r.left + badge.right, r.top + badge.bottom};
+        f.fill_rounded(badge_rect, 5, f.ink(badge_colours[std::min<std::size_t>(i, badge_colours.size() - 1)], COLOR_BTNFACE));
+        if (f.state.contrast) f.border_rounded(badge_rect, 5, f.ink(0, COLOR_BTNTEXT));
         float const x = static_cast<float>(r.left);
         float const y = static_cast<float>(r.top);
         auto const in_row = [](float left, float top, layout::TextBox const& b) {
             return layout::TextBox{left + b.x, top + b.y, b.width, b.height};
         };
-        f.text(n.tag, in_row(x, y, layout::text::news_tag), sans(9, style_bold, 0xffffffff, Align::Centre, Align::Centre));
-        f.text(n.title, in_row(x, y, layout::text::news_title), sans(12, style_regular, 0xffe0e2eb));
+        f.text(n.tag, in_row(x, y, layout::text::news_tag), sans(9, style_bold, f.ink(0xffffffff, COLOR_BTNTEXT), Align::Centre, Align::Centre));
+        f.text(n.title, in_row(x, y, layout::text::news_title), sans(12, style_regular, f.ink(0xffe0e2eb, text_ink)));
         f.text(n.date, in_row(static_cast<float>(r.right), y, layout::text::news_date),
-               sans(10, style_regular, 0xff787c8d, Align::Far));
-        f.line(r.left, r.bottom - 1, r.right, r.bottom - 1, 0xff272a3a);
+               sans(10, style_regular, f.ink(0xff787c8d, text_ink), Align::Far));
+        f.line(r.left, r.bottom - 1, r.right, r.bottom - 1, f.ink(0xff272a3a, COLOR_WINDOWTEXT));
     }
 }
 
 void draw_status(Frame const& f) {
     WindowState const& state = f.state;
     draw_card(f, layout::status_card);
-    f.text(state.server_name, layout::text::server_name, sans(17, style_bold, 0xfff1f2f7));
+    f.text(state.server_name, layout::text::server_name, sans(17, style_bold, f.ink(0xfff1f2f7, COLOR_WINDOWTEXT)));
     RECT const dot = f.px(layout::status_dot);
-    fill_ellipse(f.g, dot.left, dot.top, layout::width_of(dot), layout::height_of(dot), state.server_online ? 0xff44d369 : 0xffd2464c);
+    fill_ellipse(f.g, dot.left, dot.top, layout::width_of(dot), layout::height_of(dot),
+                 f.ink(state.server_online ? 0xff44d369 : 0xffd2464c, COLOR_WINDOWTEXT));
     f.text(state.server_status_text, layout::text::server_status,
-           sans(13, style_regular, state.server_online ? 0xff65e085 : 0xffe67075));
-    f.text(L"Kliens verzió", layout::text::version_label, sans(11, style_regular, 0xff7c8194));
-    f.text(state.remote_version_text, layout::text::version_value, sans(11, style_bold, 0xffd7dae5, Align::Far));
+           sans(13, style_regular, f.ink(state.server_online ? 0xff65e085 : 0xffe67075, COLOR_WINDOWTEXT)));
+    f.text(L"Kliens verzió", layout::text::version_label, sans(11, style_regular, f.ink(0xff7c8194, COLOR_WINDOWTEXT)));
+    f.text(state.remote_version_text, layout::text::version_value,
+           sans(11, style_bold, f.ink(0xffd7dae5, COLOR_WINDOWTEXT), Align::Far));
 
-    draw_button(f, layout::website, L"WEBOLDAL", ButtonId::Website, !state.website_url.empty(), Tone::Neutral);
-    draw_button(f, layout::discord, L"DISCORD", ButtonId::Discord, !state.discord_url.empty(), Tone::Neutral);
-    draw_button(f, layout::register_link, L"REGISZTRÁCIÓ", ButtonId::Register, !state.register_url.empty(), Tone::Neutral);
+    draw_button(f, layout::website, button_label(state, ButtonId::Website), ButtonId::Website, !state.website_url.empty(),
+                Tone::Link);
+    draw_button(f, layout::discord, button_label(state, ButtonId::Discord), ButtonId::Discord, !state.discord_url.empty(),
+                Tone::Link);
+    draw_button(f, layout::register_link, button_label(state, ButtonId::Register), ButtonId::Register,
+                !state.register_url.empty(), Tone::Link);
 }
 
 void draw_progress(Frame const& f) {
     WindowState const& state = f.state;
     bool const failed = state.progress.stage == PatchStage::Failed;
     f.text(state.progress.title.empty() ? std::wstring_view(L"Launcher készen áll") : state.progress.title,
-           layout::text::progress_title, sans(17, style_bold, failed ? 0xffeb686f : 0xfff0f1f6));
-    f.text(state.progress.detail, layout::text::progress_detail, sans(12, style_regular, 0xff878ca0));
+           layout::text::progress_title, sans(17, style_bold, f.ink(failed ? 0xffeb686f : 0xfff0f1f6, COLOR_WINDOWTEXT)));
+    f.text(state.progress.detail, layout::text::progress_detail, sans(12, style_regular, f.ink(0xff878ca0, COLOR_WINDOWTEXT)));
 
     RECT const track = layout::progress_track;
-    f.fill_rounded(track, 8, 0xff1d202d);
+    f.fill_rounded(track, 8, f.ink(0xff1d202d, COLOR_WINDOW));
+    if (f.state.contrast) f.border_rounded(track, 8, f.ink(0, COLOR_WINDOWTEXT));
     int const p = std::clamp(state.progress.percent, 0, 100);
     RECT const bar = f.px(track);
     int const w = static_cast<int>(static_cast<double>(p) * layout::width_of(bar) / 100.0);
-    if (w > 0) {
-        UniqueGdipPath const path = rounded_path({bar.left, bar.top, bar.left + w, bar.bottom}, f.px(8.0f));
-        UniqueGdipBrush const brush =
-            gradient_brush({bar.left, bar.top}, {bar.left + w, bar.top}, 0xff8b5beb, 0xffd49748);
+    RECT const filled{bar.left, bar.top, bar.left + w, bar.bottom};
+    if (w > 0 && f.state.contrast) {
+        fill_rounded_rect(f.g, filled, f.px(8.0f), f.ink(0, COLOR_HIGHLIGHT));
+    } else if (w > 0) {
+        UniqueGdipPath const path = rounded_path(filled, f.px(8.0f));
+        UniqueGdipBrush const brush = gradient_brush({bar.left, bar.top}, {bar.left + w, bar.top}, 0xff8b5beb, 0xffd49748);
         if (path && brush) gp::GdipFillPath(f.g, brush.get(), path.get());
     }
-    f.text(std::to_wstring(p) + L"%", layout::text::progress_percent, sans(12, style_bold, 0xffdfe1ea, Align::Far));
-    f.text(counter_line(state.progress), layout::text::counter_line, sans(11, style_regular, 0xff7e8396));
+    f.text(std::to_wstring(p) + L"%", layout::text::progress_percent,
+           sans(12, style_bold, f.ink(0xffdfe1ea, COLOR_WINDOWTEXT), Align::Far));
+    f.text(counter_line(state.progress), layout::text::counter_line,
+           sans(11, style_regular, f.ink(0xff7e8396, COLOR_WINDOWTEXT)));
 }
 
 void draw_controls(Frame const& f) {
     WindowState const& state = f.state;
-    f.text(L"INDÍTANDÓ KLIENSEK", layout::text::client_count_label, sans(10, style_regular, 0xff7e8396));
+    f.text(L"INDÍTANDÓ KLIENSEK", layout::text::client_count_label, sans(10, style_regular, f.ink(0xff7e8396, COLOR_WINDOWTEXT)));
     bool const idle = !state.patch_running;
-    draw_button(f, layout::count1, L"1\u00d7", ButtonId::Count1, idle, state.client_count == 1 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, layout::count2, L"2\u00d7", ButtonId::Count2, idle, state.client_count == 2 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, layout::count3, L"3\u00d7", ButtonId::Count3, idle, state.client_count == 3 ? Tone::Gold : Tone::Neutral);
-    draw_button(f, layout::repair, L"JAVÍTÁS", ButtonId::Repair, idle, Tone::Neutral);
-    draw_button(f, layout::play, state.patch_running ? L"FRISSÍTÉS..." : L"JÁTÉK INDÍTÁSA", ButtonId::Play,
-                idle && state.play_ready, Tone::Gold);
+    constexpr std::array<RECT, 3> counts{layout::count1, layout::count2, layout::count3};
+    for (int n = 1; n <= 3; ++n) {
+        auto const id = static_cast<ButtonId>(static_cast<int>(ButtonId::Count1) + n - 1);
+        draw_button(f, counts[n - 1], button_label(state, id), id, idle, state.client_count == n ? Tone::Chosen : Tone::Neutral);
+    }
+    draw_button(f, layout::repair, button_label(state, ButtonId::Repair), ButtonId::Repair, idle, Tone::Neutral);
+    draw_button(f, layout::play, button_label(state, ButtonId::Play), ButtonId::Play, idle && state.play_ready, Tone::Gold);
 }
 
 void draw_bottom_panel(Frame const& f) {
-    f.fill_rounded(layout::bottom_panel, 12, 0xff0f111a);
-    f.border_rounded(layout::bottom_panel, 12, 0xff2b2f42);
+    f.fill_rounded(layout::bottom_panel, 12, f.ink(0xff0f111a, COLOR_WINDOW));
+    f.border_rounded(layout::bottom_panel, 12, f.ink(0xff2b2f42, COLOR_WINDOWTEXT));
     draw_progress(f);
     draw_controls(f);
 }
 
 void draw_footer(Frame const& f) {
-    f.text(L"© Korvel2 csapat. Minden jog fenntartva.", layout::text::footer, sans(10, style_regular, 0xff5a5f70));
+    f.text(L"© Korvel2 csapat. Minden jog fenntartva.", layout::text::footer,
+           sans(10, style_regular, f.ink(0xff5a5f70, COLOR_WINDOWTEXT)));
+}
+
+// Around the focused item, outside it with a one-pixel gap, drawn last so that nothing
+// covers it: light on the window's dark surfaces and on every button fill.
+void draw_focus_ring(Frame const& f) {
+    std::vector<AccessibleItem> const items = accessible_items(f.state);
+    ButtonId const focused = focused_button(f.state, items);
+    auto const item = std::find_if(items.begin(), items.end(), [&](auto const& i) { return i.button == focused; });
+    if (focused == ButtonId::None || item == items.end()) return;
+    // The pen is centred on its path: the middle of the ring, gap + width / 2 outside.
+    int const out = layout::focus_ring_gap + layout::focus_ring_width / 2;
+    RECT const& r = item->rect;
+    draw_rounded_border(f.g, f.px(RECT{r.left - out, r.top - out, r.right + out, r.bottom + out}), f.px(11.0f),
+                        f.ink(focus_ring_colour, COLOR_WINDOWTEXT), f.state.scale.pen(layout::focus_ring_width));
 }
 
 }  // namespace
@@ -289,6 +363,7 @@ void draw_window(WindowState const& state, GpGraphics* graphics) noexcept {
         draw_status(f);
         draw_bottom_panel(f);
         draw_footer(f);
+        if (state.focus_visible) draw_focus_ring(f);
     } catch (...) {
         gp::GdipResetClip(graphics);
     }

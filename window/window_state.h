@@ -5,10 +5,12 @@
 #include "core/patch_progress.h"
 #include "platform/display_scale.h"
 #include "platform/gdi_handles.h"
+#include "platform/high_contrast.h"
 #include "window/button_id.h"
 #include "window/news_item.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,12 @@ struct WindowState {
     bool play_ready = false;
     std::int32_t client_count = 1;
     ButtonId hover_id = ButtonId::None;
+    // The item the player moved the keyboard focus to (None: none chosen yet); the focus
+    // itself is window/accessible_items.h's focused_button, which moves on from an item
+    // that cannot take it. The ring shows from the first key press on, as the system's
+    // keyboard cues do (UISF_HIDEFOCUS), so a mouse player's picture never changes.
+    ButtonId focus_id = ButtonId::None;
+    bool focus_visible = false;
 
     // The newest report of the running or last job (no_job_progress() before the first).
     PatchProgress progress = no_job_progress();
@@ -54,6 +62,10 @@ struct WindowState {
     // The DPI of the window's monitor: every rectangle in window/layout.h is in design
     // pixels and reaches the screen through scale.px.
     DisplayScale scale;
+
+    // The contrast theme's colours while one is on: then every region is drawn in its
+    // pairs, flat, without the banner picture. Nothing: the launcher's own look.
+    std::optional<SystemColours> contrast;
 };
 
 }  // namespace korvel

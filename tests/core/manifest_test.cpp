@@ -163,6 +163,27 @@ TEST(Manifest, FileUrls) {
     for (auto const& c : cases) EXPECT_EQ(build_file_url(c.base, c.path), c.url) << c.path;
 }
 
+// Chunk indexes are named relative to base_url now, absolute in releases published before.
+TEST(Manifest, ChunkIndexUrls) {
+    struct Case {
+        char const* base;
+        char const* url;
+        char const* resolved;
+    } const cases[] = {
+        {"https://h/r/7/files", "../chunks/a.idx", "https://h/r/7/chunks/a.idx"},
+        {"https://h/r/7/files/", "../chunks/a.idx", "https://h/r/7/chunks/a.idx"},
+        {"https://h:8443/r/7/files", "../../x/a.idx", "https://h:8443/r/x/a.idx"},
+        {"https://h/files", "a.idx", "https://h/files/a.idx"},
+        {"https://h/files", "../a.idx", "https://h/a.idx"},
+        {"https://h/files", "../../a.idx", ""},
+        {"https://h", "../a.idx", ""},
+        {"https://h/r/7/files", "https://old.example/r/7/chunks/a.idx", "https://old.example/r/7/chunks/a.idx"},
+        {"https://h/r/7/files", "HTTP://H/a.idx", "HTTP://H/a.idx"},
+        {"https://h/r/7/files", "x/y://z", "https://h/r/7/files/x/y://z"},
+    };
+    for (auto const& c : cases) EXPECT_EQ(korvel::chunk_index_url(c.base, c.url), c.resolved) << c.base << " " << c.url;
+}
+
 // What the publisher writes, the launcher reads back as it was given.
 TEST(Manifest, WrittenManifestReadsBackUnchanged) {
     auto index = std::make_shared<korvel::ChunkIndexRef const>(

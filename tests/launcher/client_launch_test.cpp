@@ -44,6 +44,21 @@ struct ElevationCalls {
     }
 };
 
+// What the launcher's message loop does for a Play run: the window's timer ticks are
+// dispatched until the run has no start left (false after `timeout_ms`). Anything else,
+// such as the WM_CLOSE of a finished run, stays queued for the test to see.
+bool finish_play_run(LauncherApp const& app, HWND hwnd, DWORD timeout_ms = 20000) {
+    DWORD const start = ::GetTickCount();
+    while (app.clients_starting()) {
+        DWORD const spent = ::GetTickCount() - start;
+        if (spent >= timeout_ms) return false;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout_ms - spent, QS_TIMER);
+        MSG message;
+        while (::PeekMessageW(&message, hwnd, WM_TIMER, WM_TIMER, PM_REMOVE)) ::DispatchMessageW(&message);
+    }
+    return true;
+}
+
 std::unique_ptr<LauncherApp> app_for(test::Installation const& install, HWND hwnd, int count) {
     auto app = std::make_unique<LauncherApp>();
     app->base_dir = install.dir();
@@ -97,8 +112,17 @@ TEST(LaunchClients, StartsEveryCopyInTheClientFolderThenClosesTheLauncher) {
 
     std::uint64_t const before = test::filetime_now();
     app->launch_clients(counted_start, elevation.fn());
+    // Back in the message loop after the first start: the window answers during the pauses
+    // and takes no input, so a second Play adds no start.
+    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(app->clients_starting());
+    EXPECT_FALSE(::IsWindowEnabled(window.get()));
+    app->launch_clients(counted_start, elevation.fn());
+    EXPECT_EQ(starts, 1);
+    ASSERT_TRUE(finish_play_run(*app, window.get()));
 
     EXPECT_EQ(starts, 3);
+    EXPECT_TRUE(::IsWindowEnabled(window.get()));
     auto const records = test::wait_for_client_records(install.client_dir(), 3, k_client_timeout_ms);
     ASSERT_EQ(records.size(), 3u);
     for (size_t i = 0; i < records.size(); ++i) {
@@ -166,8 +190,10 @@ TEST(LaunchClients, FailuresAndTheElevatedRestart) {
         ScriptedStarts starts{c.starts, {}};
         ElevationCalls elevation{c.elevation, {}};
         app->launch_clients(starts.fn(), elevation.fn());
+        ASSERT_TRUE(finish_play_run(*app, window.get()));
 
         EXPECT_TRUE(starts.results.empty()) << "every scripted start was used, no more";
+        EXPECT_TRUE(::IsWindowEnabled(window.get()));
         ASSERT_EQ(elevation.calls.size(), c.elevations);
         if (c.elevations) {
             EXPECT_EQ(elevation.calls[0], std::make_pair(window.get(), c.count));

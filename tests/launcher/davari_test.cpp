@@ -5,9 +5,16 @@
 
 #include "tests/launcher/launcher_fixtures.h"
 #include "platform/gdi_handles.h"
+#include "platform/text.h"
+#include "platform/unique_handle.h"
+#include "tests/support/input.h"
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>
+#include <winternl.h>
+
+#include <optional>
+#include <thread>
 
 namespace fs = std::filesystem;
 namespace test = korvel::test;
@@ -142,13 +149,53 @@ TEST(DavariWindow, BorderlessRoundedAndCentredAndClosesCleanly) {
     EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
 }
 
+namespace {
+
+// The handles open on `object` in the whole system.
+ULONG handle_count(HANDLE object) {
+    PUBLIC_OBJECT_BASIC_INFORMATION info{};
+    return ::NtQueryObject(object, ObjectBasicInformation, &info, sizeof(info), nullptr) >= 0 ? info.HandleCount : 0;
+}
+
+// A launcher of the folder started earlier, played by a thread of this test that holds
+// the folder's mutex until end(); the thread then ends without letting go of it, as a
+// launcher's process does when it exits.
+class FirstLauncher {
+public:
+    explicit FirstLauncher(fs::path const& folder) {
+        std::wstring const name = korvel::instance_mutex_name(folder);
+        thread_ = std::thread([this, name] {
+            mutex_.reset(::CreateMutexW(nullptr, TRUE, name.c_str()));
+            ::SetEvent(holding_.get());
+            ::WaitForSingleObject(ending_.get(), INFINITE);
+        });
+        ::WaitForSingleObject(holding_.get(), INFINITE);
+    }
+    ~FirstLauncher() { end(); }
+    FirstLauncher(FirstLauncher const&) = delete;
+    FirstLauncher& operator=(FirstLauncher const&) = delete;
+
+    HANDLE mutex() const { return mutex_.get(); }
+    void end() {
+        ::SetEvent(ending_.get());
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    korvel::UniqueKernelHandle const holding_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    korvel::UniqueKernelHandle const ending_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    korvel::UniqueKernelHandle mutex_;
+    std::thread thread_;
+};
+
+}  // namespace
+
 // The folder's launcher still holds its mutex but has no window any more (closing, or
 // hung before its window came): the second start says so instead of vanishing.
 TEST(DavariWindow, ASecondStartWithoutAWindowToShowSaysSo) {
     test::Installation install;
-    korvel::UniqueKernelHandle const first(
-        ::CreateMutexW(nullptr, FALSE, korvel::instance_mutex_name(install.dir()).c_str()));
-    ASSERT_TRUE(first);
+    FirstLauncher const first(install.dir());
+    ASSERT_TRUE(first.mutex());
     test::ChildProcess davari(install.davari(), L"", install.dir());
     auto const box = test::wait_for_dialog(davari.pid(), k_timeout_ms);  // after its 10 s search
     ASSERT_TRUE(box);
@@ -158,4 +205,56 @@ TEST(DavariWindow, ASecondStartWithoutAWindowToShowSaysSo) {
     test::dismiss_dialog(box->hwnd);
     EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
     EXPECT_FALSE(fs::exists(install.client_dir() / "UserData"));  // it went no further
+}
+
+// The folder's launcher ends while a second start looks for its window: the second one
+// stays and is the launcher. A name kept open by a start that is still looking, with no
+// launcher holding it, is no launcher either.
+TEST(DavariWindow, AStartWhileTheFirstEndsEndsWithALauncher) {
+    test::Installation install;
+    FirstLauncher first(install.dir());
+    ASSERT_TRUE(first.mutex());
+    test::ChildProcess davari(install.davari(), L"", install.dir());
+    ASSERT_TRUE(test::wait_until([&] { return handle_count(first.mutex()) >= 2; }, k_timeout_ms))
+        << "the start opened the folder's mutex";
+    EXPECT_FALSE(test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", 500)) << "it waits for the first";
+    first.end();
+    HWND const window = test::wait_for_window(davari.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(test::wait_for_dialog(davari.pid(), 0));
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(davari.wait(k_timeout_ms), 0u);
+
+    korvel::UniqueKernelHandle const looking(
+        ::CreateMutexW(nullptr, FALSE, korvel::instance_mutex_name(install.dir()).c_str()));
+    test::ChildProcess again(install.davari(), L"", install.dir());
+    HWND const second_window = test::wait_for_window(again.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(second_window);
+    ::PostMessageW(second_window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(again.wait(k_timeout_ms), 0u);
+}
+
+// The folder's launcher runs; starts through another drive letter (the test prefix's S:)
+// and through the 8.3 short name find it and end, as a second start from the same path
+// does, without a box.
+TEST(DavariWindow, OneLauncherPerFolderWhateverPathReachesIt) {
+    test::Installation install("[client]\nroot=client\n", true, "Korvel Game Install");
+    test::ChildProcess first(install.davari(), L"", install.dir());
+    HWND const window = test::wait_for_window(first.pid(), L"KorvelLauncherWindow", k_timeout_ms);
+    ASSERT_TRUE(window);
+    wchar_t short_name[MAX_PATH] = {};
+    ASSERT_GT(::GetShortPathNameW(install.davari().c_str(), short_name, MAX_PATH), 0u);
+    for (fs::path const& other : {test::on_second_drive(install.davari()), fs::path(short_name), install.davari()}) {
+        SCOPED_TRACE(other.string());
+        test::ChildProcess second(other, L"", other.parent_path());
+        std::optional<test::DialogSeen> box;
+        ASSERT_TRUE(test::wait_until([&] { return !second.running() || (box = test::wait_for_dialog(second.pid(), 0)); },
+                                     k_timeout_ms));
+        EXPECT_FALSE(box) << "said: " << (box ? korvel::wide_to_utf8(box->text) : "");
+        if (box) test::dismiss_dialog(box->hwnd);
+        EXPECT_EQ(second.wait(k_timeout_ms), 0u);
+    }
+    EXPECT_TRUE(first.running());
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(first.wait(k_timeout_ms), 0u);
 }

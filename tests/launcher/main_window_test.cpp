@@ -1,5 +1,6 @@
 #include "launcher/launcher_app.h"
 #include "launcher/main_window.h"
+#include "launcher/window_placement.h"
 #include "tests/launcher/launcher_fixtures.h"
 #include "launcher/workers.h"
 #include "tests/window/gdiplus_support.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 
 TEST(MainWindow, ClassRegistrationToleratesAnExistingClass) {
     HINSTANCE const instance = ::GetModuleHandleW(nullptr);
@@ -34,8 +36,9 @@ TEST(MainWindow, TheWindowKnowsItsAppAndItsDestructionEndsTheLoop) {
     EXPECT_EQ(message.wParam, 0u);
 }
 
-// Moved to a monitor at 150 %: the window takes the rectangle the system suggests, its
-// outline and its banner (decoded again from the same file) follow the new scale.
+// Moved to a monitor at 150 % (this display: 1600 x 1000, too small for 1800 x 1140): the
+// window draws at the largest scale that fits, at the place the system suggests kept on
+// the screen; its outline and its banner (decoded again from the same file) follow.
 TEST(MainWindow, ADisplayScaleChangeResizesReshapesAndRedecodes) {
     korvel::test::ensure_gdiplus();
     ASSERT_EQ(korvel::register_main_window_class(::GetModuleHandleW(nullptr)), static_cast<DWORD>(ERROR_SUCCESS));
@@ -55,13 +58,14 @@ TEST(MainWindow, ADisplayScaleChangeResizesReshapesAndRedecodes) {
     EXPECT_TRUE(asked.cx == 1800 && asked.cy == 1140);
     RECT suggested{100, 50, 100 + 1800, 50 + 1140}, frame{}, outline{};
     ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-    EXPECT_EQ(app.window.scale.dpi, 144u);
+    EXPECT_EQ(app.window.scale.dpi, 126u);
     ::GetWindowRect(hwnd, &frame);
-    EXPECT_TRUE(::EqualRect(&frame, &suggested));
+    RECT const fitted{25, 2, 1600, 1000};
+    EXPECT_TRUE(::EqualRect(&frame, &fitted)) << frame.left << "," << frame.top << "," << frame.right << "," << frame.bottom;
     ::GetWindowRgnBox(hwnd, &outline);
-    EXPECT_TRUE(outline.right >= 1800 && outline.bottom >= 1140);
+    EXPECT_TRUE(outline.right >= 1575 && outline.bottom >= 998);
     Gdiplus::DllExports::GdipGetImageWidth(app.window.banner_bitmap.get(), &banner_width);
-    EXPECT_EQ(banner_width, 1166u);  // 777 x 1.5, rounded
+    EXPECT_EQ(banner_width, 1019u);  // its edges 18 and 795 at 126 DPI: 24 and 1043
     ::DestroyWindow(hwnd);
     MSG quit;
     ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
@@ -79,25 +83,42 @@ TEST(Workers, StartWorkerRunsTheBodyOnAThreadOfItsOwn) {
     ::CloseHandle(done);
 }
 
-TEST(MainWindow, PlacedInsideTheWorkAreaTopAndRightFirst) {
+// Screens, scales and taskbars players have: the scale the 1200 x 760 window draws at and
+// where it lies. Figures for the work areas: the screen less a 48-pixel taskbar.
+TEST(WindowPlacement, TheWholeWindowOnTheWorkAreaAtTheLargestScaleThatFits) {
     struct Case {
+        char const* name;
+        UINT monitor_dpi;
         RECT work_area;
-        POINT expected;
-        SIZE size = {1200, 760};
+        std::optional<POINT> from;
+        UINT dpi;
+        RECT frame;
     };
     Case const cases[] = {
-        {{0, 0, 1920, 1080}, {360, 160}},       // centred
-        {{0, 0, 1920, 1040}, {360, 140}},       // above a taskbar
-        {{1920, 0, 3200, 1024}, {1960, 132}},   // a monitor right of another
-        {{0, 0, 1280, 720}, {40, 0}},           // too low: the top stays
-        {{0, 40, 1024, 768}, {-176, 40}},       // too narrow: the right edge stays
-        {{-1024, 0, 0, 700}, {-1200, 0}},       // both, left of the primary monitor
-        {{0, 0, 1920, 1080}, {60, 0}, {1800, 1140}},    // at 150 %: too low for the scaled size
-        {{0, 0, 3840, 2160}, {720, 320}, {2400, 1520}},  // at 200 %: centred
+        {"1920 x 1080 at 100 %: centred, unscaled", 96, {0, 0, 1920, 1032}, {}, 96, {360, 136, 1560, 896}},
+        {"1920 x 1080 at 125 %: fits", 120, {0, 0, 1920, 1032}, {}, 120, {210, 41, 1710, 991}},
+        {"1920 x 1080 at 150 %: 1140 rows do not fit 1032", 144, {0, 0, 1920, 1032}, {}, 130, {147, 1, 1772, 1030}},
+        {"1366 x 768 at 125 %, no taskbar (Wine)", 120, {0, 0, 1366, 768}, {}, 97, {76, 0, 1289, 768}},
+        {"1366 x 768 at 125 %", 120, {0, 0, 1366, 720}, {}, 91, {114, 0, 1252, 720}},
+        {"1600 x 900 at 125 %", 120, {0, 0, 1600, 852}, {}, 107, {131, 2, 1469, 849}},
+        {"1280 x 720 at 100 %: smaller than the design", 96, {0, 0, 1280, 672}, {}, 84, {115, 3, 1165, 668}},
+        {"3840 x 2160 at 200 %", 192, {0, 0, 3840, 2112}, {}, 192, {720, 296, 3120, 1816}},
+        {"a monitor right of the primary one", 96, {1920, 0, 3200, 1024}, {}, 96, {1960, 132, 3160, 892}},
+        {"a monitor left of the primary one, taskbar on top", 120, {-1366, 40, 0, 768}, {}, 92,
+         {-1258, 40, -108, 768}},
+        {"kept where it is when it fits there", 96, {0, 0, 1920, 1032}, POINT{100, 50}, 96, {100, 50, 1300, 810}},
+        {"moved back inside, no further", 96, {0, 0, 1920, 1032}, POINT{1500, 900}, 96, {720, 272, 1920, 1032}},
+        {"to 150 % on a 1600 x 1000 screen, suggested at (100, 50)", 144, {0, 0, 1600, 1000}, POINT{100, 50}, 126,
+         {25, 2, 1600, 1000}},
+        {"too small even at half size: top and right edges inside", 96, {0, 0, 500, 300}, {}, 48,
+         {-100, 0, 500, 380}},
     };
     for (auto const& c : cases) {
-        POINT const at = korvel::main_window_position(c.work_area, c.size);
-        EXPECT_TRUE(at.x == c.expected.x && at.y == c.expected.y) << at.x << "," << at.y;
+        SCOPED_TRACE(c.name);
+        auto const [scale, frame] = korvel::place_window({1200, 760}, korvel::DisplayScale{c.monitor_dpi}, c.work_area, c.from);
+        EXPECT_EQ(scale.dpi, c.dpi);
+        EXPECT_TRUE(::EqualRect(&frame, &c.frame))
+            << frame.left << "," << frame.top << "," << frame.right << "," << frame.bottom;
     }
 }
 

@@ -79,7 +79,7 @@ protected:
         set_message_box_hook([this](HWND, std::wstring const& text, std::wstring const& title, UINT flags) {
             boxes.push_back(title + L"|" + text + L"|" + std::to_wstring(flags & MB_ICONMASK));
             ::SetEvent(box_shown);
-            return IDOK;
+            return box_answer;
         });
     }
     void TearDown() override {
@@ -120,6 +120,7 @@ protected:
     test::TempDir dir{"dialog"};
     HANDLE box_shown = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::vector<std::wstring> boxes;  // title|text|icon, written before box_shown is set
+    int box_answer = IDOK;
 };
 
 TEST_F(SettingsDialog, ShowsTheFileAndApplyWritesThePlayersChoices) {
@@ -146,28 +147,78 @@ TEST_F(SettingsDialog, ShowsTheFileAndApplyWritesThePlayersChoices) {
     unsigned width = 0, height = 0, frequency = 0;
     ASSERT_EQ(std::swscanf(first_mode.c_str(), L"%u × %u @ %u Hz", &width, &height, &frequency), 3);
     EXPECT_EQ(test::read_file(config()),
-              "WIDTH\t" + std::to_string(width) + "\r\nHEIGHT\t" + std::to_string(height) +
-                  "\r\nGAMMA\t2\r\nSHADOW_LEVEL\t3\r\nMUSIC_VOLUME\t0.75\r\nWINDOWED\t0\r\nNAME\tx\r\nBPP\t32\r\n"
-                  "FREQUENCY\t" + std::to_string(frequency) +
+              "width\t" + std::to_string(width) + "\r\nHEIGHT\t" + std::to_string(height) +
+                  "\r\nGAMMA\t2\r\nSHADOW_LEVEL\t3\r\nMUSIC_VOLUME\t0.75\r\nWINDOWED\t0\r\n#comment\r\n\r\n"
+                  "NAME\tx\r\nBPP\t32\r\nFREQUENCY\t" + std::to_string(frequency) +
                   "\r\nVOICE_VOLUME\t5\r\nNIGHT_MODE_ON\t1\r\nFOG_MODE_ON\t0\r\nSNOW_MODE_ON\t0\r\n"
                   "SNOW_TEXTURE_MODE_ON\t0\r\n");
     EXPECT_TRUE(boxes.empty());
 }
 
-// MÉGSE, then Alt+F4, which reaches the dialog as its close box does (SC_CLOSE, WM_CLOSE):
-// without a window manager Wine routes no clicks to a caption, so the box is out of reach.
+// MÉGSE, Escape, then Alt+F4, which reaches the dialog as its close box does (SC_CLOSE,
+// WM_CLOSE): without a window manager Wine routes no clicks to a caption, so the box is
+// out of reach.
 TEST_F(SettingsDialog, CancelAndClosingLeaveTheFileAsItWas) {
     std::string const before = "#mine\r\n\r\ngamma 2\nSOMETHING=else\r\n";
     test::write_file(config(), before);
-    for (std::vector<WORD> const& closing : {std::vector<WORD>{}, std::vector<WORD>{VK_MENU, VK_F4}}) {
+    for (std::vector<WORD> const& closing :
+         {std::vector<WORD>{}, std::vector<WORD>{VK_ESCAPE}, std::vector<WORD>{VK_MENU, VK_F4}}) {
         run_dialog([&](HWND dialog) {
             toggle(dialog, k_night_box);
-            press({VK_RETURN}), press({VK_ESCAPE});  // IsDialogMessageW's IDOK and IDCANCEL: ignored
             closing.empty() ? click(::GetDlgItem(dialog, k_cancel_button)) : press(closing);
         });
     }
     EXPECT_EQ(test::read_file(config()), before);
     EXPECT_FALSE(std::filesystem::exists(dir / "zivur2.cfg.tmp"));
+}
+
+// The window of the UI thread that has the keyboard focus, seen from the driver thread.
+HWND focus_of(HWND dialog) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// Without a mouse: the first list has the focus, Tab walks every control but the labels
+// in order and round, Space ticks the focused box and Enter applies. Each list follows its
+// label, which carries its access key: a screen reader names a list by the label before
+// it, and Alt + the underlined letter moves there (Windows routes it by that order).
+TEST_F(SettingsDialog, TheKeyboardAloneWalksChoosesAndApplies) {
+    test::write_file(config(), "WINDOWED\t0\r\n");
+    std::vector<int> tab_order;
+    std::vector<std::wstring> list_labels;
+    bool first_focus = false, ticked = false;
+    run_dialog([&](HWND dialog) {
+        first_focus = poll([&] { return focus_of(dialog) == ::GetDlgItem(dialog, k_display_mode_list); });
+        for (HWND c = ::GetWindow(dialog, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+            if ((::GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP) != 0) tab_order.push_back(::GetDlgCtrlID(c));
+            wchar_t class_name[16]{}, label[64]{};
+            ::GetClassNameW(c, class_name, 16);
+            if (std::wstring_view(class_name) == L"ComboBox") {
+                ::GetWindowTextW(::GetWindow(c, GW_HWNDPREV), label, 64);
+                list_labels.push_back(label);
+            }
+        }
+        tab_order.push_back(k_display_mode_list);  // round again
+        tab_order.push_back(k_windowed_box);
+        for (std::size_t i = 1; i < tab_order.size(); ++i) {
+            press({VK_TAB});
+            if (!poll([&] { return focus_of(dialog) == ::GetDlgItem(dialog, tab_order[i]); })) tab_order[i] = -1;
+        }
+        press({VK_SPACE});
+        ticked = poll([&] { return ask(dialog, k_windowed_box, BM_GETCHECK) == BST_CHECKED; });
+        press({VK_RETURN});
+    });
+    EXPECT_TRUE(first_focus);
+    EXPECT_EQ(tab_order, (std::vector<int>{k_display_mode_list, k_windowed_box, k_gamma_list, k_shadow_list,
+                                           k_music_list, k_voice_list, k_night_box, k_fog_box, k_snow_box,
+                                           k_snow_texture_box, k_apply_button, k_cancel_button, k_display_mode_list,
+                                           k_windowed_box}));
+    EXPECT_EQ(list_labels, (std::vector<std::wstring>{L"&Kijelző mód", L"&Gamma", L"Árnyék &minőség",
+                                                      L"&Zene hangerő", L"&Effektek"}));
+    EXPECT_TRUE(ticked);
+    EXPECT_EQ(test::read_file(config()).rfind("WINDOWED\t1\r\n", 0), 0u);  // Enter applied
 }
 
 // A read-only file, and a folder blocked by a file: the box names the file, nothing is
@@ -196,6 +247,38 @@ TEST_F(SettingsDialog, AFailedSaveSaysSoAndKeepsTheDialogOpen) {
     EXPECT_EQ(test::read_file(config()), "GAMMA\t2\r\n");
     EXPECT_EQ(test::read_file(dir / "blocked"), "not a folder");
     EXPECT_FALSE(std::filesystem::exists(dir / "zivur2.cfg.tmp"));
+}
+
+// A game client writes the file while the dialog is open: ALKALMAZ says so first; "no"
+// keeps the client's file and the dialog open, "yes" saves over it.
+TEST_F(SettingsDialog, AFileChangedWhileOpenIsSaidBeforeItIsOverwritten) {
+    std::string const clients = "GAMMA\t4\r\nCLIENT\twrote this\r\n";
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDNO ? "no" : "yes");
+        test::write_file(config(), "GAMMA\t2\r\n");
+        box_answer = answer;
+        boxes.clear();
+        bool kept_open = false;
+        run_dialog([&](HWND dialog) {
+            test::write_file(config(), clients);
+            click(::GetDlgItem(dialog, k_apply_button));
+            bool const asked = ::WaitForSingleObject(box_shown, 10000) == WAIT_OBJECT_0;
+            if (answer != IDNO) return;
+            kept_open = asked && ::IsWindow(dialog);
+            click(::GetDlgItem(dialog, k_cancel_button));
+        });
+        EXPECT_EQ(boxes, std::vector<std::wstring>{L"Korvel Launcher|A(z) zivur2.cfg megváltozott, mióta ez az ablak "
+                                                   L"megnyílt (talán egy futó játék írta). Felülírod a most "
+                                                   L"beállítottakkal?|48"});  // MB_ICONWARNING
+        std::string const after = test::read_file(config());
+        if (answer == IDNO) {
+            EXPECT_TRUE(kept_open);
+            EXPECT_EQ(after, clients);
+        } else {
+            EXPECT_EQ(after.substr(0, 9), "GAMMA\t2\r\n") << "the file as the dialog read it, with its choices";
+            EXPECT_EQ(after.find("CLIENT"), std::string::npos);
+        }
+    }
 }
 
 // Check boxes toggled back and forth look as before (no label drawn over itself), and a

@@ -1,12 +1,14 @@
 // What `korvel-publish build` guards in OUT_DIR's release history, and `verify` of a
 // release on disk before it is uploaded.
 #include "core/manifest.h"
+#include "core/version_document.h"
 #include "tests/native/publish_run.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -68,6 +70,15 @@ TEST_F(ReleaseHistory, EverySlipIsRefusedNamingItsFlagWritesNothingAndPassesWith
          "release 1 was published before 2, which players have now; if they go back to it, files that only 2 has "
          "(c.txt) stay on players' disks",
          "--go-back", "Going back from 2 to 1: files that only 2 has (c.txt) stay on players' disks"},
+        {"another base URL for a published release",
+         [&] {
+             signed_first();
+             build("2", "r2", {"--sign-key", key}, "https://patch.exmaple.com");
+         },
+         {"2", "r2", "--sign-key", key},
+         "release 2 is already published under the base URL https://patch.exmaple.com/releases/2/files, not "
+         "https://patch.example.com/releases/2/files",
+         "--mend-base-url", "mended: https://patch.example.com/releases/2/manifest-"},
     };
     for (Slip const& slip : slips) {
         SCOPED_TRACE(slip.name);
@@ -106,21 +117,49 @@ TEST_F(ReleaseHistory, NoDeletionIsLostNoRebuildChangesAnythingAndABaseURLCanBeM
     EXPECT_NE(again.out.find("version.json, unchanged, signed, sequence 2\n"), std::string::npos) << again.out;
     EXPECT_EQ(folder_state(out), published);
 
-    // A mistyped base URL is warned about, and the same files under the right one mend it.
+    // A mistyped base URL is warned about, and the same files under the right one, with
+    // --mend-base-url, mend it: a new manifest (chunk indexes included) that the version
+    // document names, the old one left byte for byte as a cache may hold it.
     write_file(dir / "r3" / "d.txt", "delta");
+    write_file(dir / "r3" / "big.bin", random_bytes(2 << 20, 3));
     Outcome const typo = build("3", "r3", {"--sign-key", key}, "https://patch.exmaple.com");
     EXPECT_NE(typo.out.find("Warning: the base URL changes from https://patch.example.com to https://patch.exmaple.com"),
               std::string::npos)
         << typo.out;
-    Outcome const mended = build("3", "r3", {"--sign-key", key});
+    // As the tool wrote it before chunk index URLs were relative: with the base URL inside.
+    fs::path const old_manifest = out / "releases" / "3" / "manifest.json";
+    Manifest absolute = read_manifest(read_file(old_manifest));
+    ASSERT_TRUE(absolute.files.at(0).chunk_index);
+    ChunkIndexRef index = *absolute.files[0].chunk_index;
+    index.url = chunk_index_url(absolute.base_url, index.url);
+    EXPECT_EQ(index.url, "https://patch.exmaple.com/releases/3/chunks/" + absolute.files[0].sha256 + ".idx");
+    absolute.files[0].chunk_index = std::make_shared<ChunkIndexRef const>(index);
+    std::string const typo_manifest = write_manifest(absolute);
+    write_file(old_manifest, typo_manifest);
+    Outcome const mended = build("3", "r3", {"--sign-key", key, "--mend-base-url"});
     EXPECT_EQ(mended.code, 0) << mended.err;
-    EXPECT_NE(mended.out.find("its manifest now names https://patch.example.com/releases/3/files instead of "
-                              "https://patch.exmaple.com/releases/3/files"),
+    EXPECT_EQ(read_file(old_manifest), typo_manifest);
+    std::string const manifest_url = read_version_document(read_file(out / "patch" / "version.json")).manifest_url;
+    std::string const mended_name = manifest_url.substr(manifest_url.rfind('/') + 1);
+    EXPECT_TRUE(mended_name.starts_with("manifest-") && mended_name != "manifest.json") << manifest_url;
+    EXPECT_EQ(read_manifest(read_file(out / "releases" / "3" / mended_name)).base_url,
+              "https://patch.example.com/releases/3/files");
+    EXPECT_NE(mended.out.find("was already published with the same files under the base URL "
+                              "https://patch.exmaple.com/releases/3/files; mended: " + manifest_url),
               std::string::npos)
         << mended.out;
     Outcome const checked = publish({"verify", out, "--public-key", public_key, "--base-url", "https://patch.example.com"});
     EXPECT_EQ(checked.code, 0) << checked.out;
     EXPECT_NE(checked.out.find("signature OK, sequence 4\n"), std::string::npos) << checked.out;
+    // Mended once: building it again changes nothing, with the flag or without.
+    auto const mended_state = folder_state(out);
+    for (std::vector<std::string> const& options :
+         {std::vector<std::string>{"--sign-key", key}, {"--sign-key", key, "--mend-base-url"}}) {
+        Outcome const again = build("3", "r3", options);
+        EXPECT_EQ(again.code, 0) << again.err;
+        EXPECT_NE(again.out.find("unchanged, signed, sequence 4\n"), std::string::npos) << again.out;
+        EXPECT_EQ(folder_state(out), mended_state);
+    }
 }
 
 TEST_F(ReleaseHistory, VerifyOfALocalReleaseFindsWhatPlayersWouldMeet) {

@@ -12,6 +12,8 @@
 #include "tests/support/test_env.h"
 #include "tests/support/test_server.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -148,7 +150,9 @@ TEST_F(PublishTest, ChunkIndexesOfLargeFilesAndTheirReuse) {
     EXPECT_FALSE(entries["small.bin"].chunk_index);
     ASSERT_TRUE(entries["pack.bin"].chunk_index && entries["copy/pack.bin"].chunk_index && entries["other.bin"].chunk_index);
     ChunkIndexRef const& ref = *entries["pack.bin"].chunk_index;
-    EXPECT_EQ(ref.url, "https://patch.example.com/releases/1/chunks/" + entries["pack.bin"].sha256 + ".idx");
+    EXPECT_EQ(ref.url, "../chunks/" + entries["pack.bin"].sha256 + ".idx");
+    EXPECT_EQ(chunk_index_url(m1.base_url, ref.url),
+              "https://patch.example.com/releases/1/chunks/" + entries["pack.bin"].sha256 + ".idx");
     EXPECT_EQ(entries["copy/pack.bin"].chunk_index->url, ref.url);
     fs::path const index_path = out / "releases/1/chunks" / (entries["pack.bin"].sha256 + ".idx");
     std::string const index = read_file(index_path);
@@ -166,7 +170,7 @@ TEST_F(PublishTest, ChunkIndexesOfLargeFilesAndTheirReuse) {
     EXPECT_TRUE(fs::equivalent(reused, index_path));
     for (FileEntry const& e : m2.files) {
         ASSERT_TRUE(e.chunk_index) << e.path;
-        EXPECT_TRUE(e.chunk_index->url.starts_with("https://patch.example.com/releases/2/chunks/")) << e.path;
+        EXPECT_EQ(e.chunk_index->url, "../chunks/" + e.sha256 + ".idx") << e.path;
     }
     EXPECT_EQ(read_file(out / "releases/2/chunks" / (m2.files[0].sha256 + ".idx")),
               chunk_index_of(other2.data(), other2.size()));
@@ -341,7 +345,9 @@ TEST_F(PublishTest, ADamagedOldCopyIsCopiedAgainNotLinked) {
 TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
     ServedFolder server("verify");
     TempDir dir("verify");
-    Files files = {{"big.bin", random_bytes(3 << 20, 7)}, {"\xC3\x89kezetes/\xC5\x91 %.txt", "accents"}};
+    Files files = {{"big.bin", random_bytes(3 << 20, 7)},
+                   {"big2.bin", random_bytes(1 << 20, 8)},
+                   {"\xC3\x89kezetes/\xC5\x91 %.txt", "accents"}};
     for (int i = 0; i < 40; ++i) files["f/" + std::to_string(10 + i) + ".bin"] = random_bytes(1000 + 37 * i, 10 + i);
     for (auto const& [path, bytes] : files) write_file(dir / "release" / path, bytes);
     std::ostringstream built, build_err;
@@ -354,7 +360,7 @@ TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
     std::vector<std::string> const verify = {"verify", server.url("patch/version.json")};
     std::ostringstream ok, ok_err;
     EXPECT_EQ(run_publish_command(verify, ok, ok_err), 0) << ok.str() << ok_err.str();
-    EXPECT_EQ(ok.str(), "OK: 42 files checked, 0 problems.\n");
+    EXPECT_EQ(ok.str(), "OK: 43 files checked, 0 problems.\n");
 
     std::string const listed = server.local("").native() + "/releases/1/files/";
     write_file(listed + "f/11.bin", random_bytes(1037, 99));  // same size, other bytes
@@ -364,6 +370,12 @@ TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
     Manifest const published = read_manifest(read_file(server.local("releases/1/manifest.json")));
     fs::path const big_index = server.local("releases/1/chunks/" + published.files[0].sha256 + ".idx");
     std::string wrong_index = read_file(big_index);
+    // big2.bin's entry names a copy of big.bin's index: whole and as listed, but of other bytes.
+    write_file(server.local("releases/1/chunks/copy.idx"), wrong_index);
+    nlohmann::json manifest_json = nlohmann::json::parse(read_file(server.local("releases/1/manifest.json")));
+    manifest_json["files"][1]["chunk_index"] = manifest_json["files"][0]["chunk_index"];
+    manifest_json["files"][1]["chunk_index"]["url"] = server.url("releases/1/chunks/copy.idx");
+    write_file(server.local("releases/1/manifest.json"), manifest_json.dump(2));
     wrong_index[wrong_index.size() - 1] ^= 1;
     write_file(big_index, wrong_index);
     std::ostringstream bad, bad_err;
@@ -372,15 +384,16 @@ TEST(PublishVerify, EveryFileStreamedAndDamageReportedInManifestOrder) {
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(text.substr(start, end - start));
-    ASSERT_EQ(lines.size(), 6u) << text;
+    ASSERT_EQ(lines.size(), 7u) << text;
     EXPECT_EQ(lines[0], "FAILED big.bin: chunk index " + server.url("releases/1/chunks/") + published.files[0].sha256 +
                             ".idx: size or SHA-256 not as listed")
         << text;
-    EXPECT_TRUE(lines[1].starts_with("FAILED f/11.bin: SHA-256 ")) << text;
-    EXPECT_TRUE(lines[2].starts_with("FAILED f/12.bin: unreachable: HTTP 404: " + server.url(""))) << text;
-    EXPECT_EQ(lines[3], "FAILED f/13.bin: larger than the listed 1111 bytes") << text;
-    EXPECT_TRUE(lines[4].starts_with("FAILED f/14.bin: unreachable: ")) << text;
-    EXPECT_EQ(lines[5], "NOT OK: 42 files checked, 5 problems.") << text;
+    EXPECT_EQ(lines[1], "FAILED big2.bin: the chunk index does not match the file") << text;
+    EXPECT_TRUE(lines[2].starts_with("FAILED f/11.bin: SHA-256 ")) << text;
+    EXPECT_TRUE(lines[3].starts_with("FAILED f/12.bin: unreachable: HTTP 404: " + server.url(""))) << text;
+    EXPECT_EQ(lines[4], "FAILED f/13.bin: larger than the listed 1111 bytes") << text;
+    EXPECT_TRUE(lines[5].starts_with("FAILED f/14.bin: unreachable: ")) << text;
+    EXPECT_EQ(lines[6], "NOT OK: 43 files checked, 6 problems.") << text;
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 # version.json and chunk indexes for the same release folders: a first release offering
 # the unkeyed launcher build, then a second one (offering it still) built with --previous,
 # which hard-links, deletes, renames a file's letter case, keeps one large file's index and
-# makes another's anew. Both then answer `verify OUT_DIR` and refused builds alike: going
-# back to release 1, and offering the test-key launcher, whose keys both read from the file.
+# makes another's anew, and then mends the second one's base URL (--mend-base-url: a new
+# manifest beside the old one). Both then answer `verify OUT_DIR` and refused builds alike:
+# going back to release 1, and offering the test-key launcher, whose keys both read from
+# the file.
 # Usage: same_output.sh NATIVE_TOOL WINE_RUN WINDOWS_TOOL
 set -eu
 native=$1 wine_run=$2 windows=$3
@@ -40,6 +42,8 @@ publish() {  # NAME RUN... : both releases into $work/out-NAME, paths given as t
     "$@" build "$prefix$work/r2" "$prefix$out" --client-version 2 --base-url https://patch.example.com/ \
         --previous "$prefix$out/releases/1/manifest.json" --launcher "$prefix$work/new/davari.exe" \
         --launcher-version 2.2.0 >"$work/$name-2.log" 2>&1
+    "$@" build "$prefix$work/r2" "$prefix$out" --client-version 2 --base-url https://cdn.example.com/ \
+        --launcher "$prefix$work/new/davari.exe" --launcher-version 2.2.0 --mend-base-url >"$work/$name-3.log" 2>&1
 }
 publish native "$native" || { cat "$work"/native-*.log; exit 1; }
 publish windows "$wine_run" "$windows" || { cat "$work"/windows-*.log; exit 1; }
@@ -47,7 +51,10 @@ publish windows "$wine_run" "$windows" || { cat "$work"/windows-*.log; exit 1; }
 status=0
 indexes=$(cd "$work/out-native" && ls releases/*/chunks/*.idx)
 [ "$(echo "$indexes" | wc -l)" -eq 4 ] || { echo "expected 4 chunk indexes, found: $indexes"; status=1; }
-for f in releases/1/manifest.json releases/2/manifest.json patch/version.json $indexes; do
+mended=$(cd "$work/out-native" && ls releases/2/manifest-*.json)
+[ "$(echo "$mended" | wc -l)" -eq 1 ] || { echo "expected 1 mended manifest, found: $mended"; status=1; }
+grep -q "$mended" "$work/out-native/patch/version.json" || { echo "version.json does not name $mended"; status=1; }
+for f in releases/1/manifest.json releases/2/manifest.json "$mended" patch/version.json $indexes; do
     if ! cmp "$work/out-native/$f" "$work/out-windows/$f"; then
         diff "$work/out-native/$f" "$work/out-windows/$f" || true
         status=1

@@ -28,8 +28,10 @@ void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std:
         std::string const index = chunk_index_of(file.bytes.data(), file.bytes.size(), *chunk_params);
         std::size_t const head = chunk_index_head_size(index);
         server.put("chunks/" + path + ".idx", index);
-        entry.chunk_index = std::make_shared<ChunkIndexRef const>(ChunkIndexRef{
-            server.url("chunks/" + path + ".idx"), index.size(), sha256_hex(index), head, sha256_hex(index.substr(0, head))});
+        // Relative to base_url, as the operators' tool writes it.
+        std::string const url = "../" + server.url("chunks/" + path + ".idx").substr(server.url("").size());
+        entry.chunk_index = std::make_shared<ChunkIndexRef const>(
+            ChunkIndexRef{url, index.size(), sha256_hex(index), head, sha256_hex(index.substr(0, head))});
     }
     server.put("manifest.json", write_manifest(manifest));
 

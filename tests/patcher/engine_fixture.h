@@ -61,7 +61,7 @@ protected:
 
     std::string release_key;  // PatchConfig::release_public_key of config()
     // When set, publish() gives every file from 64 KiB a chunk index made with these
-    // parameters, served at chunks/<path>.idx.
+    // parameters, served at chunks/<path>.idx and named relative to the base URL.
     std::optional<ChunkerParams> chunk_params;
     ServedFolder server{"engine"};
     TempDir dir{"engine"};

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <set>
 #include <tuple>
 
@@ -80,6 +81,57 @@ TEST_F(EngineTest, FileFailingThreeTimesStopsTheOthersAndKeepsOnlyTheirPrefixes)
     EXPECT_EQ(range_of(server.requests("files/big.pak").back()), "bytes=" + std::to_string(prefix.size()) + "-");
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
     EXPECT_FALSE(fs::exists(config().hash_cache_file.parent_path() / "downloads"));
+}
+
+// A file that fails for good ends the stage at once, however its other transfers wait:
+// one resuming a large part (paced), one waiting on a chunk index range that the server
+// answers only after a minute. The part keeps only the server's bytes, and the next run
+// continues it.
+TEST_F(EngineTest, AFailedFileEndsEveryTransferAtOnceAndKeepsTheResumedPart) {
+    chunk_params = ChunkerParams{};
+    std::string const big = random_bytes(8 << 20, 31);
+    std::string const delta_old = random_bytes(3 << 20, 32);
+    std::string delta_new = delta_old;
+    delta_new.replace(1 << 20, 4096, random_bytes(4096, 33));
+    publish({{"bad.bin", {"right"}}, {"big.pak", {big}}, {"delta.pak", {delta_new}}});
+    put_game_file("delta.pak", delta_old);
+    server.set_fault("files/bad.bin", {.body = "wrong"});
+    // Broken at 2 MiB, then resumed 64 KiB every 0.2 s: still going when bad.bin fails.
+    server.set_attempts("files/big.pak", {{.reset_after = 2 << 20}, {.pace_ms = 200}});
+    server.set_fault("chunks/delta.pak.idx", {.delay_ms = 60000});
+
+    auto const started = std::chrono::steady_clock::now();
+    EXPECT_EQ(run_failing(), "SHA-256 eltérés: bad.bin");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));  // not the minute
+    std::vector<korvel::test::Request> const first_run = server.requests("files/big.pak");
+    ASSERT_EQ(first_run.size(), 2u);
+    EXPECT_EQ(range_of(first_run[1]), "bytes=" + std::to_string(2 << 20) + "-");
+    EXPECT_EQ(server.requests("chunks/delta.pak.idx").size(), 1u);
+    std::string const kept = read_file(game("big.pak.korvel.part"));
+    EXPECT_GE(kept.size(), 2u << 20);
+    EXPECT_LT(kept.size(), big.size());
+    EXPECT_TRUE(big.starts_with(kept));
+    EXPECT_EQ(game_file("delta.pak"), delta_old);
+
+    // The next run asks only for what the part lacks (by a range from its end, or by the
+    // ranges a delta plans with the part as its seed).
+    server.clear_fault("files/bad.bin");
+    server.clear_fault("files/big.pak");
+    server.clear_fault("chunks/delta.pak.idx");
+    ASSERT_TRUE(run().ok);
+    EXPECT_EQ(game_file("big.pak"), big);
+    EXPECT_EQ(game_file("delta.pak"), delta_new);
+    std::vector<korvel::test::Request> const all = server.requests("files/big.pak");
+    std::uint64_t asked = 0;
+    for (std::size_t i = first_run.size(); i < all.size(); ++i) {
+        std::optional<std::string> const range = range_of(all[i]);
+        ASSERT_TRUE(range) << "the whole file again";
+        std::size_t const dash = range->find('-');
+        std::uint64_t const from = std::stoull(range->substr(6, dash - 6));
+        asked += (dash + 1 == range->size() ? big.size() - 1 : std::stoull(range->substr(dash + 1))) - from + 1;
+    }
+    EXPECT_LE(asked, big.size() - kept.size() + (256 << 10));
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
 }
 
 TEST_F(EngineTest, BrokenTransferResumesOnlyWhenTheServerAnswersForThePart) {

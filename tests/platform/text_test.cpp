@@ -1,5 +1,9 @@
 #include "platform/text.h"
 
+#include "platform/win32_error.h"
+
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,8 +52,9 @@ TEST(Text, MalformedUtf8IsRejectedNeverRepaired) {
         try {
             utf8_to_wide(text);
             ADD_FAILURE() << "accepted";
-        } catch (std::runtime_error const& e) {
+        } catch (korvel::Win32Error const& e) {
             EXPECT_STREQ(e.what(), "UTF-8 -> UTF-16 conversion failed");
+            EXPECT_EQ(e.code(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
         }
     }
 }
@@ -65,8 +70,9 @@ TEST(Text, UnpairedSurrogatesAreRejected) {
         try {
             wide_to_utf8(text);
             ADD_FAILURE() << "accepted a lone surrogate";
-        } catch (std::runtime_error const& e) {
+        } catch (korvel::Win32Error const& e) {
             EXPECT_STREQ(e.what(), "UTF-16 -> UTF-8 conversion failed");
+            EXPECT_EQ(e.code(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
         }
     }
 }

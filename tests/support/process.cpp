@@ -67,7 +67,7 @@ auto poll_until(DWORD timeout_ms, F&& probe) -> decltype(probe()) {
 }  // namespace
 
 ChildProcess::ChildProcess(fs::path const& program, std::wstring const& arguments, fs::path const& folder,
-                           bool in_job) {
+                           bool in_job, std::wstring desktop) {
     std::wstring command_line = quoted(program);
     if (!arguments.empty()) command_line += L" " + arguments;
     if (in_job) {
@@ -80,6 +80,7 @@ ChildProcess::ChildProcess(fs::path const& program, std::wstring const& argument
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    if (!desktop.empty()) startup.lpDesktop = desktop.data();
     PROCESS_INFORMATION info{};
     // Suspended, so that it belongs to the job before it can start anything itself.
     if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,

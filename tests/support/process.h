@@ -16,10 +16,12 @@ class ChildProcess {
 public:
     // Starts `program` with the command line "<program>" + (arguments empty ? "" : " " +
     // arguments) in `folder` (the test's current folder when empty). With `in_job` the
-    // process and every process it starts belong to a job, which counts them. Throws
-    // std::runtime_error when the process cannot be started.
+    // process and every process it starts belong to a job, which counts them. A `desktop`
+    // name starts it on that desktop (under Wine, a virtual desktop of the size the
+    // prefix's registry gives it), else on this process's. Throws std::runtime_error when
+    // the process cannot be started.
     ChildProcess(std::filesystem::path const& program, std::wstring const& arguments,
-                 std::filesystem::path const& folder = {}, bool in_job = false);
+                 std::filesystem::path const& folder = {}, bool in_job = false, std::wstring desktop = {});
     ~ChildProcess();
     ChildProcess(ChildProcess const&) = delete;
     ChildProcess& operator=(ChildProcess const&) = delete;

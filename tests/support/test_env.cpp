@@ -76,6 +76,10 @@ TempDir::TempDir(std::string_view name) {
     fs::create_directories(path_);
 }
 
+fs::path on_second_drive(fs::path const& temp_path) {
+    return fs::path(L"S:\\") / temp_path.lexically_relative(test_env_dir() / "tmp");
+}
+
 TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);

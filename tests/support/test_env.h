@@ -44,6 +44,10 @@ private:
     std::filesystem::path path_;
 };
 
+// A path inside a TempDir as the test prefix's second drive letter reaches it (S:, which
+// tools/test-env links to the folder of the TempDirs): the same folder, another path.
+std::filesystem::path on_second_drive(std::filesystem::path const& temp_path);
+
 void write_file(std::filesystem::path const& path, std::string_view bytes);
 std::string read_file(std::filesystem::path const& path);
 

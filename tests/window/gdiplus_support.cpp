@@ -29,6 +29,21 @@ Gdiplus::ARGB pixel(Gdiplus::GpBitmap* bitmap, int x, int y) {
     return colour;
 }
 
+std::vector<Gdiplus::ARGB> all_pixels(Gdiplus::GpBitmap* bitmap) {
+    UINT width = 0, height = 0;
+    gp::GdipGetImageWidth(bitmap, &width);
+    gp::GdipGetImageHeight(bitmap, &height);
+    std::vector<Gdiplus::ARGB> pixels(std::size_t{width} * height);
+    Gdiplus::Rect const all(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    Gdiplus::BitmapData data{};
+    data.Width = width, data.Height = height, data.Stride = static_cast<INT>(width * 4), data.Scan0 = pixels.data();
+    if (pixels.empty() || gp::GdipBitmapLockBits(bitmap, &all, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
+                                                 PixelFormat32bppARGB, &data) != Gdiplus::Ok)
+        return {};
+    gp::GdipBitmapUnlockBits(bitmap, &data);
+    return pixels;
+}
+
 std::string bmp_bytes(int width, int height, std::function<std::uint32_t(int, int)> const& colour,
                       std::uint32_t gap) {
     std::uint32_t const stride = (static_cast<std::uint32_t>(width) * 3 + 3) & ~3u;

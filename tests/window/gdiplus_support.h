@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace korvel::test {
 
@@ -15,6 +16,8 @@ namespace korvel::test {
 void ensure_gdiplus();
 
 Gdiplus::ARGB pixel(Gdiplus::GpBitmap* bitmap, int x, int y);
+// Every pixel of a bitmap, row by row, read in one lock (32 bpp ARGB); empty on failure.
+std::vector<Gdiplus::ARGB> all_pixels(Gdiplus::GpBitmap* bitmap);
 
 // A 24-bit bottom-up BMP file of width x height pixels coloured by `colour` (0xRRGGBB),
 // with `gap` unused bytes between the headers and the pixels, to reach exact file sizes.

@@ -1,5 +1,7 @@
 // Stands in for the game client (and for a new launcher started by Swapnik): records how
-// it was started, then ends. Each start writes "starts/<pid>.txt" beside the executable,
+// it was started, then ends. Each start writes "starts/<pid>-<started>.txt" beside the
+// executable (Wine hands a finished process's id to the next one at once, so the id alone
+// would let a second start replace the first one's record while a reader lists them),
 // made complete under a temporary name first so that a reader never sees half a record:
 //   command_line=<GetCommandLineW>
 //   folder=<current folder>
@@ -42,7 +44,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     std::wstring const starts = folder_of_exe + L"\\starts";
     ::CreateDirectoryW(starts.c_str(), nullptr);
-    std::wstring const name = starts + L"\\" + std::to_wstring(::GetCurrentProcessId());
+    std::wstring const name =
+        starts + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(started);
     std::wstring const temp = name + L".part";
     HANDLE const file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;

@@ -3,6 +3,7 @@
 // With --window SECONDS it instead shows the "ready" state in a real borderless window
 // painted by paint_window (window/render.h) for that long, for a screenshot of the screen.
 
+#include "tests/window/contrast_themes.h"
 #include "tests/window/gdiplus_support.h"
 #include "window/layout.h"
 #include "window/render.h"
@@ -127,6 +128,15 @@ int wmain(int argc, wchar_t** argv) {
              app.progress.title = L"Frissítési hiba";
              app.progress.detail = L"HTTP 404: https://patch.example.invalid/patch/version.json";
              app.progress.percent = 12;
+         }},
+        // The keyboard in use: the focus ring around Play, where the focus starts.
+        {"focus", [](WindowState& app) { ready_to_play(app), app.focus_visible = true; }},
+        // A contrast theme on ("High Contrast Black"), the keyboard on the client count.
+        {"contrast",
+         [](WindowState& app) {
+             ready_to_play(app);
+             app.contrast = korvel::test::contrast_black;
+             app.focus_visible = true, app.focus_id = korvel::ButtonId::Count2;
          }},
     };
     if (window) {
