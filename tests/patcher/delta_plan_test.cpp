@@ -61,3 +61,37 @@ TEST(DeltaPlan, EveryFetchedPieceStaysWithinTheLimit) {
                  std::runtime_error);
     EXPECT_TRUE(asked.empty());
 }
+
+// What the sample of a large seed tells of its share of a file, read in a few windows.
+TEST(DeltaPlan, SampleEstimatesWhatASeedShares) {
+    std::uint64_t const size = sampled_from(small_chunks) + (1 << 20);
+    std::string const file = test::random_bytes(size, 91);
+    ChunkIndexHead const head = read_chunk_index_head(chunk_index_of(file.data(), file.size(), small_chunks));
+    struct Case {
+        char const* name;
+        std::string seed;
+        double low, high;  // of the estimated share of the file
+    };
+    std::vector<Case> const cases = {
+        {"the file itself", file, 0.9, 1.0},
+        {"its first half, then other bytes", file.substr(0, size / 2) + test::random_bytes(size - size / 2, 92), 0.25,
+         0.75},
+        {"nothing in common", test::random_bytes(size, 93), 0.0, 0.0},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::uint64_t read = 0;
+        SeedSample const sample =
+            sample_seed(small_chunks, c.seed.size(), [&](std::uint64_t offset, char* data, std::size_t n) {
+                std::size_t const got = c.seed.copy(data, n, static_cast<std::size_t>(offset));
+                read += got;
+                return got;
+            });
+        EXPECT_LE(read, sample_windows * sample_window(small_chunks));
+        EXPECT_GT(sample.bytes, 0u);
+        double const share =
+            static_cast<double>(estimated_shared_bytes(sample, c.seed.size(), head)) / static_cast<double>(size);
+        EXPECT_GE(share, c.low);
+        EXPECT_LE(share, c.high);
+    }
+}
