@@ -1,7 +1,6 @@
 #include "patcher/delta_plan.h"
 
 #include <algorithm>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -25,22 +24,19 @@ std::vector<std::uint32_t> sorted_positions(Items const& items, Key key) {
 
 }  // namespace
 
-void SeedChunks::add(fs::path const& file, bool aligned, SeedReadFn const& on_read) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw std::runtime_error("Cannot open seed: " + file.string());
+void SeedChunks::add(fs::path const& file, std::uint64_t size, bool aligned, ReadAtFn const& read_at,
+                     SeedReadFn const& on_read) {
     auto const seed = static_cast<std::uint32_t>(seeds_.size());
     std::size_t const fine_before = fine_.size(), coarse_before = coarse_.size();
     // Room for the chunks of a seed of average cuts, so that the list does not double
     // (and briefly exist twice) while a large seed is read.
-    std::error_code ec;
-    std::uint64_t const size = fs::file_size(file, ec);
-    if (!ec) fine_.reserve(fine_.size() + static_cast<std::size_t>(size / params_.avg_size) + 64);
+    fine_.reserve(fine_.size() + static_cast<std::size_t>(size / params_.avg_size) + 64);
     std::string coarse_entries;  // the serialised fine entries of the open coarse chunk
     std::uint32_t coarse_first = static_cast<std::uint32_t>(fine_.size());
     std::uint64_t coarse_size = 0;
     Chunker chunker(params_);
     ChunkFn const keep = [&](Chunk const& c, std::uint8_t const*) {
-        fine_.push_back({fine_hash_of(c.hash), c.offset, c.size, seed});
+        fine_.emplace_back(c.hash, c.size, c.offset, seed);
         append_fine_entry(coarse_entries, {c.size, fine_hash_of(c.hash)});
         coarse_size += c.size;
         if (!c.ends_coarse) return;
@@ -53,33 +49,86 @@ void SeedChunks::add(fs::path const& file, bool aligned, SeedReadFn const& on_re
     };
     std::vector<char> buffer(read_piece);
     try {
-        for (;;) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            std::streamsize const got = in.gcount();
-            if (got > 0) chunker.feed(buffer.data(), static_cast<std::size_t>(got), keep);
-            if (in.bad()) throw std::runtime_error("Cannot read seed: " + file.string());
-            if (got > 0 && on_read) on_read(chunker.fed());
-            if (in.eof() || got == 0) break;
+        for (std::size_t got; chunker.fed() < SeedChunk::largest_seed &&
+                                 (got = read_at(chunker.fed(), buffer.data(), buffer.size())) > 0;) {
+            chunker.feed(buffer.data(), got, keep);
+            if (on_read) on_read(chunker.fed());
         }
         chunker.finish(keep);
     } catch (...) {
-        fine_.resize(fine_before);
+        fine_.erase(fine_.begin() + static_cast<std::ptrdiff_t>(fine_before), fine_.end());
         coarse_.resize(coarse_before);
         throw;
     }
     seeds_.push_back({file, aligned});
 }
 
+void SeedChunks::add(SeedChunks const& other) {
+    auto const seed_base = static_cast<std::uint32_t>(seeds_.size());
+    auto const fine_base = static_cast<std::uint32_t>(fine_.size());
+    seeds_.insert(seeds_.end(), other.seeds_.begin(), other.seeds_.end());
+    fine_.reserve(fine_.size() + other.fine_.size());
+    for (SeedChunk c : other.fine_) {
+        c.move_to_seed(c.seed() + seed_base);
+        fine_.push_back(c);
+    }
+    for (Coarse c : other.coarse_) {
+        c.first += fine_base;
+        coarse_.push_back(c);
+    }
+}
+
+SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn const& read_at) {
+    SeedSample sample;
+    std::uint64_t const window = sample_window(params);
+    std::vector<char> buffer(static_cast<std::size_t>(window));
+    for (std::uint32_t w = 0; w < sample_windows; ++w) {
+        std::uint64_t const at = (size - window) / (sample_windows - 1) * w;
+        std::size_t const got = read_at(at, buffer.data(), buffer.size());
+        Chunker chunker(params);
+        std::string entries;
+        bool first = true;  // the coarse chunk the window starts inside
+        std::uint64_t coarse_size = 0;
+        // Not finished: the chunk open at the window's end is cut short.
+        chunker.feed(buffer.data(), got, [&](Chunk const& c, std::uint8_t const*) {
+            append_fine_entry(entries, {c.size, fine_hash_of(c.hash)});
+            coarse_size += c.size;
+            if (!c.ends_coarse) return;
+            if (!first) {
+                sample.coarse.push_back({coarse_hash_of(entries), static_cast<std::uint32_t>(coarse_size), 0});
+                sample.bytes += coarse_size;
+            }
+            first = false;
+            entries.clear();
+            coarse_size = 0;
+        });
+    }
+    return sample;
+}
+
+std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, ChunkIndexHead const& head) {
+    if (sample.bytes == 0) return seed_size;  // nothing to judge by: worth reading
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> wanted;
+    wanted.reserve(head.coarse.size());
+    for (CoarseEntry const& c : head.coarse) wanted.emplace_back(c.hash, c.size);
+    std::sort(wanted.begin(), wanted.end());
+    std::uint64_t shared = 0;
+    for (CoarseEntry const& c : sample.coarse)
+        if (std::binary_search(wanted.begin(), wanted.end(), std::pair(c.hash, c.size))) shared += c.size;
+    return static_cast<std::uint64_t>(static_cast<double>(seed_size) * static_cast<double>(shared) /
+                                      static_cast<double>(sample.bytes));
+}
+
 void SeedChunks::index() {
-    fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash; });
+    fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash(); });
     coarse_by_hash_ = sorted_positions(coarse_, [](Coarse const& c) { return c.hash; });
 }
 
 SeedChunk const* SeedChunks::find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
     auto it = std::lower_bound(fine_by_hash_.begin(), fine_by_hash_.end(), hash,
-                               [&](std::uint32_t p, std::uint64_t h) { return fine_[p].hash < h; });
-    for (; it != fine_by_hash_.end() && fine_[*it].hash == hash; ++it)
-        if (fine_[*it].size == size && usable(fine_[*it], offset)) return &fine_[*it];
+                               [&](std::uint32_t p, std::uint64_t h) { return fine_[p].hash() < h; });
+    for (; it != fine_by_hash_.end() && fine_[*it].hash() == hash; ++it)
+        if (fine_[*it].size() == size && usable(fine_[*it], offset)) return &fine_[*it];
     return nullptr;
 }
 
@@ -122,8 +171,10 @@ std::vector<bool> coarse_needing_fine(ChunkIndexHead const& head, std::vector<bo
     return need;
 }
 
-// Fetches the needed fine entries in few ranges (near neighbours merged) and checks
-// each coarse chunk's entries against its hash.
+// Fetches the needed fine entries in few ranges (near neighbours merged, none longer
+// than max_range) and checks each coarse chunk's entries against its hash. Throws
+// "Érvénytelen darabindex" for a coarse chunk whose entries alone would be longer: no
+// index the publisher makes has one, and it is not fetched into memory.
 std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& head, std::vector<bool> const& need,
                                                        IndexRangesFn const& fetch_index, PlanLimits const& limits,
                                                        std::uint64_t& fetched) {
@@ -142,10 +193,11 @@ std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& hea
             ++c;
             continue;
         }
+        if (at(c + 1) - at(c) > limits.max_range) throw std::runtime_error("Érvénytelen darabindex");
         std::size_t last = c;
         for (std::size_t next = c + 1; next < head.coarse.size(); ++next) {
             if (!need[next]) continue;
-            if (at(next) - at(last + 1) > limits.index_gap_fill) break;
+            if (at(next) - at(last + 1) > limits.index_gap_fill || at(next + 1) - at(c) > limits.max_range) break;
             last = next;
         }
         groups.push_back({c, last});

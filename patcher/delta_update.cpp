@@ -3,15 +3,19 @@
 #include "core/chunk_index.h"
 #include "core/sha256.h"
 #include "patcher/delta_plan.h"
+#include "patcher/seed_library.h"
+#include "platform/files.h"
+#include "platform/open_file.h"
+
+#include <algorithm>
 
 #include <atomic>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -31,10 +35,11 @@ struct GiveUp : std::runtime_error {
 std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> const& seeds) {
     std::vector<std::pair<DeltaSeed, std::uint64_t>> out;
     for (DeltaSeed const& s : seeds) {
-        std::error_code ec;
-        if (!fs::is_regular_file(s.file, ec)) continue;
-        std::uint64_t const size = fs::file_size(s.file, ec);
-        if (!ec && size > 0) out.push_back({s, size});
+        if (!is_regular_file_at(s.file)) continue;
+        try {
+            if (std::uint64_t const size = korvel::file_size(s.file); size > 0) out.push_back({s, size});
+        } catch (std::exception const&) {
+        }
     }
     return out;
 }
@@ -141,7 +146,7 @@ public:
 private:
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
     void place_range(std::vector<ByteRange> const& ranges, std::size_t index);
-    std::istream& seed_stream(std::uint32_t seed);
+    OpenFile const& seed_file(std::uint32_t seed);
     void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
     Network const& network_;
@@ -151,17 +156,15 @@ private:
     Travel& travel_;
     std::vector<std::string> batch_;  // fetched ranges from batch_first_ on
     std::size_t batch_first_ = 0;
-    std::fstream out_;
-    std::vector<std::unique_ptr<std::ifstream>> inputs_;
+    std::optional<OpenFile> out_;
+    std::vector<std::unique_ptr<OpenFile const>> inputs_;
     std::vector<char> copy_buffer_;
     Sha256 hash_;
 };
 
 std::string Assembler::run(DeltaPlan const& plan) {
     touched_part = true;
-    if (!fs::exists(part_)) std::ofstream(part_, std::ios::binary);
-    out_.open(part_, std::ios::binary | std::ios::in | std::ios::out);
-    if (!out_) throw GiveUp("cannot open the part");
+    out_.emplace(part_, OpenFile::Access::read_write);
     std::vector<Piece> const& pieces = plan.pieces;
     std::size_t range = 0;
     for (std::size_t i = 0; i < pieces.size();) {
@@ -174,27 +177,21 @@ std::string Assembler::run(DeltaPlan const& plan) {
         place_range(plan.ranges, range++);
         while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
     }
-    out_.close();
-    if (out_.fail()) throw GiveUp("cannot write the part");
     std::uint64_t const size = pieces.empty() ? 0 : pieces.back().offset + pieces.back().size;
-    fs::resize_file(part_, size);  // a longer old part keeps no tail
+    out_->resize(size);  // a longer old part keeps no tail
+    out_.reset();
     return to_hex(hash_.finalize());
 }
 
-std::istream& Assembler::seed_stream(std::uint32_t seed) {
-    if (seeds_.aligned(seed)) return out_;
+OpenFile const& Assembler::seed_file(std::uint32_t seed) {
+    if (seeds_.aligned(seed)) return *out_;
     if (inputs_.size() <= seed) inputs_.resize(seed + 1);
-    if (!inputs_[seed]) {
-        inputs_[seed] = std::make_unique<std::ifstream>(seeds_.path(seed), std::ios::binary);
-        if (!*inputs_[seed]) throw GiveUp("seed gone");
-    }
+    if (!inputs_[seed]) inputs_[seed] = std::make_unique<OpenFile const>(seeds_.path(seed), OpenFile::Access::read);
     return *inputs_[seed];
 }
 
 void Assembler::write_at(std::uint64_t offset, char const* data, std::size_t size) {
-    out_.seekp(static_cast<std::streamoff>(offset));
-    out_.write(data, static_cast<std::streamsize>(size));
-    if (!out_) throw GiveUp("cannot write the part");
+    out_->write_at(offset, data, size);
 }
 
 // Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
@@ -206,30 +203,28 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     std::uint64_t length = 0;
     while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk) {
         SeedChunk const& c = seeds_.chunk(pieces[end].seed_chunk);
-        if (c.seed != start.seed || c.offset != start.offset + length ||
+        if (c.seed() != start.seed() || c.offset() != start.offset() + length ||
             (end > first && length + pieces[end].size > (1u << 20)))
             break;
         length += pieces[end].size;
         ++end;
     }
     copy_buffer_.resize(length);
-    std::istream& in = seed_stream(start.seed);
-    in.seekg(static_cast<std::streamoff>(start.offset));
-    in.read(copy_buffer_.data(), static_cast<std::streamsize>(length));
-    if (static_cast<std::uint64_t>(in.gcount()) != length) throw GiveUp("seed changed");
+    if (seed_file(start.seed()).read_at(start.offset(), copy_buffer_.data(), length) != length)
+        throw GiveUp("seed changed");
     // The pieces continue one another in the seed, so their chunks are the seed's chunks
     // from the first one on.
     std::uint64_t at = 0;
     for (std::uint32_t k = first_chunk; at < length; ++k) {
         if (k >= seeds_.chunk_count()) throw GiveUp("seed changed");
         SeedChunk const& c = seeds_.chunk(k);
-        if (c.seed != start.seed || at + c.size > length ||
-            fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size)) != c.hash)
+        if (c.seed() != start.seed() || at + c.size() > length ||
+            fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size())) != c.hash())
             throw GiveUp("seed changed");
-        at += c.size;
+        at += c.size();
     }
     // The part's own chunks already lie where they belong.
-    if (!seeds_.aligned(start.seed)) write_at(pieces[first].offset, copy_buffer_.data(), length);
+    if (!seeds_.aligned(start.seed())) write_at(pieces[first].offset, copy_buffer_.data(), length);
     hash_.update(copy_buffer_.data(), length);
     return end;
 }
@@ -253,19 +248,48 @@ void Assembler::place_range(std::vector<ByteRange> const& ranges, std::size_t in
     std::string().swap(bytes);
 }
 
-// Reads every seed with the index's chunker, reporting as it goes. A seed that cannot
-// be read is left out.
-SeedChunks read_seeds(std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds, ChunkerParams const& params,
-                      DeltaEvents const& events) {
+// The seeds worth reading for the file `head` describes. A large seed whose sample
+// shares nothing with the file is left unread; when all of them together are expected
+// to hold no more than the quarter of the file that makes a delta worth it, none is
+// read and the whole file is fetched at once.
+std::vector<std::pair<DeltaSeed, std::uint64_t>> seeds_worth_reading(
+    SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds, ChunkIndexHead const& head) {
+    std::vector<std::pair<DeltaSeed, std::uint64_t>> chosen;
+    std::uint64_t expected = 0;
+    for (auto const& [seed, size] : seeds) {
+        std::uint64_t shares = size;
+        if (!seed.aligned && size > sampled_from(head.params)) {
+            try {
+                shares = estimated_shared_bytes(library.sample(seed.file, seed.name, size, head.params), size, head);
+            } catch (std::exception const&) {
+                continue;
+            }
+            if (shares == 0) continue;
+        }
+        expected += std::min(shares, head.file_size);
+        chosen.push_back({seed, size});
+    }
+    if (static_cast<double>(expected) <= (1 - delta_most_of_file) * static_cast<double>(head.file_size)) chosen.clear();
+    return chosen;
+}
+
+// Reads the chosen seeds with the index's chunker (a shared one only when no other file
+// has read it yet), reporting as it goes. A seed that cannot be read is left out.
+SeedChunks read_seeds(SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
+                      ChunkerParams const& params, DeltaEvents const& events) {
     std::uint64_t total = 0, before = 0;
     for (auto const& s : seeds) total += s.second;
     SeedChunks chunks(params);
     for (auto const& [seed, size] : seeds) {
         if (events.comparing) events.comparing(seed.name, before, total);
+        SeedReadFn const on_read = [&, &name = seed.name](std::uint64_t read) {
+            if (events.comparing) events.comparing(name, before + read, total);
+        };
         try {
-            chunks.add(seed.file, seed.aligned, [&, &name = seed.name](std::uint64_t read) {
-                if (events.comparing) events.comparing(name, before + read, total);
-            });
+            if (seed.aligned)
+                library.add_own(chunks, seed.file, seed.name, size, on_read);
+            else
+                chunks.add(*library.chunks(seed.file, seed.name, size, params, on_read));
         } catch (std::runtime_error const&) {
         }
         before += size;
@@ -275,7 +299,7 @@ SeedChunks read_seeds(std::vector<std::pair<DeltaSeed, std::uint64_t>> const& se
 }
 
 std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entry, std::string const& url,
-                                   std::string const& index_url, fs::path const& part,
+                                   std::string const& index_url, fs::path const& part, SeedLibrary& library,
                                    std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
                                    DeltaEvents const& events, std::vector<char>& buffer, bool& touched_part) {
     ChunkIndexRef const& ref = *entry.chunk_index;
@@ -287,7 +311,7 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
     if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)
         return std::nullopt;
 
-    SeedChunks const chunks = read_seeds(seeds, head.params, events);
+    SeedChunks const chunks = read_seeds(library, seeds_worth_reading(library, seeds, head), head.params, events);
     if (chunks.empty()) return std::nullopt;
     DeltaPlan const plan = make_delta_plan(
         head, chunks,
@@ -310,10 +334,9 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
 }  // namespace
 
 std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
-                                          std::string const& index_url, fs::path const& part,
-                                          std::vector<DeltaSeed> const& seeds,
-                                          DeltaEvents const& events, std::vector<char>& buffer,
-                                          DownloadCancel const* cancel) {
+                                          std::string const& index_url, fs::path const& part, SeedLibrary& library,
+                                          std::vector<DeltaSeed> const& seeds, DeltaEvents const& events,
+                                          std::vector<char>& buffer, DownloadCancel const* cancel) {
     // A head larger than any real file needs (about 16 bytes per 150 KiB) is not fetched
     // into memory: the manifest may come from a server that is not the operator's.
     if (!entry.chunk_index || entry.chunk_index->head_size > max_index_head) return std::nullopt;
@@ -322,7 +345,8 @@ std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& en
     std::optional<DeltaResult> result;
     bool touched_part = false;
     try {
-        result = attempt(Network{http, cancel}, entry, url, index_url, part, usable, events, buffer, touched_part);
+        result = attempt(Network{http, cancel}, entry, url, index_url, part, library, usable, events, buffer,
+                         touched_part);
     } catch (HttpCancelled const&) {
         throw;  // the stage is ending: not a reason to fetch the whole file
     } catch (std::exception const&) {
@@ -330,10 +354,7 @@ std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& en
         // index, a failed write), the whole file is still there to fetch.
     }
     // A part this never wrote to may be one a whole transfer can still continue.
-    if (!result && touched_part) {
-        std::error_code ignored;
-        fs::remove(part, ignored);
-    }
+    if (!result && touched_part) remove_file(part);
     return result;
 }
 

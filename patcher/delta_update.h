@@ -4,6 +4,7 @@
 // whole file whenever this gives up.
 
 #include "core/manifest.h"
+#include "patcher/seed_library.h"
 #include "patcher/transfer_policy.h"
 #include "platform/http.h"
 
@@ -42,20 +43,21 @@ struct DeltaResult {
 };
 
 // Rebuilds `entry` (which has a chunk index, at `index_url`) into `part` from the file
-// at `url`: fetches the index head and checks it against the manifest, reads the seeds,
-// plans, copies every matching chunk (checked as it is copied) and fetches the rest,
-// then checks the whole part's SHA-256.
+// at `url`: fetches the index head and checks it against the manifest, reads the seeds
+// that can contribute (through the run's `library`), plans, copies every matching chunk
+// (checked as it is copied) and fetches the rest, then checks the whole part's SHA-256.
 // Returns nothing, with the part removed, when the whole file should be fetched instead:
-// no usable seed, an index that does not check out, a plan that would fetch most of
-// the file anyway, ranges not served as asked, a range request that failed and that
-// events.retry does not ask again, a seed that changed, or an assembled file with
-// another SHA-256. Exceptions the events throw (a stopping
+// no usable seed, an index that does not check out, seeds whose samples promise too
+// little to be worth reading, a plan that would fetch most of the file anyway, ranges
+// not served as asked, a range request that failed and that events.retry does not ask
+// again, a seed that changed, or an assembled file with another SHA-256. Exceptions the
+// events throw (a stopping
 // stage), and HttpCancelled when `cancel` ends a request, pass through with the part
 // kept: it holds the new file's first bytes, which the next try finds again as its
 // aligned seed.
 std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
                                           std::string const& index_url, std::filesystem::path const& part,
-                                          std::vector<DeltaSeed> const& seeds,
+                                          SeedLibrary& library, std::vector<DeltaSeed> const& seeds,
                                           DeltaEvents const& events, std::vector<char>& buffer,
                                           DownloadCancel const* cancel = nullptr);
 

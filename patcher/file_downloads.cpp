@@ -4,6 +4,7 @@
 #include "patcher/delta_update.h"
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
+#include "patcher/seed_library.h"
 #include "patcher/patch_records.h"
 #include "patcher/transfer_retry.h"
 #include "platform/file_error.h"
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -91,6 +93,7 @@ public:
     }
 
     void run();
+    SeedLibrary const& seeds() const { return seeds_; }
 
 private:
     void work(std::size_t slot);
@@ -122,6 +125,7 @@ private:
     HashCache& cache_;
     ProgressReporter const& reporter_;
     FolderMaker folders_;
+    SeedLibrary seeds_;
     DownloadClock const clock_;
 
     // Shared with the workers, under mutex_.
@@ -411,19 +415,17 @@ void DownloadStage::report_in_flight(std::vector<Slot> const& slots) {
 // at its path, the large files this manifest deletes (a pack renamed).
 std::vector<DeltaSeed> DownloadStage::seeds_for(FileEntry const& item, fs::path const& local_path) const {
     std::vector<DeltaSeed> seeds;
-    std::error_code ec;
-    bool const old_there = fs::is_regular_file(local_path, ec);
+    bool const old_there = is_regular_file_at(local_path);
     if (old_there) seeds.push_back({local_path, item.path, false});
     seeds.push_back({part_path_for(local_path), item.path + ".korvel.part", true});
     if (old_there) return seeds;
     for (std::string const& path : deleted_) {
-        fs::path file;
         try {
-            file = game_dir_ / utf8_to_wide(path);
+            fs::path const file = game_dir_ / utf8_to_wide(path);
+            if (is_regular_file_at(file) && korvel::file_size(file) >= delta_seed_from)
+                seeds.push_back({file, path, false});
         } catch (std::exception const&) {
-            continue;
         }
-        if (fs::file_size(file, ec) >= delta_seed_from && !ec) seeds.push_back({file, path, false});
     }
     return seeds;
 }
@@ -476,6 +478,7 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, std::si
     }
     std::optional<DeltaResult> const rebuilt =
         korvel::fetch_by_delta(http_, item, url_on(host, item), chunk_index_url(bases_[host], item.chunk_index->url), part,
+                               seeds_,
                                seeds_for(item, local_path), events, buffer, &cancel_);
     {
         std::lock_guard const lock(mutex_);
@@ -494,8 +497,7 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, std::si
     try {
         place_download(part, local_path);
     } catch (...) {
-        std::error_code ignored;
-        fs::remove(part, ignored);
+        remove_file(part);
         throw;
     }
     records_.remove(item.path);
@@ -516,11 +518,13 @@ fs::path part_path_for(fs::path const& local_path) {
     return local_path.parent_path() / (utf8_to_wide(sha256_hex(name).substr(0, 32)) + L".korvel.part");
 }
 
-void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, DownloadSources const& sources,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter,
-                    std::vector<std::string> const& deleted) {
+std::map<std::string, std::uint64_t> download_files(std::vector<DownloadItem> const& items, PatchConfig const& config,
+                                                    DownloadSources const& sources, HttpSession& http,
+                                                    HashCache& cache, ProgressReporter const& reporter,
+                                                    std::vector<std::string> const& deleted) {
     DownloadStage stage(items, config, sources, deleted, http, cache, reporter);
     stage.run();
+    return stage.seeds().bytes_read();
 }
 
 fs::path part_records_folder(PatchConfig const& config) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,9 +54,12 @@ inline constexpr std::size_t parallel_downloads = 8;
 // A file whose entry has a chunk index is first rebuilt from the chunks the player
 // already has (patcher/delta_update.h), with `deleted` (the manifest's delete list)
 // among the seeds of a file new at its path; the stage's bytes then count what travels.
-void download_files(std::vector<DownloadItem> const& items, PatchConfig const& config, DownloadSources const& sources,
-                    HttpSession& http, HashCache& cache, ProgressReporter const& reporter,
-                    std::vector<std::string> const& deleted = {});
+// Each seed is read at most once for all the files. Returns the bytes read of each seed
+// (patch_records.h, PatchResult::seed_bytes_read).
+std::map<std::string, std::uint64_t> download_files(std::vector<DownloadItem> const& items, PatchConfig const& config,
+                                                    DownloadSources const& sources, HttpSession& http,
+                                                    HashCache& cache, ProgressReporter const& reporter,
+                                                    std::vector<std::string> const& deleted = {});
 
 // Where the records of part files kept for resuming live: beside the hash cache, in
 // the launcher's state folder.

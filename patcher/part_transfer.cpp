@@ -6,6 +6,7 @@
 #include "core/sha256.h"
 #include "core/protected_path.h"
 #include "patcher/transfer_policy.h"
+#include "platform/dir_listing.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
@@ -14,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include <optional>
-#include <system_error>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -31,7 +32,7 @@ constexpr std::uint64_t record_on_answer_from = 1 << 20;
 
 std::optional<PartRecord> read_record(fs::path const& file) {
     try {
-        std::optional<std::string> const text = read_whole_file(file);
+        std::optional<std::string> const text = read_whole_file(win32_path(file));
         if (!text) return std::nullopt;
         json const doc = parse_json_document(*text);
         PartRecord record;
@@ -64,15 +65,24 @@ bool in_protected_place(fs::path const& relative) {
     }
 }
 
+// The files in `folder`; none when it cannot be listed.
+std::vector<fs::path> files_in(fs::path const& folder) {
+    std::vector<fs::path> files;
+    list_folder(folder, [&](ListedEntry const& entry) {
+        if (!entry.directory) files.push_back(folder / entry.name);
+    });
+    return files;
+}
+
+bool is_record_file(fs::path const& file) { return file.extension() == L".json"; }
+
 }  // namespace
 
 PartRecords::PartRecords(fs::path folder, fs::path game_dir)
     : folder_(std::move(folder)), game_dir_(std::move(game_dir).lexically_normal()) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->path().extension() != L".json") continue;
-        if (std::optional<PartRecord> record = read(it->path())) found_[record->path] = std::move(*record);
-    }
+    for (fs::path const& file : files_in(folder_))
+        if (std::optional<PartRecord> record = is_record_file(file) ? read(file) : std::nullopt)
+            found_[record->path] = std::move(*record);
 }
 
 // A record is trusted only with a part file below the game folder, outside the places
@@ -103,7 +113,7 @@ void PartRecords::save(PartRecord const& record) {
     std::lock_guard const lock(mutex_);
     try {
         if (!folder_made_) {
-            fs::create_directories(folder_);
+            ensure_parent_dir(file_for(record.path));
             folder_made_ = true;
         }
         write_file_replacing(file_for(record.path), doc.dump());
@@ -113,19 +123,17 @@ void PartRecords::save(PartRecord const& record) {
 
 void PartRecords::remove(std::string const& path) {
     std::lock_guard const lock(mutex_);
-    std::error_code ignored;
-    fs::remove(file_for(path), ignored);
+    remove_file(file_for(path));
 }
 
 void PartRecords::remove_all() {
     std::lock_guard const lock(mutex_);
-    std::error_code ec;
-    for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec))
-        if (std::optional<PartRecord> const record = read(it->path())) {
-            std::error_code ignored;
-            fs::remove(record->part, ignored);
-        }
-    fs::remove_all(folder_, ec);
+    for (fs::path const& file : files_in(folder_)) {
+        if (std::optional<PartRecord> const record = is_record_file(file) ? read(file) : std::nullopt)
+            remove_file(record->part);
+        remove_file(file);
+    }
+    remove_empty_folder(folder_);
     found_.clear();
     folder_made_ = false;
 }
@@ -137,9 +145,12 @@ PartTransfer::PartTransfer(Target target, PartRecords& records) : target_(std::m
     if (record->size != target_.size || record->sha256 != target_.sha256 || record->part != target_.part ||
         record->validator.empty() || !fits_a_header(record->validator) || listed_empty())
         return;
-    std::error_code ec;
-    std::uint64_t const kept = fs::file_size(target_.part, ec);
-    if (!ec && kept > 0 && (target_.size == 0 || kept < target_.size)) resume_ = ResumeFrom{kept, record->validator};
+    std::uint64_t kept = 0;
+    try {
+        kept = korvel::file_size(target_.part);
+    } catch (std::exception const&) {
+    }
+    if (kept > 0 && (target_.size == 0 || kept < target_.size)) resume_ = ResumeFrom{kept, record->validator};
     other_host_ = record->url != target_.url;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ struct PatchResult {
     bool ok = false;
     std::string client_version;       // set together with `ok`
     std::optional<StagedLauncher> staged_launcher;
+    // For each file read as a delta seed (by its manifest path; an interrupted download's
+    // part by that path and ".korvel.part"), the bytes read of it: for the log, and to
+    // see that no seed is read twice.
+    std::map<std::string, std::uint64_t> seed_bytes_read;
 };
 
 }  // namespace korvel

@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <map>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -145,8 +146,11 @@ Manifest fetch_manifest(HttpSession& http, TransferPolicy& policy, VersionDocume
 }
 
 // The Downloading stage, reported as started even when there is nothing to fetch.
-void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig const& config, Manifest const& manifest,
-                    HttpSession& http, TransferPolicy& policy, HashCache& cache, ProgressReporter const& reporter) {
+// Returns the bytes read of each delta seed.
+std::map<std::string, std::uint64_t> download_stage(std::vector<DownloadItem> const& downloads,
+                                                    PatchConfig const& config, Manifest const& manifest,
+                                                    HttpSession& http, TransferPolicy& policy, HashCache& cache,
+                                                    ProgressReporter const& reporter) {
     PatchProgress& progress = reporter.progress;
     if (downloads.empty())
         set_stage(progress, PatchStage::Downloading, L"Nincs letöltendő fájl", L"Minden fájl naprakész.");
@@ -158,8 +162,8 @@ void download_stage(std::vector<DownloadItem> const& downloads, PatchConfig cons
     progress.files_done = 0;
     reporter.report();
     check_disk_space(downloads, config.game_dir);
-    download_files(downloads, config, DownloadSources{first_then(manifest.base_url, manifest.mirrors), policy}, http,
-                   cache, reporter, manifest.deletes);
+    return download_files(downloads, config, DownloadSources{first_then(manifest.base_url, manifest.mirrors), policy},
+                          http, cache, reporter, manifest.deletes);
 }
 
 // The Finalizing and Done stages: what the run leaves for the next one, then the last
@@ -211,10 +215,10 @@ PatchResult run_steps(PatchConfig const& config, bool full_repair, ProgressRepor
     Manifest const manifest = fetch_manifest(http, policy, version, release, reporter);
     HashCache cache = load_hash_cache(config.hash_cache_file);
     std::vector<DownloadItem> const downloads = verify_files(config, full_repair, manifest, cache, reporter);
-    download_stage(downloads, config, manifest, http, policy, cache, reporter);
+    PatchResult result;
+    result.seed_bytes_read = download_stage(downloads, config, manifest, http, policy, cache, reporter);
     finish_run(config, manifest, version, release, cache, !downloads.empty(), reporter);
 
-    PatchResult result;
     result.ok = true;
     result.client_version = version.client_version;
     return result;

@@ -75,6 +75,14 @@ bool remove_file(fs::path const& path) noexcept {
     }
 }
 
+bool remove_empty_folder(fs::path const& folder) noexcept {
+    try {
+        return ::RemoveDirectoryW(win32_path(folder).c_str()) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::uint64_t file_size(fs::path const& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     bool const found = attributes_of(path, data);

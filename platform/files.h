@@ -30,6 +30,10 @@ void make_replaceable(std::filesystem::path const& target);
 // it is still there afterwards (held, refused) or was never a file. Never throws.
 bool remove_file(std::filesystem::path const& path) noexcept;
 
+// Removes a folder that is empty, in the long-path form. False when it is still there
+// afterwards. Never throws.
+bool remove_empty_folder(std::filesystem::path const& folder) noexcept;
+
 // Full path of the running executable. Throws "GetModuleFileNameW failed".
 std::filesystem::path exe_path();
 

@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -99,8 +97,9 @@ int main(int argc, char** argv) {
     std::size_t const size = static_cast<std::size_t>(argc > 1 ? std::atoi(argv[1]) : 256) << 20;
     std::string const pack = random_bytes(size);
     std::vector<Pattern> const patterns = next_versions(pack);
-    std::filesystem::path const seed = std::filesystem::temp_directory_path() / "delta_plan_sim.seed";
-    std::ofstream(seed, std::ios::binary).write(pack.data(), static_cast<std::streamsize>(pack.size()));
+    ReadAtFn const read_pack = [&](std::uint64_t offset, char* data, std::size_t n) {
+        return pack.copy(data, n, static_cast<std::size_t>(std::min<std::uint64_t>(offset, pack.size())));
+    };
 
     std::vector<ChunkerParams> sets;
     for (std::uint32_t avg : {1024u, 2048u, 4096u})
@@ -110,9 +109,8 @@ int main(int argc, char** argv) {
         std::printf("fine %u/%u/%u B, coarse bits %u%s\n", params.min_size, params.avg_size, params.max_size,
                     params.coarse_bits, params == ChunkerParams{} ? " (the publisher's)" : "");
         SeedChunks seeds(params);
-        seeds.add(seed, false, {});
+        seeds.add("pack", pack.size(), false, read_pack, {});
         seeds.index();
         for (Pattern const& next : patterns) report(next, params, seeds);
     }
-    std::filesystem::remove(seed);
 }

@@ -4,9 +4,12 @@
 
 #include "tests/patcher/engine_fixture.h"
 
+#include "patcher/delta_plan.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 #include <algorithm>
+#include <map>
 
 namespace fs = std::filesystem;
 using namespace korvel;
@@ -72,6 +75,8 @@ std::string const pack_v1 = random_bytes(3 << 20, 41);
 class DeltaTest : public EngineTest {
 protected:
     DeltaTest() { chunk_params = small_chunks; }
+
+    void cut_delta_then_resume();
 
     // Every request for the pack asked for a range near a changed span, and all of them
     // together for little more than the changed bytes.
@@ -240,9 +245,45 @@ TEST_F(DeltaTest, RenamedPackFoundThroughTheDeleteList) {
     expect_only_changed_ranges("data/new.pak", v);
 }
 
+// A release that turns three deleted packs into new ones: each deleted pack is read at
+// most once whichever new packs could use it, one that shares nothing with any of them
+// is only sampled, and the new pack that shares nothing starts its whole download
+// without a seed read for it.
+TEST_F(DeltaTest, DeletedPacksAreEachReadOnceAndOnlyWhereTheyHelp) {
+    std::uint64_t const size = sampled_from(small_chunks) + (1 << 20);  // large enough to be sampled
+    std::uint64_t const sample = sample_windows * sample_window(small_chunks);
+    std::vector<std::string> const old = {random_bytes(size, 70), random_bytes(size, 71), random_bytes(size, 72)};
+    for (std::size_t i = 0; i < old.size(); ++i) put_game_file("old/" + std::to_string(i) + ".pak", old[i]);
+    Versions const from_0 = apply(old[0], {{500000, 3000, random_bytes(5000, 73)}});
+    Versions const from_1 = apply(old[1], {{900000, 0, random_bytes(20000, 74)}});
+    std::string const fresh = random_bytes(size, 75);
+    publish({{"new/a.pak", {from_0.new_pack}}, {"new/b.pak", {from_1.new_pack}}, {"new/c.pak", {fresh}}},
+            {"old/0.pak", "old/1.pak", "old/2.pak"});
+    PatchResult const result = run();
+    ASSERT_TRUE(result.ok);
+    EXPECT_TRUE(game_file("new/a.pak") == from_0.new_pack);
+    EXPECT_TRUE(game_file("new/b.pak") == from_1.new_pack);
+    EXPECT_TRUE(game_file("new/c.pak") == fresh);
+    expect_only_changed_ranges("new/a.pak", from_0);
+    expect_only_changed_ranges("new/b.pak", from_1);
+    std::vector<Request> const whole = server.requests("files/new/c.pak");
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_FALSE(range_of(whole[0]));
+
+    std::map<std::string, std::uint64_t> const& read = result.seed_bytes_read;
+    EXPECT_EQ(read.size(), 3u);
+    for (std::string const used : {"old/0.pak", "old/1.pak"}) {
+        ASSERT_TRUE(read.contains(used)) << used;
+        EXPECT_GE(read.at(used), size) << used;
+        EXPECT_LE(read.at(used), size + sample) << used;
+    }
+    ASSERT_TRUE(read.contains("old/2.pak"));
+    EXPECT_LE(read.at("old/2.pak"), sample);
+}
+
 // A run stopped partway through a delta keeps the new file's first bytes in the part;
 // the next run finds them there and does not ask for the ranges that made them again.
-TEST_F(DeltaTest, CutDeltaResumesWithoutFetchingAgain) {
+void DeltaTest::cut_delta_then_resume() {
     std::vector<Edit> edits;
     for (int i = 0; i < 24; ++i)
         edits.push_back({static_cast<std::size_t>(100000 + i * 120000), 20000, random_bytes(20000, 20 + i)});
@@ -265,7 +306,7 @@ TEST_F(DeltaTest, CutDeltaResumesWithoutFetchingAgain) {
     }
     std::vector<Request> const first = server.requests("files/pack.bin");
     ASSERT_GE(first.size(), 8u);
-    ASSERT_FALSE(leftovers(L".korvel.part").empty());
+    ASSERT_TRUE(is_regular_file_at(game("pack.bin.korvel.part")));
 
     server.clear_fault("files/pack.bin");
     ASSERT_TRUE(run().ok);
@@ -280,4 +321,34 @@ TEST_F(DeltaTest, CutDeltaResumesWithoutFetchingAgain) {
         for (Span const& d : done) EXPECT_TRUE(s.last < d.first || d.last < s.first) << s.first << "-" << s.last;
     }
     EXPECT_LT(second.size(), 24u);
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+}
+
+TEST_F(DeltaTest, CutDeltaResumesWithoutFetchingAgain) { cut_delta_then_resume(); }
+
+// Below a game folder deeper than 260 characters the old file is still found and read,
+// the part of a stopped delta continued, and a whole download's part that the next
+// release no longer needs cleared away with its record after the run.
+TEST_F(DeltaTest, GameFolderPathOverTwoHundredSixtyCharacters) {
+    go_deep();
+    ASSERT_GT(config().game_dir.native().size(), 260u);
+    ASSERT_NO_FATAL_FAILURE(cut_delta_then_resume());
+    EXPECT_LT(bytes_asked(server.requests("files/pack.bin")), pack_v1.size() / 2);
+
+    // A new pack (no seed: fetched whole) still going when another file fails its hash
+    // three times keeps its part and record; the release after that drops the pack.
+    std::string const big = random_bytes(4 << 20, 60);
+    publish({{"pack.bin", {game_file("pack.bin")}}, {"big.pak", {big}}, {"bad.bin", {"right"}}});
+    server.set_fault("files/bad.bin", {.body = "wrong"});
+    server.set_fault("files/big.pak", {.pace_ms = 100});
+    EXPECT_EQ(run_failing(), "SHA-256 eltérés: bad.bin");
+    ASSERT_TRUE(is_regular_file_at(game("big.pak.korvel.part")));
+    fs::path const records = config().hash_cache_file.parent_path() / "downloads";
+    ASSERT_TRUE(fs::exists(win32_path(records)));
+
+    server.clear_fault("files/bad.bin");
+    publish({{"pack.bin", {game_file("pack.bin")}}, {"bad.bin", {"right"}}});
+    ASSERT_TRUE(run().ok);
+    EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    EXPECT_FALSE(fs::exists(win32_path(records)));
 }

@@ -3,6 +3,7 @@
 #include "core/chunk_index.h"
 #include "core/manifest.h"
 #include "core/version_document.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 #include <memory>
@@ -53,9 +54,9 @@ std::string EngineTest::mirror_url(int k, std::string_view relative) const {
 
 PatchConfig EngineTest::config() const {
     PatchConfig c;
-    c.game_dir = dir / "game";
-    c.version_file = dir / "launcher" / ".korvel" / "client.version";
-    c.hash_cache_file = dir / "launcher" / ".korvel" / "hash_cache.json";
+    c.game_dir = base / "game";
+    c.version_file = base / "launcher" / ".korvel" / "client.version";
+    c.hash_cache_file = base / "launcher" / ".korvel" / "hash_cache.json";
     c.version_url = server.url("version.json");
     c.launcher_version = "2.1.0";
     c.release_public_key = release_key;
@@ -77,8 +78,13 @@ std::string EngineTest::run_failing(bool full_repair) {
     return {};
 }
 
+void EngineTest::go_deep() {
+    while (base.native().size() <= 280) base /= std::wstring(40, L'g');
+    fs::create_directories(base / "game");
+}
+
 fs::path EngineTest::game(std::string_view relative) const {
-    return dir / "game" / utf8_to_wide(relative);
+    return base / "game" / utf8_to_wide(relative);
 }
 
 void EngineTest::put_game_file(std::string_view relative, std::string_view bytes) const {
@@ -91,10 +97,13 @@ std::string EngineTest::game_file(std::string_view relative) const {
 
 std::vector<fs::path> EngineTest::leftovers(std::wstring_view suffix) const {
     std::vector<fs::path> found;
-    for (auto const& entry : fs::recursive_directory_iterator(dir.path())) {
+    // Walked in the long-path form, so that a folder from go_deep() is searched too; the
+    // paths found are given in the ordinary form.
+    std::wstring const long_form = win32_path(dir.path()).native();
+    for (auto const& entry : fs::recursive_directory_iterator(long_form)) {
         std::wstring const name = entry.path().filename().native();
         if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-            found.push_back(entry.path());
+            found.push_back(dir.path() / entry.path().native().substr(long_form.size() + 1));
     }
     return found;
 }

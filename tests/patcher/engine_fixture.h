@@ -41,6 +41,9 @@ protected:
                  std::optional<LauncherUpdate> const& launcher = std::nullopt);
 
     PatchConfig config() const;
+    // Moves the game and launcher folders of config() below a folder whose path is longer
+    // than 260 characters (before anything is put there).
+    void go_deep();
 
     // Runs the engine; the reports land in `reports`.
     PatchResult run(bool full_repair = false);
@@ -68,6 +71,7 @@ protected:
     std::optional<ChunkerParams> chunk_params;
     ServedFolder server{"engine"};
     TempDir dir{"engine"};
+    std::filesystem::path base = dir.path();  // holds "game" and "launcher"
     std::vector<PatchProgress> reports;
 };
 

@@ -1,0 +1,52 @@
+#pragma once
+// The seeds of one run's delta updates, each read at most once however many files can
+// use it: a release that splits old packs into new ones offers every deleted pack to
+// every new one. Large seeds are first sampled, so that one that shares nothing with a
+// file is never read whole for it. Any thread: a file that asks for a seed another is
+// reading waits for that reading instead of starting its own.
+
+#include "patcher/delta_plan.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace korvel {
+
+class SeedLibrary {
+public:
+    // The chunks of the whole seed `file` of `size` bytes, read the first time a file
+    // asks; `on_read` hears that reading. `name` (UTF-8) counts the bytes read. Throws
+    // when the seed cannot be read, to every file that asks.
+    std::shared_ptr<SeedChunks const> chunks(std::filesystem::path const& file, std::string const& name,
+                                             std::uint64_t size, ChunkerParams const& params,
+                                             SeedReadFn const& on_read);
+    // The sample of a seed larger than sampled_from(params), read once likewise.
+    SeedSample sample(std::filesystem::path const& file, std::string const& name, std::uint64_t size,
+                      ChunkerParams const& params);
+    // A seed of one file only (its own part), read whole for it each time.
+    void add_own(SeedChunks& chunks, std::filesystem::path const& file, std::string const& name, std::uint64_t size,
+                 SeedReadFn const& on_read);
+
+    // The bytes read of each seed by its name, reading again included.
+    std::map<std::string, std::uint64_t> bytes_read() const;
+
+private:
+    using Key = std::pair<std::wstring, std::array<std::uint32_t, 6>>;
+    template <typename T, typename Make>
+    T once(std::map<Key, std::shared_future<T>>& cache, Key const& key, Make const& make);
+    ReadAtFn counted_reader(std::filesystem::path const& file, std::string const& name);
+
+    mutable std::mutex mutex_;
+    std::map<Key, std::shared_future<std::shared_ptr<SeedChunks const>>> chunks_;
+    std::map<Key, std::shared_future<SeedSample>> samples_;
+    std::map<std::string, std::uint64_t> read_;
+};
+
+}  // namespace korvel
