@@ -225,7 +225,7 @@ public:
 using RangeSinkFn = std::function<void(char const*, std::size_t)>;
 
 // GETs bytes [first, first + length) of `url` with one "Range" and hands them to `sink`
-// as they arrive, through `buffer` (resized to 1 MiB). Throws HttpStatusError for a
+// as they arrive, through `buffer` (grown to the range, up to 1 MiB). Throws HttpStatusError for a
 // status outside 200..299, HttpRangeRefused as above (a 200's body is not read),
 // HttpTransferBroken when fewer bytes arrive, and HttpCancelled when `cancel` ends it.
 // No cache headers: the file is immutable.
