@@ -271,7 +271,8 @@ TEST_F(EngineTest, DeltaRangesMoveToTheMirror) {
     chunk_params = ChunkerParams{256, 1024, 4096, 3, 4096, 65536};
     std::string const old_pack = random_bytes(3 << 20, 9);
     std::string new_pack = old_pack;
-    for (std::size_t at = 100000; at < new_pack.size(); at += 150000) new_pack.replace(at, 2000, random_bytes(2000, at));
+    for (std::size_t at = 100000; at < new_pack.size(); at += 150000)
+        new_pack.replace(at, 2000, random_bytes(2000, at));
     put_game_file("d.pak", old_pack);
     publish({{"d.pak", {new_pack}}});
     // Two ranges served, then the host is busy.
