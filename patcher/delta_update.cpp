@@ -47,14 +47,15 @@ std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> 
     return out;
 }
 
-// Where range requests go: the run's session and range slots, the stage's cancel that
-// ends them all, and the file's (or its index's) URL on each host. `host` is where its
-// next range starts: where the last one that moved went.
+// Where range requests go: the run's session and range slots, and the stage's cancel
+// that ends them all.
 struct Network {
     HttpSession& http;
     RangeSlots& slots;
     DownloadCancel const* cancel;
 };
+// The file (or its index) on each host, and the host its next range starts on: where
+// the last range that moved went.
 struct Mirrored {
     std::vector<std::string> const& urls;
     std::atomic<std::size_t>& host;

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+#include <ctime>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -50,6 +51,12 @@ void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std:
 std::string EngineTest::mirror_url(int k, std::string_view relative) const {
     std::string const host = k == 1 ? "http://localhost:" + http_base().substr(http_base().rfind(':') + 1) : https_base();
     return host + server.path("m" + std::to_string(k) + "/" + std::string(relative));
+}
+
+void EngineTest::avoid_mirror_at_start() const {
+    std::string const mirror = mirror_url(1, "");
+    write_file(config().hash_cache_file.parent_path() / "hosts.json",
+               nlohmann::json{{mirror.substr(0, mirror.find('/', 8)), std::time(nullptr) + 60}}.dump());
 }
 
 PatchConfig EngineTest::config() const {
