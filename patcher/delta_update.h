@@ -56,8 +56,9 @@ struct DeltaResult {
 
 // Rebuilds `entry` (which has a chunk index) into `part` from the file on the sources'
 // hosts: fetches the index head and checks it against the manifest, reads the seeds
-// that can contribute (through the run's `library`), plans, copies every matching chunk
-// (checked as it is copied) and fetches the rest, then checks the whole part's SHA-256.
+// that can contribute (through the run's `library`), plans (gaps filled as the run's
+// measured request cost says), copies every matching chunk (checked as it is copied)
+// while the rest travels in the run's range slots, then checks the whole part's SHA-256.
 // Returns nothing, with the part removed, when the whole file should be fetched instead:
 // no usable seed, an index that does not check out, seeds whose samples promise too
 // little to be worth reading, a plan that would fetch most of the file anyway, ranges
