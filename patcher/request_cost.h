@@ -25,12 +25,12 @@ struct RangeTiming {
 
 class RequestCost {
 public:
-    // Never fewer: a round trip measured short (a server nearby, a cached answer) still
-    // leaves what one file had before. Never more: each request in flight holds a
-    // connection to the server and up to a range in memory, and on patch day every
-    // player's launcher asks at once; 32 covers 100 Mbit/s at a 50 ms round trip with
-    // ranges of 20 KB, and ranges below that are rare (a fine chunk averages 8 KiB, and
-    // edits seldom touch one alone).
+    // Never fewer than one file had before: a round trip measured short (a server
+    // nearby, a cached answer) must not leave a line idle between ranges. Never more:
+    // each request in flight holds a connection to the server, and on patch day every
+    // player's launcher asks at once. 32 keeps 100 Mbit/s busy at a 50 ms round trip with
+    // ranges of 20 KB; small edits (ranges of a few KiB) then cost a round trip per 32
+    // ranges, which is already eight times fewer than before.
     static constexpr std::size_t fewest_in_flight = 4;
     static constexpr std::size_t most_in_flight = 32;
     // Until the run has measured them: a broadband line to a server across a continent.
