@@ -89,11 +89,10 @@ double seconds_between(std::chrono::steady_clock::time_point from, std::chrono::
     return std::chrono::duration<double>(to - from).count();
 }
 
-// Bytes [first, first + length) of the file into `into`, in one of the run's range
-// slots, timed for the run's RequestCost. A failed request is asked again as long as
-// events.retry says (an overloaded server, a broken line), on the host it names: the
-// plan stays, and only the range is asked for again. A range not served as asked is
-// not retried.
+// Bytes [first, first + length) of the file into `into`, timed for the run's
+// RequestCost. A failed request is asked again as long as events.retry says (an
+// overloaded server, a broken line), on the host it names: the plan stays, and only the
+// range is asked for again. A range not served as asked is not retried.
 void get_range(Network const& network, Mirrored const& where, std::uint64_t first, std::uint64_t length,
                std::string& into, Travel& travel) {
     using Clock = std::chrono::steady_clock;
@@ -101,7 +100,6 @@ void get_range(Network const& network, Mirrored const& where, std::uint64_t firs
     std::vector<char> buffer;
     for (;;) {
         into.clear();
-        std::size_t const in_flight = network.slots.acquire(length);
         try {
             Clock::time_point const asked = Clock::now();
             std::optional<Clock::time_point> first_byte;
@@ -114,14 +112,12 @@ void get_range(Network const& network, Mirrored const& where, std::uint64_t firs
                 },
                 buffer, network.cancel);
             Clock::time_point const done = Clock::now();
-            network.slots.release(RangeTiming{seconds_between(asked, first_byte.value_or(done)),
-                                              seconds_between(first_byte.value_or(done), done), length, in_flight});
+            network.slots.measured({seconds_between(asked, first_byte.value_or(done)),
+                                    seconds_between(first_byte.value_or(done), done), length});
             return;
         } catch (HttpRangeRefused const&) {
-            network.slots.release(std::nullopt);
             throw;
         } catch (...) {
-            network.slots.release(std::nullopt);
             DeltaEvents const& events = travel.events();
             if (!events.retry || !events.retry(std::current_exception(), tries)) throw;
             where.host = tries.host;  // the file's later ranges start where this one went
@@ -129,16 +125,22 @@ void get_range(Network const& network, Mirrored const& where, std::uint64_t firs
     }
 }
 
-// The ranges of one file (or of its index), fetched in order on helper threads, each
-// request in one of the run's range slots, with at most batch_bytes asked for ahead of
-// the range the caller takes next (or one range, when it is longer).
+// The ranges of one file (or of its index), fetched in order on helper threads that
+// each hold one of the run's range slots: as many as the ranges' length makes worth it,
+// when the run has slots free (at least one, waited for when the caller needs a range).
+// At most batch_bytes are asked for ahead of the range the caller takes next (or one
+// range, when it is longer).
 class RangeFetch {
 public:
     RangeFetch(Network const& network, Mirrored const& where, std::span<ByteRange const> ranges, Travel& travel)
         : network_(network), where_(where), ranges_(ranges), travel_(travel), out_(ranges.size()),
           arrived_(ranges.size(), false) {
-        std::size_t const helpers = std::min(network.slots.limit(), ranges.size());
-        for (std::size_t k = 0; k < helpers; ++k) helpers_.emplace_back([this] { help(); });
+        std::uint64_t total = 0;
+        for (ByteRange const& r : ranges) total += r.length;
+        wanted_ = std::min(network.slots.cost().in_flight(total / std::max<std::size_t>(ranges.size(), 1)),
+                           ranges.size());
+        std::lock_guard const lock(mutex_);
+        add_helpers();
     }
     // Ends the helpers once their requests have ended.
     ~RangeFetch() {
@@ -156,22 +158,35 @@ public:
     std::string take(std::size_t index);
 
 private:
+    void add_helpers();  // under mutex_
+    void start_helper();  // under mutex_, with a slot taken for it
     void help();
 
     Network const& network_;
     Mirrored const& where_;
     std::span<ByteRange const> ranges_;
     Travel& travel_;
+    std::size_t wanted_ = 0;  // helpers worth running
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> out_;
     std::vector<bool> arrived_;
     std::size_t next_ = 0;      // the next range to ask for
     std::uint64_t held_ = 0;    // bytes of ranges asked for and not taken yet
+    std::size_t helping_ = 0;   // helpers running
     std::exception_ptr failure_;
     bool ending_ = false;
     std::vector<std::jthread> helpers_;  // last: joined before the rest goes
 };
+
+void RangeFetch::add_helpers() {
+    while (helping_ < wanted_ && next_ < ranges_.size() && network_.slots.try_acquire()) start_helper();
+}
+
+void RangeFetch::start_helper() {
+    ++helping_;
+    helpers_.emplace_back([this] { help(); });
+}
 
 void RangeFetch::help() {
     for (;;) {
@@ -182,7 +197,7 @@ void RangeFetch::help() {
                 return ending_ || failure_ || next_ >= ranges_.size() || held_ == 0 ||
                        held_ + ranges_[next_].length <= batch_bytes;
             });
-            if (ending_ || failure_ || next_ >= ranges_.size()) return;
+            if (ending_ || failure_ || next_ >= ranges_.size()) break;
             index = next_++;
             held_ += ranges_[index].length;
         }
@@ -191,12 +206,9 @@ void RangeFetch::help() {
             bytes.reserve(ranges_[index].length);
             get_range(network_, where_, ranges_[index].first, ranges_[index].length, bytes, travel_);
         } catch (...) {
-            {
-                std::lock_guard const lock(mutex_);
-                if (!failure_) failure_ = std::current_exception();
-            }
-            changed_.notify_all();
-            return;
+            std::lock_guard const lock(mutex_);
+            if (!failure_) failure_ = std::current_exception();
+            break;
         }
         {
             std::lock_guard const lock(mutex_);
@@ -205,14 +217,32 @@ void RangeFetch::help() {
         }
         changed_.notify_all();
     }
+    {
+        std::lock_guard const lock(mutex_);
+        --helping_;
+    }
+    network_.slots.release();
+    changed_.notify_all();
 }
 
 std::string RangeFetch::take(std::size_t index) {
     std::string bytes;
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return arrived_[index] || failure_; });
-        if (failure_) std::rethrow_exception(failure_);
+        for (;;) {
+            if (failure_) std::rethrow_exception(failure_);
+            if (arrived_[index]) break;
+            add_helpers();
+            if (helping_ == 0 && next_ < ranges_.size()) {
+                // Other files' helpers hold every slot: this one waits for a free one.
+                lock.unlock();
+                network_.slots.acquire();
+                lock.lock();
+                start_helper();
+                continue;
+            }
+            changed_.wait(lock);
+        }
         bytes = std::move(out_[index]);
         held_ -= ranges_[index].length;
     }

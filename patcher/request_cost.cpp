@@ -41,19 +41,34 @@ std::vector<bool> RequestCost::gaps_to_fill(std::span<std::uint64_t const> gaps,
     return fill;
 }
 
-std::size_t RangeSlots::acquire(std::uint64_t length) {
+void RangeSlots::acquire() {
     std::unique_lock lock(mutex_);
-    auto const asked = static_cast<double>(length);
-    typical_range_ = typical_range_ > 0 ? 0.9 * typical_range_ + 0.1 * asked : asked;
     freed_.wait(lock, [&] { return busy_ < limit_locked(); });
-    return ++busy_;
+    ++busy_;
 }
 
-void RangeSlots::release(std::optional<RangeTiming> const& timing) {
+bool RangeSlots::try_acquire() {
+    std::lock_guard const lock(mutex_);
+    if (busy_ >= limit_locked()) return false;
+    ++busy_;
+    return true;
+}
+
+void RangeSlots::release() {
     {
         std::lock_guard const lock(mutex_);
         --busy_;
-        if (timing) cost_.observe(*timing);
+    }
+    freed_.notify_all();
+}
+
+void RangeSlots::measured(RangeTiming timing) {
+    {
+        std::lock_guard const lock(mutex_);
+        timing.in_flight = std::max<std::size_t>(busy_, 1);
+        auto const length = static_cast<double>(timing.bytes);
+        typical_range_ = typical_range_ > 0 ? 0.9 * typical_range_ + 0.1 * length : length;
+        cost_.observe(timing);
     }
     // The limit may have grown with what was measured: every waiter looks again.
     freed_.notify_all();

@@ -63,15 +63,16 @@ private:
 };
 
 // The range requests of a whole run in flight at once, shared by every file's delta (a
-// stage runs several): each request holds a slot while it is on the line, and the
-// slots are as many as the run's RequestCost says for the ranges asked for so far.
+// stage runs several). Each thread that asks for ranges holds a slot while it runs, so
+// the run's threads for ranges are never more than its slots; the slots are as many as
+// the run's RequestCost says for the ranges measured so far.
 class RangeSlots {
 public:
-    // Waits for a free slot for a range of `length` bytes; returns the requests in
-    // flight with it, itself included.
-    std::size_t acquire(std::uint64_t length);
-    // Frees a slot, with the request's timing when it succeeded.
-    void release(std::optional<RangeTiming> const& timing);
+    void acquire();      // waits for a free slot
+    bool try_acquire();  // takes a free slot when there is one
+    void release();
+    // A request that succeeded, as its caller timed it (in_flight is counted here).
+    void measured(RangeTiming timing);
 
     std::size_t limit() const;
     RequestCost cost() const;
@@ -82,7 +83,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable freed_;
     RequestCost cost_;
-    double typical_range_ = 0;  // the lengths asked for, smoothed
+    double typical_range_ = 0;  // the lengths measured, smoothed
     std::size_t busy_ = 0;
 };
 
