@@ -74,11 +74,6 @@ void RangeSlots::measured(RangeTiming timing) {
     freed_.notify_all();
 }
 
-std::size_t RangeSlots::limit() const {
-    std::lock_guard const lock(mutex_);
-    return limit_locked();
-}
-
 RequestCost RangeSlots::cost() const {
     std::lock_guard const lock(mutex_);
     return cost_;

@@ -20,7 +20,7 @@ struct RangeTiming {
     double first_byte = 0;  // seconds from sending the request to its first body byte
     double transfer = 0;    // seconds from the first body byte to the last
     std::uint64_t bytes = 0;
-    std::size_t in_flight = 1;  // the run's range requests in flight when it started, itself included
+    std::size_t in_flight = 1;  // the run's range requests in flight meanwhile, itself included
 };
 
 class RequestCost {
@@ -74,7 +74,6 @@ public:
     // A request that succeeded, as its caller timed it (in_flight is counted here).
     void measured(RangeTiming timing);
 
-    std::size_t limit() const;
     RequestCost cost() const;
 
 private:
