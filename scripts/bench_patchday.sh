@@ -124,7 +124,8 @@ publish() {  # IN OUT BASE [MIRROR...]
 release_bytes() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }'; }  # DIR
 
 # One install into fresh folders below $work/runs/KEY; its start time in
-# $work/runs/KEY/start, its wall-clock seconds in secs[KEY]. When the engine fails or
+# $work/runs/KEY/start, its CPU seconds (user, system) in $work/runs/KEY/cpu, its
+# wall-clock seconds in secs[KEY]. When the engine fails or
 # files are missing, it returns 1 and what went wrong is in $work/runs/KEY/error.
 declare -A secs
 engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
@@ -134,8 +135,8 @@ engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
     start=$(now)
     echo "$start" >"$dir/start"
     local rc=0
-    timeout "$step_timeout" wine "$build/bin/bench_patch.exe" "$(win "$dir/game")" "$(win "$dir/state")" "$2" \
-        install "${@:4}" </dev/null >"$dir/out.txt" 2>&1 || rc=$?
+    timeout "$step_timeout" /usr/bin/time -f '%U %S' -o "$dir/cpu" wine "$build/bin/bench_patch.exe" \
+        "$(win "$dir/game")" "$(win "$dir/state")" "$2" install "${@:4}" </dev/null >"$dir/out.txt" 2>&1 || rc=$?
     if [ "$rc" = 124 ]; then
         echo "no end in $step_timeout s" >"$dir/error"
     elif [ "$rc" != 0 ]; then
@@ -162,6 +163,14 @@ total_files=$((small_files + 1))
 bytes_out() {  # NAME
     ss -tinH state established "( sport = :${port_of[$1]} )" | grep -o 'bytes_sent:[0-9]*' |
         awk -F: '{ s += $2 } END { print s + 0 }'
+}
+
+# The bytes of answers the proxy NAME has handed on to its clients: as it stopped
+# (delivered_in), or now (delivered).
+delivered_in() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["delivered"])' "$work/$1.stats"; }  # NAME
+delivered() {  # NAME
+    proxy_stats "$1" "${pids[$1-proxy]}"
+    delivered_in "$1"
 }
 
 per_mirror() {  # FROM1 FROM2 FROM3: "requests/MB" of m1, m2 and m3 since those lines
@@ -194,6 +203,8 @@ failover() {
     stop m3
     run_nginx m3 "${port_of[m3]}" "$work/fail" busy
     from1=$(log_lines m1) from2=$(log_lines m2) from3=$(log_lines m3)
+    local -A delivered_before
+    for m in m1 m2 m3; do delivered_before[$m]=$(delivered "$m"); done
     start=$(now)
     engine failover "${versions[0]}" "$total_files" "${versions[@]:1}" &
     pid=$!
@@ -202,13 +213,18 @@ failover() {
     # wherever this run started it) goes away: its connections break, new ones are refused.
     local gone=m1
     [ "$(bytes_out m2)" -gt "$(bytes_out m1)" ] && gone=m2
-    kill -9 "${pids[$gone-proxy]}"
+    kill -USR1 "${pids[$gone-proxy]}"  # its figures written, it ends as if killed
     wait "${pids[$gone-proxy]}" 2>/dev/null || true
     local ok=1
     wait "$pid" || ok=0
     fail_s=$(calc "$(now) - $start")
     served=$(($(log_since m1 "$from1" | cut -d' ' -f2) + $(log_since m2 "$from2" | cut -d' ' -f2) +
         $(log_since m3 "$from3" | cut -d' ' -f2)))
+    # What reached the engine: the bytes the mirrors' proxies handed on to it.
+    local arrived=0
+    for m in m1 m2 m3; do
+        arrived=$((arrived + $(if [ "$m" = "$gone" ]; then delivered_in "$m"; else delivered "$m"; fi) - delivered_before[$m]))
+    done
     local split pack
     split=$(per_mirror "$from1" "$from2" "$from3")
     pack=$(for m in "m1 $from1" "m2 $from2" "m3 $from3"; do
@@ -237,8 +253,10 @@ print(len(rows), len(busy), early, f"{min(gaps):.2f}" if gaps else "-")' "$delay
             END { print (from > 0 && whole > from) ? whole - from : 0 }')
     say '  the pack (mirror, Range, MB sent): %s%.1f MB of it in flight when %s went away' "$pack" "$(mb "$lost")" "$gone"
     say '  completes in one run: %s' "$(outcome failover)"
-    say '  bytes served %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" "$(calc "$served / $size")" \
+    say '  bytes served (nginx'"'"'s $bytes_sent) %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" "$(calc "$served / $size")" \
         "$(verdict "$ok && $served <= 1.02 * $size")"
+    say '  bytes that reached the engine (the mirrors'"'"' proxies'"'"' count) %.2f MB = %.4f x the release <= 1.02: %s' \
+        "$(mb "$arrived")" "$(calc "$arrived / $size")" "$(verdict "$ok && $arrived <= 1.02 * $size")"
     say '  time %.1f s <= clean run %.1f s + 20 s: %s' "$fail_s" "${secs[clean]}" \
         "$(verdict "$ok && $fail_s <= ${secs[clean]} + 20")"
     say '  busy mirror: %d requests, %d answered 503, %d within 5 s of a 503 (shortest gap %s s): %s' \
@@ -288,6 +306,17 @@ print(sent, len(rows), " ".join(next((v for k, v in r["headers"] if k.lower() ==
     rm -rf "$work/over" "$work/runs"
 }
 
+# CPU seconds so far of the origin's proxy, its nginx (master and worker) and wineserver.
+origin_cpu() {
+    # shellcheck disable=SC2046  # one pid per word
+    echo "$(cpu_seconds "${pids[origin-proxy]}") $(cpu_seconds "${pids[origin]}" $(pgrep -P "${pids[origin]}"))" \
+        "$(cpu_seconds $(wineserver_pid))"
+}
+# The CPU seconds of the engines whose run folders are $work/runs/PREFIX*.
+engines_cpu() {  # PREFIX
+    tail -qn 1 "$work/runs/$1"*/cpu | awk '{ s += $1 + $2 } END { printf "%.1f", s }'
+}
+
 stampede() {
     local i from start one_reqs one_bytes reqs last need failed=0 dir
     mkdir -p "$work/stamp/in"
@@ -308,6 +337,9 @@ stampede() {
     read -r one_reqs one_bytes <<<"$(log_since origin "$from")"
     echo "Stampede: $engines engines at once..." >&2
     from=$(log_lines origin)
+    local cpu_before load_before
+    load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+    read -r -a cpu_before <<<"$(origin_cpu)"
     start=$(now)
     local running=()
     for i in $(seq "$engines"); do
@@ -326,6 +358,8 @@ stampede() {
             echo "  engine $i: $(outcome "at$i")" >&2
         fi
     done
+    local cpu_after
+    read -r -a cpu_after <<<"$(origin_cpu)"
     read -r reqs _ <<<"$(log_since origin "$from")"
     local busy
     busy=$(tail -n +"$((from + 1))" "$work/nginx-origin/access.log" | awk '$3 == 503' | wc -l)
@@ -338,6 +372,26 @@ stampede() {
         "$(calc "$reqs / $one_reqs")" "$one_reqs" "$one_s" "$(verdict "$reqs <= 1.15 * $one_reqs")"
     say '  last finish %.1f s <= 1.3 x the origin link'"'"'s time for all %.1f s (%.1f s): %s' "${last:-0}" "$need" \
         "$(calc "1.3 * $need")" "$(verdict "$failed == 0 && ${last:-0} <= 1.3 * $need")"
+    # Where the time went: CPU of every party, and the origin link's use (the bytes its
+    # proxy handed on per second, against what the link carries in a second).
+    proxy_stats origin "${pids[origin-proxy]}"
+    local use
+    use=$(python3 -c '
+import json, sys
+stats, t0, length, rate = json.load(open(sys.argv[1])), float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]) * 1e6 / 8
+def used(a, z):  # the share of [a, z) the link was busy
+    slot = lambda t: max(0, round((t - stats["start"]) / stats["slot"]))
+    return sum(stats["timeline"][slot(a):slot(z)]) / (rate * (z - a))
+seconds = [used(t0 + i, min(t0 + i + 1, t0 + length)) for i in range(int(length + 0.999))]
+print(f"{100 * used(t0, t0 + length):.0f}", sum(1 for u in seconds if u < 0.5), " ".join(f"{100 * u:.0f}" for u in seconds))
+' "$work/origin.stats" "$start" "${last:-1}" "$rate_mbit")
+    read -r -a use <<<"$use"
+    say '  CPU seconds (user + system): engines %s at once, %s one by one; the origin'"'"'s proxy %.1f, nginx %.1f;' \
+        "$(engines_cpu at)" "$(engines_cpu one)" "$(calc "${cpu_after[0]} - ${cpu_before[0]}")" \
+        "$(calc "${cpu_after[1]} - ${cpu_before[1]}")"
+    say '    wineserver %.1f; %d cores, load before %s' "$(calc "${cpu_after[2]} - ${cpu_before[2]}")" "$(nproc)" "$load_before"
+    say '  origin link busy %d %% until the last finish, %d seconds under half; %% per second: %s' "${use[0]}" \
+        "${use[1]}" "${use[*]:2}"
     stop origin
     kill "${pids[origin-proxy]}" 2>/dev/null || true
     rm -rf "$work/stamp" "$work/runs"
