@@ -132,8 +132,8 @@ release_bytes() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { prin
 
 # One install into fresh folders below $work/runs/KEY; its start time in
 # $work/runs/KEY/start, its CPU seconds (user, system) in $work/runs/KEY/cpu, its
-# wall-clock seconds in secs[KEY]. When the engine fails or
-# files are missing, it returns 1 and what went wrong is in $work/runs/KEY/error.
+# wall-clock seconds in secs[KEY]. When the engine fails or files are missing, it
+# returns 1 and what went wrong is in $work/runs/KEY/error.
 declare -A secs
 bench_flags=()  # further options of bench_patch (before the folders)
 engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
@@ -144,7 +144,8 @@ engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
     echo "$start" >"$dir/start"
     local rc=0
     timeout "$step_timeout" /usr/bin/time -f '%U %S' -o "$dir/cpu" wine "$build/bin/bench_patch.exe" \
-        "${bench_flags[@]}" "$(win "$dir/game")" "$(win "$dir/state")" "$2" install "${@:4}" </dev/null >"$dir/out.txt" 2>&1 || rc=$?
+        "${bench_flags[@]}" "$(win "$dir/game")" "$(win "$dir/state")" "$2" install "${@:4}" \
+        </dev/null >"$dir/out.txt" 2>&1 || rc=$?
     if [ "$rc" = 124 ]; then
         echo "no end in $step_timeout s" >"$dir/error"
     elif [ "$rc" != 0 ]; then
@@ -175,7 +176,9 @@ bytes_out() {  # NAME
 
 # The bytes of answers the proxy NAME has handed on to its clients: as it stopped
 # (delivered_in), or now (delivered).
-delivered_in() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["delivered"])' "$work/$1.stats"; }  # NAME
+delivered_in() {  # NAME
+    python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["delivered"])' "$work/$1.stats"
+}
 delivered() {  # NAME
     proxy_stats "$1" "${pids[$1-proxy]}"
     delivered_in "$1"
@@ -229,9 +232,10 @@ failover() {
     served=$(($(log_since m1 "$from1" | cut -d' ' -f2) + $(log_since m2 "$from2" | cut -d' ' -f2) +
         $(log_since m3 "$from3" | cut -d' ' -f2)))
     # What reached the engine: the bytes the mirrors' proxies handed on to it.
-    local arrived=0
+    local arrived=0 now_delivered
     for m in m1 m2 m3; do
-        arrived=$((arrived + $(if [ "$m" = "$gone" ]; then delivered_in "$m"; else delivered "$m"; fi) - delivered_before[$m]))
+        if [ "$m" = "$gone" ]; then now_delivered=$(delivered_in "$m"); else now_delivered=$(delivered "$m"); fi
+        arrived=$((arrived + now_delivered - delivered_before[$m]))
     done
     local split pack
     split=$(per_mirror "$from1" "$from2" "$from3")
@@ -261,8 +265,8 @@ print(len(rows), len(busy), early, f"{min(gaps):.2f}" if gaps else "-")' "$delay
             END { print (from > 0 && whole > from) ? whole - from : 0 }')
     say '  the pack (mirror, Range, MB sent): %s%.1f MB of it in flight when %s went away' "$pack" "$(mb "$lost")" "$gone"
     say '  completes in one run: %s' "$(outcome failover)"
-    say '  bytes served (nginx'"'"'s $bytes_sent) %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" "$(calc "$served / $size")" \
-        "$(verdict "$ok && $served <= 1.02 * $size")"
+    say '  bytes served (nginx'"'"'s $bytes_sent) %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" \
+        "$(calc "$served / $size")" "$(verdict "$ok && $served <= 1.02 * $size")"
     say '  bytes that reached the engine (the mirrors'"'"' proxies'"'"' count) %.2f MB = %.4f x the release <= 1.02: %s' \
         "$(mb "$arrived")" "$(calc "$arrived / $size")" "$(verdict "$ok && $arrived <= 1.02 * $size")"
     say '  time %.1f s <= clean run %.1f s + 20 s: %s' "$fail_s" "${secs[clean]}" \
@@ -405,12 +409,14 @@ stampede() {
     local use
     use=$(python3 -c '
 import json, sys
-stats, t0, length, rate = json.load(open(sys.argv[1])), float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]) * 1e6 / 8
+stats, t0, length = json.load(open(sys.argv[1])), float(sys.argv[2]), float(sys.argv[3])
+rate = float(sys.argv[4]) * 1e6 / 8
 def used(a, z):  # the share of [a, z) the link was busy
     slot = lambda t: max(0, round((t - stats["start"]) / stats["slot"]))
     return sum(stats["timeline"][slot(a):slot(z)]) / (rate * (z - a))
 seconds = [used(t0 + i, min(t0 + i + 1, t0 + length)) for i in range(int(length + 0.999))]
-print(f"{100 * used(t0, t0 + length):.0f}", sum(1 for u in seconds if u < 0.5), " ".join(f"{100 * u:.0f}" for u in seconds))
+print(f"{100 * used(t0, t0 + length):.0f}", sum(1 for u in seconds if u < 0.5),
+      " ".join(f"{100 * u:.0f}" for u in seconds))
 ' "$work/origin.stats" "$start" "${last:-1}" "$rate_mbit")
     read -r -a use <<<"$use"
     say '  CPU seconds (user + system): engines %s at once, %s one by one; the origin'"'"'s proxy %.1f, nginx %.1f;' \

@@ -14,13 +14,13 @@ a chunk waits for the bytes queued before it to pass, then for its own, then D m
 A connection reads no more while its direction has more than a quarter second queued,
 so the sender feels the link as it would a real one.
 
-With --stats, it writes FILE (JSON) on SIGUSR2 and when it stops: "delivered", the bytes of the
-server's answers handed to the clients' sockets (all of which reach the clients, as the
-kernel sends what it holds before the connection closes), and "timeline", those bytes
-per tenth of a second from "start" (wall-clock seconds), as they left the link.
-SIGUSR1 makes the host go away as if killed: it writes FILE and exits at once, so what
-the kernel holds for a client still reaches it and what the proxy queued (the bytes
-still on the link) does not.
+With --stats, it writes FILE (JSON) on SIGUSR2 and when it stops: "delivered", the
+bytes of the server's answers handed to the clients' sockets (all of which reach the
+clients, as the kernel sends what it holds before a connection closes), and
+"timeline", those bytes per tenth of a second from "start" (wall-clock seconds), as
+they were handed on. SIGUSR1 makes the host go away as if killed: the proxy writes
+FILE and exits at once, so what the kernel holds for a client still reaches it and
+what the proxy queued (the bytes still on the link) does not.
 """
 import argparse
 import asyncio
@@ -51,8 +51,8 @@ class Delivered:
         self.timeline[slot] += size
 
     def total(self):
-        # What a writer still buffers in user space has not reached its socket (read
-        # before an abort, which drops it).
+        # What a writer still holds in user space has not reached its socket (and is
+        # lost when the host goes away).
         return sum(n - w.transport.get_write_buffer_size() for w, n in self.writers.items())
 
     def write(self, path):
