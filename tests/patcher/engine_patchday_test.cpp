@@ -284,3 +284,70 @@ TEST_F(EngineTest, StalledHostIsLeftAndThePartContinuesOnTheMirror) {
     EXPECT_GE(left_after, 20.0);
     EXPECT_LT(left_after, 25.0);
 }
+
+// A host that still sends, at 32 KiB/s, beside a transfer of 512 KiB/s: the file started
+// there is left once it has run 10 s and continues on the mirror from the byte it
+// reached, long before the 64 s it would have taken there. The mirror was noted as
+// failed by an earlier start for a few seconds only, so both files begin on the
+// throttled host and the mirror is free again when the slow one is judged.
+TEST_F(EngineTest, SlowHostIsLeftForTheMirrorFromTheByteReached) {
+    mirrors = 1;
+    std::string const slow = random_bytes(2 << 20, 9);
+    std::string const steady = random_bytes(7 << 20, 10);
+    publish({{"slow.pak", {slow}}, {"steady.pak", {steady}}});
+    server.set_fault("files/slow.pak", {.bytes_per_second = 32 << 10});
+    for (char const* path : {"files/steady.pak", "m1/files/steady.pak"})
+        server.set_fault(path, {.bytes_per_second = 512 << 10});
+    std::string const mirror_host = mirror_url(1, "").substr(0, mirror_url(1, "").find('/', 8));
+    korvel::test::write_file(config().hash_cache_file.parent_path() / "hosts.json",
+                             nlohmann::json{{mirror_host, std::time(nullptr) + 7}}.dump());
+
+    ASSERT_TRUE(run().ok);
+    EXPECT_TRUE(game_file("slow.pak") == slow);
+    EXPECT_TRUE(game_file("steady.pak") == steady);
+    std::vector<Request> const left = server.requests("files/slow.pak");
+    std::vector<Request> const mirror = server.requests("m1/files/slow.pak");
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(mirror.size(), 1u);
+    EXPECT_FALSE(ranged(left[0]));
+    std::string const range = mirror[0].header("Range").value_or("");
+    ASSERT_TRUE(range.starts_with("bytes=") && range.ends_with("-")) << range;
+    std::uint64_t const offset = std::stoull(range.substr(6));
+    EXPECT_GE(offset, 8u * (32 << 10)) << range;  // what ten seconds at 32 KiB/s brought, give or take
+    EXPECT_LE(offset, 16u * (32 << 10)) << range;
+    EXPECT_FALSE(mirror[0].header("If-Range").has_value());
+    double const left_after = mirror[0].time - left[0].time;
+    EXPECT_GE(left_after, 10.0);
+    EXPECT_LT(left_after, 20.0);
+    EXPECT_EQ(server.requests("files/steady.pak").size(), 1u);  // the steady file was never left
+}
+
+// A server's Retry-After outlives the launcher: a player who closes and reopens it does
+// not ask that server again before the time it named.
+TEST_F(EngineTest, RetryAfterIsKeptAcrossStarts) {
+    mirrors = 1;
+    publish({{"a.bin", {"aaaa"}}});
+    server.set_fault("manifest.json", {.status = 503, .headers = {{"Retry-After", "8"}}});
+    ASSERT_TRUE(run().ok);  // the manifest came from the mirror
+    std::vector<Request> const busy = server.requests("manifest.json");
+    ASSERT_EQ(busy.size(), 1u);
+    nlohmann::json const notes =
+        nlohmann::json::parse(korvel::test::read_file(config().hash_cache_file.parent_path() / "hosts.json"));
+    std::string const primary = server.url("").substr(0, server.url("").find('/', 8));
+    ASSERT_TRUE(notes.contains(primary));  // failed: later starts begin elsewhere
+    double const not_before = notes.at("retry_after").at(primary).get<double>();
+    EXPECT_GE(not_before, busy[0].time + 8);
+    EXPECT_LE(not_before, busy[0].time + 10);
+
+    // Started again at once: the version document lives on that server alone, so the
+    // launcher counts down to the server's time before it asks.
+    fs::remove(game("a.bin"));
+    std::size_t const asked = server.requests("version.json").size();
+    ASSERT_TRUE(run().ok);
+    std::vector<Request> const version = server.requests("version.json");
+    ASSERT_EQ(version.size(), asked + 1);
+    EXPECT_GE(version.back().time, busy[0].time + 8);
+    EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [](PatchProgress const& r) {
+        return r.detail.starts_with(L"A szerver túlterhelt, újrapróbálás ");
+    }));
+}
