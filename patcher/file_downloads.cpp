@@ -272,7 +272,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
     PartTransfer transfer({item.path, url_on(tries.host, item), part, item.size, item.sha256, item.size}, records_);
     std::optional<PartTransfer::Fetched> verified;
     for (int attempt = 1;; ++attempt) {
-        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host]), true)) {
+        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host], wall_now()), true)) {
             if (verified) transfer.discard();
             throw TransferStopped{};
         }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace korvel {
 
@@ -66,6 +67,12 @@ std::optional<WallTime> parse_http_date(std::string_view text) {
     return WallTime(duration_cast<WallTime::duration>(seconds(total)));
 }
 
+// A server asked for a wait past the cap: the player is told when to come back.
+std::string busy_text(WallTime asked, WallTime now) {
+    auto const minutes = (duration_cast<seconds>(asked - now).count() + 59) / 60;
+    return "A szerver túlterhelt, próbálja újra " + std::to_string(minutes) + " perc múlva.";
+}
+
 }  // namespace
 
 bool is_transient(TransferFailure const& failure) {
@@ -112,9 +119,14 @@ WallTime TransferPolicy::ready(std::string const& host) const {
     return it == hosts_.end() ? WallTime{} : it->second.note.not_before;
 }
 
-WallTime TransferPolicy::ready_at(std::string const& host) const {
-    std::lock_guard const lock(mutex_);
-    return ready(host);
+WallTime TransferPolicy::ready_at(std::string const& host, WallTime now) const {
+    WallTime asked;
+    {
+        std::lock_guard const lock(mutex_);
+        asked = ready(host);
+    }
+    if (asked - now > settings_.retry_after_cap) throw std::runtime_error(busy_text(asked, now));
+    return asked;
 }
 
 bool TransferPolicy::another_ready(std::vector<std::string> const& hosts, std::size_t current, WallTime now) const {
@@ -183,9 +195,8 @@ NextStep TransferPolicy::failed(TransferTries& tries, std::vector<std::string> c
         if (std::size_t const i = (tries.host + k) % n; ready(hosts[i]) < ready(hosts[best])) best = i;
     WallTime const asked = ready(hosts[best]);
     if (asked - now > settings_.retry_after_cap) {
-        auto const minutes = (duration_cast<seconds>(asked - now).count() + 59) / 60;
         step.give_up = true;
-        step.text = "A szerver túlterhelt, próbálja újra " + std::to_string(minutes) + " perc múlva.";
+        step.text = busy_text(asked, now);
         return step;
     }
     int const doublings = std::min(tries.failures - 1, 30);

@@ -102,8 +102,11 @@ public:
     // number of the run plus the transfer's number) spreads players over the hosts.
     std::size_t choose(std::vector<std::string> const& hosts, std::size_t spread, WallTime now) const;
 
-    // No request goes to `host` before this (a Retry-After it sent).
-    WallTime ready_at(std::string const& host) const;
+    // No request goes to `host` before this (a Retry-After it sent, in this run or noted
+    // by an earlier start). A time past retry_after_cap from `now` (a Retry-After that
+    // another request of the run was given) throws std::runtime_error with the text that
+    // says when to come back, as failed() gives it.
+    WallTime ready_at(std::string const& host, WallTime now) const;
 
     // Whether a transfer on hosts[current] could continue on another host at once: one
     // that has not failed and may be asked now.

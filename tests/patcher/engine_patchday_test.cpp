@@ -98,6 +98,41 @@ TEST_F(EngineTest, FallbackVersionUrlAndManifestMirrorTakeOver) {
     EXPECT_EQ(server.requests("m1/manifest.json").size(), 2u);
 }
 
+// A version document whose server asks for a longer wait than a player sits through
+// (5 minutes) ends the run with a text that says when to come back. A fallback that can
+// be read now is read at once; the manifest on the busy server is not waited for either,
+// and with the release on a mirror too the run completes.
+TEST_F(EngineTest, BusyPastTheCapSaysWhenToComeBackUnlessAnotherHostServes) {
+    std::string const come_back = "A szerver túlterhelt, próbálja újra 60 perc múlva.";
+    PatchConfig fallback = config();
+    fallback.fallback_version_urls = {localhost_url("version.json")};
+    // Each start as a first one, with the version document answered 503 once.
+    auto const start = [&](PatchConfig const& c) {
+        fs::remove(c.hash_cache_file.parent_path() / "hosts.json");
+        server.set_attempts("version.json", {{.status = 503, .headers = {{"Retry-After", "3600"}}}});
+        try {
+            return PatcherEngine::run(c, false, {}).ok ? std::string("ok") : std::string("not ok");
+        } catch (std::exception const& e) {
+            return std::string(e.what());
+        }
+    };
+    publish({{"a.bin", {"aaaa"}}});
+    EXPECT_EQ(start(config()), come_back);
+    EXPECT_EQ(start(fallback), come_back);
+    EXPECT_EQ(server.requests("version.json").size(), 3u);  // one, then one and its fallback
+    EXPECT_TRUE(server.requests("manifest.json").empty());
+
+    mirrors = 1;
+    publish({{"a.bin", {"aaaa"}}});
+    EXPECT_EQ(start(fallback), "ok");
+    EXPECT_EQ(game_file("a.bin"), "aaaa");
+    std::vector<Request> const version = server.requests("version.json");
+    ASSERT_EQ(version.size(), 5u);
+    EXPECT_TRUE(version[4].header("Host")->starts_with("localhost:"));
+    EXPECT_LT(version[4].time - version[3].time, 2.0);
+    EXPECT_EQ(server.requests("m1/manifest.json").size(), 1u);
+}
+
 // A game folder on a volume too small for the patch: the run fails before any file is
 // requested, naming the drive, the space needed and the space free.
 TEST_F(EngineTest, TooSmallDiskFailsBeforeAnyFileRequest) {

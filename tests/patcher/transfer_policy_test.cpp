@@ -95,7 +95,7 @@ TEST(TransferPolicy, WalkThroughAPatchDay) {
     EXPECT_TRUE(step.busy);
     EXPECT_EQ(step.host, 1u);
     EXPECT_EQ(step.at, t0);
-    EXPECT_EQ(policy.ready_at("https://a"), t0 + seconds(7));
+    EXPECT_EQ(policy.ready_at("https://a", t0), t0 + seconds(7));
 
     // t=3: B resets after sending bytes: C, at once; the run of failures starts afresh.
     step = policy.failed(tries, hosts, of(FailureKind::reset), true, t0 + seconds(3), 0.9);
@@ -182,6 +182,9 @@ TEST(TransferPolicy, GivesUpPastTheBudgetOrACappedRetryAfter) {
     step = busy.failed(fresh, one, status(503, 3600), false, t0, 0.0);
     EXPECT_TRUE(step.give_up);
     EXPECT_EQ(step.text, "A szerver túlterhelt, próbálja újra 60 perc múlva.");
+    // A transfer about to start there is told the same.
+    EXPECT_THROW(busy.ready_at("https://a", t0 + seconds(60)), std::runtime_error);
+    EXPECT_EQ(busy.ready_at("https://a", t0 + seconds(3600 - 300)), t0 + seconds(3600));
     // ... unless another host can take over.
     TransferTries spare;
     step = busy.failed(spare, {"https://b", "https://c"}, status(503, 3600), false, t0, 0.0);
