@@ -144,8 +144,12 @@ private:
     std::uint64_t received_ = 0;  // body bytes that arrived in this stage
     // Rates over the last few seconds, to leave a host far slower than the others.
     SlowHostSettings const slow_{};
-    RateWindow run_rate_{slow_.window};                                     // of received_
-    std::vector<RateWindow> paces_ = std::vector<RateWindow>(slots_.size(), RateWindow(slow_.window));  // each slot's attempt
+    RateWindow run_rate_{slow_.window};  // of received_
+    struct Pace {
+        RateWindow attempt;         // of the slot's attempt now
+        SteadyTime last_bytes{};    // when the slot last received bytes, whatever its file
+    };
+    std::vector<Pace> paces_ = std::vector<Pace>(slots_.size(), Pace{RateWindow(slow_.window)});
     bool dirty_ = false;
     bool stop_ = false;
     std::exception_ptr failure_;
@@ -282,7 +286,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
             Slot& s = slots_[slot];
             s.attempt = attempt;
             before = s.bytes = s.counted = verified ? verified->size : transfer.kept_bytes();
-            paces_[slot].restart(std::chrono::steady_clock::now(), before);
+            paces_[slot].attempt.restart(std::chrono::steady_clock::now(), before);
             dirty_ = true;
         }
         changed_.notify_one();  // the attempt's number is shown at once, bytes or not
@@ -347,7 +351,9 @@ void DownloadStage::on_bytes(std::size_t slot, std::uint64_t done) {
         if (done > s.counted) {
             received_ += done - s.counted;
             s.counted = done;
-            run_rate_.add(std::chrono::steady_clock::now(), received_);
+            SteadyTime const now = std::chrono::steady_clock::now();
+            run_rate_.add(now, received_);
+            paces_[slot].last_bytes = now;
         }
         dirty_ = true;
     }
@@ -363,14 +369,16 @@ bool DownloadStage::too_slow(std::size_t slot, std::size_t host) {
     TransferPace pace;
     {
         std::lock_guard const lock(mutex_);
-        RateWindow& mine = paces_[slot];
+        RateWindow& mine = paces_[slot].attempt;
         mine.add(now, slots_[slot].bytes);
         pace.measured = mine.measured(now);
         pace.rate = mine.rate(now);
         pace.others = std::max(0.0, run_rate_.rate(now) - pace.rate);
         for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (i == slot) continue;
             Slot const& s = slots_[i];
-            if (i != slot && s.item != no_item && !s.waiting_until && s.comparing.empty()) ++pace.others_live;
+            if (s.item != no_item && !s.waiting_until && s.comparing.empty()) ++pace.others_live;
+            if (paces_[i].last_bytes > now - slow_.window) ++pace.others_seen;
         }
     }
     // Asking the policy for another host only when that is all that could keep it here.

@@ -273,8 +273,8 @@ Millis RateWindow::measured(SteadyTime now) const {
 }
 
 bool leave_slow_host(TransferPace const& pace, SlowHostSettings const& settings) {
-    if (pace.measured < settings.window || pace.others_live == 0) return false;
-    double const each = pace.others / static_cast<double>(pace.others_live);
+    if (pace.measured < settings.window || pace.others_live == 0 || pace.others_seen == 0) return false;
+    double const each = pace.others / static_cast<double>(pace.others_seen);
     return pace.rate < settings.share * each && (pace.other_host || pace.rate < settings.crawl);
 }
 

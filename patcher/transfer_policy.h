@@ -189,14 +189,16 @@ struct TransferPace {
     Millis measured{};            // how long this attempt has been measured
     double rate = 0;              // its bytes a second
     double others = 0;            // the run's other transfers' bytes a second, together
-    std::size_t others_live = 0;  // other transfers receiving now
+    std::size_t others_seen = 0;  // other transfers (one per worker) that received bytes in the window
+    std::size_t others_live = 0;  // other transfers in flight now
     bool other_host = false;      // a host it could continue on at once
 };
 
 // Whether a transfer should leave its host now: it has run a whole window, other
-// transfers are receiving beside it (never the run's only one: a slow line is nobody's
-// fault), it gets less than `share` of what each of them gets on average, and either
-// another host can take it or it crawls. The caller treats leaving as a transient
+// transfers are in flight beside it (never the run's only one: a slow line is nobody's
+// fault), it gets less than `share` of what each transfer seen in the window got on
+// average (counted over the window, so that others ending just now do not make the
+// share look larger), and either another host can take it or it crawls. The caller treats leaving as a transient
 // failure (FailureKind::slow): the host counts as failed for the run, so the transfers
 // that follow do not return to it and flap.
 bool leave_slow_host(TransferPace const& pace, SlowHostSettings const& settings = {});

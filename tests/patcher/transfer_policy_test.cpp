@@ -251,29 +251,30 @@ TEST(SlowHosts, RateOverTheLastWindow) {
 }
 
 // When a transfer leaves its host for being slow: the rows give its measured time, its
-// rate and the others' (in KiB/s), how many others are receiving, and whether another
-// host could take it.
+// rate and the others' together (in KiB/s), how many others received bytes in the window
+// and how many are in flight now, and whether another host could take it.
 TEST(SlowHosts, WhenATransferLeavesItsHost) {
     struct Case {
         char const* what;
         double measured_s, rate, others;
-        std::size_t live;
+        std::size_t seen, live;
         bool other_host, leave;
     } const cases[] = {
-        {"32 KiB/s beside a transfer of 1 MiB/s", 10, 32, 1024, 1, true, true},
-        {"... but only 9.9 s in", 9.9, 32, 1024, 1, true, false},
-        {"... the run's only transfer", 60, 32, 0, 0, true, false},
-        {"... with no other host to go to", 10, 32, 1024, 1, false, false},
-        {"a fifth of the others' average", 10, 200, 1024, 1, true, false},
-        {"under an eighth of eight others' average", 10, 100, 8192, 8, true, true},
-        {"over an eighth of eight others' average", 10, 130, 8192, 8, true, false},
-        {"a crawl with no other host to go to", 10, 0.5, 1024, 1, false, true},
-        {"a crawl beside others as slow", 10, 0.5, 2, 1, false, false},
-        {"nothing at all (the stall time-out's case)", 20, 0, 1024, 1, true, true},
+        {"32 KiB/s beside a transfer of 1 MiB/s", 10, 32, 1024, 1, 1, true, true},
+        {"... but only 9.9 s in", 9.9, 32, 1024, 1, 1, true, false},
+        {"... the run's only transfer now", 60, 32, 1024, 1, 0, true, false},
+        {"... the run's only transfer ever", 60, 32, 0, 0, 0, true, false},
+        {"... with no other host to go to", 10, 32, 1024, 1, 1, false, false},
+        {"a fifth of the other's rate", 10, 200, 1024, 1, 1, true, false},
+        {"under an eighth of seven others' average", 10, 100, 7168, 7, 1, true, true},
+        {"near a fair share beside seven others, six of them done just now", 10, 800, 7168, 7, 1, true, false},
+        {"a crawl with no other host to go to", 10, 0.5, 1024, 1, 1, false, true},
+        {"a crawl beside others as slow", 10, 0.5, 2, 1, 1, false, false},
+        {"nothing at all (the stall time-out's case)", 20, 0, 1024, 1, 1, true, true},
     };
     for (Case const& c : cases) {
         korvel::TransferPace const pace{Millis(static_cast<long long>(c.measured_s * 1000)), c.rate * 1024,
-                                        c.others * 1024, c.live, c.other_host};
+                                        c.others * 1024, c.seen, c.live, c.other_host};
         EXPECT_EQ(korvel::leave_slow_host(pace), c.leave) << c.what;
     }
 }
