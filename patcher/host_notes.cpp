@@ -9,9 +9,9 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
-#include <system_error>
 
 namespace korvel {
 
@@ -22,7 +22,7 @@ using std::chrono::seconds;
 constexpr char const* retry_after_key = "retry_after";
 
 std::int64_t unix_seconds(WallTime t) {
-    return std::chrono::floor<seconds>(t.time_since_epoch()).count();
+    return std::chrono::duration_cast<seconds>(t.time_since_epoch()).count();
 }
 
 // The times of `notes` (host: unix seconds), each at most `latest`.
@@ -61,8 +61,8 @@ void save_host_notes(std::filesystem::path const& file, TransferPolicy const& po
         for (auto const& [host, note] : policy.remembered()) {
             if (note.avoid_until > now) notes[host] = unix_seconds(note.avoid_until);
             // Rounded up: a Retry-After kept to the second must not come due early.
-            if (note.not_before > now) notes[retry_after_key][host] =
-                    std::chrono::ceil<seconds>(note.not_before.time_since_epoch()).count();
+            if (note.not_before > now)
+                notes[retry_after_key][host] = std::chrono::ceil<seconds>(note.not_before.time_since_epoch()).count();
         }
         if (notes.empty()) {
             std::error_code ignored;

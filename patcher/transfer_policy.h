@@ -48,7 +48,8 @@ struct TransferFailure {
 };
 
 // Whether another attempt is worth its wait: 429, 502, 503, 504, a refused or reset
-// connection, a time-out (a stall), a slow host left. 404, 410, 416 and everything else are permanent.
+// connection, a time-out (a stall), a slow host left. 404, 410, 416 and everything else
+// are permanent.
 bool is_transient(TransferFailure const& failure);
 
 // A Retry-After value as delta-seconds or an HTTP date (IMF-fixdate, RFC 850 or asctime
@@ -189,7 +190,7 @@ struct TransferPace {
     Millis measured{};            // how long this attempt has been measured
     double rate = 0;              // its bytes a second
     double others = 0;            // the run's other transfers' bytes a second, together
-    std::size_t others_seen = 0;  // other transfers (one per worker) that received bytes in the window
+    std::size_t others_seen = 0;  // other workers' transfers that received bytes in the window
     std::size_t others_live = 0;  // other transfers in flight now
     bool other_host = false;      // a host it could continue on at once
 };
@@ -198,9 +199,9 @@ struct TransferPace {
 // transfers are in flight beside it (never the run's only one: a slow line is nobody's
 // fault), it gets less than `share` of what each transfer seen in the window got on
 // average (counted over the window, so that others ending just now do not make the
-// share look larger), and either another host can take it or it crawls. The caller treats leaving as a transient
-// failure (FailureKind::slow): the host counts as failed for the run, so the transfers
-// that follow do not return to it and flap.
+// share look larger), and either another host can take it or it crawls. The caller
+// treats leaving as a transient failure (FailureKind::slow): the host counts as failed
+// for the run, so the transfers that follow do not return to it and flap.
 bool leave_slow_host(TransferPace const& pace, SlowHostSettings const& settings = {});
 
 // The host part of a URL as the policy names it: scheme, name and port, lower-case

@@ -227,7 +227,9 @@ TEST(TransferPolicy, SpreadsNewTransfersAndNamesHosts) {
 // window, and starts afresh when a transfer begins again from byte 0.
 TEST(SlowHosts, RateOverTheLastWindow) {
     korvel::SteadyTime const s0{};
-    auto const at = [&](double s) { return s0 + std::chrono::duration_cast<korvel::SteadyTime::duration>(std::chrono::duration<double>(s)); };
+    auto const at = [&](double s) {
+        return s0 + std::chrono::duration_cast<korvel::SteadyTime::duration>(std::chrono::duration<double>(s));
+    };
     korvel::RateWindow window(Millis(10000));
     EXPECT_EQ(window.rate(at(1)), 0.0);
     EXPECT_EQ(window.measured(at(1)), Millis(0));
