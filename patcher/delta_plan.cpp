@@ -9,7 +9,9 @@ namespace korvel {
 
 namespace {
 
-constexpr std::size_t read_piece = 1 << 20;
+// Seeds are read in pieces this large: enough to keep the disk streaming, while a
+// reading holds about three of them (the piece, and the chunker's copy as it grows).
+constexpr std::size_t read_piece = 256 << 10;
 
 template <typename Items, typename Key>
 std::vector<std::uint32_t> sorted_positions(Items const& items, Key key) {
