@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <system_error>
 
-
 namespace korvel {
 
 namespace {

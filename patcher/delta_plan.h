@@ -41,8 +41,8 @@ static_assert(sizeof(SeedChunk) == 16);
 using ReadAtFn = std::function<std::size_t(std::uint64_t offset, char* data, std::size_t size)>;
 // Called with the bytes of the seed read so far.
 using SeedReadFn = std::function<void(std::uint64_t)>;
-// Whether every file a seed is read for has the seed's coarse chunk of this hash and
-// size whole: its fine chunks are then not kept.
+// Whether a file the seed is read for has the seed's coarse chunk of this hash and size
+// whole: its fine chunks are then not kept.
 using WholeCoarseFn = std::function<bool(std::uint64_t hash, std::uint32_t size)>;
 
 // The coarse chunks of the file an index head describes, to ask whether it has one.
