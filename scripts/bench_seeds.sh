@@ -116,6 +116,7 @@ for n in range(6):
     write(os.path.join(new_dir, f"fresh{n}.pak"), [("new", 2000 + n, fresh_mib * MIB)])
 PY
     update "$work/rel1" "$work/rel2"
+    grep -q '^seed_read ' "$work/engine.txt" || lines+=("   (this engine prints no seed_read lines: reading n/a)")
     total=0
     for k in 0 1 2 3; do
         read_k=$(awk -v n="old/$k.pak" '$1 == "seed_read" && $2 == n { print $3 }' "$work/engine.txt" | tr -d '\r')
