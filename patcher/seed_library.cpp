@@ -3,6 +3,7 @@
 #include "platform/open_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace fs = std::filesystem;
@@ -74,8 +75,11 @@ std::shared_ptr<SeedTable const> SeedLibrary::chunks(fs::path const& file, std::
                                                      SeedReadFn const& on_read) {
     Key const key = key_of(file, params);
     {
+        // Only a reading still to come or under way asks what the files want.
         std::lock_guard const lock(mutex_);
-        wanted_[key].push_back(wanted);
+        auto const made = chunks_.find(key);
+        if (made == chunks_.end() || made->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            wanted_[key].push_back(wanted);
     }
     // Asked as each coarse chunk ends, so that a file asking while the seed is read
     // counts from there on.
@@ -89,6 +93,8 @@ std::shared_ptr<SeedTable const> SeedLibrary::chunks(fs::path const& file, std::
     return once(chunks_, key, [&] {
         auto made = std::make_shared<SeedTable>(file, false, params);
         made->read(size, counted_reader(file, name), on_read, whole);
+        std::lock_guard const lock(mutex_);
+        wanted_.erase(key);
         return std::shared_ptr<SeedTable const>(std::move(made));
     });
 }

@@ -59,7 +59,8 @@ private:
 
     mutable std::mutex mutex_;
     std::map<Key, std::shared_future<std::shared_ptr<SeedTable const>>> chunks_;
-    std::map<Key, std::vector<std::shared_ptr<CoarseSet const>>> wanted_;  // by the files that asked
+    // What the files that asked for a seed have whole, while it is being read.
+    std::map<Key, std::vector<std::shared_ptr<CoarseSet const>>> wanted_;
     std::map<Key, std::shared_future<SeedSample>> samples_;
     std::map<std::wstring, std::size_t> expected_;
     std::map<std::string, std::uint64_t> read_;
