@@ -32,10 +32,9 @@ public:
     // The table of the whole seed `file` of `size` bytes, read the first time a file
     // asks; `on_read` hears that reading. `wanted` is the asking file's coarse chunks:
     // the fine chunks of a seed's coarse chunk that a file asking before the reading
-    // passed it has whole are not kept. (A file asking later that lacks that coarse chunk
-    // but holds a part of it, while the earlier one holds it unchanged, fetches that
-    // part.) `name` (UTF-8) counts the bytes read. Throws when the seed cannot be read,
-    // to every file that asks.
+    // passed it has whole are not kept, so another file that holds only part of that
+    // coarse chunk fetches that part. `name` (UTF-8) counts the bytes read. Throws when
+    // the seed cannot be read, to every file that asks.
     std::shared_ptr<SeedTable const> chunks(std::filesystem::path const& file, std::string const& name,
                                             std::uint64_t size, ChunkerParams const& params,
                                             std::shared_ptr<CoarseSet const> const& wanted, SeedReadFn const& on_read);
