@@ -90,6 +90,7 @@ public:
           reporter_(reporter), slots_(std::min(parallel_downloads, items.size())) {
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
         for (std::string const& base : bases_) hosts_.push_back(host_of(base));
+        run_rate_.restart(std::chrono::steady_clock::now(), 0);
         expect_seeds();
     }
 
@@ -106,6 +107,7 @@ private:
     void expect_seeds();
     void set_travel(std::size_t slot, std::uint64_t travel);
     void on_bytes(std::size_t slot, std::uint64_t done);
+    bool too_slow(std::size_t slot, std::size_t host);
     bool wait_until(std::size_t slot, WallTime due, bool busy);  // false when the stage is stopping
     void stop_and_join(std::vector<std::thread>& workers);
     void stop_transfers();  // under mutex_
@@ -143,6 +145,14 @@ private:
     std::vector<std::size_t> finished_;  // placed, not reported yet
     std::uint64_t finished_bytes_ = 0;
     std::uint64_t received_ = 0;  // body bytes that arrived in this stage
+    // Rates over the last few seconds, to leave a host far slower than the others.
+    SlowHostSettings const slow_{};
+    RateWindow run_rate_{slow_.window};  // of received_
+    struct Pace {
+        RateWindow attempt;         // of the slot's attempt now
+        SteadyTime last_bytes{};    // when the slot last received bytes, whatever its file
+    };
+    std::vector<Pace> paces_ = std::vector<Pace>(slots_.size(), Pace{RateWindow(slow_.window)});
     bool dirty_ = false;
     bool stop_ = false;
     std::exception_ptr failure_;
@@ -269,7 +279,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
     PartTransfer transfer({item.path, url_on(tries.host, item), part, item.size, item.sha256, item.size}, records_);
     std::optional<PartTransfer::Fetched> verified;
     for (int attempt = 1;; ++attempt) {
-        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host]), true)) {
+        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host], wall_now()), true)) {
             if (verified) transfer.discard();
             throw TransferStopped{};
         }
@@ -279,6 +289,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
             Slot& s = slots_[slot];
             s.attempt = attempt;
             before = s.bytes = s.counted = verified ? verified->size : transfer.kept_bytes();
+            paces_[slot].attempt.restart(std::chrono::steady_clock::now(), before);
             dirty_ = true;
         }
         changed_.notify_one();  // the attempt's number is shown at once, bytes or not
@@ -286,7 +297,12 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
             if (!verified) {
                 folders_.make_parent(local_path);
                 PartTransfer::Fetched const fetched = transfer.attempt(
-                    http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer, &cancel_);
+                    http_,
+                    [&](std::uint64_t done, std::uint64_t) {
+                        on_bytes(slot, done);
+                        if (too_slow(slot, tries.host)) throw HostTooSlow(url_on(tries.host, item));
+                    },
+                    &buffer, &cancel_);
                 if (fetched.sha256 != item.sha256) {
                     transfer.discard();
                     throw std::runtime_error("SHA-256 eltérés: " + item.path);
@@ -338,11 +354,41 @@ void DownloadStage::on_bytes(std::size_t slot, std::uint64_t done) {
         if (done > s.counted) {
             received_ += done - s.counted;
             s.counted = done;
+            SteadyTime const now = std::chrono::steady_clock::now();
+            run_rate_.add(now, received_);
+            paces_[slot].last_bytes = now;
         }
         dirty_ = true;
     }
     changed_.notify_one();
     if (stop) throw TransferStopped{};
+}
+
+// Whether the whole-file transfer in `slot`, on hosts_[host], should leave that host for
+// receiving far less than the run's other transfers (leave_slow_host). Only the transfer
+// itself can tell, on its own thread, as its bytes arrive: a slow host still sends them.
+bool DownloadStage::too_slow(std::size_t slot, std::size_t host) {
+    SteadyTime const now = std::chrono::steady_clock::now();
+    TransferPace pace;
+    {
+        std::lock_guard const lock(mutex_);
+        RateWindow& mine = paces_[slot].attempt;
+        mine.add(now, slots_[slot].bytes);
+        pace.measured = mine.measured(now);
+        pace.rate = mine.rate(now);
+        pace.others = std::max(0.0, run_rate_.rate(now) - pace.rate);
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (i == slot) continue;
+            Slot const& s = slots_[i];
+            if (s.item != no_item && !s.waiting_until && s.comparing.empty()) ++pace.others_live;
+            if (paces_[i].last_bytes > now - slow_.window) ++pace.others_seen;
+        }
+    }
+    // Asking the policy for another host only when that is all that could keep it here.
+    pace.other_host = true;
+    if (!leave_slow_host(pace, slow_)) return false;
+    pace.other_host = policy_.another_ready(hosts_, host, wall_now());
+    return leave_slow_host(pace, slow_);
 }
 
 // Waits for the policy's time (shown as a countdown), or until the stage stops.

@@ -64,6 +64,8 @@ protected:
     // https://localhost:PORT) and lists them in the manifest and version.json.
     int mirrors = 0;
     std::string mirror_url(int k, std::string_view relative) const;
+    // A served path through http://localhost:PORT, another host than server.url()'s.
+    std::string localhost_url(std::string_view relative) const;
 
     std::string release_key;  // PatchConfig::release_public_key of config()
     // When set, publish() gives every file from 64 KiB a chunk index made with these
