@@ -1,6 +1,7 @@
 // Runs one patch pass over a game folder and prints how long it took, how many files
 // it saw, how long it spent comparing existing files for reuse (seed_s: the reports
-// whose detail line says so) and the process's peak working set. Used by
+// whose detail line says so), the process's peak working set and the bytes read of each
+// delta seed ("seed_read NAME BYTES" lines). Used by
 // scripts/bench_patch.sh and, with "install" (a quick check that is expected to
 // download), by scripts/bench_network.sh, scripts/bench_delta.sh and
 // scripts/bench_patchday.sh (which names the mirrors' version documents as fallbacks).
@@ -63,8 +64,9 @@ int wmain(int argc, wchar_t** argv) {
     Stretches seeding;
     auto const start = std::chrono::steady_clock::now();
     auto verify_start = start, verify_end = start, download_end = start;
+    korvel::PatchResult result;
     try {
-        korvel::PatcherEngine::run(config, full, [&](korvel::PatchProgress const& p) {
+        result = korvel::PatcherEngine::run(config, full, [&](korvel::PatchProgress const& p) {
             seeding.report(p.detail.rfind(L"Meglévő fájl összevetése", 0) == 0);
             if (p.stage == korvel::PatchStage::Verifying && p.files_done == 0 && p.current_file.empty()) {
                 verify_start = std::chrono::steady_clock::now();
@@ -91,5 +93,7 @@ int wmain(int argc, wchar_t** argv) {
         std::chrono::duration<double>(verify_end - verify_start).count(),
         std::chrono::duration<double>(download_end - verify_end).count(), seeding.seconds(),
         std::chrono::duration<double>(end - start).count(), counters.PeakWorkingSetSize / 1048576.0);
+    for (auto const& [name, bytes] : result.seed_bytes_read)
+        std::printf("seed_read %s %llu\n", name.c_str(), static_cast<unsigned long long>(bytes));
     return (downloads == 0) != install ? 0 : 3;
 }
