@@ -91,6 +91,7 @@ public:
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
         for (std::string const& base : bases_) hosts_.push_back(host_of(base));
         run_rate_.restart(std::chrono::steady_clock::now(), 0);
+        expect_seeds();
     }
 
     void run();
@@ -100,9 +101,10 @@ private:
     void work(std::size_t slot);
     void fetch(std::size_t slot, std::size_t index, FileEntry const& item, std::vector<char>& buffer);
     std::string url_on(std::size_t host, FileEntry const& item) const { return build_file_url(bases_[host], item.path); }
-    bool fetch_delta(std::size_t slot, FileEntry const& item, std::size_t host, fs::path const& local_path,
+    bool fetch_delta(std::size_t slot, std::size_t index, std::size_t host, fs::path const& local_path,
                      std::vector<char>& buffer);
     std::vector<DeltaSeed> seeds_for(FileEntry const& item, fs::path const& local_path) const;
+    void expect_seeds();
     void set_travel(std::size_t slot, std::uint64_t travel);
     void on_bytes(std::size_t slot, std::uint64_t done);
     bool too_slow(std::size_t slot, std::size_t host);
@@ -128,6 +130,7 @@ private:
     ProgressReporter const& reporter_;
     FolderMaker folders_;
     SeedLibrary seeds_;
+    std::vector<std::vector<DeltaSeed>> delta_seeds_;  // by item: the seeds its delta may read
     DownloadClock const clock_;
 
     // Shared with the workers, under mutex_.
@@ -270,7 +273,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
     fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
     fs::path const part = part_path_for(local_path);
     TransferTries tries{policy_.choose(hosts_, spread_ + index, wall_now()), 0, download_attempts};
-    if (item.chunk_index && fetch_delta(slot, item, tries.host, local_path, buffer)) return;
+    if (item.chunk_index && fetch_delta(slot, index, tries.host, local_path, buffer)) return;
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
     PartTransfer transfer({item.path, url_on(tries.host, item), part, item.size, item.sha256, item.size}, records_);
@@ -476,6 +479,19 @@ std::vector<DeltaSeed> DownloadStage::seeds_for(FileEntry const& item, fs::path 
     return seeds;
 }
 
+// Each file's seeds are found before any is read, and every shared one is counted once
+// per file that may read it: the library drops a seed's table after the last of them.
+void DownloadStage::expect_seeds() {
+    delta_seeds_.resize(items_.size());
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        FileEntry const& item = *items_[i].entry;
+        if (!item.chunk_index) continue;
+        delta_seeds_[i] = seeds_for(item, game_dir_ / utf8_to_wide(item.path));
+        for (DeltaSeed const& seed : delta_seeds_[i])
+            if (!seed.aligned) seeds_.expect(seed.file);
+    }
+}
+
 void DownloadStage::set_travel(std::size_t slot, std::uint64_t travel) {
     std::lock_guard const lock(mutex_);
     Slot& s = slots_[slot];
@@ -485,8 +501,19 @@ void DownloadStage::set_travel(std::size_t slot, std::uint64_t travel) {
 }
 
 // True when the file was rebuilt and placed; false to fetch it whole.
-bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, std::size_t host,
+bool DownloadStage::fetch_delta(std::size_t slot, std::size_t index, std::size_t host,
                                 fs::path const& local_path, std::vector<char>& buffer) {
+    FileEntry const& item = *items_[index].entry;
+    std::vector<DeltaSeed> const& seeds = delta_seeds_[index];
+    // However the delta ends, this file is done with its seeds.
+    struct Done {
+        SeedLibrary& library;
+        std::vector<DeltaSeed> const& seeds;
+        ~Done() {
+            for (DeltaSeed const& seed : seeds)
+                if (!seed.aligned) library.done_with(seed.file);
+        }
+    } const done{seeds_, seeds};
     fs::path const part = part_path_for(local_path);
     DeltaEvents events;
     events.comparing = [&](std::string const& name, std::uint64_t read, std::uint64_t total) {
@@ -524,8 +551,7 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, std::si
     }
     std::optional<DeltaResult> const rebuilt =
         korvel::fetch_by_delta(http_, item, url_on(host, item), chunk_index_url(bases_[host], item.chunk_index->url), part,
-                               seeds_,
-                               seeds_for(item, local_path), events, buffer, &cancel_);
+                               seeds_, seeds, events, buffer, &cancel_);
     {
         std::lock_guard const lock(mutex_);
         slots_[slot].comparing.clear();

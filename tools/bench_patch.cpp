@@ -1,6 +1,7 @@
 // Runs one patch pass over a game folder and prints how long it took, how many files
 // it saw, how long it spent comparing existing files for reuse (seed_s: the reports
-// whose detail line says so) and the process's peak working set. Used by
+// whose detail line says so), the process's peak working set and the bytes read of each
+// delta seed ("seed_read NAME BYTES" lines). Used by
 // scripts/bench_patch.sh and, with "install" (a quick check that is expected to
 // download), by scripts/bench_network.sh, scripts/bench_delta.sh and
 // scripts/bench_patchday.sh (which names the mirrors' version documents as fallbacks).
@@ -50,11 +51,13 @@ private:
 
 
 // One engine's pass: its figures or its error (without a newline), whether it failed
-// with an error and whether it ended as expected (downloading exactly when installing).
+// with an error, whether it ended as expected (downloading exactly when installing) and
+// its seed_read lines.
 struct Pass {
     std::string line;
     bool error = true;
     bool ok = false;
+    std::string seeds_read;
 };
 
 Pass run_pass(korvel::PatchConfig const& config, std::wstring const& mode) {
@@ -64,8 +67,9 @@ Pass run_pass(korvel::PatchConfig const& config, std::wstring const& mode) {
     Stretches seeding;
     auto const start = Clock::now();
     auto verify_start = start, verify_end = start, download_end = start;
+    korvel::PatchResult result;
     try {
-        korvel::PatcherEngine::run(config, full, [&](korvel::PatchProgress const& p) {
+        result = korvel::PatcherEngine::run(config, full, [&](korvel::PatchProgress const& p) {
             seeding.report(p.detail.rfind(L"Meglévő fájl összevetése", 0) == 0);
             if (p.stage == korvel::PatchStage::Verifying && p.files_done == 0 && p.current_file.empty()) {
                 verify_start = Clock::now();
@@ -78,7 +82,7 @@ Pass run_pass(korvel::PatchConfig const& config, std::wstring const& mode) {
             if (p.stage == korvel::PatchStage::Finalizing && download_end == start) download_end = Clock::now();
         });
     } catch (std::exception const& e) {
-        return {std::string("bench_patch: ") + e.what()};
+        return {std::string("bench_patch: ") + e.what(), true, false, {}};
     }
     auto const end = Clock::now();
     char line[256];
@@ -87,7 +91,10 @@ Pass run_pass(korvel::PatchConfig const& config, std::wstring const& mode) {
                   std::chrono::duration<double>(verify_end - verify_start).count(),
                   std::chrono::duration<double>(download_end - verify_end).count(), seeding.seconds(),
                   std::chrono::duration<double>(end - start).count());
-    return {line, false, (downloads == 0) != install};
+    std::string seeds_read;
+    for (auto const& [name, bytes] : result.seed_bytes_read)
+        seeds_read += "seed_read " + name + " " + std::to_string(bytes) + "\n";
+    return {line, false, (downloads == 0) != install, seeds_read};
 }
 
 double peak_working_set_mib() {
@@ -134,7 +141,8 @@ int wmain(int argc, wchar_t** argv) {
             std::fprintf(stderr, "%s\n", pass.line.c_str());
             return 1;
         }
-        std::printf("%s peak_working_set_mib=%.1f\n", pass.line.c_str(), peak_working_set_mib());
+        std::printf("%s peak_working_set_mib=%.1f\n%s", pass.line.c_str(), peak_working_set_mib(),
+                    pass.seeds_read.c_str());
         return pass.ok ? 0 : 3;
     }
     std::vector<Pass> passes(static_cast<std::size_t>(engines));
@@ -148,7 +156,7 @@ int wmain(int argc, wchar_t** argv) {
                 std::error_code made;
                 std::filesystem::create_directories(game, made);
                 if (!made) std::filesystem::create_directories(state, made);
-                passes[k] = made ? Pass{"bench_patch: " + made.message()}
+                passes[k] = made ? Pass{"bench_patch: " + made.message(), true, false, {}}
                                  : run_pass(config_for(game, state, urls.data(), static_cast<int>(urls.size())), mode);
                 ends[k] = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
             });
@@ -156,7 +164,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     bool all_ok = true;
     for (std::size_t k = 0; k < passes.size(); ++k) {
-        std::printf("engine=%zu end_unix=%.3f %s\n", k + 1, ends[k], passes[k].line.c_str());
+        std::printf("engine=%zu end_unix=%.3f %s\n%s", k + 1, ends[k], passes[k].line.c_str(),
+                    passes[k].seeds_read.c_str());
         all_ok = all_ok && passes[k].ok;
     }
     std::printf("peak_working_set_mib=%.1f\n", peak_working_set_mib());
