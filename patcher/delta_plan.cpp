@@ -4,13 +4,13 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace fs = std::filesystem;
-
 namespace korvel {
 
 namespace {
 
-constexpr std::size_t read_piece = 1 << 20;
+// Seeds are read in pieces this large: enough to keep the disk streaming, while a
+// reading holds about three of them (the piece, and the chunker's copy as it grows).
+constexpr std::size_t read_piece = 256 << 10;
 
 template <typename Items, typename Key>
 std::vector<std::uint32_t> sorted_positions(Items const& items, Key key) {
@@ -24,58 +24,99 @@ std::vector<std::uint32_t> sorted_positions(Items const& items, Key key) {
 
 }  // namespace
 
-void SeedChunks::add(fs::path const& file, std::uint64_t size, bool aligned, ReadAtFn const& read_at,
-                     SeedReadFn const& on_read) {
-    auto const seed = static_cast<std::uint32_t>(seeds_.size());
-    std::size_t const fine_before = fine_.size(), coarse_before = coarse_.size();
-    // Room for the chunks of a seed of average cuts, so that the list does not double
-    // (and briefly exist twice) while a large seed is read.
-    fine_.reserve(fine_.size() + static_cast<std::size_t>(size / params_.avg_size) + 64);
-    std::string coarse_entries;  // the serialised fine entries of the open coarse chunk
-    std::uint32_t coarse_first = static_cast<std::uint32_t>(fine_.size());
+CoarseSet::CoarseSet(ChunkIndexHead const& head) {
+    sorted_.reserve(head.coarse.size());
+    for (CoarseEntry const& c : head.coarse) sorted_.emplace_back(c.hash, c.size);
+    std::sort(sorted_.begin(), sorted_.end());
+}
+
+bool CoarseSet::has(std::uint64_t hash, std::uint32_t size) const {
+    return std::binary_search(sorted_.begin(), sorted_.end(), std::pair(hash, size));
+}
+
+void SeedTable::read(std::uint64_t size, ReadAtFn const& read_at, SeedReadFn const& on_read,
+                     WholeCoarseFn const& whole) {
+    std::vector<SeedChunk> open;  // the fine chunks of the open coarse chunk
+    std::string entries;          // and their serialised entries
     std::uint64_t coarse_size = 0;
     Chunker chunker(params_);
     ChunkFn const keep = [&](Chunk const& c, std::uint8_t const*) {
-        fine_.emplace_back(c.hash, c.size, c.offset, seed);
-        append_fine_entry(coarse_entries, {c.size, fine_hash_of(c.hash)});
+        open.emplace_back(c.hash, c.size, c.offset);
+        append_fine_entry(entries, {c.size, fine_hash_of(c.hash)});
         coarse_size += c.size;
         if (!c.ends_coarse) return;
-        auto const count = static_cast<std::uint32_t>(fine_.size() - coarse_first);
-        if (coarse_size <= UINT32_MAX)
-            coarse_.push_back({coarse_hash_of(coarse_entries), static_cast<std::uint32_t>(coarse_size), coarse_first, count});
-        coarse_entries.clear();
-        coarse_first = static_cast<std::uint32_t>(fine_.size());
+        // Valid parameters cut coarse chunks below 65 MiB.
+        Coarse const made{coarse_hash_of(entries), open.front().offset(), static_cast<std::uint32_t>(coarse_size)};
+        coarse_.push_back(made);
+        if (!whole || !whole(made.hash, made.size)) fine_.insert(fine_.end(), open.begin(), open.end());
+        open.clear();
+        entries.clear();
         coarse_size = 0;
     };
-    std::vector<char> buffer(read_piece);
-    try {
-        for (std::size_t got; chunker.fed() < SeedChunk::largest_seed &&
-                                 (got = read_at(chunker.fed(), buffer.data(), buffer.size())) > 0;) {
-            chunker.feed(buffer.data(), got, keep);
-            if (on_read) on_read(chunker.fed());
-        }
-        chunker.finish(keep);
-    } catch (...) {
-        fine_.erase(fine_.begin() + static_cast<std::ptrdiff_t>(fine_before), fine_.end());
-        coarse_.resize(coarse_before);
-        throw;
+    std::vector<char> buffer(std::min<std::uint64_t>(read_piece, std::max<std::uint64_t>(size, 1)));
+    for (std::size_t got; chunker.fed() < SeedChunk::largest_seed &&
+                             (got = read_at(chunker.fed(), buffer.data(), buffer.size())) > 0;) {
+        chunker.feed(buffer.data(), got, keep);
+        if (on_read) on_read(chunker.fed());
     }
-    seeds_.push_back({file, aligned});
+    chunker.finish(keep);
+    fine_.shrink_to_fit();
+    coarse_.shrink_to_fit();
+    fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash(); });
+    coarse_by_hash_ = sorted_positions(coarse_, [](Coarse const& c) { return c.hash; });
 }
 
-void SeedChunks::add(SeedChunks const& other) {
-    auto const seed_base = static_cast<std::uint32_t>(seeds_.size());
-    auto const fine_base = static_cast<std::uint32_t>(fine_.size());
-    seeds_.insert(seeds_.end(), other.seeds_.begin(), other.seeds_.end());
-    fine_.reserve(fine_.size() + other.fine_.size());
-    for (SeedChunk c : other.fine_) {
-        c.move_to_seed(c.seed() + seed_base);
-        fine_.push_back(c);
-    }
-    for (Coarse c : other.coarse_) {
-        c.first += fine_base;
-        coarse_.push_back(c);
-    }
+SeedChunk const* SeedTable::find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
+    auto it = std::lower_bound(fine_by_hash_.begin(), fine_by_hash_.end(), hash,
+                               [&](std::uint32_t p, std::uint64_t h) { return fine_[p].hash() < h; });
+    for (; it != fine_by_hash_.end() && fine_[*it].hash() == hash; ++it)
+        if (fine_[*it].size() == size && usable(fine_[*it].offset(), offset)) return &fine_[*it];
+    return nullptr;
+}
+
+SeedTable::Coarse const* SeedTable::find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
+    auto it = std::lower_bound(coarse_by_hash_.begin(), coarse_by_hash_.end(), hash,
+                               [&](std::uint32_t p, std::uint64_t h) { return coarse_[p].hash < h; });
+    for (; it != coarse_by_hash_.end() && coarse_[*it].hash == hash; ++it)
+        if (coarse_[*it].size == size && usable(coarse_[*it].offset, offset)) return &coarse_[*it];
+    return nullptr;
+}
+
+void SeedChunks::add(std::shared_ptr<SeedTable const> table) {
+    if (tables_.size() <= UINT16_MAX) tables_.push_back(std::move(table));
+}
+
+Piece SeedChunks::find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
+    for (std::uint16_t s = 0; s < tables_.size(); ++s)
+        if (SeedChunk const* const c = tables_[s]->find_fine(hash, size, offset))
+            return {offset, size, tables_[s]->position_of(*c), s, false};
+    return {offset, size};
+}
+
+Piece SeedChunks::find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
+    for (std::uint16_t s = 0; s < tables_.size(); ++s)
+        if (SeedTable::Coarse const* const c = tables_[s]->find_coarse(hash, size, offset))
+            return {offset, size, tables_[s]->position_of(*c), s, true};
+    return {offset, size};
+}
+
+std::uint64_t SeedChunks::seed_offset(Piece const& piece) const {
+    SeedTable const& table = *tables_[piece.seed];
+    return piece.coarse ? table.coarse(piece.seed_chunk).offset : table.fine(piece.seed_chunk).offset();
+}
+
+// A fine chunk by its hash; a coarse one by the hash over its fine chunks, cut again
+// from its bytes alone (every cut depends only on the bytes since the chunk's start).
+bool SeedChunks::holds(Piece const& piece, char const* bytes) const {
+    SeedTable const& table = *tables_[piece.seed];
+    if (!piece.coarse) return fine_hash_of(chunk_hash(bytes, piece.size)) == table.fine(piece.seed_chunk).hash();
+    std::string entries;
+    Chunker chunker(table.params());
+    chunker.feed(bytes, piece.size, [&](Chunk const& c, std::uint8_t const*) {
+        append_fine_entry(entries, {c.size, fine_hash_of(c.hash)});
+    });
+    chunker.finish([&](Chunk const& c, std::uint8_t const*) { append_fine_entry(entries, {c.size, fine_hash_of(c.hash)}); });
+    return coarse_hash_of(entries) == table.coarse(piece.seed_chunk).hash;
 }
 
 SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn const& read_at) {
@@ -106,40 +147,13 @@ SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn
     return sample;
 }
 
-std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, ChunkIndexHead const& head) {
+std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, CoarseSet const& file) {
     if (sample.bytes == 0) return seed_size;  // nothing to judge by: worth reading
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> wanted;
-    wanted.reserve(head.coarse.size());
-    for (CoarseEntry const& c : head.coarse) wanted.emplace_back(c.hash, c.size);
-    std::sort(wanted.begin(), wanted.end());
     std::uint64_t shared = 0;
     for (CoarseEntry const& c : sample.coarse)
-        if (std::binary_search(wanted.begin(), wanted.end(), std::pair(c.hash, c.size))) shared += c.size;
+        if (file.has(c.hash, c.size)) shared += c.size;
     return static_cast<std::uint64_t>(static_cast<double>(seed_size) * static_cast<double>(shared) /
                                       static_cast<double>(sample.bytes));
-}
-
-void SeedChunks::index() {
-    fine_by_hash_ = sorted_positions(fine_, [](SeedChunk const& c) { return c.hash(); });
-    coarse_by_hash_ = sorted_positions(coarse_, [](Coarse const& c) { return c.hash; });
-}
-
-SeedChunk const* SeedChunks::find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
-    auto it = std::lower_bound(fine_by_hash_.begin(), fine_by_hash_.end(), hash,
-                               [&](std::uint32_t p, std::uint64_t h) { return fine_[p].hash() < h; });
-    for (; it != fine_by_hash_.end() && fine_[*it].hash() == hash; ++it)
-        if (fine_[*it].size() == size && usable(fine_[*it], offset)) return &fine_[*it];
-    return nullptr;
-}
-
-std::span<SeedChunk const> SeedChunks::find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const {
-    auto it = std::lower_bound(coarse_by_hash_.begin(), coarse_by_hash_.end(), hash,
-                               [&](std::uint32_t p, std::uint64_t h) { return coarse_[p].hash < h; });
-    for (; it != coarse_by_hash_.end() && coarse_[*it].hash == hash; ++it) {
-        Coarse const& c = coarse_[*it];
-        if (c.size == size && usable(fine_[c.first], offset)) return {fine_.data() + c.first, c.count};
-    }
-    return {};
 }
 
 namespace {
@@ -278,12 +292,12 @@ DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, I
                           PlanLimits const& limits) {
     std::size_t const n = head.coarse.size();
     std::vector<std::uint64_t> offsets(n + 1, 0);
-    std::vector<std::span<SeedChunk const>> found(n);
+    std::vector<Piece> found(n);
     std::vector<bool> matched(n);
     for (std::size_t c = 0; c < n; ++c) {
         offsets[c + 1] = offsets[c] + head.coarse[c].size;
         found[c] = seeds.find_coarse(head.coarse[c].hash, head.coarse[c].size, offsets[c]);
-        matched[c] = !found[c].empty();
+        matched[c] = found[c].seed_chunk != no_seed_chunk;
     }
     DeltaPlan plan;
     std::vector<std::vector<FineEntry>> const fine =
@@ -291,18 +305,15 @@ DeltaPlan make_delta_plan(ChunkIndexHead const& head, SeedChunks const& seeds, I
 
     for (std::size_t c = 0; c < n; ++c) {
         std::uint64_t offset = offsets[c];
-        if (matched[c]) {
-            plan.pieces.push_back({offset, head.coarse[c].size, seeds.position_of(found[c].front())});
-        } else if (!fine[c].empty()) {
-            for (FineEntry const& f : fine[c]) {
-                SeedChunk const* const s = seeds.find_fine(f.hash, f.size, offset);
-                plan.pieces.push_back({offset, f.size, s ? seeds.position_of(*s) : no_seed_chunk});
-                offset += f.size;
-            }
-            if (offset != offsets[c + 1]) throw std::runtime_error("Érvénytelen darabindex");
-        } else {
-            plan.pieces.push_back({offset, head.coarse[c].size, no_seed_chunk});
+        if (matched[c] || fine[c].empty()) {
+            plan.pieces.push_back(found[c]);
+            continue;
         }
+        for (FineEntry const& f : fine[c]) {
+            plan.pieces.push_back(seeds.find_fine(f.hash, f.size, offset));
+            offset += f.size;
+        }
+        if (offset != offsets[c + 1]) throw std::runtime_error("Érvénytelen darabindex");
     }
     make_ranges(plan, limits);
     return plan;

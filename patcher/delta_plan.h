@@ -10,34 +10,31 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <span>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvel {
 
 inline constexpr std::uint32_t no_seed_chunk = 0xffffffffu;
 
-// One fine chunk of a seed in 16 bytes, since a seed of a few GiB has millions: its
-// 48-bit hash with its size (below 64 KiB), and its offset (below 1 TiB) with the seed's
-// position in the seed list.
+// One fine chunk of a seed in 16 bytes, since a seed of a few GiB may have millions:
+// its 48-bit hash with its size (below 64 KiB), and its offset (below 1 TiB).
 class SeedChunk {
 public:
     static constexpr std::uint64_t largest_seed = 1ull << 40;
 
-    SeedChunk(std::uint64_t hash, std::uint32_t size, std::uint64_t offset, std::uint32_t seed)
-        : hash_size_(fine_hash_of(hash) | std::uint64_t{size} << 48),
-          offset_seed_(offset | std::uint64_t{seed} << 40) {}
+    SeedChunk(std::uint64_t hash, std::uint32_t size, std::uint64_t offset)
+        : hash_size_(fine_hash_of(hash) | std::uint64_t{size} << 48), offset_(offset) {}
 
     std::uint64_t hash() const { return hash_size_ & 0xffffffffffffull; }  // fine_hash_of the chunk
     std::uint32_t size() const { return static_cast<std::uint32_t>(hash_size_ >> 48); }
-    std::uint64_t offset() const { return offset_seed_ & (largest_seed - 1); }
-    std::uint32_t seed() const { return static_cast<std::uint32_t>(offset_seed_ >> 40); }
-    void move_to_seed(std::uint32_t seed) { offset_seed_ = offset() | std::uint64_t{seed} << 40; }
+    std::uint64_t offset() const { return offset_; }
 
 private:
     std::uint64_t hash_size_;
-    std::uint64_t offset_seed_;
+    std::uint64_t offset_;
 };
 static_assert(sizeof(SeedChunk) == 16);
 
@@ -45,59 +42,103 @@ static_assert(sizeof(SeedChunk) == 16);
 using ReadAtFn = std::function<std::size_t(std::uint64_t offset, char* data, std::size_t size)>;
 // Called with the bytes of the seed read so far.
 using SeedReadFn = std::function<void(std::uint64_t)>;
+// Whether a file the seed is read for has the seed's coarse chunk of this hash and size
+// whole: its fine chunks are then not kept.
+using WholeCoarseFn = std::function<bool(std::uint64_t hash, std::uint32_t size)>;
 
-class SeedChunks {
+// The coarse chunks of the file an index head describes, to ask whether it has one.
+class CoarseSet {
 public:
-    explicit SeedChunks(ChunkerParams const& params) : params_(params) {}
+    explicit CoarseSet(ChunkIndexHead const& head);
+    bool has(std::uint64_t hash, std::uint32_t size) const;
 
-    // Chunks a whole file of about `size` bytes, read through `read_at`. An `aligned`
-    // seed (the part being written over) offers its chunks only at the offset they
-    // already have. Throws what `read_at` throws; what was read of it before is dropped.
-    // Reads only up to SeedChunk::largest_seed bytes.
-    void add(std::filesystem::path const& file, std::uint64_t size, bool aligned, ReadAtFn const& read_at,
-             SeedReadFn const& on_read);
-    // Takes in the chunks of every seed of `other` (made with the same parameters),
-    // copied: a seed read once serves every file of the run that can use it.
-    void add(SeedChunks const& other);
-    // After the last add: makes the chunks searchable.
-    void index();
+private:
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> sorted_;
+};
 
-    // A seed's fine chunk with this hash and size usable at `offset`, or null.
+// The chunks of one seed, read once and then only searched, from any thread: every
+// coarse chunk, and the fine chunks of the coarse ones that the files it is read for
+// do not have whole. A file copies a coarse chunk it has whole without looking inside,
+// so a seed of a few GiB whose files changed in a few places keeps only the fine chunks
+// around those places: memory does not grow with the seed.
+class SeedTable {
+public:
+    struct Coarse {
+        std::uint64_t hash = 0;
+        std::uint64_t offset = 0;
+        std::uint32_t size = 0;
+    };
+
+    // An `aligned` seed (the part being written over) offers its chunks only at the
+    // offset they already have.
+    SeedTable(std::filesystem::path file, bool aligned, ChunkerParams const& params)
+        : file_(std::move(file)), aligned_(aligned), params_(params) {}
+
+    // Chunks the whole file of about `size` bytes, read through `read_at` (up to
+    // SeedChunk::largest_seed bytes), keeping fine chunks only inside coarse ones that
+    // `whole` (when given) says no. Once: the table is searchable after it. Throws what
+    // `read_at` throws.
+    void read(std::uint64_t size, ReadAtFn const& read_at, SeedReadFn const& on_read, WholeCoarseFn const& whole);
+
+    // A fine chunk with this hash and size usable at `offset`, or null.
     SeedChunk const* find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;
-    // The fine chunks of a seed's coarse chunk with this hash and size usable at
-    // `offset`; empty when there is none.
-    std::span<SeedChunk const> find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;
+    // A coarse chunk with this hash and size usable at `offset`, or null.
+    Coarse const* find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;
 
     std::uint32_t position_of(SeedChunk const& chunk) const {
         return static_cast<std::uint32_t>(&chunk - fine_.data());
     }
-    SeedChunk const& chunk(std::uint32_t position) const { return fine_[position]; }
-    std::size_t chunk_count() const { return fine_.size(); }
-    std::filesystem::path const& path(std::uint32_t seed) const { return seeds_[seed].path; }
-    bool aligned(std::uint32_t seed) const { return seeds_[seed].aligned; }
-    bool empty() const { return fine_.empty(); }
+    std::uint32_t position_of(Coarse const& chunk) const {
+        return static_cast<std::uint32_t>(&chunk - coarse_.data());
+    }
+    SeedChunk const& fine(std::uint32_t position) const { return fine_[position]; }
+    Coarse const& coarse(std::uint32_t position) const { return coarse_[position]; }
+    std::size_t fine_count() const { return fine_.size(); }
+    std::filesystem::path const& path() const { return file_; }
+    bool aligned() const { return aligned_; }
+    ChunkerParams const& params() const { return params_; }
 
 private:
-    struct Seed {
-        std::filesystem::path path;
-        bool aligned = false;
-    };
-    struct Coarse {
-        std::uint64_t hash = 0;
-        std::uint32_t size = 0;
-        std::uint32_t first = 0;  // in fine_
-        std::uint32_t count = 0;
-    };
-    bool usable(SeedChunk const& chunk, std::uint64_t offset) const {
-        return !seeds_[chunk.seed()].aligned || chunk.offset() == offset;
-    }
+    bool usable(std::uint64_t chunk_offset, std::uint64_t offset) const { return !aligned_ || chunk_offset == offset; }
 
+    std::filesystem::path file_;
+    bool aligned_;
     ChunkerParams params_;
-    std::vector<Seed> seeds_;
-    std::vector<SeedChunk> fine_;  // seed by seed, in file order
-    std::vector<Coarse> coarse_;
+    std::vector<SeedChunk> fine_;  // in file order
+    std::vector<Coarse> coarse_;   // in file order
     std::vector<std::uint32_t> fine_by_hash_;    // positions in fine_
     std::vector<std::uint32_t> coarse_by_hash_;  // positions in coarse_
+};
+
+// One piece of the new file: fetched, or copied from a seed's fine or coarse chunk.
+struct Piece {
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t seed_chunk = no_seed_chunk;  // position in the seed's table, or fetched
+    std::uint16_t seed = 0;                    // in SeedChunks
+    bool coarse = false;                       // seed_chunk names a coarse chunk
+};
+
+// The seeds one file is planned from, each table searched where it lies: a table read
+// for several files is shared by all of them.
+class SeedChunks {
+public:
+    // Tables beyond the 65,536th are not searched.
+    void add(std::shared_ptr<SeedTable const> table);
+
+    // The first seed's chunk with this hash and size usable at `offset`, as a piece
+    // there, or a fetched piece when no seed has one.
+    Piece find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;
+    Piece find_coarse(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;
+
+    SeedTable const& seed(std::uint16_t seed) const { return *tables_[seed]; }
+    // Where a copied piece's bytes lie in its seed, and whether they are its chunk's.
+    std::uint64_t seed_offset(Piece const& piece) const;
+    bool holds(Piece const& piece, char const* bytes) const;
+    bool empty() const { return tables_.empty(); }
+
+private:
+    std::vector<std::shared_ptr<SeedTable const>> tables_;
 };
 
 // What a few windows spread over a large seed show of it: the coarse chunks cut inside
@@ -119,18 +160,9 @@ inline std::uint64_t sampled_from(ChunkerParams const& params) { return 16 * sam
 // `read_at` throws.
 SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn const& read_at);
 
-// About how many bytes of the file `head` describes a seed of `seed_size` bytes holds,
+// About how many bytes of `file` a seed of `seed_size` bytes holds,
 // judged from its sample: the share of the sampled bytes in coarse chunks the file has.
-std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, ChunkIndexHead const& head);
-
-// One piece of the new file: fetched, or copied from a seed, starting with the seed
-// chunk at `seed_chunk` and going on through the chunks after it in that seed (a
-// whole coarse chunk is one piece).
-struct Piece {
-    std::uint64_t offset = 0;
-    std::uint32_t size = 0;
-    std::uint32_t seed_chunk = no_seed_chunk;  // position in SeedChunks, or fetched
-};
+std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, CoarseSet const& file);
 
 struct ByteRange {
     std::uint64_t first = 0;

@@ -263,7 +263,7 @@ public:
 private:
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
     void place_range(ByteRange const& range, std::size_t index);
-    OpenFile const& seed_file(std::uint32_t seed);
+    OpenFile const& seed_file(std::uint16_t seed);
     void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
     Network const& network_;
@@ -301,10 +301,11 @@ std::string Assembler::run(DeltaPlan const& plan) {
     return to_hex(hash_.finalize());
 }
 
-OpenFile const& Assembler::seed_file(std::uint32_t seed) {
-    if (seeds_.aligned(seed)) return *out_;
+OpenFile const& Assembler::seed_file(std::uint16_t seed) {
+    SeedTable const& table = seeds_.seed(seed);
+    if (table.aligned()) return *out_;
     if (inputs_.size() <= seed) inputs_.resize(seed + 1);
-    if (!inputs_[seed]) inputs_[seed] = std::make_unique<OpenFile const>(seeds_.path(seed), OpenFile::Access::read);
+    if (!inputs_[seed]) inputs_[seed] = std::make_unique<OpenFile const>(table.path(), OpenFile::Access::read);
     return *inputs_[seed];
 }
 
@@ -313,36 +314,21 @@ void Assembler::write_at(std::uint64_t offset, char const* data, std::size_t siz
 }
 
 // Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
-// or one larger piece) with one read, checking every chunk; returns the next piece.
+// or one larger piece) with one read, checking every piece; returns the next piece.
 std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t first) {
-    std::uint32_t const first_chunk = pieces[first].seed_chunk;
-    SeedChunk const& start = seeds_.chunk(first_chunk);
+    std::uint16_t const seed = pieces[first].seed;
+    std::uint64_t const start = seeds_.seed_offset(pieces[first]);
     std::size_t end = first;
     std::uint64_t length = 0;
-    while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk) {
-        SeedChunk const& c = seeds_.chunk(pieces[end].seed_chunk);
-        if (c.seed() != start.seed() || c.offset() != start.offset() + length ||
-            (end > first && length + pieces[end].size > (1u << 20)))
-            break;
-        length += pieces[end].size;
-        ++end;
-    }
+    while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk && pieces[end].seed == seed &&
+           seeds_.seed_offset(pieces[end]) == start + length && (end == first || length + pieces[end].size <= (1u << 20)))
+        length += pieces[end++].size;
     copy_buffer_.resize(length);
-    if (seed_file(start.seed()).read_at(start.offset(), copy_buffer_.data(), length) != length)
-        throw GiveUp("seed changed");
-    // The pieces continue one another in the seed, so their chunks are the seed's chunks
-    // from the first one on.
-    std::uint64_t at = 0;
-    for (std::uint32_t k = first_chunk; at < length; ++k) {
-        if (k >= seeds_.chunk_count()) throw GiveUp("seed changed");
-        SeedChunk const& c = seeds_.chunk(k);
-        if (c.seed() != start.seed() || at + c.size() > length ||
-            fine_hash_of(chunk_hash(copy_buffer_.data() + at, c.size())) != c.hash())
-            throw GiveUp("seed changed");
-        at += c.size();
-    }
+    if (seed_file(seed).read_at(start, copy_buffer_.data(), length) != length) throw GiveUp("seed changed");
+    for (std::size_t k = first, at = 0; k < end; at += pieces[k++].size)
+        if (!seeds_.holds(pieces[k], copy_buffer_.data() + at)) throw GiveUp("seed changed");
     // The part's own chunks already lie where they belong.
-    if (!seeds_.aligned(start.seed())) write_at(pieces[first].offset, copy_buffer_.data(), length);
+    if (!seeds_.seed(seed).aligned()) write_at(pieces[first].offset, copy_buffer_.data(), length);
     hash_.update(copy_buffer_.data(), length);
     return end;
 }
@@ -354,53 +340,53 @@ void Assembler::place_range(ByteRange const& range, std::size_t index) {
     hash_.update(bytes.data(), bytes.size());
 }
 
-// The seeds worth reading for the file `head` describes. A large seed whose sample
+// The seeds worth reading for `file`, of `file_size` bytes. A large seed whose sample
 // shares nothing with the file is left unread; when all of them together are expected
 // to hold no more than the quarter of the file that makes a delta worth it, none is
 // read and the whole file is fetched at once.
 std::vector<std::pair<DeltaSeed, std::uint64_t>> seeds_worth_reading(
-    SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds, ChunkIndexHead const& head) {
+    SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds, ChunkerParams const& params,
+    CoarseSet const& file, std::uint64_t file_size) {
     std::vector<std::pair<DeltaSeed, std::uint64_t>> chosen;
     std::uint64_t expected = 0;
     for (auto const& [seed, size] : seeds) {
         std::uint64_t shares = size;
-        if (!seed.aligned && size > sampled_from(head.params)) {
+        if (!seed.aligned && size > sampled_from(params)) {
             try {
-                shares = estimated_shared_bytes(library.sample(seed.file, seed.name, size, head.params), size, head);
+                shares = estimated_shared_bytes(library.sample(seed.file, seed.name, size, params), size, file);
             } catch (std::exception const&) {
                 continue;
             }
             if (shares == 0) continue;
         }
-        expected += std::min(shares, head.file_size);
+        expected += std::min(shares, file_size);
         chosen.push_back({seed, size});
     }
-    if (static_cast<double>(expected) <= (1 - delta_most_of_file) * static_cast<double>(head.file_size)) chosen.clear();
+    if (static_cast<double>(expected) <= (1 - delta_most_of_file) * static_cast<double>(file_size)) chosen.clear();
     return chosen;
 }
 
-// Reads the chosen seeds with the index's chunker (a shared one only when no other file
-// has read it yet), reporting as it goes. A seed that cannot be read is left out.
+// The tables of the chosen seeds, made with the index's chunker for the file of
+// `wanted` (a shared one read only when no other file has read it yet), reporting as
+// they are read. A seed that cannot be read is left out.
 SeedChunks read_seeds(SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
-                      ChunkerParams const& params, DeltaEvents const& events) {
+                      ChunkerParams const& params, std::shared_ptr<CoarseSet const> const& wanted,
+                      DeltaEvents const& events) {
     std::uint64_t total = 0, before = 0;
     for (auto const& s : seeds) total += s.second;
-    SeedChunks chunks(params);
+    SeedChunks chunks;
     for (auto const& [seed, size] : seeds) {
         if (events.comparing) events.comparing(seed.name, before, total);
         SeedReadFn const on_read = [&, &name = seed.name](std::uint64_t read) {
             if (events.comparing) events.comparing(name, before + read, total);
         };
         try {
-            if (seed.aligned)
-                library.add_own(chunks, seed.file, seed.name, size, on_read);
-            else
-                chunks.add(*library.chunks(seed.file, seed.name, size, params, on_read));
+            chunks.add(seed.aligned ? library.own(seed.file, seed.name, size, params, *wanted, on_read)
+                                    : library.chunks(seed.file, seed.name, size, params, wanted, on_read));
         } catch (std::runtime_error const&) {
         }
         before += size;
     }
-    chunks.index();
     return chunks;
 }
 
@@ -419,7 +405,9 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
     if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)
         return std::nullopt;
 
-    SeedChunks const chunks = read_seeds(library, seeds_worth_reading(library, seeds, head), head.params, events);
+    auto const wanted = std::make_shared<CoarseSet const>(head);
+    SeedChunks const chunks = read_seeds(
+        library, seeds_worth_reading(library, seeds, head.params, *wanted, head.file_size), head.params, wanted, events);
     if (chunks.empty()) return std::nullopt;
     PlanLimits limits;
     limits.cost = network.slots.cost();

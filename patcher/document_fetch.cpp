@@ -14,7 +14,7 @@ std::string fetch_document(HttpSession& http, TransferPolicy& policy, std::vecto
     // each of the other URLs still is.
     TransferTries tries{policy.choose(hosts, 0, wall_now()), 0, static_cast<int>(urls.size())};
     for (;;) {
-        if (WallTime const due = policy.ready_at(hosts[tries.host]); due > wall_now()) wait(due, true);
+        if (WallTime const due = policy.ready_at(hosts[tries.host], wall_now()); due > wall_now()) wait(due, true);
         try {
             return http_get(http, urls[tries.host], max_body, caching);
         } catch (std::exception const&) {

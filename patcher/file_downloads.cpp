@@ -91,6 +91,8 @@ public:
           reporter_(reporter), slots_(std::min(parallel_downloads, items.size())) {
         for (DownloadItem const& item : items_) bytes_total_ += item.entry->size;
         for (std::string const& base : bases_) hosts_.push_back(host_of(base));
+        run_rate_.restart(std::chrono::steady_clock::now(), 0);
+        expect_seeds();
     }
 
     void run();
@@ -100,10 +102,12 @@ private:
     void work(std::size_t slot);
     void fetch(std::size_t slot, std::size_t index, FileEntry const& item, std::vector<char>& buffer);
     std::string url_on(std::size_t host, FileEntry const& item) const { return build_file_url(bases_[host], item.path); }
-    bool fetch_delta(std::size_t slot, FileEntry const& item, std::size_t host, fs::path const& local_path);
+    bool fetch_delta(std::size_t slot, std::size_t index, std::size_t host, fs::path const& local_path);
     std::vector<DeltaSeed> seeds_for(FileEntry const& item, fs::path const& local_path) const;
+    void expect_seeds();
     void set_travel(std::size_t slot, std::uint64_t travel);
     void on_bytes(std::size_t slot, std::uint64_t done);
+    bool too_slow(std::size_t slot, std::size_t host);
     bool wait_until(std::size_t slot, WallTime due, bool busy);  // false when the stage is stopping
     void stop_and_join(std::vector<std::thread>& workers);
     void stop_transfers();  // under mutex_
@@ -127,6 +131,7 @@ private:
     FolderMaker folders_;
     SeedLibrary seeds_;
     RangeSlots range_slots_;  // every delta's range requests in flight
+    std::vector<std::vector<DeltaSeed>> delta_seeds_;  // by item: the seeds its delta may read
     DownloadClock const clock_;
 
     // Shared with the workers, under mutex_.
@@ -141,6 +146,14 @@ private:
     std::vector<std::size_t> finished_;  // placed, not reported yet
     std::uint64_t finished_bytes_ = 0;
     std::uint64_t received_ = 0;  // body bytes that arrived in this stage
+    // Rates over the last few seconds, to leave a host far slower than the others.
+    SlowHostSettings const slow_{};
+    RateWindow run_rate_{slow_.window};  // of received_
+    struct Pace {
+        RateWindow attempt;         // of the slot's attempt now
+        SteadyTime last_bytes{};    // when the slot last received bytes, whatever its file
+    };
+    std::vector<Pace> paces_ = std::vector<Pace>(slots_.size(), Pace{RateWindow(slow_.window)});
     bool dirty_ = false;
     bool stop_ = false;
     std::exception_ptr failure_;
@@ -261,13 +274,13 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
     fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
     fs::path const part = part_path_for(local_path);
     TransferTries tries{policy_.choose(hosts_, spread_ + index, wall_now()), 0, download_attempts};
-    if (item.chunk_index && fetch_delta(slot, item, tries.host, local_path)) return;
+    if (item.chunk_index && fetch_delta(slot, index, tries.host, local_path)) return;
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
     PartTransfer transfer({item.path, url_on(tries.host, item), part, item.size, item.sha256, item.size}, records_);
     std::optional<PartTransfer::Fetched> verified;
     for (int attempt = 1;; ++attempt) {
-        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host]), true)) {
+        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host], wall_now()), true)) {
             if (verified) transfer.discard();
             throw TransferStopped{};
         }
@@ -277,6 +290,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
             Slot& s = slots_[slot];
             s.attempt = attempt;
             before = s.bytes = s.counted = verified ? verified->size : transfer.kept_bytes();
+            paces_[slot].attempt.restart(std::chrono::steady_clock::now(), before);
             dirty_ = true;
         }
         changed_.notify_one();  // the attempt's number is shown at once, bytes or not
@@ -284,7 +298,12 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
             if (!verified) {
                 folders_.make_parent(local_path);
                 PartTransfer::Fetched const fetched = transfer.attempt(
-                    http_, [&](std::uint64_t done, std::uint64_t) { on_bytes(slot, done); }, &buffer, &cancel_);
+                    http_,
+                    [&](std::uint64_t done, std::uint64_t) {
+                        on_bytes(slot, done);
+                        if (too_slow(slot, tries.host)) throw HostTooSlow(url_on(tries.host, item));
+                    },
+                    &buffer, &cancel_);
                 if (fetched.sha256 != item.sha256) {
                     transfer.discard();
                     throw std::runtime_error("SHA-256 eltérés: " + item.path);
@@ -336,11 +355,41 @@ void DownloadStage::on_bytes(std::size_t slot, std::uint64_t done) {
         if (done > s.counted) {
             received_ += done - s.counted;
             s.counted = done;
+            SteadyTime const now = std::chrono::steady_clock::now();
+            run_rate_.add(now, received_);
+            paces_[slot].last_bytes = now;
         }
         dirty_ = true;
     }
     changed_.notify_one();
     if (stop) throw TransferStopped{};
+}
+
+// Whether the whole-file transfer in `slot`, on hosts_[host], should leave that host for
+// receiving far less than the run's other transfers (leave_slow_host). Only the transfer
+// itself can tell, on its own thread, as its bytes arrive: a slow host still sends them.
+bool DownloadStage::too_slow(std::size_t slot, std::size_t host) {
+    SteadyTime const now = std::chrono::steady_clock::now();
+    TransferPace pace;
+    {
+        std::lock_guard const lock(mutex_);
+        RateWindow& mine = paces_[slot].attempt;
+        mine.add(now, slots_[slot].bytes);
+        pace.measured = mine.measured(now);
+        pace.rate = mine.rate(now);
+        pace.others = std::max(0.0, run_rate_.rate(now) - pace.rate);
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (i == slot) continue;
+            Slot const& s = slots_[i];
+            if (s.item != no_item && !s.waiting_until && s.comparing.empty()) ++pace.others_live;
+            if (paces_[i].last_bytes > now - slow_.window) ++pace.others_seen;
+        }
+    }
+    // Asking the policy for another host only when that is all that could keep it here.
+    pace.other_host = true;
+    if (!leave_slow_host(pace, slow_)) return false;
+    pace.other_host = policy_.another_ready(hosts_, host, wall_now());
+    return leave_slow_host(pace, slow_);
 }
 
 // Waits for the policy's time (shown as a countdown), or until the stage stops.
@@ -431,6 +480,19 @@ std::vector<DeltaSeed> DownloadStage::seeds_for(FileEntry const& item, fs::path 
     return seeds;
 }
 
+// Each file's seeds are found before any is read, and every shared one is counted once
+// per file that may read it: the library drops a seed's table after the last of them.
+void DownloadStage::expect_seeds() {
+    delta_seeds_.resize(items_.size());
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        FileEntry const& item = *items_[i].entry;
+        if (!item.chunk_index) continue;
+        delta_seeds_[i] = seeds_for(item, game_dir_ / utf8_to_wide(item.path));
+        for (DeltaSeed const& seed : delta_seeds_[i])
+            if (!seed.aligned) seeds_.expect(seed.file);
+    }
+}
+
 void DownloadStage::set_travel(std::size_t slot, std::uint64_t travel) {
     std::lock_guard const lock(mutex_);
     Slot& s = slots_[slot];
@@ -440,8 +502,19 @@ void DownloadStage::set_travel(std::size_t slot, std::uint64_t travel) {
 }
 
 // True when the file was rebuilt and placed; false to fetch it whole.
-bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, std::size_t host,
+bool DownloadStage::fetch_delta(std::size_t slot, std::size_t index, std::size_t host,
                                 fs::path const& local_path) {
+    FileEntry const& item = *items_[index].entry;
+    std::vector<DeltaSeed> const& seeds = delta_seeds_[index];
+    // However the delta ends, this file is done with its seeds.
+    struct Done {
+        SeedLibrary& library;
+        std::vector<DeltaSeed> const& seeds;
+        ~Done() {
+            for (DeltaSeed const& seed : seeds)
+                if (!seed.aligned) library.done_with(seed.file);
+        }
+    } const done{seeds_, seeds};
     fs::path const part = part_path_for(local_path);
     DeltaEvents events;
     events.comparing = [&](std::string const& name, std::uint64_t read, std::uint64_t total) {
@@ -483,7 +556,7 @@ bool DownloadStage::fetch_delta(std::size_t slot, FileEntry const& item, std::si
         sources.index_urls.push_back(chunk_index_url(bases_[h], item.chunk_index->url));
     }
     std::optional<DeltaResult> const rebuilt =
-        korvel::fetch_by_delta(http_, item, sources, part, seeds_, seeds_for(item, local_path), events, &cancel_);
+        korvel::fetch_by_delta(http_, item, sources, part, seeds_, seeds, events, &cancel_);
     {
         std::lock_guard const lock(mutex_);
         slots_[slot].comparing.clear();

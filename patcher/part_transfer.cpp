@@ -6,6 +6,7 @@
 #include "core/sha256.h"
 #include "core/protected_path.h"
 #include "patcher/transfer_policy.h"
+#include "patcher/transfer_retry.h"
 #include "platform/dir_listing.h"
 #include "platform/files.h"
 #include "platform/sha256.h"
@@ -219,6 +220,8 @@ void PartTransfer::settle_failed_part(AttemptState const& state) {
     } catch (HttpTransferBroken const&) {
         keep_or_discard(state.part_size, state.validator);
     } catch (TransferStopped const&) {
+        keep_or_discard(state.part_size, state.validator);
+    } catch (HostTooSlow const&) {
         keep_or_discard(state.part_size, state.validator);
     } catch (HttpCancelled const&) {
         keep_or_discard(state.part_size, state.validator);

@@ -92,9 +92,9 @@ public:
 
     // One attempt with `http_download` (no folder made, data flushed to disk). When it
     // throws, the part is either kept for the next attempt (a transfer that broke, was
-    // stopped or was cancelled after bytes arrived, from an answer with a validator) or
-    // removed with its record (also after an error status other than 429, 502, 503 and
-    // 504, so that the next attempt asks for the whole file). `progress` receives the
+    // stopped, left as too slow (HostTooSlow) or cancelled after bytes arrived, from an
+    // answer with a validator) or removed with its record (also after an error status
+    // other than 429, 502, 503 and 504, so that the next attempt asks for the whole file). `progress` receives the
     // part's bytes (kept prefix included) and the total.
     Fetched attempt(HttpSession& http, DownloadProgressFn const& progress, std::vector<char>* buffer,
                     DownloadCancel const* cancel = nullptr);

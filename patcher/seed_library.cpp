@@ -2,6 +2,8 @@
 
 #include "platform/open_file.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace fs = std::filesystem;
@@ -48,13 +50,52 @@ ReadAtFn SeedLibrary::counted_reader(fs::path const& file, std::string const& na
     };
 }
 
-std::shared_ptr<SeedChunks const> SeedLibrary::chunks(fs::path const& file, std::string const& name,
-                                                      std::uint64_t size, ChunkerParams const& params,
-                                                      SeedReadFn const& on_read) {
-    return once(chunks_, key_of(file, params), [&] {
-        auto made = std::make_shared<SeedChunks>(params);
-        made->add(file, size, false, counted_reader(file, name), on_read);
-        return std::shared_ptr<SeedChunks const>(std::move(made));
+void SeedLibrary::expect(fs::path const& file) {
+    std::lock_guard const lock(mutex_);
+    ++expected_[file.native()];
+}
+
+void SeedLibrary::done_with(fs::path const& file) {
+    std::lock_guard const lock(mutex_);
+    auto const it = expected_.find(file.native());
+    if (it == expected_.end() || --it->second > 0) return;
+    expected_.erase(it);
+    // A file still holding the table keeps it until it is done.
+    auto const drop = [&](auto& cache) {
+        std::erase_if(cache, [&](auto const& entry) { return entry.first.first == file.native(); });
+    };
+    drop(chunks_);
+    drop(wanted_);
+    drop(samples_);
+}
+
+std::shared_ptr<SeedTable const> SeedLibrary::chunks(fs::path const& file, std::string const& name,
+                                                     std::uint64_t size, ChunkerParams const& params,
+                                                     std::shared_ptr<CoarseSet const> const& wanted,
+                                                     SeedReadFn const& on_read) {
+    Key const key = key_of(file, params);
+    {
+        // Only a reading still to come or under way asks what the files want.
+        std::lock_guard const lock(mutex_);
+        auto const made = chunks_.find(key);
+        if (made == chunks_.end() || made->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            wanted_[key].push_back(wanted);
+    }
+    // Asked as each coarse chunk ends, so that a file asking while the seed is read
+    // counts from there on.
+    WholeCoarseFn const whole = [this, key](std::uint64_t hash, std::uint32_t coarse_size) {
+        std::lock_guard const lock(mutex_);
+        auto const it = wanted_.find(key);
+        return it != wanted_.end() && std::any_of(it->second.begin(), it->second.end(), [&](auto const& set) {
+                   return set->has(hash, coarse_size);
+               });
+    };
+    return once(chunks_, key, [&] {
+        auto made = std::make_shared<SeedTable>(file, false, params);
+        made->read(size, counted_reader(file, name), on_read, whole);
+        std::lock_guard const lock(mutex_);
+        wanted_.erase(key);
+        return std::shared_ptr<SeedTable const>(std::move(made));
     });
 }
 
@@ -64,9 +105,13 @@ SeedSample SeedLibrary::sample(fs::path const& file, std::string const& name, st
                 [&] { return sample_seed(params, size, counted_reader(file, name)); });
 }
 
-void SeedLibrary::add_own(SeedChunks& chunks, fs::path const& file, std::string const& name, std::uint64_t size,
-                          SeedReadFn const& on_read) {
-    chunks.add(file, size, true, counted_reader(file, name), on_read);
+std::shared_ptr<SeedTable const> SeedLibrary::own(fs::path const& file, std::string const& name, std::uint64_t size,
+                                                  ChunkerParams const& params, CoarseSet const& wanted,
+                                                  SeedReadFn const& on_read) {
+    auto made = std::make_shared<SeedTable>(file, true, params);
+    made->read(size, counted_reader(file, name), on_read,
+               [&](std::uint64_t hash, std::uint32_t coarse_size) { return wanted.has(hash, coarse_size); });
+    return made;
 }
 
 std::map<std::string, std::uint64_t> SeedLibrary::bytes_read() const {

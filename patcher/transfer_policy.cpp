@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace korvel {
 
@@ -66,6 +67,12 @@ std::optional<WallTime> parse_http_date(std::string_view text) {
     return WallTime(duration_cast<WallTime::duration>(seconds(total)));
 }
 
+// A server asked for a wait past the cap: the player is told when to come back.
+std::string busy_text(WallTime asked, WallTime now) {
+    auto const minutes = (duration_cast<seconds>(asked - now).count() + 59) / 60;
+    return "A szerver túlterhelt, próbálja újra " + std::to_string(minutes) + " perc múlva.";
+}
+
 }  // namespace
 
 bool is_transient(TransferFailure const& failure) {
@@ -75,6 +82,7 @@ bool is_transient(TransferFailure const& failure) {
         case FailureKind::refused:
         case FailureKind::reset:
         case FailureKind::timed_out:
+        case FailureKind::slow:
             return true;
         case FailureKind::local:
         case FailureKind::other:
@@ -103,17 +111,30 @@ TransferPolicy::TransferPolicy(PolicySettings settings) : settings_(settings) {}
 
 bool TransferPolicy::avoided(std::string const& host, WallTime now) const {
     auto const it = hosts_.find(host);
-    return it != hosts_.end() && (it->second.failed || it->second.avoid_until > now);
+    return it != hosts_.end() && (it->second.failed || it->second.note.avoid_until > now);
 }
 
 WallTime TransferPolicy::ready(std::string const& host) const {
     auto const it = hosts_.find(host);
-    return it == hosts_.end() ? WallTime{} : it->second.not_before;
+    return it == hosts_.end() ? WallTime{} : it->second.note.not_before;
 }
 
-WallTime TransferPolicy::ready_at(std::string const& host) const {
+WallTime TransferPolicy::ready_at(std::string const& host, WallTime now) const {
+    WallTime asked;
+    {
+        std::lock_guard const lock(mutex_);
+        asked = ready(host);
+    }
+    if (asked - now > settings_.retry_after_cap) throw std::runtime_error(busy_text(asked, now));
+    return asked;
+}
+
+bool TransferPolicy::another_ready(std::vector<std::string> const& hosts, std::size_t current, WallTime now) const {
     std::lock_guard const lock(mutex_);
-    return ready(host);
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+        if (i != current && hosts[i] != hosts[current] && !avoided(hosts[i], now) && ready(hosts[i]) <= now)
+            return true;
+    return false;
 }
 
 std::size_t TransferPolicy::choose(std::vector<std::string> const& hosts, std::size_t spread, WallTime now) const {
@@ -152,8 +173,8 @@ NextStep TransferPolicy::failed(TransferTries& tries, std::vector<std::string> c
     if (!local) {
         Host& host = hosts_[here];
         host.failed = true;
-        noted_[here] = now + settings_.remember_for;
-        if (failure.retry_after) host.not_before = std::max(host.not_before, *failure.retry_after);
+        host.note.avoid_until = std::max(host.note.avoid_until, now + settings_.remember_for);
+        if (failure.retry_after) host.note.not_before = std::max(host.note.not_before, *failure.retry_after);
     }
 
     // Another host that has not failed takes the transfer over at once.
@@ -174,9 +195,8 @@ NextStep TransferPolicy::failed(TransferTries& tries, std::vector<std::string> c
         if (std::size_t const i = (tries.host + k) % n; ready(hosts[i]) < ready(hosts[best])) best = i;
     WallTime const asked = ready(hosts[best]);
     if (asked - now > settings_.retry_after_cap) {
-        auto const minutes = (duration_cast<seconds>(asked - now).count() + 59) / 60;
         step.give_up = true;
-        step.text = "A szerver túlterhelt, próbálja újra " + std::to_string(minutes) + " perc múlva.";
+        step.text = busy_text(asked, now);
         return step;
     }
     int const doublings = std::min(tries.failures - 1, 30);
@@ -193,18 +213,69 @@ NextStep TransferPolicy::failed(TransferTries& tries, std::vector<std::string> c
     return step;
 }
 
-std::map<std::string, WallTime> TransferPolicy::remembered() const {
+std::map<std::string, HostNote> TransferPolicy::remembered() const {
     std::lock_guard const lock(mutex_);
-    std::map<std::string, WallTime> out = noted_;
-    for (auto const& [name, host] : hosts_)
-        if (!host.failed && host.avoid_until > WallTime{}) out.emplace(name, host.avoid_until);
+    std::map<std::string, HostNote> out;
+    for (auto const& [name, host] : hosts_) out.emplace(name, host.note);
     return out;
 }
 
-void TransferPolicy::remember(std::string const& host, WallTime until) {
+void TransferPolicy::remember(std::string const& host, HostNote const& note) {
     std::lock_guard const lock(mutex_);
-    Host& h = hosts_[host];
-    h.avoid_until = std::max(h.avoid_until, until);
+    HostNote& h = hosts_[host].note;
+    h.avoid_until = std::max(h.avoid_until, note.avoid_until);
+    h.not_before = std::max(h.not_before, note.not_before);
+}
+
+RateWindow::RateWindow(Millis window) : window_(window) {}
+
+void RateWindow::restart(SteadyTime now, std::uint64_t total) {
+    samples_.assign(1, Sample{now, total});
+    start_ = now;
+}
+
+void RateWindow::add(SteadyTime now, std::uint64_t total) {
+    if (samples_.empty()) {
+        restart(now, total);
+        return;
+    }
+    if (total < samples_.back().total) {
+        samples_.assign(1, Sample{now, total});
+        return;
+    }
+    // The newest sample moves along until it is a quarter second past the one before it.
+    if (samples_.size() >= 2 && now - samples_[samples_.size() - 2].time < Millis(250))
+        samples_.back() = Sample{now, total};
+    else
+        samples_.push_back(Sample{now, total});
+    // The oldest that is still needed is the last one at or before the window's start.
+    auto const edge = now - window_;
+    std::size_t drop = 0;
+    while (drop + 1 < samples_.size() && samples_[drop + 1].time <= edge) ++drop;
+    samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(drop));
+}
+
+double RateWindow::rate(SteadyTime now) const {
+    if (samples_.empty()) return 0;
+    // From the last sample at or before the window's start (else the first) to now.
+    auto const edge = now - window_;
+    Sample const* base = &samples_.front();
+    for (Sample const& s : samples_)
+        if (s.time <= edge) base = &s;
+    double const seconds_over = std::chrono::duration<double>(now - base->time).count();
+    if (seconds_over <= 0) return 0;
+    return static_cast<double>(samples_.back().total - base->total) / seconds_over;
+}
+
+Millis RateWindow::measured(SteadyTime now) const {
+    if (samples_.empty()) return Millis(0);
+    return duration_cast<Millis>(now - start_);
+}
+
+bool leave_slow_host(TransferPace const& pace, SlowHostSettings const& settings) {
+    if (pace.measured < settings.window || pace.others_live == 0 || pace.others_seen == 0) return false;
+    double const each = pace.others / static_cast<double>(pace.others_seen);
+    return pace.rate < settings.share * each && (pace.other_host || pace.rate < settings.crawl);
 }
 
 std::string host_of(std::string_view url) {

@@ -5,7 +5,8 @@
 // randomness: the caller passes the time and a random fraction, so that a table can walk
 // it through "503 with Retry-After 7 at t=0, a reset at t=3, host C stalled". A stalled
 // host is one whose transfer timed out: HTTP gives up on a transfer that receives
-// nothing for http_stall_timeout.
+// nothing for http_stall_timeout. A slow one still sends, far less than the run's other
+// transfers receive (leave_slow_host).
 // Hosts are texts the caller chooses (the scheme, name and port of a URL); a run shares
 // one policy between its threads, each transfer keeps its own TransferTries.
 
@@ -31,6 +32,7 @@ enum class FailureKind {
     refused,    // no connection could be made (refused, name not resolved)
     reset,      // the connection broke: reset, closed early, body cut short
     timed_out,  // nothing received within the time-out (a stalled host: see http_stall_timeout)
+    slow,       // left for receiving far less than the run's other transfers (leave_slow_host)
     // Permanent: tried TransferTries::permanent_tries times in all.
     local,  // this machine's own passing trouble (a file another program holds): same host
     other,  // anything else (wrong bytes, another status): another host when there is one
@@ -46,7 +48,8 @@ struct TransferFailure {
 };
 
 // Whether another attempt is worth its wait: 429, 502, 503, 504, a refused or reset
-// connection, a time-out (a stall). 404, 410, 416 and everything else are permanent.
+// connection, a time-out (a stall), a slow host left. 404, 410, 416 and everything else
+// are permanent.
 bool is_transient(TransferFailure const& failure);
 
 // A Retry-After value as delta-seconds or an HTTP date (IMF-fixdate, RFC 850 or asctime
@@ -62,6 +65,12 @@ struct PolicySettings {
     // and the run ends with a text that says when to come back.
     Millis retry_after_cap{5 * 60 * 1000};
     Millis remember_for{5 * 60 * 1000};  // a failed host is avoided by later starts this long
+};
+
+// What the run keeps of a host for later starts.
+struct HostNote {
+    WallTime avoid_until{};  // it failed: later starts begin elsewhere until then
+    WallTime not_before{};   // it sent Retry-After: nothing is sent to it before then
 };
 
 // One transfer's history: the host it uses now and its run of failures.
@@ -94,8 +103,15 @@ public:
     // number of the run plus the transfer's number) spreads players over the hosts.
     std::size_t choose(std::vector<std::string> const& hosts, std::size_t spread, WallTime now) const;
 
-    // No request goes to `host` before this (a Retry-After it sent).
-    WallTime ready_at(std::string const& host) const;
+    // No request goes to `host` before this (a Retry-After it sent, in this run or noted
+    // by an earlier start). A time past retry_after_cap from `now` (a Retry-After that
+    // another request of the run was given) throws std::runtime_error with the text that
+    // says when to come back, as failed() gives it.
+    WallTime ready_at(std::string const& host, WallTime now) const;
+
+    // Whether a transfer on hosts[current] could continue on another host at once: one
+    // that has not failed and may be asked now.
+    bool another_ready(std::vector<std::string> const& hosts, std::size_t current, WallTime now) const;
 
     // After a failed attempt on hosts[tries.host]. `progressed`: bytes arrived since the
     // last failure, which starts the transfer's run of failures afresh. `random01` in
@@ -108,16 +124,16 @@ public:
     NextStep failed(TransferTries& tries, std::vector<std::string> const& hosts, TransferFailure const& failure,
                     bool progressed, WallTime now, double random01);
 
-    // Hosts that failed, with the time until which later starts avoid them.
-    std::map<std::string, WallTime> remembered() const;
-    // A host an earlier start noted: avoided until `until`.
-    void remember(std::string const& host, WallTime until);
+    // What later starts should know of each host the run heard of: until when to avoid
+    // it (a failure noted now, or one an earlier start noted), and its Retry-After.
+    std::map<std::string, HostNote> remembered() const;
+    // A host an earlier start noted.
+    void remember(std::string const& host, HostNote const& note);
 
 private:
     struct Host {
-        WallTime avoid_until{};  // from an earlier start
-        WallTime not_before{};   // a Retry-After
-        bool failed = false;     // in this run
+        HostNote note;        // avoid_until: from an earlier start, or remember_for after a failure now
+        bool failed = false;  // in this run
     };
     bool avoided(std::string const& host, WallTime now) const;  // under mutex_
     WallTime ready(std::string const& host) const;                // under mutex_
@@ -125,8 +141,68 @@ private:
     PolicySettings settings_;
     mutable std::mutex mutex_;
     std::map<std::string, Host> hosts_;
-    std::map<std::string, WallTime> noted_;  // failed in this run: avoided by later starts until then
 };
+
+// ---- Slow hosts ----
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// The bytes a transfer (or a whole run) has received, sampled over time, for its rate
+// over the last `window`. Samples lie at least a quarter of a second apart, and none is
+// kept that the window no longer needs, so a transfer that reports every few kilobytes
+// keeps a few dozen.
+class RateWindow {
+public:
+    explicit RateWindow(Millis window);
+
+    // Measures afresh from `total` bytes at `now`.
+    void restart(SteadyTime now, std::uint64_t total);
+    // `total` bytes received by `now`. Fewer than before (a transfer that began again
+    // from byte 0) start the samples afresh; the time measured goes on.
+    void add(SteadyTime now, std::uint64_t total);
+    // Bytes a second over the last window, or since the start while that is shorter.
+    double rate(SteadyTime now) const;
+    // How long it has been measuring; zero before the first sample.
+    Millis measured(SteadyTime now) const;
+
+private:
+    struct Sample {
+        SteadyTime time;
+        std::uint64_t total = 0;
+    };
+    Millis window_;
+    std::vector<Sample> samples_;  // oldest first; the first at or before now - window
+    SteadyTime start_{};
+};
+
+struct SlowHostSettings {
+    // Rates are measured over this; a transfer is not judged before it has run this long.
+    Millis window{10000};
+    // Slow: receiving less than this share of what each other transfer of the run does.
+    double share = 1.0 / 8;
+    // Bytes a second below which a slow transfer is left even without another host to go
+    // to (and asked again after a backoff): a trickle that only keeps the stall time-out away.
+    double crawl = 1024;
+};
+
+// What a judgement of one transfer sees, all over the same last window.
+struct TransferPace {
+    Millis measured{};            // how long this attempt has been measured
+    double rate = 0;              // its bytes a second
+    double others = 0;            // the run's other transfers' bytes a second, together
+    std::size_t others_seen = 0;  // other workers' transfers that received bytes in the window
+    std::size_t others_live = 0;  // other transfers in flight now
+    bool other_host = false;      // a host it could continue on at once
+};
+
+// Whether a transfer should leave its host now: it has run a whole window, other
+// transfers are in flight beside it (never the run's only one: a slow line is nobody's
+// fault), it gets less than `share` of what each transfer seen in the window got on
+// average (counted over the window, so that others ending just now do not make the
+// share look larger), and either another host can take it or it crawls. The caller
+// treats leaving as a transient failure (FailureKind::slow): the host counts as failed
+// for the run, so the transfers that follow do not return to it and flap.
+bool leave_slow_host(TransferPace const& pace, SlowHostSettings const& settings = {});
 
 // The host part of a URL as the policy names it: scheme, name and port, lower-case
 // ("https://patch.example.com:443"); the whole text when it has no "://".

@@ -47,6 +47,8 @@ TransferFailure classify_failure(std::exception_ptr const& failure, WallTime now
         out = {FailureKind::status, static_cast<int>(e.status()), parse_retry_after(e.retry_after(), now), e.what()};
     } catch (HttpTransferBroken const& e) {
         out = {FailureKind::reset, 0, std::nullopt, e.what()};
+    } catch (HostTooSlow const& e) {
+        out = {FailureKind::slow, 0, std::nullopt, e.what()};
     } catch (FileError const& e) {
         out = {e.lasting() ? FailureKind::fatal : FailureKind::local, 0, std::nullopt, e.what()};
     } catch (Win32Error const& e) {

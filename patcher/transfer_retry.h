@@ -6,13 +6,22 @@
 #include "patcher/transfer_policy.h"
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 namespace korvel {
 
+// Thrown by a transfer's own progress handler to leave a host that sends far too slowly
+// (leave_slow_host): a failure of kind FailureKind::slow, and a part keeps what arrived,
+// to continue on another host from that byte. Its text names the URL.
+class HostTooSlow : public std::runtime_error {
+public:
+    explicit HostTooSlow(std::string const& url) : std::runtime_error("Túl lassú letöltés: " + url) {}
+};
+
 // The failure in flight, told by its kind: an HTTP status (with its Retry-After read
-// against `now`), a connection refused, reset or cut short, a time-out, a local file in
-// use, or anything else. Called with an exception the caller has caught.
+// against `now`), a connection refused, reset or cut short, a time-out, a slow host left,
+// a local file in use, or anything else. Called with an exception the caller has caught.
 TransferFailure classify_failure(std::exception_ptr const& failure, WallTime now);
 
 WallTime wall_now();

@@ -80,15 +80,39 @@ EOF
 
 # tools/latency_proxy.py named NAME in front of 127.0.0.1:TARGET_PORT, $delay_ms each way
 # (RATE_MBIT: a link of that bandwidth); its port in $work/NAME.port, its pid in $started
-# and $last_started.
+# and $last_started; the bytes it delivered in $work/NAME.stats (see proxy_stats).
 start_proxy() {  # NAME TARGET_PORT [RATE_MBIT]
     local rate_args=()
     [ -n "${3:-}" ] && rate_args=(--rate-mbit "$3")
     python3 "$root/tools/latency_proxy.py" --target "$2" --delay-ms "$delay_ms" "${rate_args[@]}" \
-        --ready "$work/$1.port" </dev/null >/dev/null 2>&1 &
+        --ready "$work/$1.port" --stats "$work/$1.stats" </dev/null >/dev/null 2>&1 &
     last_started=$!
     started+=("$last_started")
     wait_for "$1 proxy" test -s "$work/$1.port"
+}
+
+# The proxy NAME (pid PID) writes $work/NAME.stats now: the bytes of the answers it has
+# handed to the clients' sockets since it started, in all and per tenth of a second.
+proxy_stats() {  # NAME PID
+    rm -f "$work/$1.stats"
+    kill -USR2 "$2"
+    wait_for "$1 proxy's figures" test -s "$work/$1.stats"
+}
+
+# The CPU seconds (user and system) the processes PID... have used so far.
+cpu_seconds() {  # PID...
+    local pid
+    for pid in "$@"; do cat "/proc/$pid/stat" 2>/dev/null || true; done |
+        awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); s += $12 + $13 } END { printf "%.2f", s / hz }'
+}
+
+# The pid of this benchmark's wineserver (the one of $WINEPREFIX), if it runs.
+wineserver_pid() {
+    local pid
+    for pid in $(pgrep wineserver); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid" && return
+    done
+    return 0
 }
 
 # Wall-clock seconds of one command, its output discarded.

@@ -20,6 +20,8 @@
 #   DELAY_MS (25)   latency each way       RATE_MBIT (100) the link's bandwidth
 #   BIG_MIB (1024)  the pack for the working-set target, 0 skips it
 #   BENCH_PUBLISH (1)  0 skips the publisher's target (scripts/bench_publish.sh)
+#   BENCH_SEEDS (1)    0 skips the shared seeds and the large scattered pack
+#                      (scripts/bench_seeds.sh, sized by its own variables)
 #   STEP_TIMEOUT (900) seconds any one client may take
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -235,6 +237,12 @@ if [ "${BENCH_PUBLISH:-1}" != 0 ]; then
     publish_line=$("$root/scripts/bench_publish.sh" | grep -E '^(release:|korvel-publish build \(|sha256sum|ratio build)' || true)
 fi
 
+seeds_lines=""
+if [ "${BENCH_SEEDS:-1}" != 0 ]; then
+    echo "Seeds shared by new packs, and a large pack's working set (scripts/bench_seeds.sh)..." >&2
+    seeds_lines=$("$root/scripts/bench_seeds.sh")
+fi
+
 # The table.
 mb() { echo "$1 / 1000000" | bc -l; }
 printf '\nA %d MiB pack, %s ms each way, %s Mbit/s each way; bytes the server sent, index and control files included\n' \
@@ -299,3 +307,4 @@ if [ -n "$publish_line" ]; then
 else
     echo "6. publisher: n/a"
 fi
+[ -z "$seeds_lines" ] || echo "$seeds_lines"

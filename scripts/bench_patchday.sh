@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Patch day: installs by the engine (tools/bench_patch under Wine) while servers fail,
 # turn players away or stall. Every server is on loopback behind its own
-# tools/latency_proxy.py (DELAY_MS each way; the nginx ones a RATE_MBIT link each, so
-# that a server's count of bytes sent is at most a quarter second ahead of what
-# arrived, even when its host goes away); nginx serves the mirrors, the test patch
-# server (tests/support/patch_server.py) the faults nginx cannot make. Bytes and
-# requests are counted from the servers' own logs (nginx's $bytes_sent per request; the
-# test server's log with the Range each request asked for). Four scenarios:
+# tools/latency_proxy.py (DELAY_MS each way; the nginx ones a RATE_MBIT link each);
+# nginx serves the mirrors, the test patch server (tests/support/patch_server.py) the
+# faults nginx cannot make. Bytes and requests are counted from the servers' own logs
+# (nginx's $bytes_sent per request: bytes written to its socket; the test server's log
+# with the Range each request asked for); the proxies count the bytes they handed on to
+# the engine, which is what reached it. Four scenarios:
 #   failover   a release of FILES small files and a PACK_MIB pack on three mirrors. A
 #              clean install first (the first mirror's version document, the others'
 #              as fallbacks); then one where the third answers 503 with Retry-After: 5
 #              to everything and, at 40 % of the clean run's time, whichever of the
-#              first two has sent more on its open connections (the pack's) goes away. Bytes served by all three against the release, time against
-#              the clean run, and the requests the busy mirror received less than 5 s
+#              first two has sent more on its open connections (the pack's) goes away
+#              (its proxy ends as if killed). Bytes served by all three (nginx's count,
+#              and what reached the engine) against the release, time against the
+#              clean run, and the requests the busy mirror received less than 5 s
 #              after a 503 it sent.
 #   overload   the pack alone on the test server: its first answer is reset at 90 %,
 #              the next two are 503 (the first with Retry-After: 1). Bytes of the pack
@@ -22,14 +24,18 @@
 #              Retry-After: 2, its link RATE_MBIT Mbit/s; a release of STAMPEDE_FILES
 #              small files and a STAMPEDE_MIB pack. The same engines one by one first.
 #              Requests against one by one; the last finish against the time the
-#              origin's link needs for every engine's bytes.
+#              origin's link needs for every engine's bytes. Where the time went: the
+#              CPU seconds of the engines, the origin's proxy and nginx, wineserver and
+#              the whole machine, and the origin link's use per second.
+#              STAMPEDE_MODE=threads runs the engines at once in one process.
 #   stall      eight 4 MiB files; the mirror (the test server) sends half of any file
 #              and then nothing. When the engine leaves it, and the byte the file
 #              continues from on the base URL's nginx.
 # Usage: scripts/bench_patchday.sh [PACK_MIB]
 #   PACK_MIB (512)  FILES (2000)  DELAY_MS (25)  ENGINES (16)  ORIGIN_CONNS (4)
-#   RATE_MBIT (100)  STAMPEDE_FILES (200)  STAMPEDE_MIB (16)  STEP_TIMEOUT (900) seconds
-#   any one install may take  SCENARIOS ("failover overload stampede stall")
+#   RATE_MBIT (100)  STAMPEDE_FILES (200)  STAMPEDE_MIB (16)  STAMPEDE_MODE (processes:
+#   one process per engine, or threads)  STEP_TIMEOUT (900) seconds any one install
+#   may take  SCENARIOS ("failover overload stampede stall")
 #   PACK_MIB=32 is a quick round.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -42,6 +48,7 @@ origin_conns=${ORIGIN_CONNS:-4}
 rate_mbit=${RATE_MBIT:-100}
 stampede_files=${STAMPEDE_FILES:-200}
 stampede_mib=${STAMPEDE_MIB:-16}
+stampede_mode=${STAMPEDE_MODE:-processes}
 step_timeout=${STEP_TIMEOUT:-900}
 read -r -a scenarios <<<"${SCENARIOS:-failover overload stampede stall}"
 "$root/scripts/build.sh" >/dev/null
@@ -124,9 +131,11 @@ publish() {  # IN OUT BASE [MIRROR...]
 release_bytes() { find "$1" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }'; }  # DIR
 
 # One install into fresh folders below $work/runs/KEY; its start time in
-# $work/runs/KEY/start, its wall-clock seconds in secs[KEY]. When the engine fails or
-# files are missing, it returns 1 and what went wrong is in $work/runs/KEY/error.
+# $work/runs/KEY/start, its CPU seconds (user, system) in $work/runs/KEY/cpu, its
+# wall-clock seconds in secs[KEY]. When the engine fails or files are missing, it
+# returns 1 and what went wrong is in $work/runs/KEY/error.
 declare -A secs
+bench_flags=()  # further options of bench_patch (before the folders)
 engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
     local dir=$work/runs/$1 start
     rm -rf "$dir"
@@ -134,8 +143,9 @@ engine() {  # KEY VERSION_URL EXPECTED_FILES [FALLBACK_VERSION_URL...]
     start=$(now)
     echo "$start" >"$dir/start"
     local rc=0
-    timeout "$step_timeout" wine "$build/bin/bench_patch.exe" "$(win "$dir/game")" "$(win "$dir/state")" "$2" \
-        install "${@:4}" </dev/null >"$dir/out.txt" 2>&1 || rc=$?
+    timeout "$step_timeout" /usr/bin/time -f '%U %S' -o "$dir/cpu" wine "$build/bin/bench_patch.exe" \
+        "${bench_flags[@]}" "$(win "$dir/game")" "$(win "$dir/state")" "$2" install "${@:4}" \
+        </dev/null >"$dir/out.txt" 2>&1 || rc=$?
     if [ "$rc" = 124 ]; then
         echo "no end in $step_timeout s" >"$dir/error"
     elif [ "$rc" != 0 ]; then
@@ -162,6 +172,16 @@ total_files=$((small_files + 1))
 bytes_out() {  # NAME
     ss -tinH state established "( sport = :${port_of[$1]} )" | grep -o 'bytes_sent:[0-9]*' |
         awk -F: '{ s += $2 } END { print s + 0 }'
+}
+
+# The bytes of answers the proxy NAME has handed on to its clients: as it stopped
+# (delivered_in), or now (delivered).
+delivered_in() {  # NAME
+    python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["delivered"])' "$work/$1.stats"
+}
+delivered() {  # NAME
+    proxy_stats "$1" "${pids[$1-proxy]}"
+    delivered_in "$1"
 }
 
 per_mirror() {  # FROM1 FROM2 FROM3: "requests/MB" of m1, m2 and m3 since those lines
@@ -194,6 +214,8 @@ failover() {
     stop m3
     run_nginx m3 "${port_of[m3]}" "$work/fail" busy
     from1=$(log_lines m1) from2=$(log_lines m2) from3=$(log_lines m3)
+    local -A delivered_before
+    for m in m1 m2 m3; do delivered_before[$m]=$(delivered "$m"); done
     start=$(now)
     engine failover "${versions[0]}" "$total_files" "${versions[@]:1}" &
     pid=$!
@@ -202,13 +224,19 @@ failover() {
     # wherever this run started it) goes away: its connections break, new ones are refused.
     local gone=m1
     [ "$(bytes_out m2)" -gt "$(bytes_out m1)" ] && gone=m2
-    kill -9 "${pids[$gone-proxy]}"
+    kill -USR1 "${pids[$gone-proxy]}"  # its figures written, it ends as if killed
     wait "${pids[$gone-proxy]}" 2>/dev/null || true
     local ok=1
     wait "$pid" || ok=0
     fail_s=$(calc "$(now) - $start")
     served=$(($(log_since m1 "$from1" | cut -d' ' -f2) + $(log_since m2 "$from2" | cut -d' ' -f2) +
         $(log_since m3 "$from3" | cut -d' ' -f2)))
+    # What reached the engine: the bytes the mirrors' proxies handed on to it.
+    local arrived=0 now_delivered
+    for m in m1 m2 m3; do
+        if [ "$m" = "$gone" ]; then now_delivered=$(delivered_in "$m"); else now_delivered=$(delivered "$m"); fi
+        arrived=$((arrived + now_delivered - delivered_before[$m]))
+    done
     local split pack
     split=$(per_mirror "$from1" "$from2" "$from3")
     pack=$(for m in "m1 $from1" "m2 $from2" "m3 $from3"; do
@@ -237,8 +265,10 @@ print(len(rows), len(busy), early, f"{min(gaps):.2f}" if gaps else "-")' "$delay
             END { print (from > 0 && whole > from) ? whole - from : 0 }')
     say '  the pack (mirror, Range, MB sent): %s%.1f MB of it in flight when %s went away' "$pack" "$(mb "$lost")" "$gone"
     say '  completes in one run: %s' "$(outcome failover)"
-    say '  bytes served %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" "$(calc "$served / $size")" \
-        "$(verdict "$ok && $served <= 1.02 * $size")"
+    say '  bytes served (nginx'"'"'s $bytes_sent) %.2f MB = %.4f x the release <= 1.02: %s' "$(mb "$served")" \
+        "$(calc "$served / $size")" "$(verdict "$ok && $served <= 1.02 * $size")"
+    say '  bytes that reached the engine (the mirrors'"'"' proxies'"'"' count) %.2f MB = %.4f x the release <= 1.02: %s' \
+        "$(mb "$arrived")" "$(calc "$arrived / $size")" "$(verdict "$ok && $arrived <= 1.02 * $size")"
     say '  time %.1f s <= clean run %.1f s + 20 s: %s' "$fail_s" "${secs[clean]}" \
         "$(verdict "$ok && $fail_s <= ${secs[clean]} + 20")"
     say '  busy mirror: %d requests, %d answered 503, %d within 5 s of a 503 (shortest gap %s s): %s' \
@@ -288,8 +318,21 @@ print(sent, len(rows), " ".join(next((v for k, v in r["headers"] if k.lower() ==
     rm -rf "$work/over" "$work/runs"
 }
 
+# CPU seconds so far of the origin's proxy, its nginx (master and worker) and wineserver.
+origin_cpu() {
+    # shellcheck disable=SC2046  # one pid per word
+    echo "$(cpu_seconds "${pids[origin-proxy]}") $(cpu_seconds "${pids[origin]}" $(pgrep -P "${pids[origin]}"))" \
+        "$(cpu_seconds $(wineserver_pid))"
+}
+# The CPU seconds the whole machine (every core, every process) has been busy so far.
+machine_cpu() { awk -v hz="$(getconf CLK_TCK)" '/^cpu / { print ($2 + $3 + $4 + $7 + $8 + $9) / hz }' /proc/stat; }
+# The CPU seconds of the engines whose run folders are $work/runs/PREFIX*.
+engines_cpu() {  # PREFIX
+    tail -qn 1 "$work/runs/$1"*/cpu | awk '{ s += $1 + $2 } END { printf "%.1f", s }'
+}
+
 stampede() {
-    local i from start one_reqs one_bytes reqs last need failed=0 dir
+    local i from start one_reqs one_bytes reqs last need failed
     mkdir -p "$work/stamp/in"
     make_small_files "$work/stamp/in" "$stampede_files" 10 512 16384
     head -c "$((stampede_mib * 1048576))" /dev/urandom >"$work/stamp/in/pack.pak"
@@ -308,36 +351,82 @@ stampede() {
     read -r one_reqs one_bytes <<<"$(log_since origin "$from")"
     echo "Stampede: $engines engines at once..." >&2
     from=$(log_lines origin)
+    local cpu_before load_before
+    load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+    read -r -a cpu_before <<<"$(origin_cpu) $(machine_cpu)"
     start=$(now)
-    local running=()
-    for i in $(seq "$engines"); do
-        (engine "at$i" "$version" "$count" && now >"$work/runs/at$i.done") 2>"$work/at$i.err" &
-        running+=($!)
-    done
-    for i in "${running[@]}"; do wait "$i" || true; done
+    # The wall-clock time each engine finished at, one line per engine that finished.
     local launched
-    launched=$(cat "$work"/runs/at*/start | sort -n | awk 'NR == 1 { f = $1 } { l = $1 } END { print l - f }')
-    for i in $(seq "$engines"); do
-        dir=$work/runs/at$i
-        if [ -s "$dir.done" ]; then
-            last=$(calc "if (${last:-0} > $(cat "$dir.done") - $start) ${last:-0} else $(cat "$dir.done") - $start")
-        else
-            failed=$((failed + 1))
-            echo "  engine $i: $(outcome "at$i")" >&2
-        fi
-    done
+    if [ "$stampede_mode" = threads ]; then
+        local bench_flags=(--engines "$engines")
+        engine at "$version" "$((count * engines))" || true
+        launched=0
+        for i in $(seq "$engines"); do
+            local line
+            line=$(grep "^engine=$i " "$work/runs/at/out.txt" || true)
+            if [[ $line == *" files="* ]] && [ "$(find "$work/runs/at/game/$i" -type f | wc -l)" -eq "$count" ]; then
+                sed 's/.* end_unix=\([0-9.]*\) .*/\1/' <<<"$line"
+            else
+                echo "  engine $i: ${line#* end_unix=* }" >&2
+            fi
+        done >"$work/runs/finished"
+    else
+        local running=()
+        for i in $(seq "$engines"); do
+            (engine "at$i" "$version" "$count" && now >"$work/runs/at$i.done") 2>"$work/at$i.err" &
+            running+=($!)
+        done
+        for i in "${running[@]}"; do wait "$i" || true; done
+        launched=$(cat "$work"/runs/at*/start | sort -n | awk 'NR == 1 { f = $1 } { l = $1 } END { print l - f }')
+        for i in $(seq "$engines"); do
+            if [ -s "$work/runs/at$i.done" ]; then
+                cat "$work/runs/at$i.done"
+            else
+                echo "  engine $i: $(outcome "at$i")" >&2
+            fi
+        done >"$work/runs/finished"
+    fi
+    failed=$((engines - $(wc -l <"$work/runs/finished")))
+    last=$(sort -n "$work/runs/finished" | tail -1 | awk -v s="$start" '{ print $1 - s }')
+    local cpu_after
+    read -r -a cpu_after <<<"$(origin_cpu) $(machine_cpu)"
     read -r reqs _ <<<"$(log_since origin "$from")"
     local busy
     busy=$(tail -n +"$((from + 1))" "$work/nginx-origin/access.log" | awk '$3 == 503' | wc -l)
     need=$(calc "$one_bytes * 8 / ($rate_mbit * 1000000)")
-    say 'Stampede (%d engines started in %.2f s; origin: %d requests at a time, %d Mbit/s, %d ms each way; %s):' \
-        "$engines" "$launched" "$origin_conns" "$rate_mbit" "$delay_ms" \
+    say 'Stampede (%d engines (%s) started in %.2f s; origin: %d requests at a time, %d Mbit/s, %d ms each way; %s):' \
+        "$engines" "$([ "$stampede_mode" = threads ] && echo "in one process" || echo "a process each")" \
+        "$launched" "$origin_conns" "$rate_mbit" "$delay_ms" \
         "$(printf '%d files, %.1f MB each' "$count" "$(mb "$((one_bytes / engines))")")"
     say '  every engine finishes: %d of %d: %s' "$((engines - failed))" "$engines" "$(verdict "$failed == 0")"
     say '  requests %d (%d answered 503) = %.3f x one by one (%d, %.1f s in all) <= 1.15: %s' "$reqs" "$busy" \
         "$(calc "$reqs / $one_reqs")" "$one_reqs" "$one_s" "$(verdict "$reqs <= 1.15 * $one_reqs")"
     say '  last finish %.1f s <= 1.3 x the origin link'"'"'s time for all %.1f s (%.1f s): %s' "${last:-0}" "$need" \
         "$(calc "1.3 * $need")" "$(verdict "$failed == 0 && ${last:-0} <= 1.3 * $need")"
+    # Where the time went: CPU of every party, and the origin link's use (the bytes its
+    # proxy handed on per second, against what the link carries in a second).
+    proxy_stats origin "${pids[origin-proxy]}"
+    local use
+    use=$(python3 -c '
+import json, sys
+stats, t0, length = json.load(open(sys.argv[1])), float(sys.argv[2]), float(sys.argv[3])
+rate = float(sys.argv[4]) * 1e6 / 8
+def used(a, z):  # the share of [a, z) the link was busy
+    slot = lambda t: max(0, round((t - stats["start"]) / stats["slot"]))
+    return sum(stats["timeline"][slot(a):slot(z)]) / (rate * (z - a))
+seconds = [used(t0 + i, min(t0 + i + 1, t0 + length)) for i in range(int(length + 0.999))]
+print(f"{100 * used(t0, t0 + length):.0f}", sum(1 for u in seconds if u < 0.5),
+      " ".join(f"{100 * u:.0f}" for u in seconds))
+' "$work/origin.stats" "$start" "${last:-1}" "$rate_mbit")
+    read -r -a use <<<"$use"
+    say '  CPU seconds (user + system): engines %s at once, %s one by one; the origin'"'"'s proxy %.1f, nginx %.1f;' \
+        "$(engines_cpu at)" "$(engines_cpu one)" "$(calc "${cpu_after[0]} - ${cpu_before[0]}")" \
+        "$(calc "${cpu_after[1]} - ${cpu_before[1]}")"
+    say '    wineserver %.1f; the whole machine %.1f of its %d cores busy on average (load before: %s)' \
+        "$(calc "${cpu_after[2]} - ${cpu_before[2]}")" "$(calc "(${cpu_after[3]} - ${cpu_before[3]}) / ${last:-1}")" \
+        "$(nproc)" "$load_before"
+    say '  origin link busy %d %% until the last finish, %d seconds under half; %% per second: %s' "${use[0]}" \
+        "${use[1]}" "${use[*]:2}"
     stop origin
     kill "${pids[origin-proxy]}" 2>/dev/null || true
     rm -rf "$work/stamp" "$work/runs"

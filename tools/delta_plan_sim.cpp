@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -108,9 +109,10 @@ int main(int argc, char** argv) {
     for (ChunkerParams const& params : sets) {
         std::printf("fine %u/%u/%u B, coarse bits %u%s\n", params.min_size, params.avg_size, params.max_size,
                     params.coarse_bits, params == ChunkerParams{} ? " (the publisher's)" : "");
-        SeedChunks seeds(params);
-        seeds.add("pack", pack.size(), false, read_pack, {});
-        seeds.index();
+        auto const table = std::make_shared<SeedTable>("pack", false, params);
+        table->read(pack.size(), read_pack, {}, {});  // every fine chunk kept, for every pattern
+        SeedChunks seeds;
+        seeds.add(table);
         for (Pattern const& next : patterns) report(next, params, seeds);
     }
 }

@@ -1,13 +1,18 @@
 // The plan's limits on what it fetches into memory, whatever the served index says, and
-// what the cost of a request on the measured link makes of its ranges.
+// what the seeds it is made from keep in memory, and what the cost of a request on the
+// measured link makes of its ranges.
 
 #include "core/chunk_index.h"
 #include "patcher/delta_plan.h"
+#include "patcher/seed_library.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +22,20 @@ namespace {
 
 ChunkerParams const small_chunks{256, 1024, 4096, 3, 4096, 65536};
 
+ReadAtFn reader_of(std::string const& bytes) {
+    return [&bytes](std::uint64_t offset, char* data, std::size_t n) {
+        return bytes.copy(data, n, static_cast<std::size_t>(std::min<std::uint64_t>(offset, bytes.size())));
+    };
+}
+
+DeltaPlan plan_from(std::string const& index, SeedChunks const& seeds) {
+    return make_delta_plan(read_chunk_index_head(index), seeds, [&](std::vector<ByteRange> const& ranges) {
+        std::vector<std::string> out;
+        for (ByteRange const& r : ranges) out.push_back(index.substr(r.first, r.length));
+        return out;
+    });
+}
+
 }  // namespace
 
 // With nothing in common every fine entry is fetched: in ranges no longer than
@@ -25,8 +44,7 @@ TEST(DeltaPlan, EveryFetchedPieceStaysWithinTheLimit) {
     std::string const file = test::random_bytes(2 << 20, 90);
     std::string const index = chunk_index_of(file.data(), file.size(), small_chunks);
     ChunkIndexHead const head = read_chunk_index_head(index);
-    SeedChunks seeds(small_chunks);
-    seeds.index();
+    SeedChunks const seeds;
     PlanLimits limits;
     limits.max_range = 4096;
     limits.new_stretch = UINT64_MAX;
@@ -67,7 +85,7 @@ TEST(DeltaPlan, EveryFetchedPieceStaysWithinTheLimit) {
 TEST(DeltaPlan, SampleEstimatesWhatASeedShares) {
     std::uint64_t const size = sampled_from(small_chunks) + (1 << 20);
     std::string const file = test::random_bytes(size, 91);
-    ChunkIndexHead const head = read_chunk_index_head(chunk_index_of(file.data(), file.size(), small_chunks));
+    CoarseSet const coarse(read_chunk_index_head(chunk_index_of(file.data(), file.size(), small_chunks)));
     struct Case {
         char const* name;
         std::string seed;
@@ -91,10 +109,58 @@ TEST(DeltaPlan, SampleEstimatesWhatASeedShares) {
         EXPECT_LE(read, sample_windows * sample_window(small_chunks));
         EXPECT_GT(sample.bytes, 0u);
         double const share =
-            static_cast<double>(estimated_shared_bytes(sample, c.seed.size(), head)) / static_cast<double>(size);
+            static_cast<double>(estimated_shared_bytes(sample, c.seed.size(), coarse)) / static_cast<double>(size);
         EXPECT_GE(share, c.low);
         EXPECT_LE(share, c.high);
     }
+}
+
+// A seed's table keeps the fine chunks only of the coarse chunks the file lacks, about
+// the places it changed, and the plan made from it fetches and copies exactly what the
+// plan from every fine chunk does.
+TEST(DeltaPlan, SeedTableKeepsFineChunksOnlyWhereTheFileChanged) {
+    std::string const seed = test::random_bytes(2 << 20, 94);
+    std::string file = seed;
+    for (std::size_t at : {300000u, 1100000u, 1900000u}) file.replace(at, 500, test::random_bytes(700, at));
+    std::string const index = chunk_index_of(file.data(), file.size(), small_chunks);
+    CoarseSet const coarse(read_chunk_index_head(index));
+
+    auto const all = std::make_shared<SeedTable>("seed", false, small_chunks);
+    all->read(seed.size(), reader_of(seed), {}, {});
+    auto const kept = std::make_shared<SeedTable>("seed", false, small_chunks);
+    kept->read(seed.size(), reader_of(seed), {}, [&](std::uint64_t h, std::uint32_t n) { return coarse.has(h, n); });
+    EXPECT_GT(kept->fine_count(), 0u);
+    EXPECT_LT(kept->fine_count() * 10, all->fine_count());
+
+    SeedChunks from_all, from_kept;
+    from_all.add(all);
+    from_kept.add(kept);
+    DeltaPlan const a = plan_from(index, from_all), k = plan_from(index, from_kept);
+    EXPECT_EQ(k.fetch_bytes, a.fetch_bytes);
+    EXPECT_EQ(k.index_bytes, a.index_bytes);
+    EXPECT_LT(k.fetch_bytes, 3 * 2 * small_chunks.max_size);
+}
+
+// A shared seed is read once for every file that asks while any file expected to use
+// it is still to come, and dropped after the last: asked again then, it is read again.
+TEST(SeedLibrary, ReadsASeedOnceUntilTheLastExpectedFileIsDone) {
+    test::TempDir dir("seeds");
+    std::filesystem::path const file = dir.path() / "old.pak";
+    std::string const bytes = test::random_bytes(1 << 20, 95);
+    test::write_file(file, bytes);
+    auto const wanted = std::make_shared<CoarseSet const>(read_chunk_index_head(chunk_index_of("", 0, small_chunks)));
+    SeedLibrary library;
+    auto const ask = [&] { return library.chunks(file, "old.pak", bytes.size(), small_chunks, wanted, {}); };
+    library.expect(file);
+    library.expect(file);
+    std::shared_ptr<SeedTable const> const first = ask();
+    EXPECT_EQ(ask(), first);
+    library.done_with(file);
+    EXPECT_EQ(ask(), first);
+    EXPECT_EQ(library.bytes_read().at("old.pak"), bytes.size());
+    library.done_with(file);
+    EXPECT_NE(ask(), first);
+    EXPECT_EQ(library.bytes_read().at("old.pak"), 2 * bytes.size());
 }
 
 // What the run's measurements make of range requests: how many stay in flight, and
@@ -141,13 +207,10 @@ TEST(RequestCost, PlanFillsTheGapOnlyWhenARequestCostsMore) {
     new_file.replace(303000, 200000, test::random_bytes(200000, 96));
     std::string const index = chunk_index_of(new_file.data(), new_file.size(), small_chunks);
     ChunkIndexHead const head = read_chunk_index_head(index);
-    SeedChunks seeds(small_chunks);
-    seeds.add("old", old_file.size(), false,
-              [&](std::uint64_t offset, char* data, std::size_t n) {
-                  return old_file.copy(data, n, static_cast<std::size_t>(offset));
-              },
-              {});
-    seeds.index();
+    auto const table = std::make_shared<SeedTable>("old", false, small_chunks);
+    table->read(old_file.size(), reader_of(old_file), {}, {});
+    SeedChunks seeds;
+    seeds.add(table);
     auto const plan_with = [&](RequestCost const& cost) {
         PlanLimits limits;
         limits.cost = cost;

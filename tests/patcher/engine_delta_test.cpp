@@ -4,8 +4,12 @@
 
 #include "tests/patcher/engine_fixture.h"
 
+#include "core/manifest.h"
 #include "patcher/delta_plan.h"
+#include "patcher/delta_update.h"
+#include "patcher/seed_library.h"
 #include "platform/files.h"
+#include "platform/http.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -89,10 +93,10 @@ protected:
         for (Request const& r : requests) {
             std::optional<Span> const s = range_of(r);
             ASSERT_TRUE(s) << "a whole-file request";
-            bool const near = std::any_of(v.changed.begin(), v.changed.end(), [&](Span const& c) {
+            bool const close = std::any_of(v.changed.begin(), v.changed.end(), [&](Span const& c) {
                 return s->first <= c.last + reach && c.first <= s->last + reach;
             });
-            EXPECT_TRUE(near) << s->first << "-" << s->last;
+            EXPECT_TRUE(close) << s->first << "-" << s->last;
         }
         EXPECT_LE(bytes_asked(requests), changed + v.changed.size() * reach);
     }
@@ -211,26 +215,37 @@ TEST_F(DeltaTest, AssembledFileWithAnotherHashFallsBackOnceThenFails) {
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
 }
 
-// A seed that changes after it was read: its chunks no longer match as they are
-// copied, and the whole file is fetched instead.
+// A seed that changes while it is read (edited once the reading has begun and before it
+// ends, as the reading reports): its chunks no longer match as they are copied, and the
+// delta gives up with its part removed, for the whole file to be fetched.
 TEST_F(DeltaTest, SeedChangedWhileReadFallsBackToTheWholeFile) {
     Versions const v = apply(pack_v1, {{2000000, 1000, random_bytes(1000, 10)}});
     put_game_file("pack.bin", v.old_pack);
     publish({{"pack.bin", {v.new_pack}}});
+    Manifest const manifest = read_manifest(test::read_file(server.local("manifest.json")));
+    FileEntry const& entry = manifest.files.at(0);
+    fs::path const part = game("pack.bin.korvel.part");
+
     bool changed = false;
-    reports.clear();
-    ASSERT_TRUE(PatcherEngine::run(config(), false, [&](PatchProgress const& p) {
-                    if (changed || p.detail != L"Meglévő fájl összevetése: pack.bin") return;
-                    std::string edited = v.old_pack;
-                    for (std::size_t k = 0; k < edited.size(); k += 100000) edited[k] ^= 0x55;
-                    write_file(game("pack.bin"), edited);
-                    changed = true;
-                }).ok);
+    DeltaEvents events;
+    events.comparing = [&](std::string const& name, std::uint64_t read, std::uint64_t total) {
+        if (changed || name != "pack.bin" || read == 0 || read >= total) return;
+        std::string edited = v.old_pack;
+        for (std::size_t k = 0; k < edited.size(); k += 100000) edited[k] ^= 0x55;
+        write_file(game("pack.bin"), edited);
+        changed = true;
+    };
+    HttpSession http(L"korvel-test");
+    SeedLibrary library;
+    RangeSlots slots;
+    DeltaSources const sources{{build_file_url(manifest.base_url, entry.path)},
+                               {chunk_index_url(manifest.base_url, entry.chunk_index->url)}, 0, slots};
+    std::optional<DeltaResult> const rebuilt = fetch_by_delta(
+        http, entry, sources, part, library,
+        {{game("pack.bin"), "pack.bin", false}, {part, "pack.bin.korvel.part", true}}, events);
     ASSERT_TRUE(changed);
-    EXPECT_TRUE(game_file("pack.bin") == v.new_pack);
-    std::vector<Request> const requests = server.requests("files/pack.bin");
-    ASSERT_FALSE(requests.empty());
-    EXPECT_FALSE(range_of(requests.back()));
+    EXPECT_FALSE(rebuilt);
+    EXPECT_FALSE(fs::exists(win32_path(part)));
 }
 
 // A pack renamed by the release: found through the delete list, read as the seed, then
@@ -246,26 +261,38 @@ TEST_F(DeltaTest, RenamedPackFoundThroughTheDeleteList) {
 }
 
 // A release that turns three deleted packs into new ones: each deleted pack is read at
-// most once whichever new packs could use it, one that shares nothing with any of them
-// is only sampled, and the new pack that shares nothing starts its whole download
-// without a seed read for it.
+// most once whichever new packs could use it (the first one's halves go to two new
+// packs, which share its table), one that shares nothing with any of them is only
+// sampled, and the new pack that shares nothing starts its whole download without a
+// seed read for it.
 TEST_F(DeltaTest, DeletedPacksAreEachReadOnceAndOnlyWhereTheyHelp) {
     std::uint64_t const size = sampled_from(small_chunks) + (1 << 20);  // large enough to be sampled
     std::uint64_t const sample = sample_windows * sample_window(small_chunks);
     std::vector<std::string> const old = {random_bytes(size, 70), random_bytes(size, 71), random_bytes(size, 72)};
     for (std::size_t i = 0; i < old.size(); ++i) put_game_file("old/" + std::to_string(i) + ".pak", old[i]);
-    Versions const from_0 = apply(old[0], {{500000, 3000, random_bytes(5000, 73)}});
+    std::size_t const half = size / 2;
+    Versions from_0 = apply(old[0].substr(0, half), {{500000, 3000, random_bytes(5000, 73)}});
+    Versions from_0_rest = apply(old[0].substr(half), {{2000000, 1000, random_bytes(1500, 76)}});
+    // Where the old pack was cut in two, the chunks are new.
+    from_0.changed.push_back({from_0.new_pack.size() - 1, from_0.new_pack.size() - 1});
+    from_0_rest.changed.push_back({0, 0});
     Versions const from_1 = apply(old[1], {{900000, 0, random_bytes(20000, 74)}});
     std::string const fresh = random_bytes(size, 75);
-    publish({{"new/a.pak", {from_0.new_pack}}, {"new/b.pak", {from_1.new_pack}}, {"new/c.pak", {fresh}}},
+    publish({{"new/a.pak", {from_0.new_pack}},
+             {"new/b.pak", {from_1.new_pack}},
+             {"new/c.pak", {fresh}},
+             {"new/d.pak", {from_0_rest.new_pack}}},
             {"old/0.pak", "old/1.pak", "old/2.pak"});
     PatchResult const result = run();
     ASSERT_TRUE(result.ok);
     EXPECT_TRUE(game_file("new/a.pak") == from_0.new_pack);
     EXPECT_TRUE(game_file("new/b.pak") == from_1.new_pack);
     EXPECT_TRUE(game_file("new/c.pak") == fresh);
+    EXPECT_TRUE(game_file("new/d.pak") == from_0_rest.new_pack);
+    // Each whole pack a new one holds (its changed spans apart) is copied from its seed.
     expect_only_changed_ranges("new/a.pak", from_0);
     expect_only_changed_ranges("new/b.pak", from_1);
+    expect_only_changed_ranges("new/d.pak", from_0_rest);
     std::vector<Request> const whole = server.requests("files/new/c.pak");
     ASSERT_EQ(whole.size(), 1u);
     EXPECT_FALSE(range_of(whole[0]));

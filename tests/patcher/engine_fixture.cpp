@@ -48,9 +48,13 @@ void EngineTest::publish(std::map<std::string, PublishedFile> const& files, std:
     server.put("version.json", version_document_text(version_document_json(version)));
 }
 
+std::string EngineTest::localhost_url(std::string_view relative) const {
+    return "http://localhost:" + http_base().substr(http_base().rfind(':') + 1) + server.path(relative);
+}
+
 std::string EngineTest::mirror_url(int k, std::string_view relative) const {
-    std::string const host = k == 1 ? "http://localhost:" + http_base().substr(http_base().rfind(':') + 1) : https_base();
-    return host + server.path("m" + std::to_string(k) + "/" + std::string(relative));
+    std::string const path = "m" + std::to_string(k) + "/" + std::string(relative);
+    return k == 1 ? localhost_url(path) : https_base() + server.path(path);
 }
 
 void EngineTest::avoid_mirror_at_start() const {

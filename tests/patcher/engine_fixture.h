@@ -67,6 +67,8 @@ protected:
     // Notes mirror 1 as failed by an earlier start, a minute ago: the run begins on the
     // first host and reaches the mirror only when that fails.
     void avoid_mirror_at_start() const;
+    // A served path through http://localhost:PORT, another host than server.url()'s.
+    std::string localhost_url(std::string_view relative) const;
 
     std::string release_key;  // PatchConfig::release_public_key of config()
     // When set, publish() gives every file from 64 KiB a chunk index made with these

@@ -4,6 +4,7 @@
 #include "tests/patcher/engine_fixture.h"
 
 #include "patcher/request_cost.h"
+#include "patcher/transfer_policy.h"
 #include "platform/text.h"
 
 #include <nlohmann/json.hpp>
@@ -86,7 +87,7 @@ TEST_F(EngineTest, FallbackVersionUrlAndManifestMirrorTakeOver) {
     nlohmann::json const notes =
         nlohmann::json::parse(korvel::test::read_file(c.hash_cache_file.parent_path() / "hosts.json"));
     EXPECT_TRUE(notes.contains("http://127.0.0.1:9"));
-    std::string const primary = server.url("").substr(0, server.url("").find('/', 8));
+    std::string const primary = host_of(server.url(""));
     ASSERT_TRUE(notes.contains(primary));
     double const until = notes.at(primary).get<double>();
     EXPECT_GT(until, static_cast<double>(std::time(nullptr)) + 240);
@@ -97,6 +98,41 @@ TEST_F(EngineTest, FallbackVersionUrlAndManifestMirrorTakeOver) {
     ASSERT_TRUE(PatcherEngine::run(c, false, {}).ok);
     EXPECT_EQ(server.requests("manifest.json").size(), 1u);
     EXPECT_EQ(server.requests("m1/manifest.json").size(), 2u);
+}
+
+// A version document whose server asks for a longer wait than a player sits through
+// (5 minutes) ends the run with a text that says when to come back. A fallback that can
+// be read now is read at once; the manifest on the busy server is not waited for either,
+// and with the release on a mirror too the run completes.
+TEST_F(EngineTest, BusyPastTheCapSaysWhenToComeBackUnlessAnotherHostServes) {
+    std::string const come_back = "A szerver túlterhelt, próbálja újra 60 perc múlva.";
+    PatchConfig fallback = config();
+    fallback.fallback_version_urls = {localhost_url("version.json")};
+    // Each start as a first one, with the version document answered 503 once.
+    auto const start = [&](PatchConfig const& c) {
+        fs::remove(c.hash_cache_file.parent_path() / "hosts.json");
+        server.set_attempts("version.json", {{.status = 503, .headers = {{"Retry-After", "3600"}}}});
+        try {
+            return PatcherEngine::run(c, false, {}).ok ? std::string("ok") : std::string("not ok");
+        } catch (std::exception const& e) {
+            return std::string(e.what());
+        }
+    };
+    publish({{"a.bin", {"aaaa"}}});
+    EXPECT_EQ(start(config()), come_back);
+    EXPECT_EQ(start(fallback), come_back);
+    EXPECT_EQ(server.requests("version.json").size(), 3u);  // one, then one and its fallback
+    EXPECT_TRUE(server.requests("manifest.json").empty());
+
+    mirrors = 1;
+    publish({{"a.bin", {"aaaa"}}});
+    EXPECT_EQ(start(fallback), "ok");
+    EXPECT_EQ(game_file("a.bin"), "aaaa");
+    std::vector<Request> const version = server.requests("version.json");
+    ASSERT_EQ(version.size(), 5u);
+    EXPECT_TRUE(version[4].header("Host")->starts_with("localhost:"));
+    EXPECT_LT(version[4].time - version[3].time, 2.0);
+    EXPECT_EQ(server.requests("m1/manifest.json").size(), 1u);
 }
 
 // A game folder on a volume too small for the patch: the run fails before any file is
@@ -320,4 +356,68 @@ TEST_F(EngineTest, StalledHostIsLeftAndThePartContinuesOnTheMirror) {
     double const left_after = mirror[0].time - stalled[0].time;
     EXPECT_GE(left_after, 20.0);
     EXPECT_LT(left_after, 25.0);
+}
+
+// A host that still sends, at 32 KiB/s, beside a transfer of 512 KiB/s: the file started
+// there is left once it has run 10 s and continues on the mirror from the byte it
+// reached, long before the 64 s it would have taken there. The mirror was noted as
+// failed by an earlier start for a few seconds only, so both files begin on the
+// throttled host and the mirror is free again when the slow one is judged.
+TEST_F(EngineTest, SlowHostIsLeftForTheMirrorFromTheByteReached) {
+    mirrors = 1;
+    std::string const slow = random_bytes(2 << 20, 9);
+    std::string const steady = random_bytes(7 << 20, 10);
+    publish({{"slow.pak", {slow}}, {"steady.pak", {steady}}});
+    server.set_fault("files/slow.pak", {.bytes_per_second = 32 << 10});
+    for (char const* path : {"files/steady.pak", "m1/files/steady.pak"})
+        server.set_fault(path, {.bytes_per_second = 512 << 10});
+    std::string const mirror_host = host_of(mirror_url(1, ""));
+    korvel::test::write_file(config().hash_cache_file.parent_path() / "hosts.json",
+                             nlohmann::json{{mirror_host, std::time(nullptr) + 7}}.dump());
+
+    ASSERT_TRUE(run().ok);
+    EXPECT_TRUE(game_file("slow.pak") == slow);
+    EXPECT_TRUE(game_file("steady.pak") == steady);
+    std::vector<Request> const left = server.requests("files/slow.pak");
+    std::vector<Request> const mirror = server.requests("m1/files/slow.pak");
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(mirror.size(), 1u);
+    std::string const range = mirror[0].header("Range").value_or("");
+    ASSERT_TRUE(range.starts_with("bytes=") && range.ends_with("-")) << range;
+    std::uint64_t const offset = std::stoull(range.substr(6));
+    EXPECT_GE(offset, 8u * (32 << 10)) << range;  // what ten seconds at 32 KiB/s brought, give or take
+    EXPECT_LE(offset, 16u * (32 << 10)) << range;
+    double const left_after = mirror[0].time - left[0].time;
+    EXPECT_GE(left_after, 10.0);
+    EXPECT_LT(left_after, 20.0);
+    EXPECT_EQ(server.requests("files/steady.pak").size(), 1u);  // the steady file was never left
+}
+
+// A server's Retry-After outlives the launcher: a player who closes and reopens it does
+// not ask that server again before the time it named.
+TEST_F(EngineTest, RetryAfterIsKeptAcrossStarts) {
+    mirrors = 1;
+    publish({{"a.bin", {"aaaa"}}});
+    server.set_fault("manifest.json", {.status = 503, .headers = {{"Retry-After", "8"}}});
+    ASSERT_TRUE(run().ok);  // the manifest came from the mirror
+    std::vector<Request> const busy = server.requests("manifest.json");
+    ASSERT_EQ(busy.size(), 1u);
+    nlohmann::json const notes =
+        nlohmann::json::parse(korvel::test::read_file(config().hash_cache_file.parent_path() / "hosts.json"));
+    std::string const primary = host_of(server.url(""));
+    double const not_before = notes.at("retry_after").at(primary).get<double>();
+    EXPECT_GE(not_before, busy[0].time + 8);
+    EXPECT_LE(not_before, busy[0].time + 10);
+
+    // Started again at once: the version document lives on that server alone, so the
+    // launcher counts down to the server's time before it asks.
+    fs::remove(game("a.bin"));
+    std::size_t const asked = server.requests("version.json").size();
+    ASSERT_TRUE(run().ok);
+    std::vector<Request> const version = server.requests("version.json");
+    ASSERT_EQ(version.size(), asked + 1);
+    EXPECT_GE(version.back().time, busy[0].time + 8);
+    EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [](PatchProgress const& r) {
+        return r.detail.starts_with(L"A szerver túlterhelt, újrapróbálás ");
+    }));
 }

@@ -38,7 +38,7 @@ TEST(TransferPolicy, TransientAndPermanentAnswers) {
     } const cases[] = {
         {status(429), true},  {status(503), true},          {status(502), true},
         {status(504), true},  {of(FailureKind::refused), true}, {of(FailureKind::reset), true},
-        {of(FailureKind::timed_out), true},
+        {of(FailureKind::timed_out), true}, {of(FailureKind::slow), true},
         {status(404), false}, {status(410), false},         {status(416), false},
         {status(403), false}, {status(500), false},         {of(FailureKind::other), false},
         {of(FailureKind::local), false}, {of(FailureKind::fatal), false},
@@ -95,7 +95,7 @@ TEST(TransferPolicy, WalkThroughAPatchDay) {
     EXPECT_TRUE(step.busy);
     EXPECT_EQ(step.host, 1u);
     EXPECT_EQ(step.at, t0);
-    EXPECT_EQ(policy.ready_at("https://a"), t0 + seconds(7));
+    EXPECT_EQ(policy.ready_at("https://a", t0), t0 + seconds(7));
 
     // t=3: B resets after sending bytes: C, at once; the run of failures starts afresh.
     step = policy.failed(tries, hosts, of(FailureKind::reset), true, t0 + seconds(3), 0.9);
@@ -115,11 +115,12 @@ TEST(TransferPolicy, WalkThroughAPatchDay) {
     EXPECT_EQ(policy.choose({"https://a", "https://d"}, 0, t0 + seconds(5)), 1u);
 
     // Later starts avoid all three for a few minutes.
-    std::map<std::string, WallTime> const noted = policy.remembered();
+    std::map<std::string, korvel::HostNote> const noted = policy.remembered();
     ASSERT_EQ(noted.size(), 3u);
-    EXPECT_EQ(noted.at("https://c"), t0 + seconds(4) + policy.settings().remember_for);
+    EXPECT_EQ(noted.at("https://c").avoid_until, t0 + seconds(4) + policy.settings().remember_for);
+    EXPECT_EQ(noted.at("https://a").not_before, t0 + seconds(7));
     TransferPolicy later;
-    for (auto const& [host, until] : noted) later.remember(host, until);
+    for (auto const& [host, note] : noted) later.remember(host, note);
     EXPECT_EQ(later.choose({"https://c", "https://e"}, 0, t0 + seconds(60)), 1u);
     EXPECT_EQ(later.choose({"https://c", "https://e"}, 0, t0 + seconds(4) + Millis(300'001)), 0u);
 }
@@ -181,6 +182,9 @@ TEST(TransferPolicy, GivesUpPastTheBudgetOrACappedRetryAfter) {
     step = busy.failed(fresh, one, status(503, 3600), false, t0, 0.0);
     EXPECT_TRUE(step.give_up);
     EXPECT_EQ(step.text, "A szerver túlterhelt, próbálja újra 60 perc múlva.");
+    // A transfer about to start there is told the same.
+    EXPECT_THROW(busy.ready_at("https://a", t0 + seconds(60)), std::runtime_error);
+    EXPECT_EQ(busy.ready_at("https://a", t0 + seconds(3600 - 300)), t0 + seconds(3600));
     // ... unless another host can take over.
     TransferTries spare;
     step = busy.failed(spare, {"https://b", "https://c"}, status(503, 3600), false, t0, 0.0);
@@ -217,4 +221,62 @@ TEST(TransferPolicy, SpreadsNewTransfersAndNamesHosts) {
 
     EXPECT_EQ(korvel::host_of("HTTPS://Patch.Example.com:8443/releases/1/files"), "https://patch.example.com:8443");
     EXPECT_EQ(korvel::host_of("http://127.0.0.1:80?x"), "http://127.0.0.1:80");
+}
+
+// A rate over the last 10 s: it follows what arrives, forgets what came before the
+// window, and starts afresh when a transfer begins again from byte 0.
+TEST(SlowHosts, RateOverTheLastWindow) {
+    korvel::SteadyTime const s0{};
+    auto const at = [&](double s) {
+        return s0 + std::chrono::duration_cast<korvel::SteadyTime::duration>(std::chrono::duration<double>(s));
+    };
+    korvel::RateWindow window(Millis(10000));
+    EXPECT_EQ(window.rate(at(1)), 0.0);
+    EXPECT_EQ(window.measured(at(1)), Millis(0));
+    window.restart(at(0), 4096);
+    // 1 MiB in the first second, reported every 1/100 s; then nothing.
+    for (int i = 1; i <= 100; ++i) window.add(at(i / 100.0), 4096 + (1 << 20) * static_cast<std::uint64_t>(i) / 100);
+    struct Case {
+        double at_s;
+        double rate;
+    } const cases[] = {{1, 1 << 20}, {4, (1 << 20) / 4.0}, {10, (1 << 20) / 10.0}, {11.5, 0}};
+    for (Case const& c : cases) EXPECT_NEAR(window.rate(at(c.at_s)), c.rate, c.rate / 50 + 1) << c.at_s;
+    // 32 KiB a second from t=12 on: after a whole window, the rate is that alone.
+    for (int i = 1; i <= 12; ++i) window.add(at(12 + i), 4096 + (1 << 20) + 32768ull * static_cast<std::uint64_t>(i));
+    EXPECT_NEAR(window.rate(at(24)), 32768, 1);
+    EXPECT_EQ(window.measured(at(24)), Millis(24000));
+    // Back at byte 0: the rate counts from there, the time measured goes on.
+    window.add(at(25), 0);
+    window.add(at(27), 65536);
+    EXPECT_NEAR(window.rate(at(27)), 32768, 1);
+    EXPECT_EQ(window.measured(at(27)), Millis(27000));
+}
+
+// When a transfer leaves its host for being slow: the rows give its measured time, its
+// rate and the others' together (in KiB/s), how many others received bytes in the window
+// and how many are in flight now, and whether another host could take it.
+TEST(SlowHosts, WhenATransferLeavesItsHost) {
+    struct Case {
+        char const* what;
+        double measured_s, rate, others;
+        std::size_t seen, live;
+        bool other_host, leave;
+    } const cases[] = {
+        {"32 KiB/s beside a transfer of 1 MiB/s", 10, 32, 1024, 1, 1, true, true},
+        {"... but only 9.9 s in", 9.9, 32, 1024, 1, 1, true, false},
+        {"... the run's only transfer now", 60, 32, 1024, 1, 0, true, false},
+        {"... the run's only transfer ever", 60, 32, 0, 0, 0, true, false},
+        {"... with no other host to go to", 10, 32, 1024, 1, 1, false, false},
+        {"a fifth of the other's rate", 10, 200, 1024, 1, 1, true, false},
+        {"under an eighth of seven others' average", 10, 100, 7168, 7, 1, true, true},
+        {"near a fair share beside seven others, six of them done just now", 10, 800, 7168, 7, 1, true, false},
+        {"a crawl with no other host to go to", 10, 0.5, 1024, 1, 1, false, true},
+        {"a crawl beside others as slow", 10, 0.5, 2, 1, 1, false, false},
+        {"nothing at all (the stall time-out's case)", 20, 0, 1024, 1, 1, true, true},
+    };
+    for (Case const& c : cases) {
+        korvel::TransferPace const pace{Millis(static_cast<long long>(c.measured_s * 1000)), c.rate * 1024,
+                                        c.others * 1024, c.seen, c.live, c.other_host};
+        EXPECT_EQ(korvel::leave_slow_host(pace), c.leave) << c.what;
+    }
 }

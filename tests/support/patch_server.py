@@ -53,6 +53,9 @@ list are served normally ({} is a normal answer too). A fault object may hold:
     stall_after     send this many body bytes (0: none, only the headers), then nothing
                     for stall_ms (default 60000), then close the connection
     pace_ms         wait between body chunks of chunk_bytes (default 65536)
+    bytes_per_second
+                    a throttled host: the body goes out at this rate, a tenth of it
+                    every 100 ms (instead of pace_ms and chunk_bytes)
 Headers given by the fault replace the answer's own of that name (ETag, Last-Modified).
 An answer that is not well-formed (content_length, endless, reset_after, stall_after)
 closes its connection.
@@ -277,6 +280,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             pace = fault.get("pace_ms", 0) / 1000.0
             chunk = int(fault.get("chunk_bytes", 65536 if pace else CHUNK))
+            if fault.get("bytes_per_second"):
+                pace, chunk = 0.1, max(1, int(fault["bytes_per_second"]) // 10)
             if endless:
                 limits = endless if isinstance(endless, dict) else {}
                 self.send_endless(body or b"x", int(limits.get("limit_bytes", DEFAULT_ENDLESS_BYTES)),

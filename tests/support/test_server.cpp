@@ -116,6 +116,7 @@ json fault_json(Fault const& f) {
     if (f.stall_after) j["stall_after"] = *f.stall_after;
     if (f.stall_ms) j["stall_ms"] = f.stall_ms;
     if (f.pace_ms) j["pace_ms"] = f.pace_ms;
+    if (f.bytes_per_second) j["bytes_per_second"] = f.bytes_per_second;
     if (f.ignore_range) j["ignore_range"] = true;
     if (f.no_etag) j["no_etag"] = true;
     if (f.ignore_if_range) j["ignore_if_range"] = true;

@@ -45,6 +45,7 @@ struct Fault {
     std::optional<std::uint64_t> stall_after{};  // body bytes, then nothing for stall_ms, then a close
     int stall_ms = 0;                            // 0 = the server's 60 s
     int pace_ms = 0;                           // between body chunks of 64 KiB
+    std::uint64_t bytes_per_second = 0;        // a throttled host: the body at this rate
     bool ignore_range = false;                 // Range requests get the whole body and 200
     bool no_etag = false;                      // Last-Modified is the only validator
     bool ignore_if_range = false;              // a Range gets 206 whatever If-Range names
