@@ -95,7 +95,9 @@ TEST_F(EngineTest, AFailedFileEndsEveryTransferAtOnceAndKeepsTheResumedPart) {
     delta_new.replace(1 << 20, 4096, random_bytes(4096, 33));
     publish({{"bad.bin", {"right"}}, {"big.pak", {big}}, {"delta.pak", {delta_new}}});
     put_game_file("delta.pak", delta_old);
-    server.set_fault("files/bad.bin", {.body = "wrong"});
+    // Each wrong answer comes after a second, so that bad.bin fails only once big.pak's
+    // resume (after a backoff of at most a second) is under way.
+    server.set_fault("files/bad.bin", {.body = "wrong", .delay_ms = 1000});
     // Broken at 2 MiB, then resumed 64 KiB every 0.2 s: still going when bad.bin fails.
     server.set_attempts("files/big.pak", {{.reset_after = 2 << 20}, {.pace_ms = 200}});
     server.set_fault("chunks/delta.pak.idx", {.delay_ms = 60000});
