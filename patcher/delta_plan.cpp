@@ -196,27 +196,42 @@ std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& hea
     for (std::size_t c = 0; c < head.coarse.size(); ++c) first_fine[c + 1] = first_fine[c] + head.coarse[c].fine_count;
     auto const at = [&](std::size_t c) { return head.head_size() + first_fine[c] * fine_entry_size; };
 
-    // One request from coarse chunk `first` to `last`, bridging small gaps.
+    // Runs of needed coarse chunks, and the index bytes between one and the next.
     struct Group {
         std::size_t first, last;
     };
+    std::vector<Group> runs;
+    for (std::size_t c = 0; c < head.coarse.size(); ++c) {
+        if (!need[c]) continue;
+        if (!runs.empty() && runs.back().last + 1 == c)
+            runs.back().last = c;
+        else
+            runs.push_back({c, c});
+    }
+    std::vector<std::uint64_t> gaps;
+    std::uint64_t needed = 0;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        needed += at(runs[r].last + 1) - at(runs[r].first);
+        if (r > 0) gaps.push_back(at(runs[r].first) - at(runs[r - 1].last + 1));
+    }
+    std::vector<bool> const fill = limits.cost.gaps_to_fill(gaps, needed);
+    // One request from coarse chunk `first` to `last`: runs joined across filled gaps,
+    // split where they would grow past max_range.
     std::vector<Group> groups;
     std::vector<ByteRange> ranges;
-    for (std::size_t c = 0; c < head.coarse.size();) {
-        if (!need[c]) {
-            ++c;
-            continue;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        for (std::size_t c = runs[r].first; c <= runs[r].last; ++c) {
+            if (at(c + 1) - at(c) > limits.max_range) throw std::runtime_error("Érvénytelen darabindex");
+            bool const joins = !groups.empty() && (c != runs[r].first || fill[r - 1]) &&
+                               at(c + 1) - at(groups.back().first) <= limits.max_range;
+            if (joins) {
+                groups.back().last = c;
+                ranges.back().length = at(c + 1) - ranges.back().first;
+            } else {
+                groups.push_back({c, c});
+                ranges.push_back({at(c), at(c + 1) - at(c)});
+            }
         }
-        if (at(c + 1) - at(c) > limits.max_range) throw std::runtime_error("Érvénytelen darabindex");
-        std::size_t last = c;
-        for (std::size_t next = c + 1; next < head.coarse.size(); ++next) {
-            if (!need[next]) continue;
-            if (at(next) - at(last + 1) > limits.index_gap_fill || at(next + 1) - at(c) > limits.max_range) break;
-            last = next;
-        }
-        groups.push_back({c, last});
-        ranges.push_back({at(c), at(last + 1) - at(c)});
-        c = last + 1;
     }
     std::vector<std::vector<FineEntry>> entries(head.coarse.size());
     if (groups.empty()) return entries;
@@ -235,20 +250,28 @@ std::vector<std::vector<FineEntry>> fetch_fine_entries(ChunkIndexHead const& hea
     return entries;
 }
 
-// Copies between two fetched stretches that are smaller than a round trip is worth are
-// fetched with them; then the fetched pieces become ranges of at most max_range bytes.
+// Copies between two fetched stretches that cost less to fetch than a request of their
+// own are fetched with them; then the fetched pieces become ranges of at most max_range
+// bytes.
 void make_ranges(DeltaPlan& plan, PlanLimits const& limits) {
     std::vector<Piece>& pieces = plan.pieces;
+    std::vector<std::uint64_t> gaps;
+    std::vector<std::size_t> gap_first;  // the first piece of each gap; it ends at the next fetched one
+    std::uint64_t fetched = 0;
     std::size_t last_fetch = SIZE_MAX;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (pieces[i].seed_chunk != no_seed_chunk) continue;
+        fetched += pieces[i].size;
         if (last_fetch != SIZE_MAX && i > last_fetch + 1) {
-            std::uint64_t const gap = pieces[i].offset - (pieces[last_fetch].offset + pieces[last_fetch].size);
-            if (gap <= limits.gap_fill)
-                for (std::size_t k = last_fetch + 1; k < i; ++k) pieces[k].seed_chunk = no_seed_chunk;
+            gaps.push_back(pieces[i].offset - (pieces[last_fetch].offset + pieces[last_fetch].size));
+            gap_first.push_back(last_fetch + 1);
         }
         last_fetch = i;
     }
+    std::vector<bool> const fill = limits.cost.gaps_to_fill(gaps, fetched);
+    for (std::size_t g = 0; g < gaps.size(); ++g)
+        for (std::size_t k = gap_first[g]; fill[g] && pieces[k].seed_chunk != no_seed_chunk; ++k)
+            pieces[k].seed_chunk = no_seed_chunk;
     for (Piece const& p : pieces) {
         if (p.seed_chunk != no_seed_chunk) continue;
         plan.fetch_bytes += p.size;

@@ -5,6 +5,7 @@
 // it comes from: a seed, or a ranged request to the server.
 
 #include "core/chunk_index.h"
+#include "patcher/request_cost.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -176,9 +177,10 @@ struct DeltaPlan {
 };
 
 struct PlanLimits {
-    std::uint64_t gap_fill = 4096;         // copies between two fetches up to this size are fetched too
+    // Which copies between two fetched stretches (and which entries between two fetched
+    // runs of the index) are fetched with them: RequestCost::gaps_to_fill.
+    RequestCost cost;
     std::uint64_t max_range = 4ull << 20;  // a longer run of fetched bytes (or index entries) is split
-    std::uint64_t index_gap_fill = 4096;   // likewise for fine entries of the index
     std::uint64_t new_stretch = 8 << 20;   // see make_delta_plan
 };
 

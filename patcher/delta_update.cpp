@@ -3,6 +3,7 @@
 #include "core/chunk_index.h"
 #include "core/sha256.h"
 #include "patcher/delta_plan.h"
+#include "patcher/request_cost.h"
 #include "patcher/seed_library.h"
 #include "platform/files.h"
 #include "platform/open_file.h"
@@ -10,6 +11,8 @@
 #include <algorithm>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -44,16 +47,21 @@ std::vector<std::pair<DeltaSeed, std::uint64_t>> present(std::vector<DeltaSeed> 
     return out;
 }
 
-// Where range requests go: the run's session, and the stage's cancel that ends them all.
+// Where range requests go: the run's session and range slots, and the stage's cancel
+// that ends them all.
 struct Network {
     HttpSession& http;
+    RangeSlots& slots;
     DownloadCancel const* cancel;
 };
+// The file (or its index) on each host, and the host its next range starts on: where
+// the last range that moved went.
+struct Mirrored {
+    std::vector<std::string> const& urls;
+    std::atomic<std::size_t>& host;
+};
 
-// Requests of one file in flight at once: a round trip costs more than the bytes of a
-// small range, and the run's session keeps connections for them.
-constexpr std::size_t parallel_ranges = 4;
-// Fetched ranges held in memory, waiting for their turn in the part.
+// Fetched ranges of one file held in memory, waiting for their turn in the part.
 constexpr std::uint64_t batch_bytes = 8 << 20;
 
 // The bytes that have travelled for one file, counted from any thread.
@@ -77,67 +85,176 @@ private:
     std::uint64_t total_ = 0;
 };
 
-// Bytes [first, first + length) of `url` into `into`, asked again as long as
-// events.retry says (an overloaded server, a broken line): the plan stays, and only the
+double seconds_between(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// Bytes [first, first + length) of the file into `into`, timed for the run's
+// RequestCost. A failed request is asked again as long as events.retry says (an
+// overloaded server, a broken line), on the host it names: the plan stays, and only the
 // range is asked for again. A range not served as asked is not retried.
-void get_range(Network const& network, std::string const& url, std::uint64_t first, std::uint64_t length,
-               std::string& into, Travel& travel, std::vector<char>& buffer) {
-    TransferTries tries;
+void get_range(Network const& network, Mirrored const& where, std::uint64_t first, std::uint64_t length,
+               std::string& into, Travel& travel) {
+    using Clock = std::chrono::steady_clock;
+    TransferTries tries{where.host.load()};
+    std::vector<char> buffer;
     for (;;) {
         into.clear();
         try {
+            Clock::time_point const asked = Clock::now();
+            std::optional<Clock::time_point> first_byte;
             http_get_range(
-                network.http, url, first, length,
+                network.http, where.urls.at(tries.host), first, length,
                 [&](char const* data, std::size_t size) {
+                    if (!first_byte) first_byte = Clock::now();
                     into.append(data, size);
                     travel.add(size);
                 },
                 buffer, network.cancel);
+            Clock::time_point const done = Clock::now();
+            network.slots.measured({seconds_between(asked, first_byte.value_or(done)),
+                                    seconds_between(first_byte.value_or(done), done), length});
             return;
         } catch (HttpRangeRefused const&) {
             throw;
         } catch (...) {
             DeltaEvents const& events = travel.events();
             if (!events.retry || !events.retry(std::current_exception(), tries)) throw;
+            where.host = tries.host;  // the file's later ranges start where this one went
         }
     }
 }
 
-// The ranges of `url`, each into memory, up to parallel_ranges requests at once over the
-// run's session. The first failure (or stop) is thrown once every request has ended.
-std::vector<std::string> fetch_ranges(Network const& network, std::string const& url, std::span<ByteRange const> ranges,
-                                      Travel& travel) {
-    std::vector<std::string> out(ranges.size());
-    std::atomic<std::size_t> next{0};
-    std::mutex mutex;
-    std::exception_ptr failure;
-    auto const work = [&] {
-        std::vector<char> buffer;
-        try {
-            for (std::size_t i; (i = next++) < ranges.size();) {
-                out[i].reserve(ranges[i].length);
-                get_range(network, url, ranges[i].first, ranges[i].length, out[i], travel, buffer);
-            }
-        } catch (...) {
-            std::lock_guard const lock(mutex);
-            if (!failure) failure = std::current_exception();
-            next = ranges.size();
-        }
-    };
-    {
-        std::vector<std::jthread> helpers;
-        for (std::size_t k = 1; k < std::min(parallel_ranges, ranges.size()); ++k) helpers.emplace_back(work);
-        work();
+// The ranges of one file (or of its index), fetched in order on helper threads that
+// each hold one of the run's range slots: as many as the ranges' length makes worth it,
+// when the run has slots free (at least one, waited for when the caller needs a range).
+// At most batch_bytes are asked for ahead of the range the caller takes next (or one
+// range, when it is longer).
+class RangeFetch {
+public:
+    RangeFetch(Network const& network, Mirrored const& where, std::span<ByteRange const> ranges, Travel& travel)
+        : network_(network), where_(where), ranges_(ranges), travel_(travel), out_(ranges.size()),
+          arrived_(ranges.size(), false) {
+        std::uint64_t total = 0;
+        for (ByteRange const& r : ranges) total += r.length;
+        wanted_ = std::min(network.slots.cost().in_flight(total / std::max<std::size_t>(ranges.size(), 1)),
+                           ranges.size());
+        std::lock_guard const lock(mutex_);
+        add_helpers();
     }
-    if (failure) std::rethrow_exception(failure);
-    return out;
+    // Ends the helpers once their requests have ended.
+    ~RangeFetch() {
+        {
+            std::lock_guard const lock(mutex_);
+            ending_ = true;
+        }
+        changed_.notify_all();
+    }
+    RangeFetch(RangeFetch const&) = delete;
+    RangeFetch& operator=(RangeFetch const&) = delete;
+
+    // Range `index`'s bytes once they have arrived, each range once. Throws the first
+    // failure of any range.
+    std::string take(std::size_t index);
+
+private:
+    void add_helpers();  // under mutex_
+    void start_helper();  // under mutex_, with a slot taken for it
+    void help();
+
+    Network const& network_;
+    Mirrored const& where_;
+    std::span<ByteRange const> ranges_;
+    Travel& travel_;
+    std::size_t wanted_ = 0;  // helpers worth running
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> out_;
+    std::vector<bool> arrived_;
+    std::size_t next_ = 0;      // the next range to ask for
+    std::uint64_t held_ = 0;    // bytes of ranges asked for and not taken yet
+    std::size_t helping_ = 0;   // helpers running
+    std::exception_ptr failure_;
+    bool ending_ = false;
+    std::vector<std::jthread> helpers_;  // last: joined before the rest goes
+};
+
+void RangeFetch::add_helpers() {
+    while (helping_ < wanted_ && next_ < ranges_.size() && network_.slots.try_acquire()) start_helper();
+}
+
+void RangeFetch::start_helper() {
+    ++helping_;
+    helpers_.emplace_back([this] { help(); });
+}
+
+void RangeFetch::help() {
+    for (;;) {
+        std::size_t index;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] {
+                return ending_ || failure_ || next_ >= ranges_.size() || held_ == 0 ||
+                       held_ + ranges_[next_].length <= batch_bytes;
+            });
+            if (ending_ || failure_ || next_ >= ranges_.size()) break;
+            index = next_++;
+            held_ += ranges_[index].length;
+        }
+        std::string bytes;
+        try {
+            bytes.reserve(ranges_[index].length);
+            get_range(network_, where_, ranges_[index].first, ranges_[index].length, bytes, travel_);
+        } catch (...) {
+            std::lock_guard const lock(mutex_);
+            if (!failure_) failure_ = std::current_exception();
+            break;
+        }
+        {
+            std::lock_guard const lock(mutex_);
+            out_[index] = std::move(bytes);
+            arrived_[index] = true;
+        }
+        changed_.notify_all();
+    }
+    {
+        std::lock_guard const lock(mutex_);
+        --helping_;
+    }
+    network_.slots.release();
+    changed_.notify_all();
+}
+
+std::string RangeFetch::take(std::size_t index) {
+    std::string bytes;
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (failure_) std::rethrow_exception(failure_);
+            if (arrived_[index]) break;
+            add_helpers();
+            if (helping_ == 0 && next_ < ranges_.size()) {
+                // Other files' helpers hold every slot: this one waits for a free one.
+                lock.unlock();
+                network_.slots.acquire();
+                lock.lock();
+                start_helper();
+                continue;
+            }
+            changed_.wait(lock);
+        }
+        bytes = std::move(out_[index]);
+        held_ -= ranges_[index].length;
+    }
+    changed_.notify_all();
+    return bytes;
 }
 
 class Assembler {
 public:
-    Assembler(Network const& network, std::string const& url, fs::path const& part, SeedChunks const& seeds,
+    Assembler(Network const& network, Mirrored const& where, fs::path const& part, SeedChunks const& seeds,
               Travel& travel)
-        : network_(network), url_(url), part_(part), seeds_(seeds), travel_(travel) {}
+        : network_(network), where_(where), part_(part), seeds_(seeds), travel_(travel) {}
 
     bool touched_part = false;  // from here on a failure leaves a part worth nothing
 
@@ -145,26 +262,27 @@ public:
 
 private:
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
-    void place_range(std::vector<ByteRange> const& ranges, std::size_t index);
+    void place_range(ByteRange const& range, std::size_t index);
     OpenFile const& seed_file(std::uint16_t seed);
     void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
     Network const& network_;
-    std::string const& url_;
+    Mirrored const& where_;
     fs::path const& part_;
     SeedChunks const& seeds_;
     Travel& travel_;
-    std::vector<std::string> batch_;  // fetched ranges from batch_first_ on
-    std::size_t batch_first_ = 0;
     std::optional<OpenFile> out_;
     std::vector<std::unique_ptr<OpenFile const>> inputs_;
     std::vector<char> copy_buffer_;
     Sha256 hash_;
+    std::optional<RangeFetch> fetch_;  // last: its requests end before the rest goes
 };
 
 std::string Assembler::run(DeltaPlan const& plan) {
     touched_part = true;
     out_.emplace(part_, OpenFile::Access::read_write);
+    // The ranges travel while the seeds' chunks are copied.
+    if (!plan.ranges.empty()) fetch_.emplace(network_, where_, plan.ranges, travel_);
     std::vector<Piece> const& pieces = plan.pieces;
     std::size_t range = 0;
     for (std::size_t i = 0; i < pieces.size();) {
@@ -174,7 +292,7 @@ std::string Assembler::run(DeltaPlan const& plan) {
         }
         ByteRange const& r = plan.ranges.at(range);
         if (r.first != pieces[i].offset) throw std::logic_error("delta plan out of order");
-        place_range(plan.ranges, range++);
+        place_range(r, range++);
         while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
     }
     std::uint64_t const size = pieces.empty() ? 0 : pieces.back().offset + pieces.back().size;
@@ -215,23 +333,11 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     return end;
 }
 
-// Writes range `index` into the part, fetching it with the ranges after it (up to
-// batch_bytes) when it has not arrived yet.
-void Assembler::place_range(std::vector<ByteRange> const& ranges, std::size_t index) {
-    if (index < batch_first_ || index >= batch_first_ + batch_.size()) {
-        std::size_t end = index;
-        std::uint64_t bytes = 0;
-        while (end < ranges.size() && end - index < 2 * parallel_ranges &&
-               (end == index || bytes + ranges[end].length <= batch_bytes))
-            bytes += ranges[end++].length;
-        batch_.clear();
-        batch_ = fetch_ranges(network_, url_, std::span(ranges).subspan(index, end - index), travel_);
-        batch_first_ = index;
-    }
-    std::string& bytes = batch_[index - batch_first_];
-    write_at(ranges[index].first, bytes.data(), bytes.size());
+// Writes range `index` into the part once it has arrived.
+void Assembler::place_range(ByteRange const& range, std::size_t index) {
+    std::string const bytes = fetch_->take(index);
+    write_at(range.first, bytes.data(), bytes.size());
     hash_.update(bytes.data(), bytes.size());
-    std::string().swap(bytes);
 }
 
 // The seeds worth reading for `file`, of `file_size` bytes. A large seed whose sample
@@ -284,14 +390,16 @@ SeedChunks read_seeds(SeedLibrary& library, std::vector<std::pair<DeltaSeed, std
     return chunks;
 }
 
-std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entry, std::string const& url,
-                                   std::string const& index_url, fs::path const& part, SeedLibrary& library,
+std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entry, DeltaSources const& sources,
+                                   fs::path const& part, SeedLibrary& library,
                                    std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
-                                   DeltaEvents const& events, std::vector<char>& buffer, bool& touched_part) {
+                                   DeltaEvents const& events, bool& touched_part) {
     ChunkIndexRef const& ref = *entry.chunk_index;
+    std::atomic<std::size_t> host{sources.host};
+    Mirrored const index{sources.index_urls, host}, file{sources.urls, host};
     std::string head_bytes;
     Travel travel(events);
-    get_range(network, index_url, 0, ref.head_size, head_bytes, travel, buffer);
+    get_range(network, index, 0, ref.head_size, head_bytes, travel);
     if (sha256_hex(head_bytes) != ref.head_sha256) return std::nullopt;
     ChunkIndexHead const head = read_chunk_index_head(head_bytes);
     if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)
@@ -301,14 +409,22 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
     SeedChunks const chunks = read_seeds(
         library, seeds_worth_reading(library, seeds, head.params, *wanted, head.file_size), head.params, wanted, events);
     if (chunks.empty()) return std::nullopt;
+    PlanLimits limits;
+    limits.cost = network.slots.cost();
     DeltaPlan const plan = make_delta_plan(
         head, chunks,
-        [&](std::vector<ByteRange> const& ranges) { return fetch_ranges(network, index_url, ranges, travel); });
+        [&](std::vector<ByteRange> const& ranges) {
+            RangeFetch fetch(network, index, ranges, travel);
+            std::vector<std::string> out;
+            for (std::size_t i = 0; i < ranges.size(); ++i) out.push_back(fetch.take(i));
+            return out;
+        },
+        limits);
     if (static_cast<double>(plan.fetch_bytes) >= delta_most_of_file * static_cast<double>(entry.size))
         return std::nullopt;
     if (events.planned) events.planned(travel.total() + plan.fetch_bytes);
 
-    Assembler assembler(network, url, part, chunks, travel);
+    Assembler assembler(network, file, part, chunks, travel);
     struct Touched {
         Assembler const& assembler;
         bool& touched;
@@ -321,10 +437,10 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
 
 }  // namespace
 
-std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, std::string const& url,
-                                          std::string const& index_url, fs::path const& part, SeedLibrary& library,
+std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& entry, DeltaSources const& sources,
+                                          fs::path const& part, SeedLibrary& library,
                                           std::vector<DeltaSeed> const& seeds, DeltaEvents const& events,
-                                          std::vector<char>& buffer, DownloadCancel const* cancel) {
+                                          DownloadCancel const* cancel) {
     // A head larger than any real file needs (about 16 bytes per 150 KiB) is not fetched
     // into memory: the manifest may come from a server that is not the operator's.
     if (!entry.chunk_index || entry.chunk_index->head_size > max_index_head) return std::nullopt;
@@ -333,7 +449,7 @@ std::optional<DeltaResult> fetch_by_delta(HttpSession& http, FileEntry const& en
     std::optional<DeltaResult> result;
     bool touched_part = false;
     try {
-        result = attempt(Network{http, cancel}, entry, url, index_url, part, library, usable, events, buffer,
+        result = attempt(Network{http, sources.slots, cancel}, entry, sources, part, library, usable, events,
                          touched_part);
     } catch (HttpCancelled const&) {
         throw;  // the stage is ending: not a reason to fetch the whole file

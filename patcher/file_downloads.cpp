@@ -4,6 +4,7 @@
 #include "patcher/delta_update.h"
 #include "patcher/download_progress.h"
 #include "patcher/part_transfer.h"
+#include "patcher/request_cost.h"
 #include "patcher/seed_library.h"
 #include "patcher/patch_records.h"
 #include "patcher/transfer_retry.h"
@@ -101,8 +102,7 @@ private:
     void work(std::size_t slot);
     void fetch(std::size_t slot, std::size_t index, FileEntry const& item, std::vector<char>& buffer);
     std::string url_on(std::size_t host, FileEntry const& item) const { return build_file_url(bases_[host], item.path); }
-    bool fetch_delta(std::size_t slot, std::size_t index, std::size_t host, fs::path const& local_path,
-                     std::vector<char>& buffer);
+    bool fetch_delta(std::size_t slot, std::size_t index, std::size_t host, fs::path const& local_path);
     std::vector<DeltaSeed> seeds_for(FileEntry const& item, fs::path const& local_path) const;
     void expect_seeds();
     void set_travel(std::size_t slot, std::uint64_t travel);
@@ -133,6 +133,7 @@ private:
     ProgressReporter const& reporter_;
     FolderMaker folders_;
     SeedLibrary seeds_;
+    RangeSlots range_slots_;  // every delta's range requests in flight
     std::vector<std::vector<DeltaSeed>> delta_seeds_;  // by item: the seeds its delta may read
     DownloadClock const clock_;
 
@@ -277,7 +278,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
     fs::path const local_path = game_dir_ / utf8_to_wide(item.path);
     fs::path const part = part_path_for(local_path);
     TransferTries tries{policy_.choose(hosts_, spread_ + index, wall_now()), 0, download_attempts};
-    if (item.chunk_index && fetch_delta(slot, index, tries.host, local_path, buffer)) return;
+    if (item.chunk_index && fetch_delta(slot, index, tries.host, local_path)) return;
     // The manifest's size is the truth for a game file, 0 included: the server may send
     // no byte more, however long its body claims or turns out to be.
     PartTransfer transfer({item.path, url_on(tries.host, item), part, item.size, item.sha256, item.size}, records_);
@@ -542,7 +543,7 @@ void DownloadStage::set_travel(std::size_t slot, std::uint64_t travel) {
 
 // True when the file was rebuilt and placed; false to fetch it whole.
 bool DownloadStage::fetch_delta(std::size_t slot, std::size_t index, std::size_t host,
-                                fs::path const& local_path, std::vector<char>& buffer) {
+                                fs::path const& local_path) {
     FileEntry const& item = *items_[index].entry;
     std::vector<DeltaSeed> const& seeds = delta_seeds_[index];
     // However the delta ends, this file is done with its seeds.
@@ -574,14 +575,14 @@ bool DownloadStage::fetch_delta(std::size_t slot, std::size_t index, std::size_t
         set_travel(slot, travel);
     };
     events.travelled = [&](std::uint64_t done) { on_bytes(slot, done); };
-    // A range the server is too busy for, or that broke, is asked for again on its host
-    // as the policy says; the plan and the bytes already placed stay.
-    std::vector<std::string> const on_host{hosts_[host]};
+    // A range the server is too busy for, or that broke, is asked for again where and
+    // when the policy says, on another host when there is one; the plan and the bytes
+    // already placed stay.
     events.retry = [&](std::exception_ptr const& failure, TransferTries& tries) {
         WallTime const now = wall_now();
         TransferFailure const why = classify_failure(failure, now);
         if (!is_transient(why)) return false;
-        NextStep const next = policy_.failed(tries, on_host, why, false, now, random_fraction());
+        NextStep const next = policy_.failed(tries, hosts_, why, false, now, random_fraction());
         return !next.give_up && wait_until(slot, next.at, next.busy);
     };
     try {
@@ -589,9 +590,13 @@ bool DownloadStage::fetch_delta(std::size_t slot, std::size_t index, std::size_t
     } catch (std::exception const&) {
         return false;
     }
+    DeltaSources sources{{}, {}, host, range_slots_};
+    for (std::size_t h = 0; h < bases_.size(); ++h) {
+        sources.urls.push_back(url_on(h, item));
+        sources.index_urls.push_back(chunk_index_url(bases_[h], item.chunk_index->url));
+    }
     std::optional<DeltaResult> const rebuilt =
-        korvel::fetch_by_delta(http_, item, url_on(host, item), chunk_index_url(bases_[host], item.chunk_index->url), part,
-                               seeds_, seeds, events, buffer, &cancel_);
+        korvel::fetch_by_delta(http_, item, sources, part, seeds_, seeds, events, &cancel_);
     {
         std::lock_guard const lock(mutex_);
         slots_[slot].comparing.clear();

@@ -602,7 +602,10 @@ void http_get_range(HttpSession& session, std::string const& url, std::uint64_t 
     // A 200 carries the whole file: its body is never read, the request is closed.
     if (status_code(request.get()) != 206 || !content_range_is(request.get(), first, last))
         throw HttpRangeRefused("Ranges not served as asked: " + url);
-    if (buffer.size() != download_buffer_size) buffer.assign(download_buffer_size, '\0');
+    // Room for the range and the one byte that would show it overran, up to the usual
+    // buffer: a run keeps dozens of small ranges in flight.
+    std::size_t const room = static_cast<std::size_t>(std::min<std::uint64_t>(length + 1, download_buffer_size));
+    if (buffer.size() < room) buffer.assign(room, '\0');
     std::uint64_t received = 0;
     for (;;) {
         std::size_t const n = download_available(request);

@@ -225,9 +225,10 @@ public:
 using RangeSinkFn = std::function<void(char const*, std::size_t)>;
 
 // GETs bytes [first, first + length) of `url` with one "Range" and hands them to `sink`
-// as they arrive, through `buffer` (resized to 1 MiB). Throws HttpStatusError for a
-// status outside 200..299, HttpRangeRefused as above (a 200's body is not read),
-// HttpTransferBroken when fewer bytes arrive, and HttpCancelled when `cancel` ends it.
+// as they arrive, through `buffer` (grown to the range, up to 1 MiB). Throws
+// HttpStatusError for a status outside 200..299, HttpRangeRefused as above (a 200's body
+// is not read), HttpTransferBroken when fewer bytes arrive, and HttpCancelled when
+// `cancel` ends it.
 // No cache headers: the file is immutable.
 void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
                     RangeSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel = nullptr);

@@ -1,5 +1,6 @@
 // The plan's limits on what it fetches into memory, whatever the served index says, and
-// what the seeds it is made from keep in memory.
+// what the seeds it is made from keep in memory, and what the cost of a request on the
+// measured link makes of its ranges.
 
 #include "core/chunk_index.h"
 #include "patcher/delta_plan.h"
@@ -160,4 +161,75 @@ TEST(SeedLibrary, ReadsASeedOnceUntilTheLastExpectedFileIsDone) {
     library.done_with(file);
     EXPECT_NE(ask(), first);
     EXPECT_EQ(library.bytes_read().at("old.pak"), 2 * bytes.size());
+}
+
+// What the run's measurements make of range requests: how many stay in flight, and
+// which gaps between fetched stretches are fetched with them.
+TEST(RequestCost, InFlightAndFilledGapsFollowTheMeasuredLink) {
+    RangeTiming const slow_line{0.05, 0.5, 250000, 2};  // 1 MB/s
+    RangeTiming const near_server{0.002, 0.0, 8192, 1};
+    struct Case {
+        char const* name;
+        std::vector<RangeTiming> measured;
+        std::uint64_t typical_range;
+        std::size_t in_flight;
+        std::vector<std::uint64_t> gaps;
+        std::uint64_t fetched;
+        std::vector<bool> filled;
+    };
+    std::vector<Case> const cases = {
+        // Nothing measured: 50 ms at 12.5 MB/s, 625 KB on the line.
+        {"small ranges, the most", {}, 8192, 32, {300, 20000, 100}, 40000, {true, false, true}},
+        {"large ranges, the fewest", {}, 4 << 20, 4, {20000, 150000, 10000}, 4000000, {true, false, true}},
+        {"filling stops at 1 % more bytes", {}, 100000, 8, {300, 200, 150}, 40000, {false, true, true}},
+        {"a transfer too short to measure the rate", {{0.05, 0.01, 8192, 4}}, 100000, 8, {350, 20000}, 3000000,
+         {true, true}},
+        // The shortest wait for a first byte is the round trip.
+        {"a near server", {{0.1, 0.0, 8192, 1}, near_server}, 8192, 5, {350, 7000}, 3000000, {true, false}},
+        {"a slow line", {slow_line}, 8192, 8, {350, 20000}, 3000000, {true, false}},
+        {"a slow line measured twice", {slow_line, {0.05, 0.25, 250000, 2}}, 5000, 14, {}, 0, {}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.name);
+        RequestCost cost;
+        for (RangeTiming const& t : c.measured) cost.observe(t);
+        EXPECT_EQ(cost.in_flight(c.typical_range), c.in_flight);
+        EXPECT_EQ(cost.gaps_to_fill(c.gaps, c.fetched), c.filled);
+    }
+}
+
+// Two edited stretches with a few unchanged bytes between them: one range when the
+// round trip is worth more than those bytes, two when it costs next to nothing.
+TEST(RequestCost, PlanFillsTheGapOnlyWhenARequestCostsMore) {
+    std::string const old_file = test::random_bytes(1 << 20, 94);
+    std::string new_file = old_file;
+    new_file.replace(100000, 200000, test::random_bytes(200000, 95));
+    new_file.replace(303000, 200000, test::random_bytes(200000, 96));
+    std::string const index = chunk_index_of(new_file.data(), new_file.size(), small_chunks);
+    ChunkIndexHead const head = read_chunk_index_head(index);
+    auto const table = std::make_shared<SeedTable>("old", false, small_chunks);
+    table->read(old_file.size(), reader_of(old_file), {}, {});
+    SeedChunks seeds;
+    seeds.add(table);
+    auto const plan_with = [&](RequestCost const& cost) {
+        PlanLimits limits;
+        limits.cost = cost;
+        return make_delta_plan(
+            head, seeds,
+            [&](std::vector<ByteRange> const& ranges) {
+                std::vector<std::string> out;
+                for (ByteRange const& r : ranges) out.push_back(index.substr(r.first, r.length));
+                return out;
+            },
+            limits);
+    };
+    RequestCost instant;
+    instant.observe({0.00001, 0.0, 8192, 1});
+    DeltaPlan const apart = plan_with(instant);
+    DeltaPlan const together = plan_with(RequestCost{});
+    ASSERT_EQ(apart.ranges.size(), 2u);
+    ASSERT_EQ(together.ranges.size(), 1u);
+    std::uint64_t const gap = apart.ranges[1].first - (apart.ranges[0].first + apart.ranges[0].length);
+    EXPECT_GT(gap, 0u);
+    EXPECT_EQ(together.fetch_bytes, apart.fetch_bytes + gap);
 }

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+#include <ctime>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -54,6 +55,12 @@ std::string EngineTest::localhost_url(std::string_view relative) const {
 std::string EngineTest::mirror_url(int k, std::string_view relative) const {
     std::string const path = "m" + std::to_string(k) + "/" + std::string(relative);
     return k == 1 ? localhost_url(path) : https_base() + server.path(path);
+}
+
+void EngineTest::avoid_mirror_at_start() const {
+    std::string const mirror = mirror_url(1, "");
+    write_file(config().hash_cache_file.parent_path() / "hosts.json",
+               nlohmann::json{{mirror.substr(0, mirror.find('/', 8)), std::time(nullptr) + 60}}.dump());
 }
 
 PatchConfig EngineTest::config() const {

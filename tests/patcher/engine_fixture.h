@@ -64,6 +64,9 @@ protected:
     // https://localhost:PORT) and lists them in the manifest and version.json.
     int mirrors = 0;
     std::string mirror_url(int k, std::string_view relative) const;
+    // Notes mirror 1 as failed by an earlier start, a minute ago: the run begins on the
+    // first host and reaches the mirror only when that fails.
+    void avoid_mirror_at_start() const;
     // A served path through http://localhost:PORT, another host than server.url()'s.
     std::string localhost_url(std::string_view relative) const;
 
