@@ -15,8 +15,14 @@ std::string fetch_document(HttpSession& http, TransferPolicy& policy, std::vecto
     TransferTries tries{policy.choose(hosts, 0, wall_now()), 0, static_cast<int>(urls.size())};
     for (;;) {
         if (WallTime const due = policy.ready_at(hosts[tries.host], wall_now()); due > wall_now()) wait(due, true);
+        // One request: it takes the probe of a busy host and gives it back when it fails
+        // (its turn ends with the loop's pass, after failed()), or opens the host for the
+        // downloads that follow. It goes even beside another's probe.
+        HostTurn turn = policy.take_turn(hosts[tries.host], wall_now());
         try {
-            return http_get(http, urls[tries.host], max_body, caching);
+            std::string body = http_get(http, urls[tries.host], max_body, caching);
+            turn.answered();
+            return body;
         } catch (std::exception const&) {
             std::exception_ptr const caught = std::current_exception();
             WallTime const now = wall_now();

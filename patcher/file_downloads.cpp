@@ -108,7 +108,10 @@ private:
     void set_travel(std::size_t slot, std::uint64_t travel);
     void on_bytes(std::size_t slot, std::uint64_t done);
     bool too_slow(std::size_t slot, std::size_t host);
-    bool wait_until(std::size_t slot, WallTime due, bool busy);  // false when the stage is stopping
+    // false when the stage is stopping
+    bool wait_until(std::size_t slot, WallTime due, bool busy, std::optional<std::uint64_t> probe_ends = {});
+    std::optional<HostTurn> turn_at(std::size_t slot, std::size_t host);  // nothing when the stage is stopping
+    void probe_ended();
     void stop_and_join(std::vector<std::thread>& workers);
     void stop_transfers();  // under mutex_
     void report_finished(std::vector<std::size_t> const& finished);
@@ -138,7 +141,8 @@ private:
     std::mutex mutex_;
     std::uint64_t bytes_total_ = 0;  // bytes that travel: a delta's plan replaces its file's size
     std::condition_variable changed_;   // workers -> the reporting thread
-    std::condition_variable stopping_;  // the stage -> pausing workers
+    std::condition_variable stopping_;  // the stage, or a busy host's probe that ended -> pausing workers
+    std::uint64_t probe_ends_ = 0;      // probes of busy hosts answered or given back
     std::vector<Slot> slots_;
     DownloadCancel cancel_;  // ends every transfer in flight at once
     std::size_t next_ = 0;
@@ -280,7 +284,8 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
     PartTransfer transfer({item.path, url_on(tries.host, item), part, item.size, item.sha256, item.size}, records_);
     std::optional<PartTransfer::Fetched> verified;
     for (int attempt = 1;; ++attempt) {
-        if (!wait_until(slot, policy_.ready_at(hosts_[tries.host], wall_now()), true)) {
+        std::optional<HostTurn> turn = turn_at(slot, tries.host);
+        if (!turn) {
             if (verified) transfer.discard();
             throw TransferStopped{};
         }
@@ -300,10 +305,12 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
                 PartTransfer::Fetched const fetched = transfer.attempt(
                     http_,
                     [&](std::uint64_t done, std::uint64_t) {
+                        turn->answered();
                         on_bytes(slot, done);
                         if (too_slow(slot, tries.host)) throw HostTooSlow(url_on(tries.host, item));
                     },
                     &buffer, &cancel_);
+                turn->answered();
                 if (fetched.sha256 != item.sha256) {
                     transfer.discard();
                     throw std::runtime_error("SHA-256 eltérés: " + item.path);
@@ -331,6 +338,7 @@ void DownloadStage::fetch(std::size_t slot, std::size_t index, FileEntry const& 
                 progressed = slots_[slot].bytes > before;
             }
             NextStep const next = policy_.failed(tries, hosts_, failure, progressed, now, random_fraction());
+            turn->release();  // after failed(): a busy host stays closed until its new Retry-After
             if (next.give_up) {
                 if (verified) transfer.discard();
                 if (next.text == failure.text) std::rethrow_exception(caught);
@@ -392,17 +400,49 @@ bool DownloadStage::too_slow(std::size_t slot, std::size_t host) {
     return leave_slow_host(pace, slow_);
 }
 
-// Waits for the policy's time (shown as a countdown), or until the stage stops.
-bool DownloadStage::wait_until(std::size_t slot, WallTime due, bool busy) {
+// The transfer's turn at hosts_[host]: after the host's Retry-After and, while another
+// transfer probes the busy host, until that probe is answered or given back. Nothing when
+// the stage stops first.
+std::optional<HostTurn> DownloadStage::turn_at(std::size_t slot, std::size_t host) {
+    for (;;) {
+        if (!wait_until(slot, policy_.ready_at(hosts_[host], wall_now()), true)) return std::nullopt;
+        std::uint64_t seen;
+        {
+            std::lock_guard const lock(mutex_);
+            seen = probe_ends_;
+        }
+        HostTurn turn = policy_.take_turn(hosts_[host], wall_now(), [this] { probe_ended(); });
+        if (turn.granted()) return turn;
+        // A new Retry-After came in between: wait for it; else for the probe out now.
+        if (policy_.ready_at(hosts_[host], wall_now()) <= wall_now() &&
+            !wait_until(slot, wall_now() + policy_.settings().first_step, true, seen))
+            return std::nullopt;
+    }
+}
+
+void DownloadStage::probe_ended() {
+    {
+        std::lock_guard const lock(mutex_);
+        ++probe_ends_;
+    }
+    stopping_.notify_all();
+}
+
+// Waits for the policy's time (shown as a countdown), or with `probe_ends`, until a probe
+// ends after that count (the countdown shows `due` meanwhile and then stays at zero,
+// saying the server is busy), or until the stage stops.
+bool DownloadStage::wait_until(std::size_t slot, WallTime due, bool busy, std::optional<std::uint64_t> probe_ends) {
     WallTime const now = wall_now();
-    if (due <= now) return true;
+    if (due <= now && !probe_ends) return true;
     auto const deadline = std::chrono::steady_clock::now() + (due - now);
     std::unique_lock lock(mutex_);
     slots_[slot].waiting_until = due;
     slots_[slot].waiting_busy = busy;
     dirty_ = true;
     changed_.notify_one();
-    bool const stopping = stopping_.wait_until(lock, deadline, [this] { return stop_; });
+    bool const stopping =
+        probe_ends ? (stopping_.wait(lock, [&] { return stop_ || probe_ends_ != *probe_ends; }), stop_)
+                   : stopping_.wait_until(lock, deadline, [this] { return stop_; });
     slots_[slot].waiting_until.reset();
     dirty_ = true;
     changed_.notify_one();

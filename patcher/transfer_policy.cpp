@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <stdexcept>
+#include <utility>
 
 namespace korvel {
 
@@ -129,6 +130,57 @@ WallTime TransferPolicy::ready_at(std::string const& host, WallTime now) const {
     return asked;
 }
 
+HostTurn TransferPolicy::take_turn(std::string const& host, WallTime now, std::function<void()> ended) {
+    HostTurn turn;
+    std::lock_guard const lock(mutex_);
+    Host& h = hosts_[host];
+    if (h.note.not_before > now || (h.closed && h.probe_out)) return turn;
+    turn.policy_ = this;
+    turn.host_ = host;
+    turn.ended_ = std::move(ended);
+    turn.granted_ = true;
+    turn.probe_ = h.closed;
+    h.probe_out = h.closed;
+    return turn;
+}
+
+bool TransferPolicy::end_turn(std::string const& host, bool probe, bool answered) {
+    std::lock_guard const lock(mutex_);
+    Host& h = hosts_[host];
+    bool const opened = answered && h.closed;
+    if (answered) h.closed = false;
+    if (probe) h.probe_out = false;
+    return probe || opened;
+}
+
+HostTurn::HostTurn(HostTurn&& other) noexcept { *this = std::move(other); }
+
+HostTurn& HostTurn::operator=(HostTurn&& other) noexcept {
+    if (this != &other) {
+        release();
+        policy_ = std::exchange(other.policy_, nullptr);
+        host_ = std::move(other.host_);
+        ended_ = std::move(other.ended_);
+        granted_ = std::exchange(other.granted_, false);
+        probe_ = std::exchange(other.probe_, false);
+    }
+    return *this;
+}
+
+void HostTurn::answered() {
+    if (!policy_) return;
+    bool const wake = std::exchange(policy_, nullptr)->end_turn(host_, probe_, true);
+    probe_ = false;
+    if (wake && ended_) ended_();
+}
+
+void HostTurn::release() {
+    if (!policy_ || !probe_) return;
+    std::exchange(policy_, nullptr)->end_turn(host_, true, false);
+    probe_ = false;
+    if (ended_) ended_();
+}
+
 bool TransferPolicy::another_ready(std::vector<std::string> const& hosts, std::size_t current, WallTime now) const {
     std::lock_guard const lock(mutex_);
     for (std::size_t i = 0; i < hosts.size(); ++i)
@@ -175,6 +227,7 @@ NextStep TransferPolicy::failed(TransferTries& tries, std::vector<std::string> c
         host.failed = true;
         host.note.avoid_until = std::max(host.note.avoid_until, now + settings_.remember_for);
         if (failure.retry_after) host.note.not_before = std::max(host.note.not_before, *failure.retry_after);
+        if (step.busy) host.closed = true;
     }
 
     // Another host that has not failed takes the transfer over at once.
@@ -188,7 +241,8 @@ NextStep TransferPolicy::failed(TransferTries& tries, std::vector<std::string> c
         }
     }
     // Else the host that may be asked first, after a backoff that spreads the launchers
-    // which failed together: a random share of a step that doubles with each failure;
+    // which failed together: a random share of a step that doubles with each failure
+    // (after the named time, and of the first step only, when the server named one);
     // another host comes before the one that just failed when both may be asked alike.
     std::size_t best = local ? tries.host % n : (tries.host + 1) % n;
     for (std::size_t k = 2; k <= n && !local; ++k)
@@ -199,10 +253,10 @@ NextStep TransferPolicy::failed(TransferTries& tries, std::vector<std::string> c
         step.text = busy_text(asked, now);
         return step;
     }
-    int const doublings = std::min(tries.failures - 1, 30);
+    int const doublings = failure.retry_after ? 0 : std::min(tries.failures - 1, 30);
     Millis const top = std::min(settings_.step_cap, Millis(settings_.first_step.count() << doublings));
     Millis const jitter(static_cast<std::int64_t>(std::clamp(random01, 0.0, 1.0) * static_cast<double>(top.count())));
-    step.at = std::max(asked, now + jitter);
+    step.at = failure.retry_after ? std::max(asked, now) + jitter : std::max(asked, now + jitter);
     if (step.at - *tries.failing_since > settings_.budget) {
         step.give_up = true;
         step.text = failure.text;

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -91,6 +92,41 @@ struct NextStep {
     bool busy = false;     // the wait is a server's overload (429/503), not a broken line
 };
 
+class TransferPolicy;
+
+// A request's turn at a host (TransferPolicy::take_turn). After a 429/503 the host is
+// closed: once its Retry-After has passed, one request of the run goes to it as a probe
+// while the others wait for the probe's outcome. A turn that holds the probe gives it
+// back when it ends without answered() (a failure, a stop, an exception), so that no
+// transfer waits for a probe that nobody sends. Ending the probe calls the `ended`
+// function take_turn was given, outside the policy's lock, to wake the waiting transfers.
+class HostTurn {
+public:
+    HostTurn() = default;
+    HostTurn(HostTurn&& other) noexcept;
+    HostTurn& operator=(HostTurn&& other) noexcept;
+    HostTurn(HostTurn const&) = delete;
+    HostTurn& operator=(HostTurn const&) = delete;
+    ~HostTurn() { release(); }
+
+    // Whether the request may go: the host is open, or this turn holds its probe.
+    bool granted() const { return granted_; }
+    bool probing() const { return probe_; }
+    // The host answered with the first bytes of a body: it is open to every request again.
+    void answered();
+    // Gives the probe back without an answer; after TransferPolicy::failed, which closes
+    // the host again until the new Retry-After.
+    void release();
+
+private:
+    friend class TransferPolicy;
+    TransferPolicy* policy_ = nullptr;  // granted and not answered yet
+    std::string host_;
+    std::function<void()> ended_;
+    bool granted_ = false;
+    bool probe_ = false;
+};
+
 class TransferPolicy {
 public:
     explicit TransferPolicy(PolicySettings settings = {});
@@ -109,6 +145,12 @@ public:
     // says when to come back, as failed() gives it.
     WallTime ready_at(std::string const& host, WallTime now) const;
 
+    // A request's turn at `host` once ready_at has come. Granted when the host is open or
+    // its probe is free (this turn then holds it); not granted while another turn's probe
+    // is out, or before the host's Retry-After: the caller waits for `ended`, which the
+    // probe's turn calls when it is answered or given back.
+    HostTurn take_turn(std::string const& host, WallTime now, std::function<void()> ended = {});
+
     // Whether a transfer on hosts[current] could continue on another host at once: one
     // that has not failed and may be asked now.
     bool another_ready(std::vector<std::string> const& hosts, std::size_t current, WallTime now) const;
@@ -118,7 +160,10 @@ public:
     // [0, 1) draws the jittered wait. Transient failures continue on another host that
     // has not failed at once, else after the longer of the
     // host's Retry-After and a backoff drawn from 0 to first_step * 2^(failures - 1)
-    // (at most step_cap), until the budget is spent or a Retry-After passes its cap.
+    // (at most step_cap), until the budget is spent or a Retry-After passes its cap. A
+    // failure that names its Retry-After is not doubled: the server said when, and only a
+    // jitter of at most first_step follows it, so that one run's waiting transfers do not
+    // ask together. A 429/503 closes the host to all but one probe (take_turn).
     // Permanent failures go the same way until the transfer's permanent_tries are used up;
     // a local one stays on its host and never marks it.
     NextStep failed(TransferTries& tries, std::vector<std::string> const& hosts, TransferFailure const& failure,
@@ -134,7 +179,11 @@ private:
     struct Host {
         HostNote note;        // avoid_until: from an earlier start, or remember_for after a failure now
         bool failed = false;  // in this run
+        bool closed = false;  // a 429/503 came, and no body since: one probe at a time
+        bool probe_out = false;
     };
+    friend class HostTurn;
+    bool end_turn(std::string const& host, bool probe, bool answered);  // whether waiters should wake
     bool avoided(std::string const& host, WallTime now) const;  // under mutex_
     WallTime ready(std::string const& host) const;                // under mutex_
 

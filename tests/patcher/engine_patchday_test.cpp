@@ -421,3 +421,28 @@ TEST_F(EngineTest, RetryAfterIsKeptAcrossStarts) {
         return r.detail.starts_with(L"A szerver túlterhelt, újrapróbálás ");
     }));
 }
+
+// A busy server is asked again by one transfer at a time: three files turned away twice
+// with Retry-After 1 send their second requests (turned away too) a second apart, one
+// probe after another, and not all together when the wait is over.
+TEST_F(EngineTest, ABusyServerGetsOneProbeAtATime) {
+    Fault const busy{.status = 503, .headers = {{"Retry-After", "1"}}};
+    std::map<std::string, std::string> const bytes{
+        {"f0.bin", random_bytes(32 << 10, 10)}, {"f1.bin", random_bytes(32 << 10, 11)}, {"f2.bin", random_bytes(32 << 10, 12)}};
+    std::map<std::string, korvel::test::PublishedFile> files;
+    for (auto const& [name, data] : bytes) {
+        files.emplace(name, data);
+        server.set_attempts("files/" + name, {busy, busy});
+    }
+    publish(files);
+    ASSERT_TRUE(run().ok);
+    std::vector<double> probes;
+    for (auto const& [name, data] : bytes) {
+        std::vector<Request> const asked = server.requests("files/" + name);
+        ASSERT_EQ(asked.size(), 3u) << name;
+        probes.push_back(asked[1].time);
+        EXPECT_EQ(game_file(name), data);
+    }
+    std::sort(probes.begin(), probes.end());
+    for (std::size_t i = 1; i < probes.size(); ++i) EXPECT_GE(probes[i] - probes[i - 1], 0.9) << i;
+}

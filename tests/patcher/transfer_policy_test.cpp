@@ -6,6 +6,7 @@
 #include <vector>
 
 using korvel::FailureKind;
+using korvel::HostTurn;
 using korvel::Millis;
 using korvel::NextStep;
 using korvel::TransferFailure;
@@ -129,9 +130,9 @@ TEST(TransferPolicy, OneHostWaitsForItsRetryAfterAndBacksOffWithJitter) {
     TransferPolicy policy;
     std::vector<std::string> const one{"https://a"};
     TransferTries tries;
-    // Retry-After 7 outweighs a first backoff of at most 1 s.
+    // Retry-After 7, then a jitter of at most the first step.
     NextStep step = policy.failed(tries, one, status(429, 7), false, t0, 0.99);
-    EXPECT_EQ(step.at, t0 + seconds(7));
+    EXPECT_EQ(step.at, t0 + seconds(7) + Millis(990));
     EXPECT_TRUE(step.busy);
     // Without Retry-After the waits grow: a share (the random fraction) of 2, 4, 8 ... s,
     // never more than 60 s.
@@ -151,6 +152,58 @@ TEST(TransferPolicy, OneHostWaitsForItsRetryAfterAndBacksOffWithJitter) {
     TransferTries other = tries;
     EXPECT_NE(policy.failed(tries, one, status(503), false, now, 0.1).at,
               policy.failed(other, one, status(503), false, now, 0.7).at);
+}
+
+// A server that named its wait is asked again then (and a jitter of at most the first
+// step), however often it turned the transfer away; without a name the bound doubles.
+TEST(TransferPolicy, ANamedWaitIsNotDoubled) {
+    struct Case {
+        std::optional<int> retry_after;
+        int failures;
+        Millis bound;
+    } const cases[] = {{2, 1, Millis(3000)}, {2, 6, Millis(3000)}, {{}, 1, Millis(1000)}, {{}, 6, Millis(32000)}};
+    for (Case const& c : cases) {
+        TransferPolicy policy;
+        TransferTries tries;
+        NextStep step;
+        for (int k = 0; k < c.failures; ++k) step = policy.failed(tries, {"a"}, status(503, c.retry_after), false, t0, 1.0);
+        EXPECT_EQ(step.at - t0, c.bound) << c.failures;
+    }
+}
+
+// After a 429/503 one request at a time probes the host; its answer opens the host to all,
+// its failure or end lets the next transfer probe. Every end of a probe wakes the waiting.
+TEST(TransferPolicy, ABusyHostGetsOneProbeAtATime) {
+    TransferPolicy policy;
+    std::string const a = "https://a";
+    int ended = 0;
+    auto const wake = [&ended] { ++ended; };
+    TransferTries tries;
+    EXPECT_FALSE(policy.take_turn(a, t0).probing());
+    policy.failed(tries, {a}, status(503, 2), false, t0, 0.0);
+    EXPECT_FALSE(policy.take_turn(a, t0 + seconds(1)).granted());  // before its Retry-After
+    HostTurn probe = policy.take_turn(a, t0 + seconds(2), wake);
+    ASSERT_TRUE(probe.probing());
+    EXPECT_FALSE(policy.take_turn(a, t0 + seconds(2)).granted());
+    // Turned away again: closed until the new Retry-After, the probe given back once.
+    policy.failed(tries, {a}, status(503, 4), false, t0 + seconds(2), 0.0);
+    probe.release();
+    probe.release();
+    EXPECT_EQ(ended, 1);
+    EXPECT_FALSE(policy.take_turn(a, t0 + seconds(3)).granted());
+    {
+        HostTurn const stopped = policy.take_turn(a, t0 + seconds(4), wake);  // its thread ends, no answer
+        ASSERT_TRUE(stopped.probing());
+    }
+    EXPECT_EQ(ended, 2);
+    HostTurn next = std::move(probe = policy.take_turn(a, t0 + seconds(4), wake));
+    ASSERT_TRUE(next.probing());
+    EXPECT_FALSE(policy.take_turn(a, t0 + seconds(4)).granted());
+    next.answered();
+    EXPECT_EQ(ended, 3);
+    HostTurn const first = policy.take_turn(a, t0 + seconds(4));
+    HostTurn const second = policy.take_turn(a, t0 + seconds(4));
+    EXPECT_TRUE(first.granted() && second.granted() && !first.probing() && !second.probing());
 }
 
 TEST(TransferPolicy, GivesUpPastTheBudgetOrACappedRetryAfter) {
