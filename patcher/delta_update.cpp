@@ -183,9 +183,17 @@ void RangeFetch::add_helpers() {
     while (helping_ < wanted_ && next_ < ranges_.size() && network_.slots.try_acquire()) start_helper();
 }
 
+// Under mutex_, with a slot taken for the helper: a thread that cannot be started gives
+// its slot back, so that no file waits for a helper that never came.
 void RangeFetch::start_helper() {
     ++helping_;
-    helpers_.emplace_back([this] { help(); });
+    try {
+        helpers_.emplace_back([this] { help(); });
+    } catch (...) {
+        --helping_;
+        network_.slots.release();
+        throw;
+    }
 }
 
 void RangeFetch::help() {
