@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -258,6 +259,93 @@ std::string RangeFetch::take(std::size_t index) {
     return bytes;
 }
 
+// Writes the part on a thread of its own, in the order it is given pieces, while the
+// next pieces are read, checked and hashed: the disk and the processor work at once. At
+// most write_ahead bytes wait to be written; their buffers come back to be filled again.
+class PartWriter {
+public:
+    explicit PartWriter(OpenFile& out) : out_(out), thread_([this] { run(); }) {}
+    // Stops: what waits and is not written yet is dropped (the part is given up then).
+    ~PartWriter() {
+        {
+            std::lock_guard const lock(mutex_);
+            ending_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    PartWriter(PartWriter const&) = delete;
+    PartWriter& operator=(PartWriter const&) = delete;
+
+    // A buffer to fill: one that has been written, or a new one.
+    std::string spare() {
+        std::lock_guard const lock(mutex_);
+        if (spare_.empty()) return {};
+        std::string buffer = std::move(spare_.back());
+        spare_.pop_back();
+        buffer.clear();
+        return buffer;
+    }
+    // Queues `bytes` for `offset`, once the bytes waiting leave room. Throws the
+    // writer's failure, if it had one.
+    void write(std::uint64_t offset, std::string bytes) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return failure_ || waiting_ == 0 || waiting_ + bytes.size() <= write_ahead; });
+        if (failure_) std::rethrow_exception(failure_);
+        waiting_ += bytes.size();
+        queue_.push_back({offset, std::move(bytes)});
+        lock.unlock();
+        changed_.notify_all();
+    }
+    // Waits until every queued piece is written; throws the writer's failure.
+    void finish() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return failure_ || waiting_ == 0; });
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    static constexpr std::size_t write_ahead = 4 << 20;
+
+    struct Pending {
+        std::uint64_t offset;
+        std::string bytes;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return ending_ || !queue_.empty(); });
+            if (ending_ || failure_) return;
+            Pending piece = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            std::exception_ptr failed;
+            try {
+                out_.write_at(piece.offset, piece.bytes.data(), piece.bytes.size());
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            lock.lock();
+            waiting_ -= piece.bytes.size();
+            if (failed) failure_ = failed;
+            if (spare_.size() < 2 && piece.bytes.capacity() <= (1u << 20) + 1) spare_.push_back(std::move(piece.bytes));
+            changed_.notify_all();
+            if (failure_) return;
+        }
+    }
+
+    OpenFile& out_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Pending> queue_;
+    std::vector<std::string> spare_;
+    std::size_t waiting_ = 0;
+    std::exception_ptr failure_;
+    bool ending_ = false;
+    std::thread thread_;  // last: started once the rest is ready
+};
+
 class Assembler {
 public:
     Assembler(Network const& network, Mirrored const& where, fs::path const& part, SeedChunks const& seeds,
@@ -272,7 +360,6 @@ private:
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
     void place_range(ByteRange const& range, std::size_t index);
     OpenFile const& seed_file(std::uint16_t seed);
-    void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
     Network const& network_;
     Mirrored const& where_;
@@ -281,14 +368,15 @@ private:
     Travel& travel_;
     std::optional<OpenFile> out_;
     std::vector<std::unique_ptr<OpenFile const>> inputs_;
-    std::vector<char> copy_buffer_;
     Sha256 hash_;
-    std::optional<RangeFetch> fetch_;  // last: its requests end before the rest goes
+    std::optional<PartWriter> writer_;  // after out_: it ends before the part is closed
+    std::optional<RangeFetch> fetch_;   // last: its requests end before the rest goes
 };
 
 std::string Assembler::run(DeltaPlan const& plan) {
     touched_part = true;
     out_.emplace(part_, OpenFile::Access::read_write);
+    writer_.emplace(*out_);
     // The ranges travel while the seeds' chunks are copied.
     if (!plan.ranges.empty()) fetch_.emplace(network_, where_, plan.ranges, travel_);
     std::vector<Piece> const& pieces = plan.pieces;
@@ -304,6 +392,8 @@ std::string Assembler::run(DeltaPlan const& plan) {
         while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
     }
     std::uint64_t const size = pieces.empty() ? 0 : pieces.back().offset + pieces.back().size;
+    writer_->finish();
+    writer_.reset();
     out_->resize(size);  // a longer old part keeps no tail
     out_.reset();
     return to_hex(hash_.finalize());
@@ -317,10 +407,6 @@ OpenFile const& Assembler::seed_file(std::uint16_t seed) {
     return *inputs_[seed];
 }
 
-void Assembler::write_at(std::uint64_t offset, char const* data, std::size_t size) {
-    out_->write_at(offset, data, size);
-}
-
 // Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
 // or one larger piece) with one read, checking every piece; returns the next piece.
 std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t first) {
@@ -331,21 +417,22 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk && pieces[end].seed == seed &&
            seeds_.seed_offset(pieces[end]) == start + length && (end == first || length + pieces[end].size <= (1u << 20)))
         length += pieces[end++].size;
-    copy_buffer_.resize(length);
-    if (seed_file(seed).read_at(start, copy_buffer_.data(), length) != length) throw GiveUp("seed changed");
+    std::string bytes = writer_->spare();
+    bytes.resize(length);
+    if (seed_file(seed).read_at(start, bytes.data(), length) != length) throw GiveUp("seed changed");
     for (std::size_t k = first, at = 0; k < end; at += pieces[k++].size)
-        if (!seeds_.holds(pieces[k], copy_buffer_.data() + at)) throw GiveUp("seed changed");
+        if (!seeds_.holds(pieces[k], bytes.data() + at)) throw GiveUp("seed changed");
+    hash_.update(bytes.data(), length);
     // The part's own chunks already lie where they belong.
-    if (!seeds_.seed(seed).aligned()) write_at(pieces[first].offset, copy_buffer_.data(), length);
-    hash_.update(copy_buffer_.data(), length);
+    if (!seeds_.seed(seed).aligned()) writer_->write(pieces[first].offset, std::move(bytes));
     return end;
 }
 
 // Writes range `index` into the part once it has arrived.
 void Assembler::place_range(ByteRange const& range, std::size_t index) {
-    std::string const bytes = fetch_->take(index);
-    write_at(range.first, bytes.data(), bytes.size());
+    std::string bytes = fetch_->take(index);
     hash_.update(bytes.data(), bytes.size());
+    writer_->write(range.first, std::move(bytes));
 }
 
 // The seeds worth reading for `file`, of `file_size` bytes. A large seed whose sample
