@@ -32,18 +32,29 @@ struct Span {
     std::uint64_t first, last;  // inclusive
 };
 
-// The byte range a request asked for, or nothing for a whole-file request.
-std::optional<Span> range_of(Request const& r) {
+// The byte ranges a request asked for ("bytes=a-b,c-d"), none for a whole-file request.
+std::vector<Span> spans_of(Request const& r) {
+    std::vector<Span> spans;
     std::optional<std::string> const h = r.header("Range");
-    if (!h) return std::nullopt;
-    std::size_t const dash = h->find('-');
-    return Span{std::stoull(h->substr(6, dash - 6)), std::stoull(h->substr(dash + 1))};
+    if (!h) return spans;
+    for (std::size_t at = 6; at < h->size();) {
+        std::size_t const dash = h->find('-', at), comma = std::min(h->find(',', at), h->size());
+        spans.push_back({std::stoull(h->substr(at, dash - at)), std::stoull(h->substr(dash + 1, comma - dash - 1))});
+        at = comma + 1;
+    }
+    return spans;
+}
+
+std::vector<Span> spans_of(std::vector<Request> const& requests) {
+    std::vector<Span> spans;
+    for (Request const& r : requests)
+        for (Span const& s : spans_of(r)) spans.push_back(s);
+    return spans;
 }
 
 std::uint64_t bytes_asked(std::vector<Request> const& requests) {
     std::uint64_t total = 0;
-    for (Request const& r : requests)
-        if (std::optional<Span> s = range_of(r)) total += s->last - s->first + 1;
+    for (Span const& s : spans_of(requests)) total += s.last - s.first + 1;
     return total;
 }
 
@@ -90,13 +101,12 @@ protected:
         std::uint64_t const reach = 2 * small_chunks.max_size + 4096;
         std::uint64_t changed = 0;
         for (Span const& c : v.changed) changed += c.last - c.first + 1;
-        for (Request const& r : requests) {
-            std::optional<Span> const s = range_of(r);
-            ASSERT_TRUE(s) << "a whole-file request";
+        for (Request const& r : requests) ASSERT_FALSE(spans_of(r).empty()) << "a whole-file request";
+        for (Span const& s : spans_of(requests)) {
             bool const close = std::any_of(v.changed.begin(), v.changed.end(), [&](Span const& c) {
-                return s->first <= c.last + reach && c.first <= s->last + reach;
+                return s.first <= c.last + reach && c.first <= s.last + reach;
             });
-            EXPECT_TRUE(close) << s->first << "-" << s->last;
+            EXPECT_TRUE(close) << s.first << "-" << s.last;
         }
         EXPECT_LE(bytes_asked(requests), changed + v.changed.size() * reach);
     }
@@ -130,6 +140,42 @@ TEST_F(DeltaTest, EachKindOfEditFetchesOnlyWhatChanged) {
         EXPECT_TRUE(game_file(pack) == v.new_pack);
         expect_only_changed_ranges(pack, v);
         EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    }
+}
+
+// Ranges go several to a request where the server answers them so. Where it answers
+// otherwise (with the whole file, as many CDNs do, or with the first range alone), the
+// same ranges are asked for one per request, and the file still comes by delta.
+TEST_F(DeltaTest, RangesGoSeveralToARequestWhereTheServerAnswersThemSo) {
+    std::vector<Edit> edits;
+    for (int i = 0; i < 10; ++i)
+        edits.push_back({static_cast<std::size_t>(150000 + i * 280000), 2000, random_bytes(2500, 80 + i)});
+    Versions const v = apply(pack_v1, edits);
+    for (std::string const answer : {"", "whole", "first"}) {
+        SCOPED_TRACE(answer);
+        std::string const pack = "pack-" + answer + ".bin";
+        put_game_file(pack, v.old_pack);
+        publish({{pack, {v.new_pack}}});
+        if (!answer.empty()) server.set_fault("files/" + pack, {.multi_range = answer});
+        ASSERT_TRUE(run().ok);
+        EXPECT_TRUE(game_file(pack) == v.new_pack);
+        expect_only_changed_ranges(pack, v);
+        std::vector<Request> const requests = server.requests("files/" + pack);
+        ASSERT_FALSE(requests.empty());
+        std::vector<Span> const joined = spans_of(requests[0]);
+        EXPECT_GE(joined.size(), edits.size() / 2);
+        if (answer.empty()) {
+            EXPECT_LE(requests.size(), 2u);
+            continue;
+        }
+        // The refused request's ranges come again, one each, and only those.
+        ASSERT_EQ(requests.size(), joined.size() + 1);
+        for (std::size_t k = 0; k < joined.size(); ++k) {
+            std::vector<Span> const single = spans_of(requests[k + 1]);
+            ASSERT_EQ(single.size(), 1u);
+            EXPECT_EQ(single[0].first, joined[k].first);
+            EXPECT_EQ(single[0].last, joined[k].last);
+        }
     }
 }
 
@@ -191,7 +237,7 @@ TEST_F(DeltaTest, FallsBackToTheWholeFile) {
         EXPECT_TRUE(game_file(pack) == v.new_pack);
         std::vector<Request> const requests = server.requests("files/" + pack);
         ASSERT_EQ(requests.size(), c.ranged + 1);
-        EXPECT_FALSE(range_of(requests.back()));
+        EXPECT_TRUE(spans_of(requests.back()).empty());
         EXPECT_TRUE(leftovers(L".korvel.part").empty());
     }
 }
@@ -209,8 +255,9 @@ TEST_F(DeltaTest, AssembledFileWithAnotherHashFallsBackOnceThenFails) {
     EXPECT_EQ(run_failing(), "SHA-256 eltérés: pack.bin");
     std::vector<Request> const requests = server.requests("files/pack.bin");
     ASSERT_GE(requests.size(), 4u);
-    EXPECT_TRUE(range_of(requests.front()));
-    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](Request const& r) { return !range_of(r); }), 3);
+    EXPECT_FALSE(spans_of(requests.front()).empty());
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](Request const& r) { return spans_of(r).empty(); }),
+              3);
     EXPECT_TRUE(game_file("pack.bin") == v.old_pack);
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
 }
@@ -295,7 +342,7 @@ TEST_F(DeltaTest, DeletedPacksAreEachReadOnceAndOnlyWhereTheyHelp) {
     expect_only_changed_ranges("new/d.pak", from_0_rest);
     std::vector<Request> const whole = server.requests("files/new/c.pak");
     ASSERT_EQ(whole.size(), 1u);
-    EXPECT_FALSE(range_of(whole[0]));
+    EXPECT_TRUE(spans_of(whole[0]).empty());
 
     std::map<std::string, std::uint64_t> const& read = result.seed_bytes_read;
     EXPECT_EQ(read.size(), 3u);
@@ -332,14 +379,13 @@ void DeltaTest::cut_delta_then_resume() {
     } catch (Stop const&) {
     }
     std::vector<Request> const first = server.requests("files/pack.bin");
-    ASSERT_GE(first.size(), 8u);
+    ASSERT_GE(spans_of(first).size(), 8u);
     ASSERT_TRUE(is_regular_file_at(game("pack.bin.korvel.part")));
     // The ranges that had reached the part hold the new pack's bytes there (their
     // requests ran at once, so the log's order does not tell which).
     std::string const part = game_file("pack.bin.korvel.part");
     std::vector<Span> done;
-    for (Request const& r : first) {
-        Span const s = *range_of(r);
+    for (Span const& s : spans_of(first)) {
         std::size_t const length = s.last - s.first + 1;
         if (s.last < part.size() && part.compare(s.first, length, v.new_pack, s.first, length) == 0) done.push_back(s);
     }
@@ -351,11 +397,9 @@ void DeltaTest::cut_delta_then_resume() {
     std::vector<Request> const all = server.requests("files/pack.bin");
     std::vector<Request> const second(all.begin() + static_cast<std::ptrdiff_t>(first.size()), all.end());
     // None of the ranges in the part before the run stopped is asked again.
-    for (Request const& r : second) {
-        Span const s = *range_of(r);
+    for (Span const& s : spans_of(second))
         for (Span const& d : done) EXPECT_TRUE(s.last < d.first || d.last < s.first) << s.first << "-" << s.last;
-    }
-    EXPECT_LT(second.size(), 24u);
+    EXPECT_LT(spans_of(second).size(), 24u);
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
 }
 
