@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/byte_ranges.h"
 #include "platform/unique_handle.h"
 
 namespace korvel {
@@ -234,14 +235,7 @@ using RangeSinkFn = std::function<void(char const*, std::size_t)>;
 void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
                     RangeSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel = nullptr);
 
-struct HttpRange {
-    std::uint64_t first = 0;
-    std::uint64_t length = 0;  // > 0
-};
-
-// The most ranges one request asks for: the Range line stays well below the 8 KiB that
-// common servers accept for one header line.
-inline constexpr std::size_t http_most_ranges = 64;
+// HttpRange and http_most_ranges: platform/byte_ranges.h, beside the reader of the answer.
 
 // (the range's position in `ranges`, bytes of it) as they arrive, each range's bytes in order.
 using RangesSinkFn = std::function<void(std::size_t, char const*, std::size_t)>;
