@@ -154,29 +154,30 @@ std::optional<std::string> byteranges_boundary(std::string_view content_type) {
 }
 
 ByteRangesParser::ByteRangesParser(std::string boundary, std::span<HttpRange const> ranges, Sink sink)
-    : boundary_(std::move(boundary)), ranges_(ranges.begin(), ranges.end()), sink_(std::move(sink)) {
+    : delimiter_("\r\n--" + boundary), ranges_(ranges.begin(), ranges.end()), sink_(std::move(sink)) {
     check_asked_ranges(ranges);
-    if (boundary_.empty() || boundary_.size() > most_boundary_chars)
+    if (boundary.empty() || boundary.size() > most_boundary_chars ||
+        boundary.find_first_of("\r\n") != std::string::npos)
         throw std::invalid_argument("Multipart boundary of 1 to 70 characters expected");
     start(Stage::opening);
 }
 
-// The line-based elements and what each may take: an optional empty line and the first
-// delimiter; a part's header block; the line end after a part's data; the next delimiter
-// or the closing one ("--" boundary "--" CRLF).
+// What each line-based element may take: an optional empty line and the first
+// "--boundary" line; a part's header block; the rest of a delimiter line ("--" CRLF).
 void ByteRangesParser::start(Stage stage) {
     stage_ = stage;
     line_.clear();
+    position_ = 0;
+    matched_ = 0;
     switch (stage) {
     case Stage::opening:
-    case Stage::delimiter:
-        budget_ = boundary_.size() + 6;
+        budget_ = delimiter_.size() + 2;
         break;
     case Stage::headers:
         budget_ = byteranges_most_header_bytes;
         break;
-    case Stage::part_end:
-        budget_ = 2;
+    case Stage::boundary_end:
+        budget_ = 4;
         break;
     case Stage::data:
     case Stage::closed:
@@ -186,63 +187,124 @@ void ByteRangesParser::start(Stage stage) {
 }
 
 std::uint64_t ByteRangesParser::most_bytes() const {
-    std::uint64_t const delimiter = boundary_.size() + 6;
-    std::uint64_t most = delimiter;
+    std::uint64_t most = delimiter_.size() + 2;
     for (HttpRange const& range : ranges_)
-        most = add_capped(most, add_capped(range.length, byteranges_most_header_bytes + 2 + delimiter));
+        most = add_capped(most, add_capped(range.length, byteranges_most_header_bytes + delimiter_.size() + 4));
     return most;
 }
 
 bool ByteRangesParser::complete() const {
     // The closing delimiter may end the body without a line end of its own.
-    return stage_ == Stage::closed ||
-           (stage_ == Stage::delimiter && part_ == ranges_.size() && line_ == "--" + boundary_ + "--");
+    return stage_ == Stage::closed || (stage_ == Stage::boundary_end && part_ == ranges_.size() && line_ == "--");
 }
 
 void ByteRangesParser::refuse(std::string const& what) const {
     throw ByteRangesRefused("Multipart byte ranges: " + what);
 }
 
+void ByteRangesParser::release(char const* data, std::size_t size) {
+    if (size > 0) sink_(part_, data, size);
+}
+
 void ByteRangesParser::feed(char const* data, std::size_t size) {
     while (size > 0) {
         if (stage_ == Stage::data) {
-            std::size_t const n = static_cast<std::size_t>(std::min<std::uint64_t>(size, remaining_));
-            sink_(part_, data, n);
-            data += n;
-            size -= n;
-            remaining_ -= n;
-            if (remaining_ == 0) {
-                ++part_;
-                start(Stage::part_end);
-            }
+            feed_data(data, size);
             continue;
         }
         if (stage_ == Stage::closed) refuse("bytes after the closing delimiter");
-        if (budget_ == 0) {
-            if (stage_ == Stage::headers) refuse("part header too long");
-            if (stage_ == Stage::part_end) refuse("part longer than its range");
-            refuse("delimiter expected");
-        }
+        if (budget_ == 0) refuse(stage_ == Stage::headers ? "part header too long" : "delimiter expected");
         --budget_;
         char const c = *data++;
         --size;
         if (c != '\n') {
             line_ += c;
+            if (!could_end_well()) refuse(stage_ == Stage::opening ? "preamble before the first part" : "delimiter expected");
             continue;
         }
-        if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+        // CRLF only: with a bare LF accepted too, a part one byte short whose CR was taken
+        // for its last data byte would still seem to end in a line end.
+        if (line_.empty() || line_.back() != '\r') refuse("line end without CR");
+        line_.pop_back();
         end_line();
         line_.clear();
     }
 }
 
+// The part's bytes must be followed by the delimiter and must not hold it. The delimiter
+// begins with the only CR it has, so a partial match that fails can restart only at a CR;
+// the bytes of a partial match are held back (they are the delimiter's first ones, so
+// they need no copy) until a byte shows that they are data.
+void ByteRangesParser::feed_data(char const*& data, std::size_t& size) {
+    std::uint64_t const length = ranges_[part_].length;
+    while (size > 0 && position_ < length) {
+        if (matched_ == 0) {
+            // Runs without a CR go straight to the sink.
+            std::size_t const window = static_cast<std::size_t>(std::min<std::uint64_t>(size, length - position_));
+            void const* const cr = std::memchr(data, '\r', window);
+            std::size_t const plain = cr ? static_cast<std::size_t>(static_cast<char const*>(cr) - data) : window;
+            release(data, plain);
+            data += plain;
+            size -= plain;
+            position_ += plain;
+            if (!cr) continue;
+        }
+        char const c = *data;
+        if (c == delimiter_[matched_]) {
+            if (++matched_ == delimiter_.size()) refuse("delimiter inside a part");
+        } else {
+            release(delimiter_.data(), matched_);
+            matched_ = 0;
+            if (c == '\r') {
+                matched_ = 1;
+            } else {
+                release(data, 1);
+            }
+        }
+        ++data;
+        --size;
+        ++position_;
+    }
+    while (size > 0) {
+        std::size_t const at = static_cast<std::size_t>(position_ - length);
+        // A byte that continued a match held from the data would be no CR: the part
+        // stopped short of its range. The held bytes stay unsent.
+        if (*data != delimiter_[at]) refuse("part not followed by a delimiter");
+        if (at == 0) {
+            release(delimiter_.data(), matched_);
+            matched_ = 0;
+        }
+        ++data;
+        --size;
+        ++position_;
+        if (at + 1 == delimiter_.size()) {
+            ++part_;
+            start(Stage::boundary_end);
+            return;
+        }
+    }
+}
+
+// Whether the line so far may still become one the stage accepts; a header line may
+// become anything until it ends.
+bool ByteRangesParser::could_end_well() const {
+    auto const begins = [this](std::string_view whole) { return whole.starts_with(line_); };
+    switch (stage_) {
+    case Stage::opening:
+        return (!blank_opening_ && begins("\r")) || begins(delimiter_.substr(2) + '\r');
+    case Stage::boundary_end:
+        return begins("\r") || begins("--\r");
+    default:
+        return true;
+    }
+}
+
 void ByteRangesParser::end_line() {
-    std::string const delimiter = "--" + boundary_;
     switch (stage_) {
     case Stage::opening:
         if (line_.empty() && !blank_opening_) {
             blank_opening_ = true;
-        } else if (line_ == delimiter) {
+        } else if (line_ == std::string_view(delimiter_).substr(2)) {
             start(Stage::headers);
         } else {
             refuse("preamble before the first part");
@@ -255,15 +317,11 @@ void ByteRangesParser::end_line() {
             header_line();
         }
         return;
-    case Stage::part_end:
-        if (!line_.empty()) refuse("part longer than its range");
-        start(Stage::delimiter);
-        return;
-    case Stage::delimiter:
-        if (line_ == delimiter) {
+    case Stage::boundary_end:
+        if (line_.empty()) {
             if (part_ == ranges_.size()) refuse("more parts than ranges asked");
             start(Stage::headers);
-        } else if (line_ == delimiter + "--") {
+        } else if (line_ == "--") {
             if (part_ != ranges_.size()) refuse("fewer parts than ranges asked");
             start(Stage::closed);
         } else {
@@ -299,7 +357,7 @@ void ByteRangesParser::end_of_headers() {
     std::string_view const text = *content_range_;
     HttpRange const& asked = ranges_[part_];
     std::size_t i = 6;
-    if (text.size() < i || !same_text(text.substr(0, i), "bytes ")) refuse("Content-Range not in bytes");
+    if (!same_text(text.substr(0, i), "bytes ")) refuse("Content-Range not in bytes");
     std::optional<std::uint64_t> const first = number_at(text, i);
     if (!first || i == text.size() || text[i++] != '-') refuse("malformed Content-Range");
     std::optional<std::uint64_t> const last = number_at(text, i);
@@ -312,7 +370,6 @@ void ByteRangesParser::end_of_headers() {
         total_ = total;
     }
     content_range_.reset();
-    remaining_ = asked.length;
     start(Stage::data);
 }
 

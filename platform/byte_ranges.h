@@ -51,10 +51,10 @@ inline constexpr std::size_t byteranges_most_header_bytes = 1024;
 
 // Reads one multipart/byteranges body. The parts must come in the asked order, one per
 // asked range, each with a Content-Range equal to it ("bytes a-b/total", the total "*"
-// or one number for all parts); other part headers are ignored. Lines end in CRLF or a
-// bare LF. Before the first delimiter only one empty line may come, after the closing
-// one only its line end. Every element has a bound, so the body never exceeds
-// most_bytes(): a server cannot keep the reader busy with bytes it did not ask for.
+// or one number for all parts); other part headers are ignored. Lines end in CRLF.
+// Before the first delimiter only one empty line may come, after the closing one only
+// its line end. Every element has a bound, so the body never exceeds most_bytes(): a
+// server cannot keep the reader busy with bytes it did not ask for.
 class ByteRangesParser {
 public:
     // (the range's position in `ranges`, bytes of it), each range's bytes in order.
@@ -65,8 +65,10 @@ public:
     ByteRangesParser(std::string boundary, std::span<HttpRange const> ranges, Sink sink);
 
     // Hands the data of the parts to the sink and throws ByteRangesRefused as soon as the
-    // body departs from the asked form. The sink's own exceptions pass through. Data given
-    // to the sink came inside a part whose Content-Range named its range.
+    // body departs from the asked form. The sink's own exceptions pass through. A byte
+    // goes to the sink only once it is known not to begin a delimiter (which may not
+    // occur inside a part), so a part shorter than its Content-Range gives away nothing
+    // that came after its own bytes.
     void feed(char const* data, std::size_t size);
 
     // Whether the body so far is whole: every part, then the closing delimiter.
@@ -76,23 +78,30 @@ public:
     std::uint64_t most_bytes() const;
 
 private:
-    enum class Stage { opening, headers, data, part_end, delimiter, closed };
+    // opening: up to the first "--boundary" line; headers: a part's header block; data:
+    // its bytes and the CRLF "--boundary" after them; boundary_end: the rest of that line,
+    // CRLF before another part or "--" after the last.
+    enum class Stage { opening, headers, data, boundary_end, closed };
 
     void start(Stage stage);
+    void feed_data(char const*& data, std::size_t& size);
+    void release(char const* data, std::size_t size);
+    bool could_end_well() const;
     void end_line();
     void end_of_headers();
     void header_line();
     [[noreturn]] void refuse(std::string const& what) const;
 
-    std::string boundary_;
+    std::string delimiter_;  // CRLF "--" boundary
     std::vector<HttpRange> ranges_;
     Sink sink_;
     Stage stage_ = Stage::opening;
-    std::size_t part_ = 0;          // the part being read, or the number of parts read
-    std::uint64_t remaining_ = 0;   // data bytes of the part still to come
-    std::size_t budget_ = 0;        // bytes the current line-based element may still take
-    std::string line_;              // the line being read, without its end
-    bool blank_opening_ = false;    // the one empty line before the first delimiter came
+    std::size_t part_ = 0;         // the part being read, or the number of parts read
+    std::uint64_t position_ = 0;   // bytes of the part's data and delimiter seen
+    std::size_t matched_ = 0;      // trailing data bytes held back: the delimiter's first ones
+    std::size_t budget_ = 0;       // bytes the current line-based element may still take
+    std::string line_;             // the line being read, without its end
+    bool blank_opening_ = false;   // the one empty line before the first delimiter came
     std::optional<std::string> content_range_;  // of the part whose headers are being read
     std::optional<std::uint64_t> total_;        // the whole length the parts named
 };
