@@ -219,7 +219,8 @@ void ByteRangesParser::feed(char const* data, std::size_t size) {
         --size;
         if (c != '\n') {
             line_ += c;
-            if (!could_end_well()) refuse(stage_ == Stage::opening ? "preamble before the first part" : "delimiter expected");
+            if (!could_end_well())
+                refuse(stage_ == Stage::opening ? "preamble before the first part" : "delimiter expected");
             continue;
         }
         // CRLF only: with a bare LF accepted too, a part one byte short whose CR was taken
@@ -341,7 +342,8 @@ void ByteRangesParser::header_line() {
     std::string_view const name = token_at(line_, i);
     if (name.empty() || i == line_.size() || line_[i] != ':') refuse("malformed part header");
     for (char c : line_)
-        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) refuse("control character in a part header");
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f)
+            refuse("control character in a part header");
     if (!same_text(name, "Content-Range")) return;
     if (content_range_) refuse("two Content-Range headers in a part");
     std::size_t first = i + 1;

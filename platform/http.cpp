@@ -662,7 +662,8 @@ void http_get_ranges(HttpSession& session, std::string const& url, std::span<Htt
     std::uint64_t const announced = content_length(request.get());
     if (announced > parser.most_bytes()) throw_ranges_refused(url);
 
-    std::size_t const room = static_cast<std::size_t>(std::min<std::uint64_t>(parser.most_bytes(), download_buffer_size));
+    std::size_t const room =
+        static_cast<std::size_t>(std::min<std::uint64_t>(parser.most_bytes(), download_buffer_size));
     if (buffer.size() < room) buffer.assign(room, '\0');
     std::uint64_t received = 0;
     try {
