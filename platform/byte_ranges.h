@@ -45,7 +45,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The size of one part's header block, the blank line included: Content-Range and
+// The most bytes of one part's header block, the blank line included: Content-Range and
 // Content-Type take well under 200 bytes.
 inline constexpr std::size_t byteranges_most_header_bytes = 1024;
 

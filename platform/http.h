@@ -249,7 +249,9 @@ using RangesSinkFn = std::function<void(std::size_t, char const*, std::size_t)>;
 // read; a single-part 206; parts coalesced, reordered, missing or extra; a part header or
 // preamble that is malformed or overlong; bytes after the closing delimiter other than an
 // optional CRLF) throws HttpRangeRefused ("Ranges not served as asked: " + url) as soon as it
-// shows. Bytes already handed to `sink` before a failure are true bytes of their range.
+// shows. Bytes already handed to `sink` before a failure are true bytes of their range (a
+// part's bytes go on only once no delimiter can begin in them, so a part shorter than its
+// Content-Range passes on nothing of what follows it).
 // Throws HttpStatusError for a status outside 200..299, HttpTransferBroken when the body ends
 // early, HttpCancelled when `cancel` ends it. `buffer` as for http_get_range.
 void http_get_ranges(HttpSession& session, std::string const& url, std::span<HttpRange const> ranges,

@@ -353,8 +353,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if if_range not in (sent.get("etag"), sent.get("last-modified")):
                 return None
         ranges = []
-        for spec in match.group(1).split(","):
-            first, _, last = spec.strip().partition("-")
+        for one in match.group(1).split(","):
+            first, _, last = one.strip().partition("-")
             first = int(first)
             last = min(int(last), size - 1) if last else size - 1
             if first < size and last < first:
