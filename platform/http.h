@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/byte_ranges.h"
 #include "platform/unique_handle.h"
 
 namespace korvel {
@@ -234,14 +235,7 @@ using RangeSinkFn = std::function<void(char const*, std::size_t)>;
 void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
                     RangeSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel = nullptr);
 
-struct HttpRange {
-    std::uint64_t first = 0;
-    std::uint64_t length = 0;  // > 0
-};
-
-// The most ranges one request asks for: the Range line stays well below the 8 KiB that
-// common servers accept for one header line.
-inline constexpr std::size_t http_most_ranges = 64;
+// HttpRange and http_most_ranges: platform/byte_ranges.h, beside the reader of the answer.
 
 // (the range's position in `ranges`, bytes of it) as they arrive, each range's bytes in order.
 using RangesSinkFn = std::function<void(std::size_t, char const*, std::size_t)>;
@@ -255,7 +249,9 @@ using RangesSinkFn = std::function<void(std::size_t, char const*, std::size_t)>;
 // read; a single-part 206; parts coalesced, reordered, missing or extra; a part header or
 // preamble that is malformed or overlong; bytes after the closing delimiter other than an
 // optional CRLF) throws HttpRangeRefused ("Ranges not served as asked: " + url) as soon as it
-// shows. Bytes already handed to `sink` before a failure are true bytes of their range.
+// shows. Bytes already handed to `sink` before a failure are true bytes of their range (a
+// part's bytes go on only once no delimiter can begin in them, so a part shorter than its
+// Content-Range passes on nothing of what follows it).
 // Throws HttpStatusError for a status outside 200..299, HttpTransferBroken when the body ends
 // early, HttpCancelled when `cancel` ends it. `buffer` as for http_get_range.
 void http_get_ranges(HttpSession& session, std::string const& url, std::span<HttpRange const> ranges,

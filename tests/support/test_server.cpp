@@ -121,6 +121,7 @@ json fault_json(Fault const& f) {
     if (f.no_etag) j["no_etag"] = true;
     if (f.ignore_if_range) j["ignore_if_range"] = true;
     if (f.range_total) j["range_total"] = *f.range_total;
+    if (f.multi_range) j["multi_range"] = *f.multi_range;
     return j;
 }
 
