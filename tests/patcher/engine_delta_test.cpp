@@ -21,36 +21,14 @@ using korvel::test::EngineTest;
 using korvel::test::Fault;
 using korvel::test::random_bytes;
 using korvel::test::Request;
+using korvel::test::Span;
+using korvel::test::spans_of;
 using korvel::test::write_file;
 
 namespace {
 
 // Small chunks, so that a pack of a few MiB has many of them.
 ChunkerParams const small_chunks{256, 1024, 4096, 3, 4096, 65536};
-
-struct Span {
-    std::uint64_t first, last;  // inclusive
-};
-
-// The byte ranges a request asked for ("bytes=a-b,c-d"), none for a whole-file request.
-std::vector<Span> spans_of(Request const& r) {
-    std::vector<Span> spans;
-    std::optional<std::string> const h = r.header("Range");
-    if (!h) return spans;
-    for (std::size_t at = 6; at < h->size();) {
-        std::size_t const dash = h->find('-', at), comma = std::min(h->find(',', at), h->size());
-        spans.push_back({std::stoull(h->substr(at, dash - at)), std::stoull(h->substr(dash + 1, comma - dash - 1))});
-        at = comma + 1;
-    }
-    return spans;
-}
-
-std::vector<Span> spans_of(std::vector<Request> const& requests) {
-    std::vector<Span> spans;
-    for (Request const& r : requests)
-        for (Span const& s : spans_of(r)) spans.push_back(s);
-    return spans;
-}
 
 std::uint64_t bytes_asked(std::vector<Request> const& requests) {
     std::uint64_t total = 0;
@@ -101,7 +79,7 @@ protected:
         std::uint64_t const reach = 2 * small_chunks.max_size + 4096;
         std::uint64_t changed = 0;
         for (Span const& c : v.changed) changed += c.last - c.first + 1;
-        for (Request const& r : requests) ASSERT_FALSE(spans_of(r).empty()) << "a whole-file request";
+        for (Request const& r : requests) ASSERT_FALSE(r.spans().empty()) << "a whole-file request";
         for (Span const& s : spans_of(requests)) {
             bool const close = std::any_of(v.changed.begin(), v.changed.end(), [&](Span const& c) {
                 return s.first <= c.last + reach && c.first <= s.last + reach;
@@ -162,7 +140,7 @@ TEST_F(DeltaTest, RangesGoSeveralToARequestWhereTheServerAnswersThemSo) {
         expect_only_changed_ranges(pack, v);
         std::vector<Request> const requests = server.requests("files/" + pack);
         ASSERT_FALSE(requests.empty());
-        std::vector<Span> const joined = spans_of(requests[0]);
+        std::vector<Span> const joined = requests[0].spans();
         EXPECT_GE(joined.size(), edits.size() / 2);
         if (answer.empty()) {
             EXPECT_LE(requests.size(), 2u);
@@ -170,12 +148,7 @@ TEST_F(DeltaTest, RangesGoSeveralToARequestWhereTheServerAnswersThemSo) {
         }
         // The refused request's ranges come again, one each, and only those.
         ASSERT_EQ(requests.size(), joined.size() + 1);
-        for (std::size_t k = 0; k < joined.size(); ++k) {
-            std::vector<Span> const single = spans_of(requests[k + 1]);
-            ASSERT_EQ(single.size(), 1u);
-            EXPECT_EQ(single[0].first, joined[k].first);
-            EXPECT_EQ(single[0].last, joined[k].last);
-        }
+        for (std::size_t k = 0; k < joined.size(); ++k) EXPECT_EQ(requests[k + 1].spans(), std::vector{joined[k]});
     }
 }
 
@@ -237,7 +210,7 @@ TEST_F(DeltaTest, FallsBackToTheWholeFile) {
         EXPECT_TRUE(game_file(pack) == v.new_pack);
         std::vector<Request> const requests = server.requests("files/" + pack);
         ASSERT_EQ(requests.size(), c.ranged + 1);
-        EXPECT_TRUE(spans_of(requests.back()).empty());
+        EXPECT_TRUE(requests.back().spans().empty());
         EXPECT_TRUE(leftovers(L".korvel.part").empty());
     }
 }
@@ -255,8 +228,8 @@ TEST_F(DeltaTest, AssembledFileWithAnotherHashFallsBackOnceThenFails) {
     EXPECT_EQ(run_failing(), "SHA-256 eltérés: pack.bin");
     std::vector<Request> const requests = server.requests("files/pack.bin");
     ASSERT_GE(requests.size(), 4u);
-    EXPECT_FALSE(spans_of(requests.front()).empty());
-    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](Request const& r) { return spans_of(r).empty(); }),
+    EXPECT_FALSE(requests.front().spans().empty());
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](Request const& r) { return r.spans().empty(); }),
               3);
     EXPECT_TRUE(game_file("pack.bin") == v.old_pack);
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
@@ -342,7 +315,7 @@ TEST_F(DeltaTest, DeletedPacksAreEachReadOnceAndOnlyWhereTheyHelp) {
     expect_only_changed_ranges("new/d.pak", from_0_rest);
     std::vector<Request> const whole = server.requests("files/new/c.pak");
     ASSERT_EQ(whole.size(), 1u);
-    EXPECT_TRUE(spans_of(whole[0]).empty());
+    EXPECT_TRUE(whole[0].spans().empty());
 
     std::map<std::string, std::uint64_t> const& read = result.seed_bytes_read;
     EXPECT_EQ(read.size(), 3u);

@@ -171,6 +171,25 @@ std::string https_base() {
     return "https://localhost:" + std::to_string(server_info().https_port);
 }
 
+std::vector<Span> Request::spans() const {
+    std::vector<Span> spans;
+    std::optional<std::string> const h = header("Range");
+    if (!h) return spans;
+    for (std::size_t at = 6; at < h->size();) {
+        std::size_t const dash = h->find('-', at), comma = std::min(h->find(',', at), h->size());
+        spans.push_back({std::stoull(h->substr(at, dash - at)), std::stoull(h->substr(dash + 1, comma - dash - 1))});
+        at = comma + 1;
+    }
+    return spans;
+}
+
+std::vector<Span> spans_of(std::vector<Request> const& requests) {
+    std::vector<Span> spans;
+    for (Request const& r : requests)
+        for (Span const& s : r.spans()) spans.push_back(s);
+    return spans;
+}
+
 std::optional<std::string> Request::header(std::string_view name) const {
     auto const same = [](std::string_view a, std::string_view b) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end(),

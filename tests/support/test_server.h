@@ -55,6 +55,13 @@ struct Fault {
     std::optional<std::string> multi_range{};  // "whole" or "first": how several ranges are answered
 };
 
+// Bytes first..last of a file (inclusive), as a Range header names them.
+struct Span {
+    std::uint64_t first, last;
+    bool operator==(Span const&) const = default;
+    auto operator<=>(Span const&) const = default;
+};
+
 // One request as the server received it.
 struct Request {
     std::string scheme;  // "http" or "https"
@@ -67,7 +74,12 @@ struct Request {
 
     // The first header of that name, compared without case.
     std::optional<std::string> header(std::string_view name) const;
+    // The closed ranges "Range: bytes=a-b,c-d" asks for; none without a Range.
+    std::vector<Span> spans() const;
 };
+
+// The spans of all these requests, in their order.
+std::vector<Span> spans_of(std::vector<Request> const& requests);
 
 // Base64 of a test release public key: "release" (built into the test-key launcher,
 // test-keys/davari_test_key_NOT_FOR_PLAYERS.exe, beside "second") or "other" (one that
