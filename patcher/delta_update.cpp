@@ -372,7 +372,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t write_ahead = 4 << 20;
+    static constexpr std::size_t write_ahead = 2 << 20;
 
     struct Pending {
         std::uint64_t offset;
