@@ -81,6 +81,23 @@ Cut find_cut(std::uint8_t const* p, std::size_t n, ChunkerParams const& params, 
     return {limit, false, 0};
 }
 
+void mix_block(std::uint64_t (&lanes)[4], std::uint8_t const* p) {
+    mix_lane(lanes[0], word(p));
+    mix_lane(lanes[1], word(p + 8));
+    mix_lane(lanes[2], word(p + 16));
+    mix_lane(lanes[3], word(p + 24));
+}
+
+// The tail (fewer than 32 bytes), zero-padded to one more block; the length tells
+// paddings apart.
+std::uint64_t finish(std::uint64_t (&lanes)[4], std::uint8_t const* rest, std::size_t rest_size, std::uint64_t size) {
+    std::uint8_t tail[32] = {};
+    std::memcpy(tail, rest, rest_size);
+    mix_block(lanes, tail);
+    std::uint64_t const h = lanes[0] ^ std::rotl(lanes[1], 16) ^ std::rotl(lanes[2], 32) ^ std::rotl(lanes[3], 48);
+    return avalanche(h ^ size * k3);
+}
+
 }  // namespace
 
 bool chunker_params_valid(ChunkerParams const& p) {
@@ -91,23 +108,36 @@ bool chunker_params_valid(ChunkerParams const& p) {
 
 std::uint64_t chunk_hash(void const* data, std::size_t size) {
     auto const* p = static_cast<std::uint8_t const*>(data);
-    std::uint64_t a = k1, b = k2, c = k3, d = k5;
+    std::uint64_t lanes[4] = {k1, k2, k3, k5};
     std::size_t const whole = size & ~std::size_t{31};
-    for (std::size_t i = 0; i < whole; i += 32) {
-        mix_lane(a, word(p + i));
-        mix_lane(b, word(p + i + 8));
-        mix_lane(c, word(p + i + 16));
-        mix_lane(d, word(p + i + 24));
+    for (std::size_t i = 0; i < whole; i += 32) mix_block(lanes, p + i);
+    return finish(lanes, p + whole, size - whole, size);
+}
+
+ChunkHashStream::ChunkHashStream() : lanes_{k1, k2, k3, k5}, held_{} {}
+
+void ChunkHashStream::feed(void const* data, std::size_t size) {
+    auto const* p = static_cast<std::uint8_t const*>(data);
+    size_ += size;
+    if (held_size_ > 0) {
+        std::size_t const take = std::min(size, 32 - held_size_);
+        std::memcpy(held_ + held_size_, p, take);
+        held_size_ += take;
+        p += take;
+        size -= take;
+        if (held_size_ < 32) return;
+        mix_block(lanes_, held_);
+        held_size_ = 0;
     }
-    // The tail, zero-padded to one more block; the length below tells paddings apart.
-    std::uint8_t tail[32] = {};
-    std::memcpy(tail, p + whole, size - whole);
-    mix_lane(a, word(tail));
-    mix_lane(b, word(tail + 8));
-    mix_lane(c, word(tail + 16));
-    mix_lane(d, word(tail + 24));
-    std::uint64_t h = a ^ std::rotl(b, 16) ^ std::rotl(c, 32) ^ std::rotl(d, 48);
-    return avalanche(h ^ (static_cast<std::uint64_t>(size) * k3));
+    std::size_t const whole = size & ~std::size_t{31};
+    for (std::size_t i = 0; i < whole; i += 32) mix_block(lanes_, p + i);
+    std::memcpy(held_, p + whole, size - whole);
+    held_size_ = size - whole;
+}
+
+std::uint64_t ChunkHashStream::value() const {
+    std::uint64_t lanes[4] = {lanes_[0], lanes_[1], lanes_[2], lanes_[3]};
+    return finish(lanes, held_, held_size_, size_);
 }
 
 Chunker::Chunker(ChunkerParams const& params)

@@ -37,6 +37,22 @@ bool chunker_params_valid(ChunkerParams const& params);
 // against the file's SHA-256.
 std::uint64_t chunk_hash(void const* data, std::size_t size);
 
+// chunk_hash of bytes fed in pieces of any size: what a stretch that reaches over many
+// pieces hashes to, without holding it.
+class ChunkHashStream {
+public:
+    ChunkHashStream();
+    void feed(void const* data, std::size_t size);
+    std::uint64_t value() const;  // of the bytes fed so far
+    void reset() { *this = ChunkHashStream(); }
+
+private:
+    std::uint64_t lanes_[4];
+    std::uint8_t held_[32];  // the bytes of a block not yet whole
+    std::size_t held_size_ = 0;
+    std::uint64_t size_ = 0;
+};
+
 struct Chunk {
     std::uint64_t offset = 0;
     std::uint32_t size = 0;

@@ -39,18 +39,22 @@ void SeedTable::read(std::uint64_t size, ReadAtFn const& read_at, SeedReadFn con
     std::vector<SeedChunk> open;  // the fine chunks of the open coarse chunk
     std::string entries;          // and their serialised entries
     std::uint64_t coarse_size = 0;
+    ChunkHashStream coarse_bytes;
     Chunker chunker(params_);
-    ChunkFn const keep = [&](Chunk const& c, std::uint8_t const*) {
+    ChunkFn const keep = [&](Chunk const& c, std::uint8_t const* bytes) {
         open.emplace_back(c.hash, c.size, c.offset);
         append_fine_entry(entries, {c.size, fine_hash_of(c.hash)});
+        coarse_bytes.feed(bytes, c.size);
         coarse_size += c.size;
         if (!c.ends_coarse) return;
         // Valid parameters cut coarse chunks below 65 MiB.
-        Coarse const made{coarse_hash_of(entries), open.front().offset(), static_cast<std::uint32_t>(coarse_size)};
+        Coarse const made{coarse_hash_of(entries), coarse_bytes.value(), open.front().offset(),
+                          static_cast<std::uint32_t>(coarse_size)};
         coarse_.push_back(made);
         if (!whole || !whole(made.hash, made.size)) fine_.insert(fine_.end(), open.begin(), open.end());
         open.clear();
         entries.clear();
+        coarse_bytes.reset();
         coarse_size = 0;
     };
     std::vector<char> buffer(std::min<std::uint64_t>(read_piece, std::max<std::uint64_t>(size, 1)));
@@ -105,18 +109,11 @@ std::uint64_t SeedChunks::seed_offset(Piece const& piece) const {
     return piece.coarse ? table.coarse(piece.seed_chunk).offset : table.fine(piece.seed_chunk).offset();
 }
 
-// A fine chunk by its hash; a coarse one by the hash over its fine chunks, cut again
-// from its bytes alone (every cut depends only on the bytes since the chunk's start).
+// A fine chunk by its hash, a coarse one by the hash of its bytes taken as it was read.
 bool SeedChunks::holds(Piece const& piece, char const* bytes) const {
     SeedTable const& table = *tables_[piece.seed];
     if (!piece.coarse) return fine_hash_of(chunk_hash(bytes, piece.size)) == table.fine(piece.seed_chunk).hash();
-    std::string entries;
-    Chunker chunker(table.params());
-    chunker.feed(bytes, piece.size, [&](Chunk const& c, std::uint8_t const*) {
-        append_fine_entry(entries, {c.size, fine_hash_of(c.hash)});
-    });
-    chunker.finish([&](Chunk const& c, std::uint8_t const*) { append_fine_entry(entries, {c.size, fine_hash_of(c.hash)}); });
-    return coarse_hash_of(entries) == table.coarse(piece.seed_chunk).hash;
+    return chunk_hash(bytes, piece.size) == table.coarse(piece.seed_chunk).bytes;
 }
 
 SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn const& read_at) {

@@ -64,7 +64,8 @@ private:
 class SeedTable {
 public:
     struct Coarse {
-        std::uint64_t hash = 0;
+        std::uint64_t hash = 0;   // coarse_hash_of its fine entries, as the index has it
+        std::uint64_t bytes = 0;  // chunk_hash of its bytes: checks a copy without cutting it again
         std::uint64_t offset = 0;
         std::uint32_t size = 0;
     };

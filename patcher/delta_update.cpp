@@ -13,7 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -89,47 +91,86 @@ double seconds_between(std::chrono::steady_clock::time_point from, std::chrono::
     return std::chrono::duration<double>(to - from).count();
 }
 
-// Bytes [first, first + length) of the file into `into`, timed for the run's
-// RequestCost. A failed request is asked again as long as events.retry says (an
-// overloaded server, a broken line), on the host it names: the plan stays, and only the
-// range is asked for again. A range not served as asked is not retried.
-void get_range(Network const& network, Mirrored const& where, std::uint64_t first, std::uint64_t length,
-               std::string& into, Travel& travel) {
+// Called with each range's position in the list and its bytes, once they have all come.
+using RangeArrivedFn = std::function<void(std::size_t, std::string&&)>;
+
+// Fetches the ranges of the file, timed for the run's RequestCost: all in one request
+// where the server answers several ranges at once (see RangeSlots::joins_ranges), else
+// one request each. A failed request is asked again as long as events.retry says (an
+// overloaded server, a broken line), on the host it names, for the ranges that have not
+// arrived whole: the plan stays. A single range not served as asked is not retried;
+// several are asked for again one by one.
+void get_ranges(Network const& network, Mirrored const& where, std::span<ByteRange const> ranges, Travel& travel,
+                RangeArrivedFn const& arrived) {
     using Clock = std::chrono::steady_clock;
     TransferTries tries{where.host.load()};
     std::vector<char> buffer;
-    for (;;) {
-        into.clear();
+    std::vector<HttpRange> asked;
+    std::string bytes;  // of the range arriving
+    for (std::size_t done = 0; done < ranges.size();) {
+        std::string const& url = where.urls.at(tries.host);
+        std::size_t const count = network.slots.joins_ranges(url) ? ranges.size() - done : 1;
+        asked.clear();
+        std::uint64_t length = 0;
+        for (std::size_t k = done; k < done + count; ++k) {
+            asked.push_back({ranges[k].first, ranges[k].length});
+            length += ranges[k].length;
+        }
+        std::size_t const before = done;
+        bytes.clear();
         try {
-            Clock::time_point const asked = Clock::now();
+            Clock::time_point const sent = Clock::now();
             std::optional<Clock::time_point> first_byte;
-            http_get_range(
-                network.http, where.urls.at(tries.host), first, length,
-                [&](char const* data, std::size_t size) {
+            http_get_ranges(
+                network.http, url, asked,
+                [&](std::size_t, char const* data, std::size_t size) {
                     if (!first_byte) first_byte = Clock::now();
-                    into.append(data, size);
                     travel.add(size);
+                    // Each range's bytes come in order, and the next range only after them.
+                    while (size > 0) {
+                        std::size_t const take =
+                            static_cast<std::size_t>(std::min<std::uint64_t>(size, ranges[done].length - bytes.size()));
+                        if (bytes.empty()) bytes.reserve(ranges[done].length);
+                        bytes.append(data, take);
+                        data += take;
+                        size -= take;
+                        if (bytes.size() == ranges[done].length) {
+                            arrived(done++, std::move(bytes));
+                            bytes = std::string();
+                        }
+                    }
                 },
                 buffer, network.cancel);
-            Clock::time_point const done = Clock::now();
-            network.slots.measured({seconds_between(asked, first_byte.value_or(done)),
-                                    seconds_between(first_byte.value_or(done), done), length});
-            return;
+            Clock::time_point const ended = Clock::now();
+            network.slots.measured({seconds_between(sent, first_byte.value_or(ended)),
+                                    seconds_between(first_byte.value_or(ended), ended), length});
         } catch (HttpRangeRefused const&) {
-            throw;
+            if (count == 1) throw;
+            network.slots.refuses_joined_ranges(url);
         } catch (...) {
             DeltaEvents const& events = travel.events();
             if (!events.retry || !events.retry(std::current_exception(), tries)) throw;
             where.host = tries.host;  // the file's later ranges start where this one went
         }
+        if (done > before) tries = TransferTries{tries.host};  // failures count since the last progress
     }
 }
 
+std::string get_range(Network const& network, Mirrored const& where, ByteRange const& range, Travel& travel) {
+    std::string out;
+    get_ranges(network, where, std::span(&range, 1), travel, [&](std::size_t, std::string&& bytes) {
+        out = std::move(bytes);
+    });
+    return out;
+}
+
 // The ranges of one file (or of its index), fetched in order on helper threads that
-// each hold one of the run's range slots: as many as the ranges' length makes worth it,
-// when the run has slots free (at least one, waited for when the caller needs a range).
-// At most batch_bytes are asked for ahead of the range the caller takes next (or one
-// range, when it is longer).
+// each hold one of the run's range slots: as many as the requests' length makes worth
+// it, when the run has slots free (at least one, waited for when the caller needs a
+// range). A request asks for several ranges where the server answers them so (up to
+// http_most_ranges and request_bytes, ranges that touch never together). At most
+// batch_bytes are asked for ahead of the range the caller takes next (or one range,
+// when it is longer).
 class RangeFetch {
 public:
     RangeFetch(Network const& network, Mirrored const& where, std::span<ByteRange const> ranges, Travel& travel)
@@ -137,8 +178,13 @@ public:
           arrived_(ranges.size(), false) {
         std::uint64_t total = 0;
         for (ByteRange const& r : ranges) total += r.length;
-        wanted_ = std::min(network.slots.cost().in_flight(total / std::max<std::size_t>(ranges.size(), 1)),
-                           ranges.size());
+        // About as many requests as the ranges need when the server joins them.
+        std::size_t requests = ranges.size();
+        if (network.slots.joins_ranges(where.urls.at(where.host.load())))
+            requests = std::min<std::size_t>(
+                requests, std::max<std::uint64_t>({(ranges.size() + http_most_ranges - 1) / http_most_ranges,
+                                                   (total + request_bytes - 1) / request_bytes, 1}));
+        wanted_ = std::min(network.slots.cost().in_flight(total / std::max<std::size_t>(requests, 1)), requests);
         std::lock_guard const lock(mutex_);
         add_helpers();
     }
@@ -158,6 +204,11 @@ public:
     std::string take(std::size_t index);
 
 private:
+    // Ranges joined in one request hold at most this many bytes (or one longer range):
+    // their bytes come in one stream, and more requests share the line better.
+    static constexpr std::uint64_t request_bytes = 1 << 20;
+
+    std::size_t next_request() const;  // under mutex_: how many ranges from next_ go in one
     void add_helpers();  // under mutex_
     void start_helper();  // under mutex_, with a slot taken for it
     void help();
@@ -196,9 +247,23 @@ void RangeFetch::start_helper() {
     }
 }
 
+std::size_t RangeFetch::next_request() const {
+    if (!network_.slots.joins_ranges(where_.urls.at(where_.host.load()))) return 1;
+    std::size_t count = 1;
+    std::uint64_t bytes = ranges_[next_].length;
+    for (std::size_t k = next_ + 1; k < ranges_.size() && count < http_most_ranges; ++k, ++count) {
+        ByteRange const& before = ranges_[k - 1];
+        std::uint64_t const more = bytes + ranges_[k].length;
+        if (before.first + before.length >= ranges_[k].first || more > request_bytes || held_ + more > batch_bytes)
+            break;
+        bytes = more;
+    }
+    return count;
+}
+
 void RangeFetch::help() {
     for (;;) {
-        std::size_t index;
+        std::size_t first, count;
         {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] {
@@ -206,24 +271,26 @@ void RangeFetch::help() {
                        held_ + ranges_[next_].length <= batch_bytes;
             });
             if (ending_ || failure_ || next_ >= ranges_.size()) break;
-            index = next_++;
-            held_ += ranges_[index].length;
+            first = next_;
+            count = next_request();
+            next_ += count;
+            for (std::size_t k = first; k < next_; ++k) held_ += ranges_[k].length;
         }
-        std::string bytes;
         try {
-            bytes.reserve(ranges_[index].length);
-            get_range(network_, where_, ranges_[index].first, ranges_[index].length, bytes, travel_);
+            get_ranges(network_, where_, ranges_.subspan(first, count), travel_,
+                       [&](std::size_t k, std::string&& bytes) {
+                           {
+                               std::lock_guard const lock(mutex_);
+                               out_[first + k] = std::move(bytes);
+                               arrived_[first + k] = true;
+                           }
+                           changed_.notify_all();
+                       });
         } catch (...) {
             std::lock_guard const lock(mutex_);
             if (!failure_) failure_ = std::current_exception();
             break;
         }
-        {
-            std::lock_guard const lock(mutex_);
-            out_[index] = std::move(bytes);
-            arrived_[index] = true;
-        }
-        changed_.notify_all();
     }
     {
         std::lock_guard const lock(mutex_);
@@ -258,6 +325,94 @@ std::string RangeFetch::take(std::size_t index) {
     return bytes;
 }
 
+// Writes the part on a thread of its own, in the order it is given pieces, while the
+// next pieces are read, checked and hashed: the disk and the processor work at once. At
+// most write_ahead bytes wait to be written; their buffers come back to be filled again.
+class PartWriter {
+public:
+    explicit PartWriter(OpenFile& out) : out_(out), thread_([this] { run(); }) {}
+    // Writes what waits (at most write_ahead bytes: true bytes of the new file, which a
+    // later try finds in the part), then stops.
+    ~PartWriter() {
+        {
+            std::lock_guard const lock(mutex_);
+            ending_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    PartWriter(PartWriter const&) = delete;
+    PartWriter& operator=(PartWriter const&) = delete;
+
+    // A buffer to fill: one that has been written, or a new one.
+    std::string spare() {
+        std::lock_guard const lock(mutex_);
+        if (spare_.empty()) return {};
+        std::string buffer = std::move(spare_.back());
+        spare_.pop_back();
+        buffer.clear();
+        return buffer;
+    }
+    // Queues `bytes` for `offset`, once the bytes waiting leave room. Throws the
+    // writer's failure, if it had one.
+    void write(std::uint64_t offset, std::string bytes) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return failure_ || waiting_ == 0 || waiting_ + bytes.size() <= write_ahead; });
+        if (failure_) std::rethrow_exception(failure_);
+        waiting_ += bytes.size();
+        queue_.push_back({offset, std::move(bytes)});
+        lock.unlock();
+        changed_.notify_all();
+    }
+    // Waits until every queued piece is written; throws the writer's failure.
+    void finish() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return failure_ || waiting_ == 0; });
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    static constexpr std::size_t write_ahead = 2 << 20;
+
+    struct Pending {
+        std::uint64_t offset;
+        std::string bytes;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return ending_ || !queue_.empty(); });
+            if (queue_.empty() || failure_) return;
+            Pending piece = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            std::exception_ptr failed;
+            try {
+                out_.write_at(piece.offset, piece.bytes.data(), piece.bytes.size());
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            lock.lock();
+            waiting_ -= piece.bytes.size();
+            if (failed) failure_ = failed;
+            if (spare_.size() < 2 && piece.bytes.capacity() <= (1u << 20) + 1) spare_.push_back(std::move(piece.bytes));
+            changed_.notify_all();
+            if (failure_) return;
+        }
+    }
+
+    OpenFile& out_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Pending> queue_;
+    std::vector<std::string> spare_;
+    std::size_t waiting_ = 0;
+    std::exception_ptr failure_;
+    bool ending_ = false;
+    std::thread thread_;  // last: started once the rest is ready
+};
+
 class Assembler {
 public:
     Assembler(Network const& network, Mirrored const& where, fs::path const& part, SeedChunks const& seeds,
@@ -272,7 +427,6 @@ private:
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
     void place_range(ByteRange const& range, std::size_t index);
     OpenFile const& seed_file(std::uint16_t seed);
-    void write_at(std::uint64_t offset, char const* data, std::size_t size);
 
     Network const& network_;
     Mirrored const& where_;
@@ -281,14 +435,15 @@ private:
     Travel& travel_;
     std::optional<OpenFile> out_;
     std::vector<std::unique_ptr<OpenFile const>> inputs_;
-    std::vector<char> copy_buffer_;
     Sha256 hash_;
-    std::optional<RangeFetch> fetch_;  // last: its requests end before the rest goes
+    std::optional<PartWriter> writer_;  // after out_: it ends before the part is closed
+    std::optional<RangeFetch> fetch_;   // last: its requests end before the rest goes
 };
 
 std::string Assembler::run(DeltaPlan const& plan) {
     touched_part = true;
     out_.emplace(part_, OpenFile::Access::read_write);
+    writer_.emplace(*out_);
     // The ranges travel while the seeds' chunks are copied.
     if (!plan.ranges.empty()) fetch_.emplace(network_, where_, plan.ranges, travel_);
     std::vector<Piece> const& pieces = plan.pieces;
@@ -304,6 +459,8 @@ std::string Assembler::run(DeltaPlan const& plan) {
         while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
     }
     std::uint64_t const size = pieces.empty() ? 0 : pieces.back().offset + pieces.back().size;
+    writer_->finish();
+    writer_.reset();
     out_->resize(size);  // a longer old part keeps no tail
     out_.reset();
     return to_hex(hash_.finalize());
@@ -317,10 +474,6 @@ OpenFile const& Assembler::seed_file(std::uint16_t seed) {
     return *inputs_[seed];
 }
 
-void Assembler::write_at(std::uint64_t offset, char const* data, std::size_t size) {
-    out_->write_at(offset, data, size);
-}
-
 // Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
 // or one larger piece) with one read, checking every piece; returns the next piece.
 std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t first) {
@@ -331,21 +484,22 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk && pieces[end].seed == seed &&
            seeds_.seed_offset(pieces[end]) == start + length && (end == first || length + pieces[end].size <= (1u << 20)))
         length += pieces[end++].size;
-    copy_buffer_.resize(length);
-    if (seed_file(seed).read_at(start, copy_buffer_.data(), length) != length) throw GiveUp("seed changed");
+    std::string bytes = writer_->spare();
+    bytes.resize(length);
+    if (seed_file(seed).read_at(start, bytes.data(), length) != length) throw GiveUp("seed changed");
     for (std::size_t k = first, at = 0; k < end; at += pieces[k++].size)
-        if (!seeds_.holds(pieces[k], copy_buffer_.data() + at)) throw GiveUp("seed changed");
+        if (!seeds_.holds(pieces[k], bytes.data() + at)) throw GiveUp("seed changed");
+    hash_.update(bytes.data(), length);
     // The part's own chunks already lie where they belong.
-    if (!seeds_.seed(seed).aligned()) write_at(pieces[first].offset, copy_buffer_.data(), length);
-    hash_.update(copy_buffer_.data(), length);
+    if (!seeds_.seed(seed).aligned()) writer_->write(pieces[first].offset, std::move(bytes));
     return end;
 }
 
 // Writes range `index` into the part once it has arrived.
 void Assembler::place_range(ByteRange const& range, std::size_t index) {
-    std::string const bytes = fetch_->take(index);
-    write_at(range.first, bytes.data(), bytes.size());
+    std::string bytes = fetch_->take(index);
     hash_.update(bytes.data(), bytes.size());
+    writer_->write(range.first, std::move(bytes));
 }
 
 // The seeds worth reading for `file`, of `file_size` bytes. A large seed whose sample
@@ -405,9 +559,8 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
     ChunkIndexRef const& ref = *entry.chunk_index;
     std::atomic<std::size_t> host{sources.host};
     Mirrored const index{sources.index_urls, host}, file{sources.urls, host};
-    std::string head_bytes;
     Travel travel(events);
-    get_range(network, index, 0, ref.head_size, head_bytes, travel);
+    std::string const head_bytes = get_range(network, index, {0, ref.head_size}, travel);
     if (sha256_hex(head_bytes) != ref.head_sha256) return std::nullopt;
     ChunkIndexHead const head = read_chunk_index_head(head_bytes);
     if (head.file_size != entry.size || head.index_size() != ref.size || head.head_size() != ref.head_size)

@@ -136,7 +136,7 @@ public:
         std::uint64_t const size = korvel::file_size(local);
         if (size != entry.size) return false;
         std::uint64_t const modified = file_mtime(local);
-        if (trusted(entry, size, modified)) return true;
+        if (std::optional<bool> const known = known_from_cache(entry, size, modified)) return *known;
         std::string const hash = ascii_lower(sha256_file(local));
         if (hash != entry.sha256) return false;
         cache_[entry.path] = CacheEntry{size, modified, hash};
@@ -160,7 +160,8 @@ public:
         // link whose target the listing does not describe.
         if (slot.matches > 1 || slot.facts.reparse_point) return correct_by_path(entry, local);
         if (slot.facts.directory || slot.facts.size != entry.size) return false;
-        if (trusted(entry, slot.facts.size, slot.facts.modified)) return true;
+        if (std::optional<bool> const known = known_from_cache(entry, slot.facts.size, slot.facts.modified))
+            return *known;
 
         OpenedFileHash const opened = sha256_file_of_size(local, entry.size);
         if (!opened.sha256 || *opened.sha256 != entry.sha256) return false;
@@ -169,11 +170,17 @@ public:
     }
 
 private:
-    bool trusted(FileEntry const& entry, std::uint64_t size, std::uint64_t modified) const {
-        if (full_repair_) return false;
+    // Whether the file is the entry's, when the cache knows its hash: a file of the size
+    // and modification time the cache noted still has the hash noted with them, which
+    // tells a changed file (the old release's, about to be updated) as surely as an
+    // unchanged one, without reading it. Nothing when the cache does not know (or the
+    // player asked for a full repair).
+    std::optional<bool> known_from_cache(FileEntry const& entry, std::uint64_t size, std::uint64_t modified) const {
+        if (full_repair_) return std::nullopt;
         auto const cached = cache_.find(entry.path);
-        return cached != cache_.end() && cached->second.size == size && cached->second.modified == modified &&
-               ascii_lower(cached->second.sha256) == entry.sha256;
+        if (cached == cache_.end() || cached->second.size != size || cached->second.modified != modified)
+            return std::nullopt;
+        return ascii_lower(cached->second.sha256) == entry.sha256;
     }
 
     bool full_repair_;

@@ -6,6 +6,17 @@
 
 namespace korvel {
 
+namespace {
+
+// "scheme://host:port" of a URL: the server a request goes to.
+std::string server_of(std::string const& url) {
+    std::size_t const scheme = url.find("://");
+    std::size_t const path = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    return url.substr(0, path);
+}
+
+}  // namespace
+
 void RequestCost::observe(RangeTiming const& timing) {
     // The shortest wait for a first byte is the round trip: longer ones waited behind
     // other requests' bytes on the line, or for a new connection.
@@ -77,6 +88,16 @@ void RangeSlots::measured(RangeTiming timing) {
 RequestCost RangeSlots::cost() const {
     std::lock_guard const lock(mutex_);
     return cost_;
+}
+
+bool RangeSlots::joins_ranges(std::string const& url) const {
+    std::lock_guard const lock(mutex_);
+    return !single_ranges_.contains(server_of(url));
+}
+
+void RangeSlots::refuses_joined_ranges(std::string const& url) {
+    std::lock_guard const lock(mutex_);
+    single_ranges_.insert(server_of(url));
 }
 
 }  // namespace korvel

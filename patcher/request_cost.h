@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace korvel {
 
-// One finished range request, as its caller timed it.
+// One finished range request (of one or several ranges), as its caller timed it.
 struct RangeTiming {
     double first_byte = 0;  // seconds from sending the request to its first body byte
     double transfer = 0;    // seconds from the first body byte to the last
@@ -76,6 +78,13 @@ public:
 
     RequestCost cost() const;
 
+    // Whether ranges of `url` may be asked for several in one request: true until the
+    // url's server (scheme, host and port) has answered such a request otherwise than
+    // as asked (many CDNs send the whole file); from then on, for the whole run, one
+    // range per request there.
+    bool joins_ranges(std::string const& url) const;
+    void refuses_joined_ranges(std::string const& url);
+
 private:
     std::size_t limit_locked() const { return cost_.in_flight(static_cast<std::uint64_t>(typical_range_)); }
 
@@ -84,6 +93,7 @@ private:
     RequestCost cost_;
     double typical_range_ = 0;  // the lengths measured, smoothed
     std::size_t busy_ = 0;
+    std::set<std::string> single_ranges_;  // servers that answer one range per request
 };
 
 }  // namespace korvel

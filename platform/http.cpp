@@ -622,4 +622,67 @@ void http_get_range(HttpSession& session, std::string const& url, std::uint64_t 
                                  " got=" + std::to_string(received));
 }
 
+// ---- Several ranges in one request, for the scattered chunks a player lacks ----
+
+namespace {
+
+[[noreturn]] void throw_ranges_refused(std::string const& url) {
+    throw HttpRangeRefused("Ranges not served as asked: " + url);
+}
+
+// The boundary of a multipart/byteranges answer, or HttpRangeRefused: a single range, or
+// a whole file that a cache sent with 206 anyway, is not what several ranges need.
+std::string byteranges_boundary_of(HINTERNET request, std::string const& url) {
+    std::optional<std::wstring> const type = header_text(request, L"Content-Type");
+    if (!type || std::any_of(type->begin(), type->end(), [](wchar_t c) { return c > 0x7e; }))
+        throw_ranges_refused(url);
+    std::optional<std::string> boundary = byteranges_boundary(wide_to_utf8(*type));
+    if (!boundary) throw_ranges_refused(url);
+    return std::move(*boundary);
+}
+
+}  // namespace
+
+void http_get_ranges(HttpSession& session, std::string const& url, std::span<HttpRange const> ranges,
+                     RangesSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel) {
+    check_asked_ranges(ranges);
+    if (ranges.size() == 1) {
+        http_get_range(
+            session, url, ranges[0].first, ranges[0].length,
+            [&sink](char const* data, std::size_t size) { sink(0, data, size); }, buffer, cancel);
+        return;
+    }
+    HttpRequest request(session, url, http_stall_timeout_ms, cancel);
+    std::wstring const headers = L"Range: " + utf8_to_wide(range_header_value(ranges)) + L"\r\n";
+    request.send(headers.c_str());
+    check_http_status(request.get(), url);
+    // A 200 carries the whole file: its body is never read, the request is closed.
+    if (status_code(request.get()) != 206) throw_ranges_refused(url);
+    ByteRangesParser parser(byteranges_boundary_of(request.get(), url), ranges, sink);
+    std::uint64_t const announced = content_length(request.get());
+    if (announced > parser.most_bytes()) throw_ranges_refused(url);
+
+    std::size_t const room =
+        static_cast<std::size_t>(std::min<std::uint64_t>(parser.most_bytes(), download_buffer_size));
+    if (buffer.size() < room) buffer.assign(room, '\0');
+    std::uint64_t received = 0;
+    try {
+        for (;;) {
+            std::size_t const n = download_available(request);
+            if (n == 0) break;
+            std::size_t const got = download_read(request, buffer.data(), std::min(n, buffer.size()));
+            if (got == 0) break;
+            parser.feed(buffer.data(), got);
+            received += got;
+        }
+    } catch (ByteRangesRefused const&) {
+        throw_ranges_refused(url);
+    }
+    if (parser.complete()) return;
+    // The whole announced body came and still lacks parts: the answer itself is short.
+    if (announced && received >= announced) throw_ranges_refused(url);
+    throw HttpTransferBroken("Incomplete ranges: " + url + " content-length=" + std::to_string(announced) +
+                             " got=" + std::to_string(received));
+}
+
 }  // namespace korvel

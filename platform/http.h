@@ -16,12 +16,14 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "platform/byte_ranges.h"
 #include "platform/unique_handle.h"
 
 namespace korvel {
@@ -232,5 +234,27 @@ using RangeSinkFn = std::function<void(char const*, std::size_t)>;
 // No cache headers: the file is immutable.
 void http_get_range(HttpSession& session, std::string const& url, std::uint64_t first, std::uint64_t length,
                     RangeSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel = nullptr);
+
+// HttpRange and http_most_ranges: platform/byte_ranges.h, beside the reader of the answer.
+
+// (the range's position in `ranges`, bytes of it) as they arrive, each range's bytes in order.
+using RangesSinkFn = std::function<void(std::size_t, char const*, std::size_t)>;
+
+// GETs several ranges of `url` with one "Range: bytes=a-b,c-d,..." request. `ranges`:
+// 1..http_most_ranges, ascending, neither overlapping nor touching (else std::invalid_argument).
+// With one range it behaves as http_get_range. With several, only a 206 whose Content-Type is
+// multipart/byteranges with a boundary, whose parts carry exactly the asked ranges in the asked
+// order (each part's Content-Range "bytes a-b/total" equal to the asked range; total may be
+// "*" or a number), is accepted; anything else (a 200 with the whole file, whose body is not
+// read; a single-part 206; parts coalesced, reordered, missing or extra; a part header or
+// preamble that is malformed or overlong; bytes after the closing delimiter other than an
+// optional CRLF) throws HttpRangeRefused ("Ranges not served as asked: " + url) as soon as it
+// shows. Bytes already handed to `sink` before a failure are true bytes of their range (a
+// part's bytes go on only once no delimiter can begin in them, so a part shorter than its
+// Content-Range passes on nothing of what follows it).
+// Throws HttpStatusError for a status outside 200..299, HttpTransferBroken when the body ends
+// early, HttpCancelled when `cancel` ends it. `buffer` as for http_get_range.
+void http_get_ranges(HttpSession& session, std::string const& url, std::span<HttpRange const> ranges,
+                     RangesSinkFn const& sink, std::vector<char>& buffer, DownloadCancel const* cancel = nullptr);
 
 }  // namespace korvel

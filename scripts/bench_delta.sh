@@ -5,7 +5,7 @@
 # the start rewritten, scattered small edits, nothing in common). nginx serves them on
 # loopback (keep-alive, ranges) and an rsync daemon beside it, both through
 # tools/latency_proxy.py (DELAY_MS each way, RATE_MBIT per direction). For each pattern,
-# every client starts from the old pack:
+# every client starts from the old pack, once what the machine wrote before is on disk:
 #   engine delta   korvel-publish build as it is; bench_patch under Wine, from a state
 #                  folder that has the old release installed (version and hash cache)
 #   engine whole   the same, published with --no-delta
@@ -140,6 +140,7 @@ run_engine() {  # KIND PATTERN VERSION OLD NEW [taskset args...]
     rm -rf "$state"
     cp -a "$work/state0-$kind" "$state"
     cp -p "$4" "$game/pack.pak"
+    sync  # the copy's writing-back is not the client's time
     from=$(log_lines)
     start=$(now)
     engine "$game" "$state" "$base/eng-$kind/patch/version.json" install "${@:6}"
@@ -154,6 +155,7 @@ peer() {  # TOOL PATTERN NEW COMMAND...: one tool's update, run in and into $wor
     shift 3
     rm -rf "${work:?}/$tool"
     mkdir -p "$work/$tool"
+    sync
     from=$(log_lines)
     start=$(now)
     (cd "$work/$tool" && timeout "$step_timeout" "$@" </dev/null >"$work/$tool.log" 2>&1) ||
@@ -176,6 +178,7 @@ run_rsync() {  # PATTERN OLD NEW
     rm -rf "$work/rs"
     mkdir -p "$work/rs"
     cp "$2" "$work/rs/pack.pak"
+    sync
     start=$(now)
     timeout "$step_timeout" rsync --stats --ignore-times "$rsync_base/$1.pak" "$work/rs/pack.pak" </dev/null \
         >"$work/rsync.log" 2>&1 || { echo "rsync failed:" >&2; cat "$work/rsync.log" >&2; exit 1; }

@@ -71,6 +71,18 @@ TEST(Chunker, CutsAndHashesOfTheVectorInput) {
     EXPECT_EQ(chunk_hash("a", 1), 0x8eaf05aed93a83f4ull);
 }
 
+// Fed in pieces of any size, across and inside 32-byte blocks, the stream hashes as the
+// whole does at once.
+TEST(Chunker, HashStreamMatchesTheHashOfTheWhole) {
+    std::string const input = vector_input();
+    for (std::size_t size : {0, 1, 31, 32, 33, 95, 4096, 70001})
+        for (std::size_t piece : {1, 7, 32, 45, 1000}) {
+            ChunkHashStream stream;
+            for (std::size_t at = 0; at < size; at += piece) stream.feed(input.data() + at, std::min(piece, size - at));
+            EXPECT_EQ(stream.value(), chunk_hash(input.data(), size)) << size << " in pieces of " << piece;
+        }
+}
+
 TEST(Chunker, IndexOfTheVectorInput) {
     std::string const input = vector_input();
     std::string const index = chunk_index_of(input.data(), input.size());

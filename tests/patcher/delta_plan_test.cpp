@@ -198,6 +198,20 @@ TEST(RequestCost, InFlightAndFilledGapsFollowTheMeasuredLink) {
     }
 }
 
+// A server that answered several ranges otherwise than as asked gets one range per
+// request for the rest of the run; its other ports and schemes, and other servers, not.
+TEST(RangeSlots, JoinedRangesStopOnlyForTheServerThatRefusedThem) {
+    RangeSlots slots;
+    EXPECT_TRUE(slots.joins_ranges("http://cdn:8080/r/1/files/a.pak"));
+    slots.refuses_joined_ranges("http://cdn:8080/r/1/files/a.pak");
+    for (auto const& [url, joins] : std::vector<std::pair<char const*, bool>>{{"http://cdn:8080/r/2/b.pak", false},
+                                                                               {"http://cdn:8080", false},
+                                                                               {"http://cdn:8081/r/1/files/a.pak", true},
+                                                                               {"https://cdn:8080/r/1/files/a.pak", true},
+                                                                               {"http://mirror:8080/r/1/a.pak", true}})
+        EXPECT_EQ(slots.joins_ranges(url), joins) << url;
+}
+
 // Two edited stretches with a few unchanged bytes between them: one range when the
 // round trip is worth more than those bytes, two when it costs next to nothing.
 TEST(RequestCost, PlanFillsTheGapOnlyWhenARequestCostsMore) {

@@ -21,6 +21,8 @@ using korvel::test::EngineTest;
 using korvel::test::Fault;
 using korvel::test::random_bytes;
 using korvel::test::Request;
+using korvel::test::Span;
+using korvel::test::spans_of;
 using korvel::test::write_file;
 
 namespace {
@@ -28,22 +30,9 @@ namespace {
 // Small chunks, so that a pack of a few MiB has many of them.
 ChunkerParams const small_chunks{256, 1024, 4096, 3, 4096, 65536};
 
-struct Span {
-    std::uint64_t first, last;  // inclusive
-};
-
-// The byte range a request asked for, or nothing for a whole-file request.
-std::optional<Span> range_of(Request const& r) {
-    std::optional<std::string> const h = r.header("Range");
-    if (!h) return std::nullopt;
-    std::size_t const dash = h->find('-');
-    return Span{std::stoull(h->substr(6, dash - 6)), std::stoull(h->substr(dash + 1))};
-}
-
 std::uint64_t bytes_asked(std::vector<Request> const& requests) {
     std::uint64_t total = 0;
-    for (Request const& r : requests)
-        if (std::optional<Span> s = range_of(r)) total += s->last - s->first + 1;
+    for (Span const& s : spans_of(requests)) total += s.last - s.first + 1;
     return total;
 }
 
@@ -90,13 +79,12 @@ protected:
         std::uint64_t const reach = 2 * small_chunks.max_size + 4096;
         std::uint64_t changed = 0;
         for (Span const& c : v.changed) changed += c.last - c.first + 1;
-        for (Request const& r : requests) {
-            std::optional<Span> const s = range_of(r);
-            ASSERT_TRUE(s) << "a whole-file request";
+        for (Request const& r : requests) ASSERT_FALSE(r.spans().empty()) << "a whole-file request";
+        for (Span const& s : spans_of(requests)) {
             bool const close = std::any_of(v.changed.begin(), v.changed.end(), [&](Span const& c) {
-                return s->first <= c.last + reach && c.first <= s->last + reach;
+                return s.first <= c.last + reach && c.first <= s.last + reach;
             });
-            EXPECT_TRUE(close) << s->first << "-" << s->last;
+            EXPECT_TRUE(close) << s.first << "-" << s.last;
         }
         EXPECT_LE(bytes_asked(requests), changed + v.changed.size() * reach);
     }
@@ -130,6 +118,37 @@ TEST_F(DeltaTest, EachKindOfEditFetchesOnlyWhatChanged) {
         EXPECT_TRUE(game_file(pack) == v.new_pack);
         expect_only_changed_ranges(pack, v);
         EXPECT_TRUE(leftovers(L".korvel.part").empty());
+    }
+}
+
+// Ranges go several to a request where the server answers them so. Where it answers
+// otherwise (with the whole file, as many CDNs do, or with the first range alone), the
+// same ranges are asked for one per request, and the file still comes by delta.
+TEST_F(DeltaTest, RangesGoSeveralToARequestWhereTheServerAnswersThemSo) {
+    std::vector<Edit> edits;
+    for (int i = 0; i < 10; ++i)
+        edits.push_back({static_cast<std::size_t>(150000 + i * 280000), 2000, random_bytes(2500, 80 + i)});
+    Versions const v = apply(pack_v1, edits);
+    for (std::string const answer : {"", "whole", "first"}) {
+        SCOPED_TRACE(answer);
+        std::string const pack = "pack-" + answer + ".bin";
+        put_game_file(pack, v.old_pack);
+        publish({{pack, {v.new_pack}}});
+        if (!answer.empty()) server.set_fault("files/" + pack, {.multi_range = answer});
+        ASSERT_TRUE(run().ok);
+        EXPECT_TRUE(game_file(pack) == v.new_pack);
+        expect_only_changed_ranges(pack, v);
+        std::vector<Request> const requests = server.requests("files/" + pack);
+        ASSERT_FALSE(requests.empty());
+        std::vector<Span> const joined = requests[0].spans();
+        EXPECT_GE(joined.size(), edits.size() / 2);
+        if (answer.empty()) {
+            EXPECT_LE(requests.size(), 2u);
+            continue;
+        }
+        // The refused request's ranges come again, one each, and only those.
+        ASSERT_EQ(requests.size(), joined.size() + 1);
+        for (std::size_t k = 0; k < joined.size(); ++k) EXPECT_EQ(requests[k + 1].spans(), std::vector{joined[k]});
     }
 }
 
@@ -191,7 +210,7 @@ TEST_F(DeltaTest, FallsBackToTheWholeFile) {
         EXPECT_TRUE(game_file(pack) == v.new_pack);
         std::vector<Request> const requests = server.requests("files/" + pack);
         ASSERT_EQ(requests.size(), c.ranged + 1);
-        EXPECT_FALSE(range_of(requests.back()));
+        EXPECT_TRUE(requests.back().spans().empty());
         EXPECT_TRUE(leftovers(L".korvel.part").empty());
     }
 }
@@ -209,8 +228,9 @@ TEST_F(DeltaTest, AssembledFileWithAnotherHashFallsBackOnceThenFails) {
     EXPECT_EQ(run_failing(), "SHA-256 eltérés: pack.bin");
     std::vector<Request> const requests = server.requests("files/pack.bin");
     ASSERT_GE(requests.size(), 4u);
-    EXPECT_TRUE(range_of(requests.front()));
-    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](Request const& r) { return !range_of(r); }), 3);
+    EXPECT_FALSE(requests.front().spans().empty());
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](Request const& r) { return r.spans().empty(); }),
+              3);
     EXPECT_TRUE(game_file("pack.bin") == v.old_pack);
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
 }
@@ -295,7 +315,7 @@ TEST_F(DeltaTest, DeletedPacksAreEachReadOnceAndOnlyWhereTheyHelp) {
     expect_only_changed_ranges("new/d.pak", from_0_rest);
     std::vector<Request> const whole = server.requests("files/new/c.pak");
     ASSERT_EQ(whole.size(), 1u);
-    EXPECT_FALSE(range_of(whole[0]));
+    EXPECT_TRUE(whole[0].spans().empty());
 
     std::map<std::string, std::uint64_t> const& read = result.seed_bytes_read;
     EXPECT_EQ(read.size(), 3u);
@@ -332,14 +352,13 @@ void DeltaTest::cut_delta_then_resume() {
     } catch (Stop const&) {
     }
     std::vector<Request> const first = server.requests("files/pack.bin");
-    ASSERT_GE(first.size(), 8u);
+    ASSERT_GE(spans_of(first).size(), 8u);
     ASSERT_TRUE(is_regular_file_at(game("pack.bin.korvel.part")));
     // The ranges that had reached the part hold the new pack's bytes there (their
     // requests ran at once, so the log's order does not tell which).
     std::string const part = game_file("pack.bin.korvel.part");
     std::vector<Span> done;
-    for (Request const& r : first) {
-        Span const s = *range_of(r);
+    for (Span const& s : spans_of(first)) {
         std::size_t const length = s.last - s.first + 1;
         if (s.last < part.size() && part.compare(s.first, length, v.new_pack, s.first, length) == 0) done.push_back(s);
     }
@@ -351,11 +370,9 @@ void DeltaTest::cut_delta_then_resume() {
     std::vector<Request> const all = server.requests("files/pack.bin");
     std::vector<Request> const second(all.begin() + static_cast<std::ptrdiff_t>(first.size()), all.end());
     // None of the ranges in the part before the run stopped is asked again.
-    for (Request const& r : second) {
-        Span const s = *range_of(r);
+    for (Span const& s : spans_of(second))
         for (Span const& d : done) EXPECT_TRUE(s.last < d.first || d.last < s.first) << s.first << "-" << s.last;
-    }
-    EXPECT_LT(second.size(), 24u);
+    EXPECT_LT(spans_of(second).size(), 24u);
     EXPECT_TRUE(leftovers(L".korvel.part").empty());
 }
 

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -362,6 +363,71 @@ TEST(Http, ACancelEndsStalledTransfersAtOnce) {
     EXPECT_EQ(range(), "Download cancelled: " + site.url("late.bin"));
     EXPECT_EQ(site.requests("stalled.bin").size(), 1u);
     EXPECT_EQ(site.requests("late.bin").size(), 1u);
+}
+
+TEST(Http, SeveralRangesComeInOneRequestOrAreRefused) {
+    test::ServedFolder site("http-ranges");
+    std::string const bytes = test::random_bytes(3 << 20, 21);
+    site.put("f.bin", bytes);
+    std::string const url = site.url("f.bin");
+    // The third range is longer than the read buffer; the last ends with the file.
+    std::vector<korvel::HttpRange> const ranges{{0, 1}, {1000, 70000}, {(1 << 20) + 3, (1 << 20) + 5},
+                                               {bytes.size() - 10, 10}};
+    korvel::HttpSession session(agent);
+    std::vector<char> buffer;
+    std::vector<std::string> got;
+    auto const get = [&](std::span<korvel::HttpRange const> asked) {
+        got.assign(asked.size(), {});
+        std::size_t last = 0;
+        korvel::http_get_ranges(
+            session, url, asked,
+            [&](std::size_t i, char const* data, std::size_t size) {
+                EXPECT_GE(i, last);
+                last = i;
+                got.at(i).append(data, size);
+            },
+            buffer);
+    };
+    auto const refusal = [&] {
+        try {
+            get(ranges);
+        } catch (korvel::HttpRangeRefused const& e) {
+            return std::string(e.what());
+        }
+        return std::string("(accepted)");
+    };
+
+    get(ranges);
+    for (std::size_t i = 0; i < ranges.size(); ++i)
+        EXPECT_EQ(got[i], bytes.substr(ranges[i].first, ranges[i].length)) << i;
+    ASSERT_EQ(site.requests("f.bin").size(), 1u);
+    EXPECT_EQ(site.requests("f.bin")[0].header("Range"), "bytes=0-0,1000-70999,1048579-2097159,3145718-3145727");
+
+    // One range is asked for as a single range.
+    get(std::span(ranges).subspan(1, 1));
+    EXPECT_EQ(got[0], bytes.substr(1000, 70000));
+    EXPECT_EQ(site.requests("f.bin").back().header("Range"), "bytes=1000-70999");
+
+    // Servers that answer several ranges otherwise: nothing reaches the sink.
+    for (char const* answer : {"whole", "first"}) {
+        SCOPED_TRACE(answer);
+        site.set_fault("f.bin", {.multi_range = answer});
+        EXPECT_EQ(refusal(), "Ranges not served as asked: " + url);
+        EXPECT_EQ(got, std::vector<std::string>(ranges.size()));
+    }
+
+    // A body cut off inside the second part: what came is true, and only that.
+    site.set_fault("f.bin", {.reset_after = 40000});
+    EXPECT_THROW(get(ranges), korvel::HttpTransferBroken);
+    EXPECT_EQ(got[0], bytes.substr(0, 1));
+    EXPECT_FALSE(got[1].empty());
+    EXPECT_TRUE(bytes.substr(1000, 70000).starts_with(got[1]));
+    EXPECT_LT(got[1].size(), 40000u);
+
+    std::size_t const sent = site.requests("f.bin").size();
+    std::vector<korvel::HttpRange> const touching{{0, 10}, {10, 10}};
+    EXPECT_THROW(get(touching), std::invalid_argument);
+    EXPECT_EQ(site.requests("f.bin").size(), sent);
 }
 
 TEST(Http, GetRefusesBodiesOverItsLimit) {

@@ -24,7 +24,11 @@ Answers are HTTP/1.1 with Content-Length and keep-alive (--close-connections clo
 every connection after one answer instead). A file is sent with an ETag (size and
 modification time) and Last-Modified; "Range: bytes=N-" or "bytes=N-M" gets a 206 with
 Content-Range, or a 416 when N is at or past the end, unless an If-Range names a
-validator other than the answer's, which gets the whole file with 200. A GET whose
+validator other than the answer's, which gets the whole file with 200. Several ranges
+("bytes=N-M,P-Q,...") are answered as common servers do: the ranges that start before
+the end, in the asked order and not merged, as a 206 "multipart/byteranges; boundary=B"
+whose parts each carry Content-Type and Content-Range, CRLF before every "--B" and a
+closing "--B--" CRLF; a single such range as a plain 206, none as a 416. A GET whose
 If-None-Match names the file's ETag, or (without If-None-Match) whose If-Modified-Since is
 its Last-Modified or later, gets 304 with no body.
 
@@ -45,7 +49,11 @@ list are served normally ({} is a normal answer too). A fault object may hold:
     ignore_range    true: answer a Range request with the whole body and 200
     no_etag         true: send no ETag (Last-Modified stays the validator)
     ignore_if_range true: answer a Range with 206 whatever If-Range names
-    range_total     text written as the whole length in a 206's Content-Range
+    range_total     text written as the whole length in a 206's Content-Range (and in
+                    each part's)
+    multi_range     how a request for several ranges is answered: "whole" (the whole
+                    file with 200, as many CDNs do) or "first" (only the first range, as
+                    a plain single-range 206)
     endless         true or {"limit_bytes": N, "limit_seconds": S}: repeat the body
                     (or "x" when empty) until a limit is reached (default 1 GiB / 60 s)
                     or the client goes away, then close normally
@@ -79,6 +87,7 @@ import json
 import os
 import posixpath
 import re
+import secrets
 import signal
 import socket
 import socketserver
@@ -249,16 +258,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         headers = [("Content-Type", "application/octet-stream")]
         overridden = {name.lower() for name in fault.get("headers", {})}
         headers += [(k, v) for k, v in validators.items() if k.lower() not in overridden]
-        start, length = 0, size
+        pieces, length = [(0, size)], size
         if status == 200 and not endless and not fault.get("ignore_range"):
-            ranged = self.requested_range(size, fault.get("headers", {}), validators, fault.get("ignore_if_range"))
+            ranged = self.requested_ranges(size, fault.get("headers", {}), validators, fault.get("ignore_if_range"))
+            if isinstance(ranged, list) and self.several_ranges_asked():
+                if fault.get("multi_range") == "whole":
+                    ranged = None
+                elif fault.get("multi_range") == "first":
+                    ranged = ranged[:1]
+            total = fault.get("range_total", size)
             if ranged == "unsatisfiable":
-                status, start, length = 416, 0, 0
+                status, pieces, length = 416, [], 0
                 headers.append(("Content-Range", f"bytes */{size}"))
+            elif ranged is not None and len(ranged) == 1:
+                (start, end), = ranged
+                status, pieces, length = 206, [(start, end - start + 1)], end - start + 1
+                headers.append(("Content-Range", f"bytes {start}-{end}/{total}"))
             elif ranged is not None:
-                status, (start, end) = 206, ranged
-                length = end - start + 1
-                headers.append(("Content-Range", f"bytes {start}-{end}/{fault.get('range_total', size)}"))
+                boundary = "KorvelTestParts" + secrets.token_hex(8)
+                status, pieces = 206, multipart_pieces(ranged, total, boundary, headers[0][1])
+                length = sum(len(p) if isinstance(p, bytes) else p[1] for p in pieces)
+                headers[0] = ("Content-Type", "multipart/byteranges; boundary=" + boundary)
         headers += [(name, str(value)) for name, value in fault.get("headers", {}).items()]
 
         well_formed = not endless and "reset_after" not in fault and "content_length" not in fault \
@@ -291,7 +311,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 length = min(length, int(fault["reset_after"]))
             if "stall_after" in fault:
                 length = min(length, int(fault["stall_after"]))
-            self.send_range(source, body, start, length, chunk, pace)
+            self.send_pieces(source, body, pieces, length, chunk, pace)
             if "stall_after" in fault:
                 self.wfile.flush()
                 time.sleep(fault.get("stall_ms", 60000) / 1000.0)
@@ -315,11 +335,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (TypeError, ValueError):
             return False
 
-    def requested_range(self, size, fault_headers, validators, ignore_if_range=False):
-        """(first, last) of a "Range: bytes=N-[M]" that applies, "unsatisfiable", or None
-        for a whole answer: no or another kind of Range, or an If-Range naming something
-        other than what would be sent now."""
-        match = re.fullmatch(r"bytes=(\d+)-(\d*)", (self.headers.get("Range") or "").strip())
+    def several_ranges_asked(self):
+        return "," in (self.headers.get("Range") or "")
+
+    def requested_ranges(self, size, fault_headers, validators, ignore_if_range=False):
+        """[(first, last), ...] of a "Range: bytes=N-[M],..." that applies (the ranges that
+        start before the end, as asked), "unsatisfiable" when none does, or None for a
+        whole answer: no or another kind of Range, or an If-Range naming something other
+        than what would be sent now."""
+        match = re.fullmatch(r"bytes=(\d+-\d*(?:[ \t]*,[ \t]*\d+-\d*)*)", (self.headers.get("Range") or "").strip())
         if not match:
             return None
         if_range = self.headers.get("If-Range")
@@ -328,23 +352,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
             sent.update({k.lower(): str(v) for k, v in fault_headers.items()})
             if if_range not in (sent.get("etag"), sent.get("last-modified")):
                 return None
-        first = int(match.group(1))
-        if first >= size:
-            return "unsatisfiable"
-        last = min(int(match.group(2)), size - 1) if match.group(2) else size - 1
-        return None if last < first else (first, last)
+        ranges = []
+        for one in match.group(1).split(","):
+            first, _, last = one.strip().partition("-")
+            first = int(first)
+            last = min(int(last), size - 1) if last else size - 1
+            if first < size and last < first:
+                return None
+            if first < size:
+                ranges.append((first, last))
+        return ranges or "unsatisfiable"
 
-    def send_range(self, source, body, start, length, chunk, pace):
-        if source is not None:
-            source.seek(start)
+    def send_pieces(self, source, body, pieces, length, chunk, pace):
+        """Sends the first `length` bytes of `pieces`: bytes as they are, (start, count)
+        from the file (or the fault's body), in chunks of `chunk` bytes `pace` apart."""
         sent = 0
-        while sent < length:
+        for piece in chunks_of(source, body, pieces, chunk):
+            if sent >= length:
+                break
             if pace and sent:
                 time.sleep(pace)
-            n = min(chunk, length - sent)
-            piece = source.read(n) if source is not None else body[start + sent:start + sent + n]
-            if not piece:
-                break
+            piece = piece[:length - sent]
             self.wfile.write(piece)
             sent += len(piece)
 
@@ -370,6 +398,37 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.connection.close()
         self.close_connection = True
         self.wfile = open(os.devnull, "wb")  # the base class flushes after us
+
+
+def multipart_pieces(ranges, total, boundary, part_type):
+    """The pieces of a multipart/byteranges body for `ranges`, as send_pieces takes them."""
+    pieces = []
+    for first, last in ranges:
+        pieces.append(f"\r\n--{boundary}\r\nContent-Type: {part_type}\r\n"
+                      f"Content-Range: bytes {first}-{last}/{total}\r\n\r\n".encode())
+        pieces.append((first, last - first + 1))
+    pieces.append(f"\r\n--{boundary}--\r\n".encode())
+    return pieces
+
+
+def chunks_of(source, body, pieces, chunk):
+    """The bytes of `pieces` in order, file ranges read `chunk` bytes at a time; stops
+    where the file (or body) ends early."""
+    for piece in pieces:
+        if isinstance(piece, bytes):
+            yield piece
+            continue
+        start, count = piece
+        if source is not None:
+            source.seek(start)
+        done = 0
+        while done < count:
+            n = min(chunk, count - done)
+            data = source.read(n) if source is not None else body[start + done:start + done + n]
+            if not data:
+                return
+            yield data
+            done += len(data)
 
 
 def wait_until_sent(sock, limit_seconds=5.0):

@@ -121,6 +121,7 @@ json fault_json(Fault const& f) {
     if (f.no_etag) j["no_etag"] = true;
     if (f.ignore_if_range) j["ignore_if_range"] = true;
     if (f.range_total) j["range_total"] = *f.range_total;
+    if (f.multi_range) j["multi_range"] = *f.multi_range;
     return j;
 }
 
@@ -168,6 +169,25 @@ std::string http_base() {
 
 std::string https_base() {
     return "https://localhost:" + std::to_string(server_info().https_port);
+}
+
+std::vector<Span> Request::spans() const {
+    std::vector<Span> spans;
+    std::optional<std::string> const h = header("Range");
+    if (!h) return spans;
+    for (std::size_t at = 6; at < h->size();) {
+        std::size_t const dash = h->find('-', at), comma = std::min(h->find(',', at), h->size());
+        spans.push_back({std::stoull(h->substr(at, dash - at)), std::stoull(h->substr(dash + 1, comma - dash - 1))});
+        at = comma + 1;
+    }
+    return spans;
+}
+
+std::vector<Span> spans_of(std::vector<Request> const& requests) {
+    std::vector<Span> spans;
+    for (Request const& r : requests)
+        for (Span const& s : r.spans()) spans.push_back(s);
+    return spans;
 }
 
 std::optional<std::string> Request::header(std::string_view name) const {

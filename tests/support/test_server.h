@@ -30,6 +30,8 @@ std::string https_base();
 //   {.reset_after = 100}                     100 body bytes (of a ranged answer too), then a reset
 //   {.stall_after = 0}                       the headers, then nothing for a minute
 //   {.ignore_range = true}                   the whole file with 200, whatever Range asks
+//   {.multi_range = "whole"}                 several ranges asked: the whole file with 200
+//   {.multi_range = "first"}                 several ranges asked: only the first, as a plain 206
 //   {.endless = true, .limit_bytes = 1 << 20} the body (or "x") over and over
 struct Fault {
     int status = 200;
@@ -50,6 +52,14 @@ struct Fault {
     bool no_etag = false;                      // Last-Modified is the only validator
     bool ignore_if_range = false;              // a Range gets 206 whatever If-Range names
     std::optional<std::string> range_total{};  // the whole length a 206's Content-Range names
+    std::optional<std::string> multi_range{};  // "whole" or "first": how several ranges are answered
+};
+
+// Bytes first..last of a file (inclusive), as a Range header names them.
+struct Span {
+    std::uint64_t first, last;
+    bool operator==(Span const&) const = default;
+    auto operator<=>(Span const&) const = default;
 };
 
 // One request as the server received it.
@@ -64,7 +74,12 @@ struct Request {
 
     // The first header of that name, compared without case.
     std::optional<std::string> header(std::string_view name) const;
+    // The closed ranges "Range: bytes=a-b,c-d" asks for; none without a Range.
+    std::vector<Span> spans() const;
 };
+
+// The spans of all these requests, in their order.
+std::vector<Span> spans_of(std::vector<Request> const& requests);
 
 // Base64 of a test release public key: "release" (built into the test-key launcher,
 // test-keys/davari_test_key_NOT_FOR_PLAYERS.exe, beside "second") or "other" (one that
