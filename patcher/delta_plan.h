@@ -6,6 +6,7 @@
 
 #include "core/chunk_index.h"
 #include "patcher/request_cost.h"
+#include "platform/byte_ranges.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -165,10 +166,8 @@ SeedSample sample_seed(ChunkerParams const& params, std::uint64_t size, ReadAtFn
 // judged from its sample: the share of the sampled bytes in coarse chunks the file has.
 std::uint64_t estimated_shared_bytes(SeedSample const& sample, std::uint64_t seed_size, CoarseSet const& file);
 
-struct ByteRange {
-    std::uint64_t first = 0;
-    std::uint64_t length = 0;
-};
+// Bytes [first, first + length) of a file: what a range request asks for.
+using ByteRange = HttpRange;
 
 struct DeltaPlan {
     std::vector<Piece> pieces;    // in file order, covering the file

@@ -105,17 +105,13 @@ void get_ranges(Network const& network, Mirrored const& where, std::span<ByteRan
     using Clock = std::chrono::steady_clock;
     TransferTries tries{where.host.load()};
     std::vector<char> buffer;
-    std::vector<HttpRange> asked;
     std::string bytes;  // of the range arriving
     for (std::size_t done = 0; done < ranges.size();) {
         std::string const& url = where.urls.at(tries.host);
-        std::size_t const count = network.slots.joins_ranges(url) ? ranges.size() - done : 1;
-        asked.clear();
+        std::span<ByteRange const> const asked =
+            ranges.subspan(done, network.slots.joins_ranges(url) ? ranges.size() - done : 1);
         std::uint64_t length = 0;
-        for (std::size_t k = done; k < done + count; ++k) {
-            asked.push_back({ranges[k].first, ranges[k].length});
-            length += ranges[k].length;
-        }
+        for (ByteRange const& r : asked) length += r.length;
         std::size_t const before = done;
         bytes.clear();
         try {
@@ -145,7 +141,7 @@ void get_ranges(Network const& network, Mirrored const& where, std::span<ByteRan
             network.slots.measured({seconds_between(sent, first_byte.value_or(ended)),
                                     seconds_between(first_byte.value_or(ended), ended), length});
         } catch (HttpRangeRefused const&) {
-            if (count == 1) throw;
+            if (asked.size() == 1) throw;
             network.slots.refuses_joined_ranges(url);
         } catch (...) {
             DeltaEvents const& events = travel.events();
