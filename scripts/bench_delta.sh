@@ -5,7 +5,8 @@
 # the start rewritten, scattered small edits, nothing in common). nginx serves them on
 # loopback (keep-alive, ranges) and an rsync daemon beside it, both through
 # tools/latency_proxy.py (DELAY_MS each way, RATE_MBIT per direction). For each pattern,
-# every client starts from the old pack, once what the machine wrote before is on disk:
+# every client starts from the old pack, once what the machine wrote before is on disk
+# and the memory freed before has settled (see settle):
 #   engine delta   korvel-publish build as it is; bench_patch under Wine, from a state
 #                  folder that has the old release installed (version and hash cache)
 #   engine whole   the same, published with --no-delta
@@ -23,6 +24,7 @@
 #   BENCH_SEEDS (1)    0 skips the shared seeds and the large scattered pack
 #                      (scripts/bench_seeds.sh, sized by its own variables)
 #   STEP_TIMEOUT (900) seconds any one client may take
+#   SETTLE_S (3)       seconds each client waits before it starts
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -126,6 +128,17 @@ publish_next() {  # KIND VERSION NEW_PACK
 }
 
 declare -A bytes reqs conns secs extra
+# Before each client: what the machine wrote is on disk, and memory freed by the steps
+# before has gone back to the host. A virtual machine's host may take freed memory back
+# after a second or two and hand it out again on first touch, which costs about 2 ms per
+# MiB written; a client started right after another step freed a pack would find that
+# memory warm and write its output faster than one that did not. Every client starts
+# with it cold.
+settle() {
+    sync
+    sleep "${SETTLE_S:-3}"
+}
+
 record() {  # KEY FROM_LINE START_TIME [SECONDS]
     local counts
     read -r -a counts <<<"$(log_since "$2")"
@@ -140,7 +153,7 @@ run_engine() {  # KIND PATTERN VERSION OLD NEW [taskset args...]
     rm -rf "$state"
     cp -a "$work/state0-$kind" "$state"
     cp -p "$4" "$game/pack.pak"
-    sync  # the copy's writing-back is not the client's time
+    settle
     from=$(log_lines)
     start=$(now)
     engine "$game" "$state" "$base/eng-$kind/patch/version.json" install "${@:6}"
@@ -155,7 +168,7 @@ peer() {  # TOOL PATTERN NEW COMMAND...: one tool's update, run in and into $wor
     shift 3
     rm -rf "${work:?}/$tool"
     mkdir -p "$work/$tool"
-    sync
+    settle
     from=$(log_lines)
     start=$(now)
     (cd "$work/$tool" && timeout "$step_timeout" "$@" </dev/null >"$work/$tool.log" 2>&1) ||
@@ -178,7 +191,7 @@ run_rsync() {  # PATTERN OLD NEW
     rm -rf "$work/rs"
     mkdir -p "$work/rs"
     cp "$2" "$work/rs/pack.pak"
-    sync
+    settle
     start=$(now)
     timeout "$step_timeout" rsync --stats --ignore-times "$rsync_base/$1.pak" "$work/rs/pack.pak" </dev/null \
         >"$work/rsync.log" 2>&1 || { echo "rsync failed:" >&2; cat "$work/rsync.log" >&2; exit 1; }
@@ -272,6 +285,8 @@ for p in replaced appended scattered; do
     if [ -n "${bytes[delta_$p]:-}" ]; then
         printf '1. %-9s engine %.2f MB <= fewest of zsync, casync, rsync %.2f MB: %s\n' "$p" "$(mb "${bytes[delta_$p]}")" \
             "$(mb "$fewest")" "$(verdict "${bytes[delta_$p]} <= $fewest")"
+        printf '1. %-9s engine %.1f s <= zsync %.1f s (rsync %.1f s): %s\n' "$p" "${secs[delta_$p]}" \
+            "${secs[zsync_$p]}" "${secs[rsync_$p]}" "$(verdict "${secs[delta_$p]} <= ${secs[zsync_$p]}")"
     else
         printf '1. %-9s fewest of zsync, casync, rsync %.2f MB; engine n/a\n' "$p" "$(mb "$fewest")"
     fi
