@@ -35,7 +35,7 @@ bool CoarseSet::has(std::uint64_t hash, std::uint32_t size) const {
 }
 
 void SeedTable::read(std::uint64_t size, ReadAtFn const& read_at, SeedReadFn const& on_read,
-                     WholeCoarseFn const& whole) {
+                     WholeCoarseFn const& whole, CutFn const& cut) {
     std::vector<SeedChunk> open;  // the fine chunks of the open coarse chunk
     std::string entries;          // and their serialised entries
     std::uint64_t coarse_size = 0;
@@ -51,6 +51,7 @@ void SeedTable::read(std::uint64_t size, ReadAtFn const& read_at, SeedReadFn con
         Coarse const made{coarse_hash_of(entries), coarse_bytes.value(), open.front().offset(),
                           static_cast<std::uint32_t>(coarse_size)};
         coarse_.push_back(made);
+        if (cut) cut(made);
         if (!whole || !whole(made.hash, made.size)) fine_.insert(fine_.end(), open.begin(), open.end());
         open.clear();
         entries.clear();

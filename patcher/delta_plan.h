@@ -71,6 +71,9 @@ public:
         std::uint32_t size = 0;
     };
 
+    // Hears each coarse chunk as it is cut, its bytes still being read.
+    using CutFn = std::function<void(Coarse const&)>;
+
     // An `aligned` seed (the part being written over) offers its chunks only at the
     // offset they already have.
     SeedTable(std::filesystem::path file, bool aligned, ChunkerParams const& params)
@@ -78,9 +81,10 @@ public:
 
     // Chunks the whole file of about `size` bytes, read through `read_at` (up to
     // SeedChunk::largest_seed bytes), keeping fine chunks only inside coarse ones that
-    // `whole` (when given) says no. Once: the table is searchable after it. Throws what
-    // `read_at` throws.
-    void read(std::uint64_t size, ReadAtFn const& read_at, SeedReadFn const& on_read, WholeCoarseFn const& whole);
+    // `whole` (when given) says no, telling `cut` (when given) of every coarse chunk.
+    // Once: the table is searchable after it. Throws what `read_at` throws.
+    void read(std::uint64_t size, ReadAtFn const& read_at, SeedReadFn const& on_read, WholeCoarseFn const& whole,
+              CutFn const& cut = {});
 
     // A fine chunk with this hash and size usable at `offset`, or null.
     SeedChunk const* find_fine(std::uint64_t hash, std::uint32_t size, std::uint64_t offset) const;

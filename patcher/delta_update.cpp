@@ -324,11 +324,13 @@ std::string RangeFetch::take(std::size_t index) {
 // Writes the part on a thread of its own, in the order it is given pieces, while the
 // next pieces are read, checked and hashed: the disk and the processor work at once. At
 // most write_ahead bytes wait to be written; their buffers come back to be filled again.
+// A piece may also be a copy from another file, read when its turn comes: it holds no
+// bytes while it waits. Every piece has a ticket, its place in the order.
 class PartWriter {
 public:
     explicit PartWriter(OpenFile& out) : out_(out), thread_([this] { run(); }) {}
-    // Writes what waits (at most write_ahead bytes: true bytes of the new file, which a
-    // later try finds in the part), then stops.
+    // Writes the bytes that wait (at most write_ahead: true bytes of the new file, which
+    // a later try finds in the part) and drops the copies, then stops.
     ~PartWriter() {
         {
             std::lock_guard const lock(mutex_);
@@ -357,40 +359,87 @@ public:
         if (failure_) std::rethrow_exception(failure_);
         waiting_ += bytes.size();
         queue_.push_back({offset, std::move(bytes)});
+        ++queued_;
         lock.unlock();
         changed_.notify_all();
+    }
+    // Queues a copy of `size` bytes at `from_offset` in `from` to `offset`, joined to the
+    // copy queued last when it follows on from it in both files; returns its ticket. A
+    // copy that finds fewer bytes fails the writer.
+    std::uint64_t copy(OpenFile const& from, std::uint64_t from_offset, std::uint64_t offset, std::uint64_t size) {
+        std::unique_lock lock(mutex_);
+        if (!queue_.empty()) {
+            Pending& last = queue_.back();
+            if (last.from == &from && last.from_offset + last.size == from_offset && last.offset + last.size == offset &&
+                last.size + size <= copy_piece) {
+                last.size += size;
+                return queued_;
+            }
+        }
+        queue_.push_back({offset, {}, &from, from_offset, size});
+        std::uint64_t const ticket = ++queued_;
+        lock.unlock();
+        changed_.notify_all();
+        return ticket;
+    }
+    // Waits until the piece of `ticket` and those before it are written; throws the
+    // writer's failure.
+    void wait_written(std::uint64_t ticket) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return failure_ || written_ >= ticket; });
+        if (failure_) std::rethrow_exception(failure_);
     }
     // Waits until every queued piece is written; throws the writer's failure.
     void finish() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return failure_ || waiting_ == 0; });
+        changed_.wait(lock, [&] { return failure_ || written_ == queued_; });
         if (failure_) std::rethrow_exception(failure_);
     }
 
 private:
     static constexpr std::size_t write_ahead = 2 << 20;
+    static constexpr std::uint64_t copy_piece = 1 << 20;  // a longer copy goes in steps of this
 
     struct Pending {
         std::uint64_t offset;
         std::string bytes;
+        OpenFile const* from = nullptr;  // a copy of size bytes at from_offset
+        std::uint64_t from_offset = 0;
+        std::uint64_t size = 0;
     };
+
+    void copy_now(Pending const& piece) {
+        for (std::uint64_t done = 0; done < piece.size;) {
+            std::size_t const step = static_cast<std::size_t>(std::min(piece.size - done, copy_piece));
+            copied_.resize(step);
+            if (piece.from->read_at(piece.from_offset + done, copied_.data(), step) != step)
+                throw GiveUp("seed changed");
+            out_.write_at(piece.offset + done, copied_.data(), step);
+            done += step;
+        }
+    }
 
     void run() {
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return ending_ || !queue_.empty(); });
+            while (ending_ && !queue_.empty() && queue_.front().from) queue_.pop_front();
             if (queue_.empty() || failure_) return;
             Pending piece = std::move(queue_.front());
             queue_.pop_front();
             lock.unlock();
             std::exception_ptr failed;
             try {
-                out_.write_at(piece.offset, piece.bytes.data(), piece.bytes.size());
+                if (piece.from)
+                    copy_now(piece);
+                else
+                    out_.write_at(piece.offset, piece.bytes.data(), piece.bytes.size());
             } catch (...) {
                 failed = std::current_exception();
             }
             lock.lock();
             waiting_ -= piece.bytes.size();
+            ++written_;
             if (failed) failure_ = failed;
             if (spare_.size() < 2 && piece.bytes.capacity() <= (1u << 20) + 1) spare_.push_back(std::move(piece.bytes));
             changed_.notify_all();
@@ -403,43 +452,127 @@ private:
     std::condition_variable changed_;
     std::deque<Pending> queue_;
     std::vector<std::string> spare_;
+    std::vector<char> copied_;  // the writer's own: the bytes of a copy on their way
     std::size_t waiting_ = 0;
+    std::uint64_t queued_ = 0;   // pieces ever queued: the last one's ticket
+    std::uint64_t written_ = 0;  // pieces written, in the order queued
     std::exception_ptr failure_;
     bool ending_ = false;
     std::thread thread_;  // last: started once the rest is ready
 };
 
+// The coarse chunks of the new file copied into the part while the seeds are read,
+// before there is a plan: the disk writes them while the processor cuts the rest of the
+// seeds, instead of after it. Each place of the new file is copied once, from the first
+// seed chunk cut with its hash and size. The assembly reads them back from the part to
+// check and hash what the part holds, and writes only the rest. Used on the reading
+// thread only.
+class EarlyCopies {
+public:
+    EarlyCopies(ChunkIndexHead const& head, PartWriter& writer) : writer_(writer) {
+        places_.reserve(head.coarse.size());
+        std::uint64_t offset = 0;
+        for (CoarseEntry const& c : head.coarse) {
+            places_.push_back({c.hash, offset, c.size});
+            offset += c.size;
+        }
+        by_chunk_.resize(places_.size());
+        for (std::uint32_t k = 0; k < by_chunk_.size(); ++k) by_chunk_[k] = k;
+        std::sort(by_chunk_.begin(), by_chunk_.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return key(places_[a]) < key(places_[b]); });
+    }
+
+    // A handle on the seed `file` for its copies, open until the part is done.
+    OpenFile const& open(fs::path const& file) {
+        return *seeds_.emplace_back(std::make_unique<OpenFile const>(file, OpenFile::Access::read));
+    }
+    // A coarse chunk just cut in `seed`: queued for every place of the new file that has
+    // it and no copy yet. Never throws: a place left out is copied by the assembly.
+    void cut(OpenFile const& seed, SeedTable::Coarse const& chunk) noexcept try {
+        auto it = std::lower_bound(by_chunk_.begin(), by_chunk_.end(), std::pair(chunk.hash, chunk.size),
+                                   [&](std::uint32_t k, auto const& wanted) { return key(places_[k]) < wanted; });
+        for (; it != by_chunk_.end() && key(places_[*it]) == std::pair(chunk.hash, chunk.size); ++it)
+            if (Place& place = places_[*it]; place.ticket == 0)
+                place.ticket = writer_.copy(seed, chunk.offset, place.offset, chunk.size);
+    } catch (...) {
+    }
+    // The ticket of the copy of the coarse chunk at `offset` of `size` bytes, or 0.
+    std::uint64_t ticket(std::uint64_t offset, std::uint32_t size) const {
+        auto const it = std::lower_bound(places_.begin(), places_.end(), offset,
+                                         [](Place const& p, std::uint64_t at) { return p.offset < at; });
+        return it != places_.end() && it->offset == offset && it->size == size ? it->ticket : 0;
+    }
+
+private:
+    struct Place {
+        std::uint64_t hash;
+        std::uint64_t offset;
+        std::uint32_t size;
+        std::uint64_t ticket = 0;
+    };
+    static std::pair<std::uint64_t, std::uint32_t> key(Place const& p) { return {p.hash, p.size}; }
+
+    PartWriter& writer_;
+    std::vector<Place> places_;           // in file order
+    std::vector<std::uint32_t> by_chunk_;  // positions in places_ by hash and size
+    std::vector<std::unique_ptr<OpenFile const>> seeds_;
+};
+
+// The part being written: its handle, the writer and the early copies into it.
+class PartOutput {
+public:
+    explicit PartOutput(fs::path const& part) : file_(part, OpenFile::Access::read_write) {}
+
+    PartWriter& writer() { return writer_; }
+    EarlyCopies* early() { return early_ ? &*early_ : nullptr; }
+    void copy_early(ChunkIndexHead const& head) { early_.emplace(head, writer_); }
+    // Waits for the writer, then cuts the part to `size` bytes: a longer old part keeps
+    // no tail.
+    void finish(std::uint64_t size) {
+        writer_.finish();
+        file_.resize(size);
+    }
+
+private:
+    OpenFile file_;
+    std::optional<EarlyCopies> early_;  // before writer_: its seed handles outlive the copies
+    PartWriter writer_{file_};
+};
+
 class Assembler {
 public:
-    Assembler(Network const& network, Mirrored const& where, fs::path const& part, SeedChunks const& seeds,
-              Travel& travel)
-        : network_(network), where_(where), part_(part), seeds_(seeds), travel_(travel) {}
-
-    bool touched_part = false;  // from here on a failure leaves a part worth nothing
+    Assembler(Network const& network, Mirrored const& where, fs::path const& part, PartOutput& output,
+              SeedChunks const& seeds, Travel& travel)
+        : network_(network), where_(where), part_(part), output_(output), seeds_(seeds), travel_(travel) {}
 
     std::string run(DeltaPlan const& plan);
 
 private:
+    // Where a copied piece's bytes are read: a seed, or the part itself for an early copy.
+    struct Source {
+        std::uint32_t file;  // a seed, or in_part
+        std::uint64_t offset;
+        std::uint64_t ticket;  // of the early copy
+    };
+    static constexpr std::uint32_t in_part = 1u << 16;
+
+    Source source_of(Piece const& piece) const;
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
     void place_range(ByteRange const& range, std::size_t index);
-    OpenFile const& seed_file(std::uint16_t seed);
+    OpenFile const& input(std::uint32_t file);
 
     Network const& network_;
     Mirrored const& where_;
     fs::path const& part_;
+    PartOutput& output_;
     SeedChunks const& seeds_;
     Travel& travel_;
-    std::optional<OpenFile> out_;
-    std::vector<std::unique_ptr<OpenFile const>> inputs_;
+    std::vector<std::unique_ptr<OpenFile const>> inputs_;  // by Source::file
     Sha256 hash_;
-    std::optional<PartWriter> writer_;  // after out_: it ends before the part is closed
-    std::optional<RangeFetch> fetch_;   // last: its requests end before the rest goes
+    std::optional<RangeFetch> fetch_;  // last: its requests end before the rest goes
 };
 
 std::string Assembler::run(DeltaPlan const& plan) {
-    touched_part = true;
-    out_.emplace(part_, OpenFile::Access::read_write);
-    writer_.emplace(*out_);
     // The ranges travel while the seeds' chunks are copied.
     if (!plan.ranges.empty()) fetch_.emplace(network_, where_, plan.ranges, travel_);
     std::vector<Piece> const& pieces = plan.pieces;
@@ -454,40 +587,52 @@ std::string Assembler::run(DeltaPlan const& plan) {
         place_range(r, range++);
         while (i < pieces.size() && pieces[i].offset < r.first + r.length) ++i;
     }
-    std::uint64_t const size = pieces.empty() ? 0 : pieces.back().offset + pieces.back().size;
-    writer_->finish();
-    writer_.reset();
-    out_->resize(size);  // a longer old part keeps no tail
-    out_.reset();
+    output_.finish(pieces.empty() ? 0 : pieces.back().offset + pieces.back().size);
     return to_hex(hash_.finalize());
 }
 
-OpenFile const& Assembler::seed_file(std::uint16_t seed) {
-    SeedTable const& table = seeds_.seed(seed);
-    if (table.aligned()) return *out_;
-    if (inputs_.size() <= seed) inputs_.resize(seed + 1);
-    if (!inputs_[seed]) inputs_[seed] = std::make_unique<OpenFile const>(table.path(), OpenFile::Access::read);
-    return *inputs_[seed];
+Assembler::Source Assembler::source_of(Piece const& piece) const {
+    if (EarlyCopies* const early = output_.early(); early && piece.coarse)
+        if (std::uint64_t const ticket = early->ticket(piece.offset, piece.size)) return {in_part, piece.offset, ticket};
+    return {piece.seed, seeds_.seed_offset(piece), 0};
 }
 
-// Copies the pieces from `first` on that follow one another in one seed (up to 1 MiB,
-// or one larger piece) with one read, checking every piece; returns the next piece.
+// A read handle on a seed, or on the part (for an aligned seed or an early copy).
+OpenFile const& Assembler::input(std::uint32_t file) {
+    bool const part = file == in_part || seeds_.seed(static_cast<std::uint16_t>(file)).aligned();
+    std::size_t const slot = part ? 0 : file + 1;
+    if (inputs_.size() <= slot) inputs_.resize(slot + 1);
+    if (!inputs_[slot])
+        inputs_[slot] = std::make_unique<OpenFile const>(
+            part ? part_ : seeds_.seed(static_cast<std::uint16_t>(file)).path(), OpenFile::Access::read);
+    return *inputs_[slot];
+}
+
+// Copies the pieces from `first` on whose bytes follow one another in one file (up to
+// 1 MiB, or one larger piece) with one read, checking every piece; returns the next
+// piece. Early copies are read back from the part once written, and not written again.
 std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t first) {
-    std::uint16_t const seed = pieces[first].seed;
-    std::uint64_t const start = seeds_.seed_offset(pieces[first]);
-    std::size_t end = first;
-    std::uint64_t length = 0;
-    while (end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk && pieces[end].seed == seed &&
-           seeds_.seed_offset(pieces[end]) == start + length && (end == first || length + pieces[end].size <= (1u << 20)))
-        length += pieces[end++].size;
-    std::string bytes = writer_->spare();
+    Source const start = source_of(pieces[first]);
+    std::uint64_t ticket = start.ticket;
+    std::size_t end = first + 1;
+    std::uint64_t length = pieces[first].size;
+    for (; end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk && length + pieces[end].size <= (1u << 20);
+         length += pieces[end++].size) {
+        Source const next = source_of(pieces[end]);
+        if (next.file != start.file || next.offset != start.offset + length) break;
+        ticket = std::max(ticket, next.ticket);
+    }
+    PartWriter& writer = output_.writer();
+    if (ticket != 0) writer.wait_written(ticket);
+    std::string bytes = writer.spare();
     bytes.resize(length);
-    if (seed_file(seed).read_at(start, bytes.data(), length) != length) throw GiveUp("seed changed");
+    if (input(start.file).read_at(start.offset, bytes.data(), length) != length) throw GiveUp("seed changed");
     for (std::size_t k = first, at = 0; k < end; at += pieces[k++].size)
         if (!seeds_.holds(pieces[k], bytes.data() + at)) throw GiveUp("seed changed");
     hash_.update(bytes.data(), length);
     // The part's own chunks already lie where they belong.
-    if (!seeds_.seed(seed).aligned()) writer_->write(pieces[first].offset, std::move(bytes));
+    if (start.file != in_part && !seeds_.seed(pieces[first].seed).aligned())
+        writer.write(pieces[first].offset, std::move(bytes));
     return end;
 }
 
@@ -495,7 +640,7 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
 void Assembler::place_range(ByteRange const& range, std::size_t index) {
     std::string bytes = fetch_->take(index);
     hash_.update(bytes.data(), bytes.size());
-    writer_->write(range.first, std::move(bytes));
+    output_.writer().write(range.first, std::move(bytes));
 }
 
 // The seeds worth reading for `file`, of `file_size` bytes. A large seed whose sample
@@ -526,10 +671,11 @@ std::vector<std::pair<DeltaSeed, std::uint64_t>> seeds_worth_reading(
 
 // The tables of the chosen seeds, made with the index's chunker for the file of
 // `wanted` (a shared one read only when no other file has read it yet), reporting as
-// they are read. A seed that cannot be read is left out.
+// they are read, and telling `early` (when given) of the coarse chunks cut. A seed that
+// cannot be read is left out.
 SeedChunks read_seeds(SeedLibrary& library, std::vector<std::pair<DeltaSeed, std::uint64_t>> const& seeds,
                       ChunkerParams const& params, std::shared_ptr<CoarseSet const> const& wanted,
-                      DeltaEvents const& events) {
+                      DeltaEvents const& events, EarlyCopies* early) {
     std::uint64_t total = 0, before = 0;
     for (auto const& s : seeds) total += s.second;
     SeedChunks chunks;
@@ -539,8 +685,11 @@ SeedChunks read_seeds(SeedLibrary& library, std::vector<std::pair<DeltaSeed, std
             if (events.comparing) events.comparing(name, before + read, total);
         };
         try {
+            SeedTable::CutFn cut;
+            if (early && !seed.aligned)
+                cut = [early, &from = early->open(seed.file)](SeedTable::Coarse const& c) { early->cut(from, c); };
             chunks.add(seed.aligned ? library.own(seed.file, seed.name, size, params, *wanted, on_read)
-                                    : library.chunks(seed.file, seed.name, size, params, wanted, on_read));
+                                    : library.chunks(seed.file, seed.name, size, params, wanted, on_read, cut));
         } catch (std::runtime_error const&) {
         }
         before += size;
@@ -563,8 +712,26 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
         return std::nullopt;
 
     auto const wanted = std::make_shared<CoarseSet const>(head);
-    SeedChunks const chunks = read_seeds(
-        library, seeds_worth_reading(library, seeds, head.params, *wanted, head.file_size), head.params, wanted, events);
+    std::vector<std::pair<DeltaSeed, std::uint64_t>> const chosen =
+        seeds_worth_reading(library, seeds, head.params, *wanted, head.file_size);
+    if (chosen.empty()) return std::nullopt;
+    // From here on a failure leaves a part worth nothing. Without a part to read as a
+    // seed, the chunks the new file has are copied into it as the seeds are read, when
+    // another processor can write them while this one cuts: on one alone, the writing
+    // would only slow the cutting down.
+    std::optional<PartOutput> output;
+    auto const open_part = [&] {
+        touched_part = true;
+        output.emplace(part);
+    };
+    bool const early = std::thread::hardware_concurrency() > 1 &&
+                       std::none_of(chosen.begin(), chosen.end(), [](auto const& s) { return s.first.aligned; });
+    if (early) {
+        open_part();
+        output->copy_early(head);
+    }
+    SeedChunks const chunks =
+        read_seeds(library, chosen, head.params, wanted, events, output ? output->early() : nullptr);
     if (chunks.empty()) return std::nullopt;
     PlanLimits limits;
     limits.cost = network.slots.cost();
@@ -581,13 +748,8 @@ std::optional<DeltaResult> attempt(Network const& network, FileEntry const& entr
         return std::nullopt;
     if (events.planned) events.planned(travel.total() + plan.fetch_bytes);
 
-    Assembler assembler(network, file, part, chunks, travel);
-    struct Touched {
-        Assembler const& assembler;
-        bool& touched;
-        ~Touched() { touched = assembler.touched_part; }
-    } const note{assembler, touched_part};
-    std::string const sha256 = assembler.run(plan);
+    if (!output) open_part();
+    std::string const sha256 = Assembler(network, file, part, *output, chunks, travel).run(plan);
     if (sha256 != entry.sha256) return std::nullopt;
     return DeltaResult{sha256, entry.size};
 }

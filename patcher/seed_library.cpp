@@ -72,7 +72,7 @@ void SeedLibrary::done_with(fs::path const& file) {
 std::shared_ptr<SeedTable const> SeedLibrary::chunks(fs::path const& file, std::string const& name,
                                                      std::uint64_t size, ChunkerParams const& params,
                                                      std::shared_ptr<CoarseSet const> const& wanted,
-                                                     SeedReadFn const& on_read) {
+                                                     SeedReadFn const& on_read, SeedTable::CutFn const& cut) {
     Key const key = key_of(file, params);
     {
         // Only a reading still to come or under way asks what the files want.
@@ -92,7 +92,7 @@ std::shared_ptr<SeedTable const> SeedLibrary::chunks(fs::path const& file, std::
     };
     return once(chunks_, key, [&] {
         auto made = std::make_shared<SeedTable>(file, false, params);
-        made->read(size, counted_reader(file, name), on_read, whole);
+        made->read(size, counted_reader(file, name), on_read, whole, cut);
         std::lock_guard const lock(mutex_);
         wanted_.erase(key);
         return std::shared_ptr<SeedTable const>(std::move(made));

@@ -30,14 +30,16 @@ public:
     void done_with(std::filesystem::path const& file);
 
     // The table of the whole seed `file` of `size` bytes, read the first time a file
-    // asks; `on_read` hears that reading. `wanted` is the asking file's coarse chunks:
-    // the fine chunks of a seed's coarse chunk that a file asking before the reading
-    // passed it has whole are not kept, so another file that holds only part of that
-    // coarse chunk fetches that part. `name` (UTF-8) counts the bytes read. Throws when
-    // the seed cannot be read, to every file that asks.
+    // asks; `on_read` and `cut` (see SeedTable::read) hear that reading, when this file
+    // is the one that reads. `wanted` is the asking file's coarse chunks: the fine chunks
+    // of a seed's coarse chunk that a file asking before the reading passed it has whole
+    // are not kept, so another file that holds only part of that coarse chunk fetches
+    // that part. `name` (UTF-8) counts the bytes read. Throws when the seed cannot be
+    // read, to every file that asks.
     std::shared_ptr<SeedTable const> chunks(std::filesystem::path const& file, std::string const& name,
                                             std::uint64_t size, ChunkerParams const& params,
-                                            std::shared_ptr<CoarseSet const> const& wanted, SeedReadFn const& on_read);
+                                            std::shared_ptr<CoarseSet const> const& wanted, SeedReadFn const& on_read,
+                                            SeedTable::CutFn const& cut = {});
     // The sample of a seed larger than sampled_from(params), read once likewise.
     SeedSample sample(std::filesystem::path const& file, std::string const& name, std::uint64_t size,
                       ChunkerParams const& params);
