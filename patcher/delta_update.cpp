@@ -397,8 +397,8 @@ public:
     }
 
 private:
-    static constexpr std::size_t write_ahead = 2 << 20;
-    static constexpr std::uint64_t copy_piece = 1 << 20;  // a longer copy goes in steps of this
+    static constexpr std::size_t write_ahead = 1 << 20;
+    static constexpr std::uint64_t copy_piece = 256 << 10;  // a longer copy goes in steps of this
 
     struct Pending {
         std::uint64_t offset;
@@ -555,6 +555,7 @@ private:
         std::uint64_t ticket;  // of the early copy
     };
     static constexpr std::uint32_t in_part = 1u << 16;
+    static constexpr std::uint64_t checked_run = 256 << 10;
 
     Source source_of(Piece const& piece) const;
     std::size_t copy_run(std::vector<Piece> const& pieces, std::size_t first);
@@ -568,6 +569,7 @@ private:
     SeedChunks const& seeds_;
     Travel& travel_;
     std::vector<std::unique_ptr<OpenFile const>> inputs_;  // by Source::file
+    std::string checked_;  // kept for the next bytes that are only checked
     Sha256 hash_;
     std::optional<RangeFetch> fetch_;  // last: its requests end before the rest goes
 };
@@ -610,13 +612,15 @@ OpenFile const& Assembler::input(std::uint32_t file) {
 
 // Copies the pieces from `first` on whose bytes follow one another in one file (up to
 // 1 MiB, or one larger piece) with one read, checking every piece; returns the next
-// piece. Early copies are read back from the part once written, and not written again.
+// piece. Early copies are read back from the part once written, and not written again;
+// they go by at most checked_run bytes, the buffer that holds them being kept.
 std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t first) {
     Source const start = source_of(pieces[first]);
+    std::uint64_t const most = start.file == in_part ? checked_run : 1u << 20;
     std::uint64_t ticket = start.ticket;
     std::size_t end = first + 1;
     std::uint64_t length = pieces[first].size;
-    for (; end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk && length + pieces[end].size <= (1u << 20);
+    for (; end < pieces.size() && pieces[end].seed_chunk != no_seed_chunk && length + pieces[end].size <= most;
          length += pieces[end++].size) {
         Source const next = source_of(pieces[end]);
         if (next.file != start.file || next.offset != start.offset + length) break;
@@ -624,14 +628,17 @@ std::size_t Assembler::copy_run(std::vector<Piece> const& pieces, std::size_t fi
     }
     PartWriter& writer = output_.writer();
     if (ticket != 0) writer.wait_written(ticket);
-    std::string bytes = writer.spare();
+    // The part's own chunks already lie where they belong: their bytes are only checked.
+    bool const placed = start.file == in_part || seeds_.seed(pieces[first].seed).aligned();
+    std::string bytes = placed ? std::move(checked_) : writer.spare();
     bytes.resize(length);
     if (input(start.file).read_at(start.offset, bytes.data(), length) != length) throw GiveUp("seed changed");
     for (std::size_t k = first, at = 0; k < end; at += pieces[k++].size)
         if (!seeds_.holds(pieces[k], bytes.data() + at)) throw GiveUp("seed changed");
     hash_.update(bytes.data(), length);
-    // The part's own chunks already lie where they belong.
-    if (start.file != in_part && !seeds_.seed(pieces[first].seed).aligned())
+    if (placed)
+        checked_ = std::move(bytes);
+    else
         writer.write(pieces[first].offset, std::move(bytes));
     return end;
 }

@@ -25,7 +25,7 @@ constexpr int send_timeout_ms = 30000;
 
 constexpr std::size_t get_buffer_size = 65536;
 constexpr DWORD max_connections_per_server = 16;
-constexpr std::size_t download_buffer_size = 1 << 20;
+constexpr std::size_t download_buffer_size = 256 << 10;
 
 // The kept session's default time-outs; each request sets its own receive time-out.
 void set_timeouts(HINTERNET handle, int receive_timeout_ms) {
