@@ -121,6 +121,18 @@ TEST_F(DeltaTest, EachKindOfEditFetchesOnlyWhatChanged) {
     }
 }
 
+// A release that repeats a stretch of the old pack further on: each of its chunks goes
+// to both places, and only the bytes around the joins travel.
+TEST_F(DeltaTest, AStretchRepeatedInTheNewPackIsCopiedToEachPlace) {
+    Versions v{pack_v1, pack_v1, {{2000000, 2000000}, {2400000, 2400000}}};
+    v.new_pack.insert(2000000, pack_v1.substr(1000000, 400000));
+    put_game_file("pack.bin", v.old_pack);
+    publish({{"pack.bin", {v.new_pack}}});
+    ASSERT_TRUE(run().ok);
+    EXPECT_TRUE(game_file("pack.bin") == v.new_pack);
+    expect_only_changed_ranges("pack.bin", v);
+}
+
 // Ranges go several to a request where the server answers them so. Where it answers
 // otherwise (with the whole file, as many CDNs do, or with the first range alone), the
 // same ranges are asked for one per request, and the file still comes by delta.
