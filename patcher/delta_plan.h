@@ -102,7 +102,6 @@ public:
     std::size_t fine_count() const { return fine_.size(); }
     std::filesystem::path const& path() const { return file_; }
     bool aligned() const { return aligned_; }
-    ChunkerParams const& params() const { return params_; }
 
 private:
     bool usable(std::uint64_t chunk_offset, std::uint64_t offset) const { return !aligned_ || chunk_offset == offset; }

@@ -469,17 +469,17 @@ private:
 // thread only.
 class EarlyCopies {
 public:
-    EarlyCopies(ChunkIndexHead const& head, PartWriter& writer) : writer_(writer) {
-        places_.reserve(head.coarse.size());
+    // `head` outlives this.
+    EarlyCopies(ChunkIndexHead const& head, PartWriter& writer) : coarse_(head.coarse), writer_(writer) {
+        places_.reserve(coarse_.size());
         std::uint64_t offset = 0;
-        for (CoarseEntry const& c : head.coarse) {
-            places_.push_back({c.hash, offset, c.size});
+        for (CoarseEntry const& c : coarse_) {
+            places_.push_back({offset});
             offset += c.size;
         }
         by_chunk_.resize(places_.size());
         for (std::uint32_t k = 0; k < by_chunk_.size(); ++k) by_chunk_[k] = k;
-        std::sort(by_chunk_.begin(), by_chunk_.end(),
-                  [&](std::uint32_t a, std::uint32_t b) { return key(places_[a]) < key(places_[b]); });
+        std::sort(by_chunk_.begin(), by_chunk_.end(), [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
     }
 
     // A handle on the seed `file` for its copies, open until the part is done.
@@ -489,9 +489,10 @@ public:
     // A coarse chunk just cut in `seed`: queued for every place of the new file that has
     // it and no copy yet. Never throws: a place left out is copied by the assembly.
     void cut(OpenFile const& seed, SeedTable::Coarse const& chunk) noexcept try {
-        auto it = std::lower_bound(by_chunk_.begin(), by_chunk_.end(), std::pair(chunk.hash, chunk.size),
-                                   [&](std::uint32_t k, auto const& wanted) { return key(places_[k]) < wanted; });
-        for (; it != by_chunk_.end() && key(places_[*it]) == std::pair(chunk.hash, chunk.size); ++it)
+        std::pair const wanted(chunk.hash, chunk.size);
+        auto it = std::lower_bound(by_chunk_.begin(), by_chunk_.end(), wanted,
+                                   [&](std::uint32_t k, auto const& w) { return key(k) < w; });
+        for (; it != by_chunk_.end() && key(*it) == wanted; ++it)
             if (Place& place = places_[*it]; place.ticket == 0)
                 place.ticket = writer_.copy(seed, chunk.offset, place.offset, chunk.size);
     } catch (...) {
@@ -500,20 +501,20 @@ public:
     std::uint64_t ticket(std::uint64_t offset, std::uint32_t size) const {
         auto const it = std::lower_bound(places_.begin(), places_.end(), offset,
                                          [](Place const& p, std::uint64_t at) { return p.offset < at; });
-        return it != places_.end() && it->offset == offset && it->size == size ? it->ticket : 0;
+        if (it == places_.end() || it->offset != offset || coarse_[it - places_.begin()].size != size) return 0;
+        return it->ticket;
     }
 
 private:
     struct Place {
-        std::uint64_t hash;
         std::uint64_t offset;
-        std::uint32_t size;
         std::uint64_t ticket = 0;
     };
-    static std::pair<std::uint64_t, std::uint32_t> key(Place const& p) { return {p.hash, p.size}; }
+    std::pair<std::uint64_t, std::uint32_t> key(std::uint32_t k) const { return {coarse_[k].hash, coarse_[k].size}; }
 
+    std::vector<CoarseEntry> const& coarse_;  // the head's
     PartWriter& writer_;
-    std::vector<Place> places_;           // in file order
+    std::vector<Place> places_;            // the head's coarse chunks, in file order
     std::vector<std::uint32_t> by_chunk_;  // positions in places_ by hash and size
     std::vector<std::unique_ptr<OpenFile const>> seeds_;
 };
